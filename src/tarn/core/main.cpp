@@ -1,0 +1,6 @@
+#include "startup.h"
+
+int main(int argc, char **argv)
+{
+    return tarn_main(argc, argv);
+}

@@ -1,0 +1,160 @@
+#include "startup.h"
+
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+#include "application.h"
+#include "cli.h"
+#include "console_loop.h"
+#include "daemon.h"
+#include "log.h"
+#include "platform_path.h"
+
+// The start-up sequence. Rows without a function belong to parts of the
+// daemon that this build does not contain yet; they keep their place so the
+// order stays visible and each part plugs in where it belongs.
+const init_step init_application_steps[] = {
+    {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
+    {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
+    {"SIP access control", nullptr, nullptr, nullptr, 0, nullptr},
+    {"start-up packet-filter rules", nullptr, nullptr, "Couldn't init iptables!", 89, nullptr},
+    {"IP route list", nullptr, nullptr, nullptr, 0, nullptr},
+    {"media processor MAC", nullptr, nullptr, "Couldn't parse MSP_MSPSIDEMAC!", 89, nullptr},
+    {"media processor interface", nullptr, nullptr, nullptr, 95, "Error setting up mindspeed interface %s!"},
+    {"media processor library", nullptr, nullptr, nullptr, 94, "Error initializing msplib!"},
+    {"processor id query", nullptr, nullptr, nullptr, 0, nullptr},
+    {"processor type", nullptr, nullptr, nullptr, 92, "Couldn't identify mindspeed processor type!"},
+    {"firmware version query", nullptr, nullptr, nullptr, 0, nullptr},
+    {"media processor device", nullptr, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
+    {"timer service", nullptr, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
+    {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
+    {"ISDN", nullptr, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
+    {"call-object and SIP-leg pools", nullptr, nullptr, nullptr, 0, nullptr},
+    {"dial plan", nullptr, nullptr, nullptr, 0, nullptr},
+    {"call-progress tables", nullptr, nullptr, nullptr, 0, nullptr},
+    {"GSM", nullptr, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
+    {"analog", nullptr, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
+    {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
+    {"CAS", nullptr, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
+    {"status server socket", nullptr, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
+    {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
+    {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
+    {"outgoing registrations", nullptr, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
+};
+const int init_application_step_count = sizeof init_application_steps / sizeof init_application_steps[0];
+
+void init_application()
+{
+    for (int i = 0; i < init_application_step_count; i++) {
+        const init_step &s = init_application_steps[i];
+        if (!s.step || s.step() == 0)
+            continue;
+        if (s.stderr_text)
+            fprintf(stderr, "%s\n", s.stderr_text);
+        if (s.reason)
+            log_msg_debug(0, TARN, __FILE__, __LINE__, "init_application", nullptr, "%s", s.reason);
+        if (s.exit_text)
+            TARN_EXIT(s.exit_code, "%s", s.exit_text);
+        if (s.exit_code == 89)
+            TARN_EXIT(89, "TARN initialization failed!");
+    }
+    if (gp)
+        gp->init_lock = 1;
+}
+
+static void name_thread(const char *name)
+{
+    prctl(PR_SET_NAME, name, 0, 0, 0);
+}
+
+int tarn_orderly_stop()
+{
+    fputs("stopping threads\n", stderr);
+    usleep(300 * 1000);
+    std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
+    if (FILE *f = fopen(sg.c_str(), "w")) {
+        fputc('0', f);
+        fclose(f);
+    }
+    return 0;
+}
+
+static void run_diagnostic(const cli_result &res)
+{
+    // The one-shot diagnostics need parts of the daemon that are not in this
+    // build yet; say so instead of pretending.
+    const char *what = "";
+    switch (res.action) {
+    case CLI_DEFAULT_SETTINGS: what = "-D"; break;
+    case CLI_MODULE_SETTINGS: what = "-S"; break;
+    case CLI_DEFAULT_CALLCONF: what = "-N"; break;
+    case CLI_MSP_ALIVE: what = "-A"; break;
+    case CLI_RESOLVE: what = "-R"; break;
+    case CLI_SRV_RESOLVE: what = "-V"; break;
+    case CLI_RUN: return;
+    }
+    fprintf(stderr, "option %s is not available in this build\n", what);
+    TARN_EXIT(2, "Couldn't parse CLI arguments!");
+}
+
+int tarn_main(int argc, char **argv)
+{
+    // A console peer that goes away must not end the daemon.
+    signal(SIGPIPE, SIG_IGN);
+
+    // 1. thread name and command line
+    name_thread("tarn");
+    static cli_args args; // lives for the whole process
+    cli_result res;
+    parse_cli(argc, argv, &args, &res);
+    if (res.action != CLI_RUN) {
+        application_create()->cargs = &args;
+        init_locks();
+        run_diagnostic(res);
+    }
+
+    // 3. process priority
+    errno = 0;
+    if (setpriority(PRIO_PROCESS, 0, -20) != 0)
+        fprintf(stderr, "setpriority() failed with errno=%d\n", errno);
+
+    // 4. application object and start time
+    application_object *app = application_create();
+    app->cargs = &args;
+    app->tarn_start_time = read_uptime_seconds();
+
+    // 5. locks, log levels
+    init_locks();
+    for (int m = 0; m < MODULECOUNT; m++) {
+        log_set_loglevel_debug(log_levels_debug, m, 9);
+        log_set_loglevel_message(m, 9);
+    }
+
+    // 6. daemon mode
+    if (tarn_daemon_mode)
+        fork_daemon();
+
+    // 8. housekeeping threads
+    app->run_msp_safeguard = 1;
+    app->pid_counter = 1;
+
+    // 10. bring-up
+    init_application();
+
+    // 11.
+    LOGN(TARN, 0, "TARN STARTED");
+    LOGD(TARN, 2, nullptr, "Initialization finished successfully");
+
+    // 15. the console in the foreground
+    if (!tarn_daemon_mode)
+        read_commandline();
+
+    // 17.
+    return tarn_orderly_stop();
+}
