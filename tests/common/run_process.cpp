@@ -1,0 +1,85 @@
+#include "run_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+std::string tarn_binary()
+{
+    return std::string(TARN_BINARY_DIR) + "/src/tarn/tarn";
+}
+
+process_result run_process(const std::vector<std::string> &argv, const std::string &input,
+                           const std::vector<std::string> &env, int timeout_s)
+{
+    process_result r;
+    int in[2], out[2], err[2];
+    if (pipe(in) || pipe(out) || pipe(err))
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]})
+            close(fd);
+        for (const std::string &e : env)
+            putenv(strdup(e.c_str()));
+        std::vector<char *> a;
+        for (const std::string &s : argv)
+            a.push_back(const_cast<char *>(s.c_str()));
+        a.push_back(nullptr);
+        execvp(a[0], a.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);
+    if (!input.empty() && write(in[1], input.data(), input.size()) < 0) {
+    }
+    close(in[1]);
+    time_t end = time(nullptr) + timeout_s;
+    struct pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open_fds = 2;
+    while (open_fds > 0 && time(nullptr) < end) {
+        if (poll(p, 2, 200) <= 0)
+            continue;
+        for (int i = 0; i < 2; i++) {
+            if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            char buf[4096];
+            ssize_t n = read(p[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(p[i].fd);
+                p[i].fd = -1;
+                open_fds--;
+            } else {
+                (i == 0 ? r.out : r.err).append(buf, n);
+            }
+        }
+    }
+    for (auto &x : p)
+        if (x.fd >= 0)
+            close(x.fd);
+    int st = 0;
+    for (;;) {
+        pid_t w = waitpid(pid, &st, WNOHANG);
+        if (w == pid)
+            break;
+        if (time(nullptr) >= end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &st, 0);
+            break;
+        }
+        usleep(10000);
+    }
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return r;
+}
