@@ -1,29 +1,315 @@
 // The process-wide application object, reached through gp and
-// global_application_p (always the same object).
+// global_application_p (always the same object). Members are grouped by role;
+// records of parts that fill them later are held by pointer.
 #pragma once
-#include <cstdint>
+#include <pthread.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "call_configuration.h"
+#include "call_leg_sip.h"
+#include "call_object.h"
 #include "cli.h"
 #include "global_lock.h"
+#include "reg_object.h"
+
+struct cm;
+struct experimental_options;
+struct dialplan_element;
+struct call_progress_table;
+struct port_groups;
+struct iptables_rules_tracker;
+struct dns_cache;
+struct call_configuration_pool;
+struct audio_codec;
+struct rtp_port_pool;
+struct task_list;
+struct gsm_config;
+struct gsm_port_info;
+struct tdm_map;
+struct hardware_info;
+struct analog_port_info;
+struct cause_map_row;
+struct nonce_entry;
+struct t38_proxy_info;
+struct su_home_s;
+struct su_root_s;
+struct tarn_acl;
+
+enum {
+    OPERATIONS_CAPACITY = 256,
+    SIP_LEGS_CAPACITY = 512,
+    SIP_STACKS_CAPACITY = 64,
+    TRACE_RING_SIZE = 1024,
+};
+
+extern int OPERATIONARRAYSIZE;
+extern int CLSIPSIZE;
+extern int REGISTRATIONARRAYSIZE;
+
+enum { SIP_TRANSPORT_UDP = 1, SIP_TRANSPORT_TCP = 2, SIP_TRANSPORT_TLS = 4 };
+
+struct sip_stack {
+    char name[32];
+    char interface[32];
+    char mac[32];
+    char ip[64];
+    char rtp_ports[64];
+    char certificate_path[256];
+    int32_t stack_type;
+    int32_t active;
+    int32_t transport;
+    int32_t sip_port;
+    int32_t sip_ssl_port;
+    int32_t rtp_port_selection;
+    int32_t tls_verify;
+    int32_t tos_sip;
+    int32_t tos_rtp;
+    int32_t ssl_version;
+    int32_t registration_offset;
+    char user_agent[128];
+    char url[256];
+    char url_tls[256];
+    rtp_port_pool *rtp_pool;
+    su_home_s *home;
+    su_root_s *root;
+    nua_s *nua;
+    pthread_t thread;
+    tarn_acl *acl;
+};
+
+struct call_statistics {
+    uint32_t calls_total;
+    uint32_t calls_connected;
+    uint32_t calls_failed;
+};
+struct call_duration_statistics {
+    uint64_t seconds_total;
+    uint32_t calls;
+};
+
+struct stunserver_entry {
+    char stunserver[128];
+    char externip[64];
+};
+
+struct network_facts {
+    char host_mac[32];
+    char host_ifname[32];
+    char msp_devmac[32];
+    char msp_ifname[32];
+    char host_ip_lan[32];
+};
+
+struct hwconf_slot {
+    int32_t interface_type;
+    int32_t protocol;
+    int32_t ports[8];
+    int32_t permanent_layer1[8];
+    int32_t port_count;
+};
 
 struct application_object {
-    cli_args *cargs;
+    // SIP stacks
+    sip_stack sip_stacks[SIP_STACKS_CAPACITY];
+    int32_t sip_stack_size;
+    int32_t stack_active_lan;
+    int32_t stack_active_wan;
+
+    // pools
+    call_object *operations[OPERATIONS_CAPACITY];
+    call_leg_sip *sip_call_legs[SIP_LEGS_CAPACITY];
+    reg_object **registrations;
+    rtp_port_pool *rtp_ports;
+    int32_t pid_counter;
+
+    // locks and queues
     lock_manager *locks;
-    long tarn_start_time; // seconds of /proc/uptime at start
+    void *nh_dismantler;
+    void *tonelist;
+    task_list *smrunlist;
+    void *syscalllist;
 
-    // run flags of the long-running threads
-    volatile int run_status_server;
-    volatile int run_pcm_server;
+    // configuration
+    cm *config_tarn;
+    cm *config_isdn;
+    cm *config_analog;
+    cm *config_sip;
+    cm *config_gsm;
+    cm *config_cas;
+    cm *config_tones;
+    cm *config_miscconf;
+    cm *config_hardwareconf;
+    char path_config_sip[256];
+    char path_config_gsm[256];
+    char path_config_tarn[256];
+    char path_config_causes[256];
+    cli_args *cargs;
+    call_configuration default_call_configuration;
+    struct experimental_options *experimental_options;
+    int32_t show_hidden_eo;
+
+    // routing data
+    dialplan_element *dialplan;
+    int32_t dialplan_size;
+    char dialplan_path[256];
+    cause_map_row *causemap;
+    int32_t causemap_size;
+    call_progress_table *sip_to_isdn_call_progress_tables[16];
+    int32_t sip_to_isdn_call_progress_tables_count;
+    call_progress_table *isdn_to_sip_call_progress_tables[16];
+    int32_t isdn_to_sip_call_progress_tables_count;
+    call_progress_table *sip_to_fxo_call_progress_tables[16];
+    int32_t sip_to_fxo_call_progress_tables_count;
+    call_progress_table *s2i_cpt_default;
+    call_progress_table *i2s_cpt_default;
+    call_progress_table *s2fxo_cpt_default;
+    struct port_groups *port_groups;
+    iptables_rules_tracker *iptables_rules;
+    struct dns_cache *dns_cache;
+    struct call_configuration_pool *call_configuration_pool;
+    char *global_provider_list[512];
+    audio_codec *all_supported_codecs;
+
+    // line and hardware data
+    gsm_config *gsm_cfg[7];
+    int32_t isdn_ptp_settings[32];
+    int32_t isdn_cidlen_settings[32];
+    int32_t isdn_crlen_settings[32];
+    void *chansel_settings;
+    int32_t number_of_chansel_settings;
+    struct tdm_map *tdm_map;
+    network_facts netconf;
+    int32_t msp_processor_id;
+    int32_t msp_bridging;
+    int32_t msp_counter;
+    analog_port_info *analog_info;
+    char analog_lang_mapping[16][16];
+    hardware_info *hi;
+    hwconf_slot hwconf[3];
+    char gsm_spool_dir[8][256];
+    char gsm_smsc[8][64];
+    char gsm_pin[8][16];
+    int32_t gsm_provider_mode[8];
+    int32_t gsm_codec[8];
+    struct gsm_port_info *gsm_port_info;
+    int32_t gsm_initialized;
+    void *gsm_global_config;
+    char *gsm_cusd_send_buffer[7];
+    char *gsm_cusd_response_buffer[7];
+    int32_t bert_stat[255];
+    uint8_t bert_pattern;
+    int32_t bert_use_custom_pattern;
+    int32_t rtp_port_selection_method;
+    char dummy_rtp_address[64];
+    int32_t dummy_rtp_port;
+    int32_t dummy_rtp_port_for_remote_bridging_offset;
+    char msp_multicast_bytes[16];
+    int32_t msp_multicast_remove;
+    char firmware_version[32];
+
+    // logging
+    int32_t logsizelimit;
+    char **logrotate_list;
+    int32_t logrotate_listcount;
+    FILE *logrotate_fp;
+    int32_t nlogsizelimit;
+    char **nlogrotate_list;
+    int32_t nlogrotate_listcount;
+    FILE *nlogrotate_fp;
+    char logip[64];
+    char logport[64];
+    char locallogport[64];
+    int32_t netlogfd;
+    int32_t locallogfd;
+    int32_t local_log_active;
+    int32_t syslog_facility;
+    FILE *sofia_log_fp;
+    int32_t sofia_log_max_filesize;
+    char cas_log_path[256];
+    int32_t cas_log_filesize_limit;
+    volatile int32_t cas_log_do_flush;
+    FILE *cas_fp;
+    char cdr_log_path[256];
+    int32_t log_cdr;
+    int32_t cdr_log_filesize_limit;
+    volatile int32_t cdr_log_do_flush;
+    FILE *cdr_fp;
+
+    // threads and run flags
+    pthread_t status_thread;
+    pthread_t pcm_thread;
+    pthread_t cdrlog_thread;
+    pthread_t sip_reload_thread;
+    pthread_t smhelper_thread;
+    pthread_t stun_thread;
+    pthread_t t38_proxy_threads[128];
+    t38_proxy_info *t38_proxy_thread_info[128];
     volatile int run_pcm_client;
-    volatile int run_sm_helper;
+    volatile int run_pcm_server;
+    volatile int run_status_server;
     volatile int run_msp_safeguard;
+    volatile int run_sm_helper;
+    volatile int reject_calls;
+    int init_lock;
+    int cleanup_needed;
 
-    volatile int reject_calls; // set once the SIP stacks are shut down
-    int init_lock;             // set when start-up has finished
-    int pid_counter;
-    int msp_counter;
-    int socket_fd;     // status server
-    int pcm_socket_fd; // PCM bridging server
+    // statistics
+    long tarn_start_time;
+    call_statistics callstat;
+    call_duration_statistics cds;
+    uint32_t ton_statistics[8];
+
+    // trace of call identifiers
+    int32_t tt_index;
+    int32_t tt_pid[TRACE_RING_SIZE];
+    int32_t tt_indices[TRACE_RING_SIZE];
+    char tt_ihist[TRACE_RING_SIZE][64];
+    time_t tt_connect_recv[TRACE_RING_SIZE];
+    time_t tt_connect_ack[TRACE_RING_SIZE];
+    time_t tt_vopena_send[TRACE_RING_SIZE];
+    time_t tt_vopena_ack[TRACE_RING_SIZE];
+
+    // console-driven calls
+    int32_t telnet_new_outgoing_call;
+    int32_t itapi_new_outgoing_call_fds[128];
+    call_object *itapi_new_outgoing_call_objects[128];
+    call_object *test_co;
+    call_object *test_co2;
+    int32_t test_dp_auto;
+    char test_dp_country_code[32];
+    char test_dp_city_code[32];
+    char test_dp_local_area_code[32];
+
+    // STUN and registration control
+    stunserver_entry *stunservers;
+    int32_t stunserver_count;
+    int32_t stunserver_reload;
+    int32_t external_ips_in_use;
+    int32_t reregister_in_progress;
+    int32_t reject_register;
+    int32_t need_reregister_check;
+    nonce_entry *noncelist;
+
+    // others
+    int socket_fd;
+    void *pcm_table;
+    int pcm_socket_fd;
+    char pcm_server[256];
+    int32_t pcm_server_port;
+    int32_t zeroconf;
+    char statusport[16];
+    int32_t rtp_traffic;
+    int32_t feature_code_timer_length;
+    int32_t sys_safeguard_kernel_reboot_enabled;
+    int32_t sys_safeguard_refresh_interval;
+    int32_t sys_safeguard_timeout;
+    int32_t tonetest;
+    int32_t sms_cleanup;
+    int32_t isdn_global_message_state[33];
+    int32_t cf_facility_in_progress[33];
 };
 
 extern application_object *gp;

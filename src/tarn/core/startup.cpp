@@ -15,6 +15,15 @@
 #include "daemon.h"
 #include "log.h"
 #include "platform_path.h"
+#include "pools.h"
+
+// Call objects for the configured lines; the ports are counted once the
+// line configuration is loaded.
+static int step_call_object_pools()
+{
+    int n = get_number_of_needed_call_objects(0, 0, 0, 0, 0, 0);
+    return create_call_object_pools(n);
+}
 
 // The start-up sequence. Rows without a function belong to parts of the
 // daemon that this build does not contain yet; they keep their place so the
@@ -35,7 +44,7 @@ const init_step init_application_steps[] = {
     {"timer service", nullptr, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
     {"ISDN", nullptr, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
-    {"call-object and SIP-leg pools", nullptr, nullptr, nullptr, 0, nullptr},
+    {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", nullptr, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", nullptr, nullptr, nullptr, 0, nullptr},
     {"GSM", nullptr, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
