@@ -20,7 +20,6 @@ enum sip_answer_kind {
 };
 
 enum { SIP_LEG_OUTBOUND_OPTIONS_DEFAULT = 53 }; // keep-alive 32 + rport 16 + validate 4 + GRUU 1
-enum { PAYLOAD_TYPE_DYNAMIC_RFC2833 = 101 };
 
 struct crypto_row {
     char *sdp_crypto;

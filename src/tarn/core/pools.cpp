@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "experimental_options.h"
 #include "isdn_pid.h"
 #include "log.h"
 #include "misdn_bchannel.h"
@@ -10,7 +11,6 @@
 int OPERATIONARRAYSIZE = OPERATIONS_CAPACITY;
 int CLSIPSIZE = SIP_LEGS_CAPACITY;
 int REGISTRATIONARRAYSIZE = 0;
-int payload_type_dynamic_rfc2833 = PAYLOAD_TYPE_DYNAMIC_RFC2833;
 
 static call_configuration *default_cc()
 {
@@ -180,7 +180,7 @@ static void sip_leg_defaults(call_leg_sip *cl)
     cl->using_codec = -1;
     cl->using_payload = -1;
     cl->msp_channel = -1;
-    cl->pt_telephony_event = payload_type_dynamic_rfc2833;
+    cl->pt_telephony_event = PAYLOAD_TYPE_DYNAMIC_RFC2833;
     snprintf(cl->using_ip, sizeof cl->using_ip, "%s", gp ? gp->netconf.host_ip_lan : "");
 }
 

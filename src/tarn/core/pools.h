@@ -3,9 +3,6 @@
 #pragma once
 #include "application.h"
 
-// Telephone-event payload type new SIP legs start with.
-extern int payload_type_dynamic_rfc2833;
-
 void init_call_object(call_object *co, int index);
 reg_object *init_reg_object(reg_object *ro, int index);
 
