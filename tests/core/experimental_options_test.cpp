@@ -23,8 +23,6 @@ protected:
     void SetUp() override
     {
         application_create();
-        delete gp->experimental_options;
-        gp->experimental_options = nullptr;
         PAYLOAD_TYPE_DYNAMIC_RFC2833 = 101;
         PAYLOAD_TYPE_DYNAMIC_CLEARMODE = 97;
         msgs.clear();
