@@ -71,7 +71,7 @@ cgi_result run_cgi(const std::string &program, const cgi_request &rq)
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
         return r;
-    std::vector<std::string> argv_s{program};
+    std::vector<std::string> argv_s{rq.argv0.empty() ? program : rq.argv0};
     argv_s.insert(argv_s.end(), rq.args.begin(), rq.args.end());
     std::vector<std::string> env_s = rq.env;
     std::vector<char *> argv = c_strings(argv_s);

@@ -10,6 +10,7 @@
 
 struct cgi_request {
     std::vector<std::string> env;   // "NAME=value", the whole environment
+    std::string argv0;              // "": the program's path
     std::vector<std::string> args;  // arguments after argv[0]
     std::string body;
     bool stall = false;                  // keep standard input open after the body

@@ -42,6 +42,8 @@ cgi_request guard_request(const request_vars &v, std::string body, std::vector<s
         if (kv.second)
             rq.env.push_back(std::string(kv.first) + "=" + kv.second);
     rq.body = std::move(body);
+    // A name of the web server's choosing: the log must still say "postwarden".
+    rq.argv0 = "/www/cgi-bin/php";
     rq.args = std::move(args);
     return rq;
 }
