@@ -47,6 +47,7 @@ TEST(SessionCookie, FirstSessionCookieWithAValidIdentifier)
         {"PHPSESSID=Ab-9,z;lang=en", "Ab-9,z"},
         {"lang=en; PHPSESSID=k3v", "k3v"},
         {"lang=en;\t ;; PHPSESSID=k3v; x=1", "k3v"},
+        {"lang=en;\tPHPSESSID=tab", "tab"},
         {"a=PHPSESSID=no; PHPSESSID=yes", "yes"},
         {"XPHPSESSID=no", nullptr},
         {"phpsessid=abc", nullptr},
