@@ -33,42 +33,34 @@ void BM_statemachine_run_224_rows(benchmark::State &state)
 BENCHMARK(BM_statemachine_run_224_rows)->Arg(0)->Arg(1)->ArgName("action_and_send");
 
 int32_t never(int32_t, kv_timer *) { return 0; }
+int32_t again(int32_t, kv_timer *) { return 1; }
 
-// One 10 ms pass over N armed timers that are far from expiry.
+// One 10 ms pass over N armed timers: far from expiry (firing 0), or all
+// expiring on every pass and asking to repeat (firing 1).
 void BM_timer_pass(benchmark::State &state)
 {
     const int n = (int)state.range(0);
+    const bool firing = state.range(1) != 0;
     timer_list_new();
     for (int i = 0; i < n; i++) {
         kv_timer *k = (kv_timer *)calloc(1, sizeof(kv_timer));
-        k->tv.tv_sec = 2147481;
-        timer_add(never, T_EVENT_A, k);
+        if (firing)
+            k->tv.tv_usec = 10000;
+        else
+            k->tv.tv_sec = 2147481;
+        timer_add(firing ? again : never, T_EVENT_A, k);
     }
     for (auto _ : state)
         timer_pass();
     state.SetItemsProcessed(state.iterations() * n);
     timer_exit();
 }
-BENCHMARK(BM_timer_pass)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
-
-int32_t again(int32_t, kv_timer *) { return 1; }
-
-// The same with every timer expiring on every pass (callback asks to repeat).
-void BM_timer_pass_all_firing(benchmark::State &state)
-{
-    const int n = (int)state.range(0);
-    timer_list_new();
-    for (int i = 0; i < n; i++) {
-        kv_timer *k = (kv_timer *)calloc(1, sizeof(kv_timer));
-        k->tv.tv_usec = 10000;
-        timer_add(again, T_EVENT_A, k);
-    }
-    for (auto _ : state)
-        timer_pass();
-    state.SetItemsProcessed(state.iterations() * n);
-    timer_exit();
-}
-BENCHMARK(BM_timer_pass_all_firing)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_timer_pass)
+    ->ArgNames({"timers", "firing"})
+    ->Args({1000, 0})
+    ->Args({10000, 0})
+    ->Args({10000, 1})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

@@ -8,6 +8,19 @@
 
 static const int SHORT_TEXT = 1023; // at most 1022 characters
 
+// Writes and flushes a text on a stream under fp_lock; nothing without stream.
+static void to_stream(FILE *log_backend_state::*stream, const char *text)
+{
+    log_backend_state *b = log_backend();
+    pthread_mutex_t *m = log_fp_lock();
+    pthread_mutex_lock(m);
+    if (FILE *f = b->*stream) {
+        fputs(text, f);
+        fflush(f);
+    }
+    pthread_mutex_unlock(m);
+}
+
 void _verbose_msg(const char *file, int line, const char *function, const char *format, ...)
 {
     char text[1024];
@@ -28,11 +41,8 @@ void _verbose_msg(const char *file, int line, const char *function, const char *
             fflush(b->verbose_outfile_fp);
         }
     }
-    if (b->verbose_fp) {
-        fputs(text, b->verbose_fp);
-        fflush(b->verbose_fp);
-    }
     pthread_mutex_unlock(m);
+    to_stream(&log_backend_state::verbose_fp, text);
 
     size_t n = strlen(text);
     if (n > 0 && text[n - 1] == '\n')
@@ -47,13 +57,5 @@ void _tarn_snmp_msg(const char *format, ...)
     va_start(ap, format);
     vsnprintf(text, SHORT_TEXT, format, ap);
     va_end(ap);
-
-    log_backend_state *b = log_backend();
-    pthread_mutex_t *m = log_fp_lock();
-    pthread_mutex_lock(m);
-    if (b->snmp_notify_fp) {
-        fputs(text, b->snmp_notify_fp);
-        fflush(b->snmp_notify_fp);
-    }
-    pthread_mutex_unlock(m);
+    to_stream(&log_backend_state::snmp_notify_fp, text);
 }

@@ -286,28 +286,27 @@ int timer_reset_interval_and_event(kv_timer *timer, long sec, long usec, int32_t
     return reset_node(timer, sec, usec, &event);
 }
 
-int timer_restart(kv_timer *timer)
+// Sets a listed node's countdown: the full period again, or 0 to stop it.
+static int set_countdown(kv_timer *timer, bool restart)
 {
     list_guard g(true);
     if (!find_pred(timer)) {
         TLOG(1, "CRITICAL: timer(%p) not found!", (void *)timer);
         return -1;
     }
-    timer->interval = timer->interval_save;
+    timer->interval = restart ? timer->interval_save : 0;
     forget_due(timer);
     return 0;
 }
 
+int timer_restart(kv_timer *timer)
+{
+    return set_countdown(timer, true);
+}
+
 int timer_stop(kv_timer *timer)
 {
-    list_guard g(true);
-    if (!find_pred(timer)) {
-        TLOG(1, "CRITICAL: timer(%p) not found!", (void *)timer);
-        return -1;
-    }
-    timer->interval = 0;
-    forget_due(timer);
-    return 0;
+    return set_countdown(timer, false);
 }
 
 int timer_get_seconds_left(kv_timer *timer)
