@@ -1,0 +1,78 @@
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "log_test_util.h"
+#include "timer.h"
+
+namespace {
+
+int32_t log_tick(int32_t event, kv_timer *)
+{
+    LOGD(TIMER, 5, nullptr, "tick %d", event);
+    return 1;
+}
+
+// Threads and the timer log to every target while one of them ends the
+// process: nothing the logging needs may be torn down under them.
+[[noreturn]] void log_busily_then_exit(const std::string &dir)
+{
+    reset_logging();
+    update_logrotate_list((dir + "/tarn.log.1," + dir + "/tarn.log.2").c_str());
+    update_nlogrotate_list((dir + "/tarn.nlog.1," + dir + "/tarn.nlog.2").c_str());
+    log_backend()->logsizelimit = 200000;
+    snprintf(log_backend()->cas_log_path, sizeof log_backend()->cas_log_path, "%s", dir.c_str());
+    init_netlog("127.0.0.1:9");
+    init_locallog("9");
+    log_backend()->local_log_active = 1;
+    timer_new();
+    kv_timer *t = (kv_timer *)calloc(1, sizeof(kv_timer));
+    t->tv.tv_usec = 10000;
+    timer_add(log_tick, T_EVENT_CLEANUP, t);
+
+    for (int i = 0; i < 4; i++) {
+        std::thread([i] {
+            for (long n = 0;; n++) {
+                LOGD(CAS, 3, "CID:000001:c1", "worker %d line %ld", i, n);
+                LOGM(CAS, 17, "worker %d message %ld", i, n);
+                LOGN(SIP, 2, "worker %d trace %ld\n", i, n);
+                log_msg_cas(i, CAS_LOG_INFO, "worker %d\n", i);
+                if (i == 0 && n == 2000)
+                    TARN_EXIT(7, "bye %d", i);
+            }
+        }).detach();
+    }
+    for (;;)
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+TEST(ExitUnderLoad, ExitFromAnyThreadWhileOthersLog)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // The death test's child runs this body again: it takes the parent's
+    // directory from the environment.
+    std::string dir;
+    bool parent = getenv("TARN_TEST_EXIT_DIR") == nullptr;
+    if (parent) {
+        char tmpl[] = "/tmp/tarn-exit-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        setenv("TARN_TEST_EXIT_DIR", tmpl, 1);
+    } else {
+        dir = getenv("TARN_TEST_EXIT_DIR");
+    }
+    EXPECT_EXIT(log_busily_then_exit(dir), ::testing::ExitedWithCode(7), "TARN EXITCODE 7: bye 0");
+    if (!parent)
+        return;
+    unsetenv("TARN_TEST_EXIT_DIR");
+    // The buffered debug log was flushed by the exit and holds its reason
+    // (the other threads may have rotated it once more meanwhile).
+    std::string log = slurp(dir + "/tarn.log.1") + slurp(dir + "/tarn.log.2");
+    EXPECT_NE(log.find("TARN EXITCODE 7: bye 0 [log_exit_test.cpp:"), std::string::npos);
+    EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+}
+
+} // namespace
