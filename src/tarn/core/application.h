@@ -210,28 +210,8 @@ struct application_object {
     int32_t msp_multicast_remove;
     char firmware_version[32];
 
-    // logging
-    int32_t logsizelimit;
-    char **logrotate_list;
-    int32_t logrotate_listcount;
-    FILE *logrotate_fp;
-    int32_t nlogsizelimit;
-    char **nlogrotate_list;
-    int32_t nlogrotate_listcount;
-    FILE *nlogrotate_fp;
-    char logip[64];
-    char logport[64];
-    char locallogport[64];
-    int32_t netlogfd;
-    int32_t locallogfd;
-    int32_t local_log_active;
-    int32_t syslog_facility;
-    FILE *sofia_log_fp;
-    int32_t sofia_log_max_filesize;
-    char cas_log_path[256];
-    int32_t cas_log_filesize_limit;
-    volatile int32_t cas_log_do_flush;
-    FILE *cas_fp;
+    // logging: the log back-ends keep their settings in log_backend()
+    // (sizes, rotation lists, UDP targets, CAS and SIP stack logs)
     char cdr_log_path[256];
     int32_t log_cdr;
     int32_t cdr_log_filesize_limit;

@@ -16,6 +16,7 @@
 #include "log.h"
 #include "platform_path.h"
 #include "pools.h"
+#include "timer.h"
 
 // Call objects for the configured lines; the ports are counted once the
 // line configuration is loaded.
@@ -23,6 +24,11 @@ static int step_call_object_pools()
 {
     int n = get_number_of_needed_call_objects(0, 0, 0, 0, 0, 0);
     return create_call_object_pools(n);
+}
+
+static int step_timer_service()
+{
+    return timer_new() != 0 ? -1 : 0;
 }
 
 // The start-up sequence. Rows without a function belong to parts of the
@@ -41,7 +47,7 @@ const init_step init_application_steps[] = {
     {"processor type", nullptr, nullptr, nullptr, 92, "Couldn't identify mindspeed processor type!"},
     {"firmware version query", nullptr, nullptr, nullptr, 0, nullptr},
     {"media processor device", nullptr, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
-    {"timer service", nullptr, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
+    {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
     {"ISDN", nullptr, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
