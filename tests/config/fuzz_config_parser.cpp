@@ -18,6 +18,7 @@
 namespace {
 
 std::string workdir;
+std::string startdir;
 
 const cm_dir_t general_dirs[] = {{nullptr, nullptr, ""}, {"a", "1", ""}, {"b", nullptr, ""}};
 const cm_dir_t group_dirs[] = {{"name", nullptr, ""}, {"ports", nullptr, ""}, {"c", "x", ""}};
@@ -98,11 +99,16 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
         abort();
     workdir = tmpl;
     atexit(cleanup);
-    if (chdir(workdir.c_str()) != 0 || mkdir("var", 0700) != 0 || mkdir("var/tmp", 0700) != 0)
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd))
+        abort();
+    startdir = cwd;
+    if (mkdir((workdir + "/var").c_str(), 0700) != 0 ||
+        mkdir((workdir + "/var/tmp").c_str(), 0700) != 0)
         abort();
     setenv("TARN_ROOT", workdir.c_str(), 1);
     static const char inc[] = "[inc]\nk = v\n#include inc\n";
-    write_file("inc", (const uint8_t *)inc, sizeof inc - 1);
+    write_file((workdir + "/inc").c_str(), (const uint8_t *)inc, sizeof inc - 1);
     ast_config_set_exec_runner(echo_runner);
     // The parser reports on standard output; keep the fuzzer's own output readable.
     int devnull = open("/dev/null", O_WRONLY);
@@ -117,6 +123,10 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // Relative includes resolve in the private directory; the fuzzer's own
+    // paths (corpus, artifacts) stay relative to where it was started.
+    if (chdir(workdir.c_str()) != 0)
+        abort();
     write_file("in.conf", data, size);
 
     ast_config *cfg = ast_config_load("in.conf");
@@ -136,5 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         walk(c, 1, integer);
     if (c)
         cm_destroy(c);
+    if (chdir(startdir.c_str()) != 0)
+        abort();
     return 0;
 }
