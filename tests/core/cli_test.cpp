@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "conf_root.h"
 #include "run_process.h"
 
 namespace {
@@ -145,7 +146,8 @@ TEST(CliProcess, UnknownOptionPrintsHelpAndExits2)
 
 TEST(CliProcess, ForegroundRunEndsWhenStdinCloses)
 {
-    process_result r = run_process({tarn_binary(), "-d", "0"}, "some command\n");
+    conf_root root;
+    process_result r = run_process({tarn_binary(), "-d", "0"}, "some command\n", root.env());
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("read_commandline: error reading from stdin"), std::string::npos);
     EXPECT_NE(r.err.find("stopping threads"), std::string::npos);
@@ -153,7 +155,8 @@ TEST(CliProcess, ForegroundRunEndsWhenStdinCloses)
 
 TEST(CliProcess, DaemonModeForksAndDetaches)
 {
-    process_result r = run_process({tarn_binary(), "-d", "1"});
+    conf_root root;
+    process_result r = run_process({tarn_binary(), "-d", "1"}, "", root.env());
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err.rfind("TARN EXITCODE 0: Forked off! [daemon.cpp:", 0), 0u) << r.err;
     // The child's streams went to /dev/null: nothing else reached the pipes.
@@ -166,8 +169,9 @@ TEST(CliProcess, DaemonModeUnderProcessOneDoesNotFork)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root for a private pid namespace";
     // In a new pid namespace the shell is process 1 and the daemon its child.
+    conf_root root;
     std::string cmd = "'" + tarn_binary() + "' -d 1 </dev/null; echo rc=$?";
-    process_result r = run_process({"unshare", "--pid", "--fork", "sh", "-c", cmd});
+    process_result r = run_process({"unshare", "--pid", "--fork", "sh", "-c", cmd}, "", root.env());
     if (r.status != 0 && r.err.find("unshare") != std::string::npos)
         GTEST_SKIP() << "no pid namespaces here: " << r.err;
     EXPECT_EQ(r.err.find("Forked off"), std::string::npos) << r.err;

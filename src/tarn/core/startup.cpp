@@ -15,14 +15,34 @@
 #include "daemon.h"
 #include "log.h"
 #include "platform_path.h"
+#include "experimental_options.h"
+#include "init_config.h"
 #include "pools.h"
+#include "confman.h"
+#include "schema.h"
 #include "timer.h"
 
-// Call objects for the configured lines; the ports are counted once the
-// line configuration is loaded.
+// Ports of a line module: the keys of its port section.
+static int count_config_ports(cm *c)
+{
+    int n = 0, key = -1, next;
+    while (c && n < 4096 && cm_get_next_id(c, 1, key, &next) == 1) {
+        n++;
+        key = next;
+    }
+    return n;
+}
+
+// Call objects for the configured lines. Until the hardware description is
+// read every ISDN port counts as basic rate.
 static int step_call_object_pools()
 {
-    int n = get_number_of_needed_call_objects(0, 0, 0, 0, 0, 0);
+    experimental_options *eo = gp->experimental_options;
+    int n = get_number_of_needed_call_objects(0, count_config_ports(gp->config_isdn),
+                                              count_config_ports(gp->config_cas),
+                                              count_config_ports(gp->config_analog),
+                                              count_config_ports(gp->config_gsm),
+                                              eo ? eo->eo_number_of_call_objects : 0);
     return create_call_object_pools(n);
 }
 
@@ -102,12 +122,19 @@ int tarn_orderly_stop()
 
 static void run_diagnostic(const cli_result &res)
 {
-    // The one-shot diagnostics need parts of the daemon that are not in this
-    // build yet; say so instead of pretending.
     const char *what = "";
     switch (res.action) {
-    case CLI_DEFAULT_SETTINGS: what = "-D"; break;
-    case CLI_MODULE_SETTINGS: what = "-S"; break;
+    case CLI_DEFAULT_SETTINGS:
+    case CLI_MODULE_SETTINGS:
+        cm_init();
+        if (res.action == CLI_DEFAULT_SETTINGS)
+            dump_default_config(stdout);
+        else
+            dump_default_config_module(stdout, res.argument);
+        fflush(stdout);
+        TARN_EXIT(2, "Couldn't parse CLI arguments!");
+    // The other diagnostics need parts of the daemon that are not in this
+    // build yet; say so instead of pretending.
     case CLI_DEFAULT_CALLCONF: what = "-N"; break;
     case CLI_MSP_ALIVE: what = "-A"; break;
     case CLI_RESOLVE: what = "-R"; break;
@@ -154,6 +181,10 @@ int tarn_main(int argc, char **argv)
     // 6. daemon mode
     if (tarn_daemon_mode)
         fork_daemon();
+
+    // 7. configuration
+    if (init_config() == -1)
+        TARN_EXIT(99, "Couldn't init config!");
 
     // 8. housekeeping threads
     app->run_msp_safeguard = 1;
