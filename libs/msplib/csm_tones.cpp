@@ -1,0 +1,170 @@
+#include "csm_tones.h"
+
+#include <iterator>
+
+namespace {
+
+struct tone_name {
+    int value;
+    const char *name;
+};
+
+const tone_name tonedet_names[] = {
+    {0, "DTMF_0"},
+    {1, "DTMF_1"},
+    {2, "DTMF_2"},
+    {3, "DTMF_3"},
+    {4, "DTMF_4"},
+    {5, "DTMF_5"},
+    {6, "DTMF_6"},
+    {7, "DTMF_7"},
+    {8, "DTMF_8"},
+    {9, "DTMF_9"},
+    {10, "DTMF_STAR"},
+    {11, "DTMF_POUND"},
+    {12, "DTMF_A"},
+    {13, "DTMF_B"},
+    {14, "DTMF_C"},
+    {15, "DTMF_D"},
+    {16, "V25_WITHOUT_PHASE_REVERSAL"},
+    {17, "V25_WITH_PHASE_REVERSAL"},
+    {18, "V8_ANSAM_WITH_PHASE_REVERSAL"},
+    {19, "V8_ANSAM_WITHOUT_PHASE_REVERSAL"},
+    {20, "V8BIS_CRE_TONE"},
+    {21, "V18_ANNEX_A_BAUDOT"},
+    {26, "BELL_ANS_OR_V22_USB1"},
+    {27, "PRE_STANDARD_V32_AA_TONE"},
+    {28, "TDM_SIDE_PROGRAMMABLE_TONEDETECTOR"},
+    {32, "T30_CNG_START_DETECTED"},
+    {34, "V21_FLAGS_DETECTED"},
+    {35, "GENERIC_TONE_390HZ"},
+    {36, "GENERIC_TONE_980HZ"},
+    {37, "GENERIC_TONE_1270HZ"},
+    {38, "GENERIC_TONE_1300HZ"},
+    {39, "GENERIC_TONE_1650HZ"},
+    {40, "GENERIC_TONE_RESERVED1"},
+    {41, "GENERIC_TONE_RESERVED2"},
+    {42, "GENERIC_TONE_2000HZ"},
+    {48, "CALL_PROGRESS_TONE_DETECTED"},
+    {49, "INACTIVITY_TIMEOUT_DETECTED"},
+    {80, "2010HZ_SS7_COT_TONE_DETECTED"},
+    {81, "1780HZ_SS7_COT_TONE_DETECTED"},
+    {96, "FFT_CPD_DETECTER_0_DETECTED"},
+    {97, "FFT_CPD_DETECTER_1_DETECTED"},
+    {98, "FFT_CPD_DETECTER_2_DETECTED"},
+    {99, "FFT_CPD_DETECTER_3_DETECTED"},
+    {100, "FFT_CPD_DETECTER_4_DETECTED"},
+    {101, "FFT_CPD_DETECTER_5_DETECTED"},
+    {102, "FFT_CPD_DETECTER_6_DETECTED"},
+    {103, "FFT_CPD_DETECTER_7_DETECTED"},
+    {112, "EARLY_DETECT_CAS_TONE"},
+    {113, "CAS_TONE_DETECTED"},
+    {129, "EARLY_DETECT_CED"},
+    {130, "SUPPRESSED_2002_HZ_TONE"},
+    {224, "FFT_CPD_DETECTER_0_END_DETECTED"},
+    {225, "FFT_CPD_DETECTER_1_END_DETECTED"},
+    {226, "FFT_CPD_DETECTER_2_END_DETECTED"},
+    {227, "FFT_CPD_DETECTER_3_END_DETECTED"},
+    {228, "FFT_CPD_DETECTER_4_END_DETECTED"},
+    {229, "FFT_CPD_DETECTER_5_END_DETECTED"},
+    {230, "FFT_CPD_DETECTER_6_END_DETECTED"},
+    {231, "FFT_CPD_DETECTER_7_END_DETECTED"},
+    {255, "END_OF_TONE"},
+};
+
+// Fax relay states 0-31, by value.
+const char *const faxstate_names[] = {
+    "IDLE", // 0
+    "NO_SIGNAL_MESSAGE_FROM_IP", // 1
+    "CNG_RECEIVED_FROM_PCM", // 2
+    "CNG_SENT_TO_PCM", // 3
+    "CED_RECEIVED_FROM_PCM", // 4
+    "CED_SENT_TO_PCM", // 5
+    "V21_CH_2_DEMODULATION", // 6
+    "V21_CH_2_REMODULATION", // 7
+    "V27_TER_2400_DEMODULATION", // 8
+    "V27_TER_2400_REMODULATION", // 9
+    "V27_TER_4800_DEMODULATION", // 10
+    "V27_TER_4800_REMODULATION", // 11
+    "V29_7200_DEMODULATION", // 12
+    "V29_7200_REMODULATION", // 13
+    "V29_9600_DEMODULATION", // 14
+    "V29_9600_REMODULATION", // 15
+    "V17_7200_SHORT_TRAIN_DEMODULATION", // 16
+    "V17_7200_SHORT_TRAIN_REMODULATION", // 17
+    "V17_7200_LONG_TRAIN_DEMODULATION", // 18
+    "V17_7200_LONG_TRAIN_REMODULATION", // 19
+    "V17_9600_SHORT_TRAIN_DEMODULATION", // 20
+    "V17_9600_SHORT_TRAIN_REMODULATION", // 21
+    "V17_9600_LONG_TRAIN_DEMODULATION", // 22
+    "V17_9600_LONG_TRAIN_REMODULATION", // 23
+    "V17_12000_SHORT_TRAIN_DEMODULATION", // 24
+    "V17_12000_SHORT_TRAIN_REMODULATION", // 25
+    "V17_12000_LONG_TRAIN_DEMODULATION", // 26
+    "V17_12000_LONG_TRAIN_REMODULATION", // 27
+    "V17_14400_SHORT_TRAIN_DEMODULATION", // 28
+    "V17_14400_SHORT_TRAIN_REMODULATION", // 29
+    "V17_14400_LONG_TRAIN_DEMODULATION", // 30
+    "V17_14400_LONG_TRAIN_REMODULATION", // 31
+};
+
+// T.30 frames: the facsimile control field (ITU-T T.30 numbering, or one of
+// the training-check markers 0x7E and 0x7F), then the name of the frame
+// received (demodulated) and sent (remodulated).
+struct fcf_name {
+    int fcf;
+    const char *received;
+    const char *sent;
+};
+
+const fcf_name fcf_names[] = {
+    {0x01, "T30_FCF_DEMODULATED_DIGITAL_IDENTIFICATION_SIGNAL", "T30_FCF_REMODULATED_DIGITAL_IDENTIFICATION_SIGNAL"},
+    {0x02, "T30_FCF_DEMODULATED_CALLED_SUBSCRIBER_IDENTIFICATION", "T30_FCF_REMODULATED_CALLED_SUBSCRIBER_IDENTIFICATION"},
+    {0x04, "T30_FCF_DEMODULATED_NON_STANDARD_FACILITIES", "T30_FCF_REMODULATED_NON_STANDARD_FACILITIES"},
+    {0x21, "T30_FCF_DEMODULATED_CONFIRMATION_TO_RECEIVE", "T30_FCF_REMODULATED_CONFIRMATION_TO_RECEIVE"},
+    {0x22, "T30_FCF_DEMODULATED_FAILURE_TO_TRAIN", "T30_FCF_REMODULATED_FAILURE_TO_TRAIN"},
+    {0x31, "T30_FCF_DEMODULATED_MESSAGE_CONFIRMATION", "T30_FCF_REMODULATED_MESSAGE_CONFIRMATION"},
+    {0x32, "T30_FCF_DEMODULATED_RETRAIN_NEGATIVE", "T30_FCF_REMODULATED_RETRAIN_NEGATIVE"},
+    {0x33, "T30_FCF_DEMODULATED_RETRAIN_POSITIVE", "T30_FCF_REMODULATED_RETRAIN_POSITIVE"},
+    {0x5F, "T30_FCF_DEMODULATED_DISCONNECT2", "T30_FCF_REMODULATED_DISCONNECT"},
+    {0x7E, "T30_FCF_TCF_SENT_TO_IP", "T30_FCF_TCF_RECEIVED_FROM_IP"},
+    {0x7F, "T30_FCF_TCF_DEMODULATED_FROM_TDM", "T30_FCF_TCF_REMODULATED_TO_TDM"},
+    {0xC1, "T30_FCF_DEMODULATED_DIGITAL_COMMAND_SIGNAL", "T30_FCF_REMODULATED_DIGITAL_COMMAND_SIGNAL"},
+    {0xC2, "T30_FCF_DEMODULATED_TRANSMITTING_SUBSCRIBER_IDENTIFICATION", "T30_FCF_REMODULATED_TRANSMITTING_SUBSCRIBER_IDENTIFICATION"},
+    {0xDF, "T30_FCF_DEMODULATED_DISCONNECT1", "T30_FCF_REMODULATED_DISCONNECT"},
+    {0xF1, "T30_FCF_DEMODULATED_END_OF_MESSAGE", "T30_FCF_REMODULATED_END_OF_MESSAGE"},
+    {0xF2, "T30_FCF_DEMODULATED_MULTI_PAGE_SIGNAL", "T30_FCF_REMODULATED_MULTI_PAGE_SIGNAL"},
+    {0xF4, "T30_FCF_DEMODULATED_END_OF_PROCEDURE", "T30_FCF_REMODULATED_END_OF_PROCEDURE"},
+};
+
+const char *const unknown_faxstate = "UNKNOWN_FAXSTATE";
+
+} // namespace
+
+const char *msp_print_tonedet(int value)
+{
+    for (const tone_name &t : tonedet_names)
+        if (t.value == value)
+            return t.name;
+    return "UNKNOWN_TONEDET";
+}
+
+const char *msp_print_fcf(int value)
+{
+    if (value < 256 || value > 0xFFFF)
+        return unknown_faxstate;
+    int direction = value & 0xFF;
+    if (direction != 6 && direction != 7)
+        return unknown_faxstate;
+    for (const fcf_name &f : fcf_names)
+        if (f.fcf == (value >> 8))
+            return direction == 6 ? f.received : f.sent;
+    return unknown_faxstate;
+}
+
+const char *msp_print_faxstate(int value)
+{
+    if (value >= 0 && value < (int)std::size(faxstate_names))
+        return faxstate_names[value];
+    return msp_print_fcf(value);
+}
