@@ -51,5 +51,5 @@ void _msp_show_msg(const char *file, int line, const char *function, void *conte
 // The same text on standard error, always, with the call tag in front.
 void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length);
 
-#define msp_show_msg(context, buffer, length) \
+#define MSP_SHOW_MSG(context, buffer, length) \
     _msp_show_msg(__FILE__, __LINE__, __func__, (context), (buffer), (length))

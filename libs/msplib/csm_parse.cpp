@@ -99,7 +99,7 @@ magic_csm parse_reply(const reply_kind &kind, csm_header *h, const uint8_t *fram
              "CRITICAL: short CSM reply fc %x (%s) cc %x ct %x idx %x: msg_length %i, needs %i",
              h->function_code, get_function_code_extended(h->function_code), h->command_class,
              h->command_type, h->index, h->msg_length, need);
-        msp_show_msg(nullptr, frame, h->msg_length);
+        MSP_SHOW_MSG(nullptr, frame, h->msg_length);
         free(h);
         return m;
     }
@@ -160,7 +160,7 @@ int msp_buffer_cleanup_failed(csm_header *header, const uint8_t *frame, int leng
 {
     if (!header)
         return 0;
-    msp_show_msg(nullptr, frame, length);
+    MSP_SHOW_MSG(nullptr, frame, length);
     log_cannot_handle(header);
     free(header);
     return 0;
@@ -175,7 +175,7 @@ magic_csm msp_buffer_to_struct(const uint8_t *frame, int length, int *success, i
     }
     if (frame[0] > length) {
         LOGD(MSP, 1, "", "CRITICAL: CSM frame of %i bytes announces %i bytes", length, frame[0]);
-        msp_show_msg(nullptr, frame, length);
+        MSP_SHOW_MSG(nullptr, frame, length);
         return m;
     }
     csm_header *h = extract_header(frame, length);

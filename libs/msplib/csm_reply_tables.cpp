@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "csm_codes.h"
-#include "csm_layout.h"
+#include "csm_layout_rows.h"
 
 namespace {
 

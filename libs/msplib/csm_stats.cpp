@@ -4,7 +4,7 @@
 #include <ctime>
 
 #include "csm_codes.h"
-#include "csm_layout.h"
+#include "csm_layout_rows.h"
 #include "csm_log.h"
 #include "csm_message.h"
 #include "log.h"

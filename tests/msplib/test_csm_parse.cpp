@@ -511,4 +511,46 @@ TEST(CsmParse, HexDumpOfAFrame)
     EXPECT_STREQ(small, "(0x00):00 01 02 03 04 05 06 07 ");
 }
 
+TEST(CsmParse, ShownMessages)
+{
+    // A command response shows its result code from ten bytes on.
+    struct {
+        const char *frame;
+        const char *line;
+    } cases[] = {
+        {"09 05 02 02 00 80 00 00 09",
+         "CSMHEADER: Function 0x8000 FC_VOIP_VOPENA Len 0x09 (009)  Idx 0x05 (005) Cls 0x02  "
+         "Typ 0x02 => PAYLOAD (len=009): (0x00):09 05 02 02 00 80 00 00 (0x08):09 "},
+        {"0a 05 02 02 00 80 00 00 09 80",
+         "CSMHEADER: Function 0x8000 FC_VOIP_VOPENA Len 0x0a (010)  Idx 0x05 (005) Cls 0x02  "
+         "Typ 0x02 => RESULT type 0x02 - value 8009 CNF_ERROR_VOICE_INACTIVE => PAYLOAD (len=010): "
+         "(0x00):0a 05 02 02 00 80 00 00 (0x08):09 80 "},
+        {"0a 05 03 02 00 0e 00 00 09 80",
+         "CSMHEADER: Function 0x0e00 DIAG_TDM_RX Len 0x0a (010)  Idx 0x05 (005) Cls 0x02  "
+         "Typ 0x03 => PAYLOAD (len=010): (0x00):0a 05 03 02 00 0e 00 00 (0x08):09 80 "},
+    };
+    for (auto &c : cases) {
+        log_capture log;
+        std::vector<uint8_t> f = hex_bytes(c.frame);
+        _msp_show_msg(__FILE__, __LINE__, __func__, nullptr, f.data(), (int)f.size());
+        ASSERT_EQ(log_capture::lines().size(), 1u) << log.all();
+        EXPECT_EQ(log_capture::lines()[0], c.line);
+    }
+    // The dump never reads past the bytes given, whatever the length byte says.
+    {
+        log_capture log;
+        std::vector<uint8_t> f = hex_bytes("ff 05 03 02 00 0e 00 00 09");
+        _msp_show_msg(__FILE__, __LINE__, __func__, nullptr, f.data(), (int)f.size());
+        EXPECT_TRUE(log.has("(len=255): (0x00):ff 05 03 02 00 0e 00 00 (0x08):09 ")) << log.all();
+    }
+    msp_logging_active = 0;
+    {
+        log_capture log;
+        std::vector<uint8_t> f = hex_bytes(cases[1].frame);
+        _msp_show_msg(__FILE__, __LINE__, __func__, nullptr, f.data(), (int)f.size());
+        EXPECT_TRUE(log_capture::lines().empty());
+    }
+    msp_logging_active = 1;
+}
+
 } // namespace
