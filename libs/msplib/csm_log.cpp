@@ -68,6 +68,14 @@ void format_msg(char *out, size_t size, const char *tag, const uint8_t *buffer, 
     }
 }
 
+// The 32-character call tag of a context, always terminated.
+void context_tag(void *context, char (&tag)[32])
+{
+    tag[0] = '\0';
+    msp_context_info(context, tag, sizeof tag);
+    tag[sizeof tag - 1] = '\0';
+}
+
 } // namespace
 
 void msp_set_timeslot_lookups(msp_timeslot_of_channel_fn timeslot_of_channel,
@@ -121,8 +129,7 @@ void _msp_show_msg(const char *file, int line, const char *function, void *conte
     if (log_get_loglevel(log_levels_debug, MSP) < 8)
         return;
     char tag[32];
-    msp_context_info(context, tag, sizeof tag);
-    tag[sizeof tag - 1] = '\0';
+    context_tag(context, tag);
     char text[1600];
     format_msg(text, sizeof text, nullptr, buffer, length);
     log_msg_debug(8, MSP, file, line, function, tag, "%s", text);
@@ -133,8 +140,7 @@ void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length)
     if (!buffer || length < 8)
         return;
     char tag[32];
-    msp_context_info(context, tag, sizeof tag);
-    tag[sizeof tag - 1] = '\0';
+    context_tag(context, tag);
     char text[1700];
     format_msg(text, sizeof text, tag, buffer, length);
     fprintf(stderr, "%s\n", text);

@@ -123,6 +123,42 @@ magic_csm parse_reply(const reply_kind &kind, csm_header *h, const uint8_t *fram
 
 } // namespace
 
+namespace {
+
+typedef magic_csm (*reply_parser)(csm_header *, const uint8_t *, int *, int);
+
+constexpr int ANY_CLASS = -1;
+constexpr int DEVICE_OR_CHANNEL = -2;
+
+// Which parser takes a frame, by command type and class, tried in order.
+struct route {
+    uint8_t command_type;
+    int command_class;
+    reply_parser parser;
+};
+
+bool class_matches(int rule, int command_class)
+{
+    if (rule == ANY_CLASS)
+        return true;
+    if (rule == DEVICE_OR_CHANNEL)
+        return command_class == CSM_CLASS_DEVICE || command_class == CSM_CLASS_CHANNEL;
+    return command_class == rule;
+}
+
+const route routes[] = {
+    {CSM_TYPE_RESPONSE, DEVICE_OR_CHANNEL, msp_buffer_to_struct_command_response},
+    {CSM_TYPE_DIAG_RESPONSE, ANY_CLASS, msp_buffer_to_struct_diag_response},
+    {CSM_TYPE_INDICATION, ANY_CLASS, msp_buffer_to_struct_indication},
+    {CSM_TYPE_QUERY_RESPONSE, DEVICE_OR_CHANNEL, msp_buffer_to_struct_query_response},
+    {CSM_TYPE_SRTP_STATS, ANY_CLASS, msp_buffer_to_struct_srtp},
+    {CSM_TYPE_TEST_STATS, ANY_CLASS, msp_buffer_to_struct_bert},
+    {CSM_TYPE_TDM_SYNC_STATS, CSM_CLASS_DEVICE_ETH, msp_buffer_to_struct_tdm_sync_stats},
+    {CSM_TYPE_PLYERR_STATS, CSM_CLASS_STATS, msp_buffer_to_struct_plyerr},
+};
+
+} // namespace
+
 magic_csm msp_buffer_to_struct_command_response(csm_header *header, const uint8_t *frame,
                                                 int *success, int)
 {
@@ -183,24 +219,9 @@ magic_csm msp_buffer_to_struct(const uint8_t *frame, int length, int *success, i
         return m;
     h->msp_channel = (uint16_t)channel;
     h->msp_timeslot = msp_lookup_timeslot(channel);
-    int type = h->command_type, cls = h->command_class;
-    bool dev_or_chan = cls == CSM_CLASS_DEVICE || cls == CSM_CLASS_CHANNEL;
-    if (type == CSM_TYPE_RESPONSE && dev_or_chan)
-        return msp_buffer_to_struct_command_response(h, frame, success, channel);
-    if (type == CSM_TYPE_DIAG_RESPONSE)
-        return msp_buffer_to_struct_diag_response(h, frame, success, channel);
-    if (type == CSM_TYPE_INDICATION)
-        return msp_buffer_to_struct_indication(h, frame, success, channel);
-    if (type == CSM_TYPE_QUERY_RESPONSE && dev_or_chan)
-        return msp_buffer_to_struct_query_response(h, frame, success, channel);
-    if (type == CSM_TYPE_SRTP_STATS)
-        return msp_buffer_to_struct_srtp(h, frame, success, channel);
-    if (type == CSM_TYPE_TEST_STATS)
-        return msp_buffer_to_struct_bert(h, frame, success, channel);
-    if (type == CSM_TYPE_TDM_SYNC_STATS && cls == CSM_CLASS_DEVICE_ETH)
-        return msp_buffer_to_struct_tdm_sync_stats(h, frame, success, channel);
-    if (type == CSM_TYPE_PLYERR_STATS && cls == CSM_CLASS_STATS)
-        return msp_buffer_to_struct_plyerr(h, frame, success, channel);
+    for (const route &r : routes)
+        if (h->command_type == r.command_type && class_matches(r.command_class, h->command_class))
+            return r.parser(h, frame, success, channel);
     msp_buffer_cleanup_failed(h, frame, h->msg_length);
     return m;
 }
