@@ -701,6 +701,9 @@ struct csmchan_voip_toneopt {
     uint32_t phase_reversal_2100Hz_answer_tone_detection_control : 1;
     uint32_t answer_tone_detection_control_2225Hz : 1;
     uint32_t programmable_tone_detector_control : 1;
+    // Carried for the callers; where the device expects it on the wire is
+    // not known, so it is not sent.
+    uint32_t early_2100Hz_answer_tone_detection_control : 1;
 };
 
 // FC_VOIP_PROGRAM_TONE_ENGINE (0x806E)
