@@ -75,6 +75,14 @@ def unpct(s):
     return urllib.parse.unquote(s, encoding="latin-1")
 
 
+def utf8(s):
+    """A control word (decoded byte for byte) as the UTF-8 text it carries."""
+    try:
+        return s.encode("latin-1").decode("utf-8")
+    except (UnicodeEncodeError, UnicodeDecodeError):
+        return s
+
+
 def ucs2hex(text):
     return text.encode("utf-16-be").hex().upper()
 
@@ -472,7 +480,7 @@ class Modem:
             self.model = value
             self.gmm = MODELS[value]["gmm"]
         elif key in self.settable:
-            setattr(self, key, value)
+            setattr(self, key, utf8(value))
         else:
             raise KeyError(key)
 
@@ -602,7 +610,7 @@ class Sim:
         if verb == "sms":
             return self.reply(conn, True, "\n".join(m.sms_bodies))
         if verb == "store":
-            m.store[int(a[1])] = a[2]
+            m.store[int(a[1])] = utf8(a[2])
             return self.reply(conn, True)
         return self.reply(conn, False, "unknown request " + verb)
 
