@@ -117,16 +117,8 @@ static bool write_via_tmp(const std::string &dir, unsigned port, const std::stri
                           std::string &tmp)
 {
     char t[4096];
-    snprintf(t, sizeof t, "%s/.in.%u.%d.tmp", dir.c_str(), port, (int)getpid());
+    bool ok = gsm_spool_write_tmp(dir.c_str(), port, body, t, sizeof t) == 0;
     tmp = t;
-    int fd = open(t, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
-    if (fd < 0)
-        return false;
-    bool ok = write(fd, body.data(), body.size()) == (ssize_t)body.size();
-    close(fd);
-    gsm_spool_own(t, 0660);
-    if (!ok)
-        unlink(t);
     return ok;
 }
 
@@ -230,15 +222,8 @@ int gsm_cbm_incoming_pdu(const char *spool, const char *parts, int port, const c
     }
     std::string text;
     for (int p = 1; p <= pages; p++) {
-        FILE *f = fopen(page_name(p).c_str(), "rb");
         std::string body;
-        if (f) {
-            char buf[4096];
-            size_t k;
-            while ((k = fread(buf, 1, sizeof buf, f)) > 0)
-                body.append(buf, k);
-            fclose(f);
-        }
+        gsm_read_small_file(page_name(p).c_str(), body, 8192);
         text += decode_page(page_value(body), dcs);
     }
     GLOG(5, port, "port: %u : TOTAL CODE STRING |%s|", uport, text.c_str());

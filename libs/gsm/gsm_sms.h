@@ -5,6 +5,7 @@
 #include "gsm_port.h"
 
 #include <cstdio>
+#include <string>
 #include <ctime>
 #include <sys/time.h>
 
@@ -87,3 +88,12 @@ void gsm_json_escape(char *out, size_t size, const char *text);
 
 // Spool file helpers: owner 1001:1001 (when permitted) and mode.
 void gsm_spool_own(const char *path, int mode);
+// Writes body to "<dir>/.in.<port>.<pid>.tmp" (mode 0660, owned); the name
+// goes to tmp. 0, -13 when it cannot be opened, -5 when not fully written
+// (the file is then removed).
+int gsm_spool_write_tmp(const char *dir, unsigned port, const std::string &body, char *tmp,
+                        size_t size);
+// Reads a file of at most limit bytes; false when it cannot be opened.
+bool gsm_read_small_file(const char *path, std::string &out, size_t limit);
+// Appends a line to a report file (mode 0666, owned). 0, or -1.
+int gsm_report_append(const char *path, const char *line);

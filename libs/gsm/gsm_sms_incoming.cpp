@@ -121,16 +121,10 @@ static int file_message(const char *spool, unsigned port, const std::string &bod
                         char *saved, int saved_size)
 {
     char tmp[4096];
-    snprintf(tmp, sizeof tmp, "%s/.in.%u.%d.tmp", spool, port, (int)getpid());
-    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
-    if (fd < 0) {
-        GLOG(0, (int)port, "could not open file %s for writing", tmp);
-        return -13;
-    }
-    bool ok = write(fd, body.data(), body.size()) == (ssize_t)body.size();
-    close(fd);
-    gsm_spool_own(tmp, 0660);
-    if (!ok || !libgsm_spool_claim(tmp, spool, ext, saved, saved_size)) {
+    int w = gsm_spool_write_tmp(spool, port, body, tmp, sizeof tmp);
+    if (w < 0)
+        return w;
+    if (!libgsm_spool_claim(tmp, spool, ext, saved, saved_size)) {
         unlink(tmp);
         return -5;
     }
@@ -268,19 +262,6 @@ static std::string part_name(const std::string &dir, const char *msgid, unsigned
     return dir + "/" + msgid + "." + std::to_string(port) + "." + std::to_string(part) + ".sms";
 }
 
-static bool read_file_text(const std::string &path, std::string &out)
-{
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && out.size() < 65536)
-        out.append(buf, n);
-    fclose(f);
-    return true;
-}
-
 static std::string body_value(const std::string &body, const char *key)
 {
     std::string k = std::string("\n") + key + "=";
@@ -302,19 +283,13 @@ static int store_part(const char *spool, const char *date, const char *sender, u
     }
     std::string dir = platform_path(parts_dir);
     char tmp[4096];
-    snprintf(tmp, sizeof tmp, "%s/.in.%u.%d.tmp", dir.c_str(), port, (int)getpid());
     std::string body = std::string("date=") + date + "\nnum=" + sender + "\nfrom=none\nport=" +
                        std::to_string(port) + "\nudl=" + std::to_string(u.udl) + "\ndcs=" +
                        std::to_string(u.dcs) + "\nmsg=" + u.hex;
-    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
-    if (fd < 0) {
-        GLOG(0, (int)port, "could not open file %s for writing", tmp);
-        return -13;
-    }
-    bool ok = write(fd, body.data(), body.size()) == (ssize_t)body.size();
-    close(fd);
-    gsm_spool_own(tmp, 0660);
-    if (!ok || rename(tmp, part_name(dir, msgid, port, part).c_str()) < 0) {
+    int w = gsm_spool_write_tmp(dir.c_str(), port, body, tmp, sizeof tmp);
+    if (w < 0)
+        return w;
+    if (rename(tmp, part_name(dir, msgid, port, part).c_str()) < 0) {
         unlink(tmp);
         return -5;
     }
@@ -325,7 +300,7 @@ static int store_part(const char *spool, const char *date, const char *sender, u
     std::string text;
     for (int i = 1; i <= total; i++) {
         std::string pb;
-        if (!read_file_text(part_name(dir, msgid, port, i), pb))
+        if (!gsm_read_small_file(part_name(dir, msgid, port, i).c_str(), pb, 65536))
             return -5;
         ud_info pu;
         pu.hex = body_value(pb, "msg");

@@ -14,17 +14,7 @@ static const char *const delivery_report_path = "/tmp/sms/delivery_report";
 
 static int append_report(const char *text)
 {
-    std::string p = platform_path(delivery_report_path);
-    FILE *f = fopen(p.c_str(), "a");
-    if (!f)
-        return -1;
-    fputs(text, f);
-    fclose(f);
-    chmod(p.c_str(), 0666);
-    if (chown(p.c_str(), 1001, 1001) < 0) {
-        // Only root may hand the file over; the report itself is written.
-    }
-    return 0;
+    return gsm_report_append(platform_path(delivery_report_path).c_str(), text);
 }
 
 // A semi-octet time stamp (7 octets) as yy/mm/dd,hh:mm:ss.

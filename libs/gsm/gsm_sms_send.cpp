@@ -55,19 +55,6 @@ static void append_text(const std::string &path, const char *text)
     fclose(f);
 }
 
-static bool read_whole(const std::string &path, std::string &out)
-{
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0 && out.size() < (1u << 20))
-        out.append(buf, n);
-    fclose(f);
-    return true;
-}
-
 // The value after "key=" of the first match, without trailing line feeds.
 static bool find_value(const std::string &text, const char *pattern, bool by_line, std::string &value)
 {
@@ -112,7 +99,7 @@ int gsm_sms_outgoing(const char *spool)
         if (stat(proc.c_str(), &st) == 0)
             continue;
         std::string text;
-        if (stat(path.c_str(), &st) != 0 || !read_whole(path, text)) {
+        if (stat(path.c_str(), &st) != 0 || !gsm_read_small_file(path.c_str(), text, 1u << 20)) {
             printf("fail\n");
             continue;
         }
@@ -366,14 +353,7 @@ int gsm_sms_log_result(gsm_outgoing_sms *sms, const char *filename, int port, in
         snprintf(line, sizeof line, "%s\t%i\t%i\t%s\t%s\t%s\n", name.c_str(), port, ref, num, end,
                  result.c_str());
     }
-    std::string path = platform_path(send_report);
-    FILE *f = fopen(path.c_str(), "a");
-    if (!f)
-        return -1;
-    fputs(line, f);
-    fclose(f);
-    gsm_spool_own(path.c_str(), 0666);
-    return 0;
+    return gsm_report_append(platform_path(send_report).c_str(), line);
 }
 
 int gsm_sms_move_to_failout(int port, const char *spool, const char *filename, const char *failout)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,4 +64,48 @@ int create_failout_dir(const char *parent, const char *name, char *out, int size
             break;
     }
     return -1;
+}
+
+int gsm_spool_write_tmp(const char *dir, unsigned port, const std::string &body, char *tmp, size_t size)
+{
+    snprintf(tmp, size, "%s/.in.%u.%d.tmp", dir, port, (int)getpid());
+    int fd = open(tmp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0660);
+    if (fd < 0) {
+        GLOG(0, (int)port, "could not open file %s for writing", tmp);
+        return -13;
+    }
+    bool ok = write(fd, body.data(), body.size()) == (ssize_t)body.size();
+    close(fd);
+    gsm_spool_own(tmp, 0660);
+    if (!ok) {
+        unlink(tmp);
+        return -5;
+    }
+    return 0;
+}
+
+bool gsm_read_small_file(const char *path, std::string &out, size_t limit)
+{
+    FILE *f = fopen(path, "rb");
+    if (!f)
+        return false;
+    char buf[4096];
+    size_t n;
+    while (out.size() < limit && (n = fread(buf, 1, sizeof buf, f)) > 0)
+        out.append(buf, n);
+    fclose(f);
+    if (out.size() > limit)
+        out.resize(limit);
+    return true;
+}
+
+int gsm_report_append(const char *path, const char *line)
+{
+    FILE *f = fopen(path, "a");
+    if (!f)
+        return -1;
+    fputs(line, f);
+    fclose(f);
+    gsm_spool_own(path, 0666);
+    return 0;
 }
