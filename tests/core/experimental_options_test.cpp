@@ -5,6 +5,7 @@
 
 #include "application.h"
 #include "experimental_options.h"
+#include "gsm_settings.h"
 #include "log.h"
 
 namespace {
@@ -122,16 +123,16 @@ TEST_F(ExperimentalOptions, LibrarySettings)
 {
     parse("gsm_cbm_enable=1,diversion_type=2,gsm_wait_for_cds=11,lte_read_method=0,grp=4");
     EXPECT_EQ(eo->eo_gsm_pdu_mode, 1);
-    EXPECT_EQ(eo_lib.global_gsm_pdu_mode, 1);
-    EXPECT_EQ(eo_lib.global_gsm_cbm_enable, 1);
+    EXPECT_EQ(global_gsm_pdu_mode, 1);
+    EXPECT_EQ(global_gsm_cbm_enable, 1);
     EXPECT_EQ(eo_lib.misdn_diversion_type, 2);
-    EXPECT_EQ(eo_lib.global_gsm_read_method, 0);
-    EXPECT_EQ(eo_lib.gsm_restore_profile, 4);
-    int before = eo_lib.global_gsm_wait_for_cds_time;
+    EXPECT_EQ(global_gsm_read_method, 0);
+    EXPECT_EQ(gsm_restore_profile, 4);
+    int before = global_gsm_wait_for_cds_time;
     EXPECT_EQ(eo->eo_gsm_wait_for_cds, 11);
-    EXPECT_EQ(eo_lib.global_gsm_wait_for_cds_time, before);
+    EXPECT_EQ(global_gsm_wait_for_cds_time, before);
     parse("gsm_wait_for_cds=4");
-    EXPECT_EQ(eo_lib.global_gsm_wait_for_cds_time, 4);
+    EXPECT_EQ(global_gsm_wait_for_cds_time, 4);
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "application.h"
+#include "gsm_cbm.h"
+#include "gsm_settings.h"
 #include "log.h"
 
 eo_library_settings eo_lib = {};
@@ -118,7 +120,7 @@ static const eo_row eo_rows[] = {
          snprintf(buf, sizeof buf, "%s", v);
          return eo->eo_tls_verify_policy = parse_tls_verify_options(buf);
      }, nullptr},
-    {"grp", [](eo_t *, const char *v) { return eo_lib.gsm_restore_profile = atoi(v); }, nullptr},
+    {"grp", [](eo_t *, const char *v) { return gsm_restore_profile = atoi(v); }, nullptr},
     EO_INT("icl", eo_cas_initial_logging, "setting icl (msp_initial_logging) to %i!"),
     EO_INT("byeauth", eo_byeauth, "setting byeauth to %i!"),
     EO_INT("qsig_iso", eo_qsig_iso, nullptr),
@@ -170,7 +172,7 @@ static const eo_row eo_rows[] = {
     EO_INT("distribute_invites", eo_distribute_invites, "setting distribute_invites %i!"),
     EO_INT("debug_flags", eo_debug_flags, "setting debug_flags to %i!"),
     {"ltedtmf", [](eo_t *eo, const char *v) {
-         return eo->eo_ltedtmf = eo_lib.global_gsm_dtmf_notification_handle = atoi(v);
+         return eo->eo_ltedtmf = global_gsm_dtmf_notification_handle = atoi(v);
      }, nullptr},
     EO_INT("pause_reregister_on_validation_fail", eo_pause_reregister_on_validation_fail,
            "setting eo_pause_reregister_on_validation_fail to %i!"),
@@ -181,15 +183,15 @@ static const eo_row eo_rows[] = {
     EO_INT("gsm_sim_detect_fix", eo_gsm_sim_detect_fix, nullptr),
     EO_INT("gsm_init_after_telnet", eo_gsm_init_after_telnet, nullptr),
     {"gsm_extended_reports", [](eo_t *eo, const char *v) {
-         return eo->eo_gsm_extended_reports = eo_lib.global_gsm_extended_reports = atoi(v);
+         return eo->eo_gsm_extended_reports = global_gsm_extended_reports = atoi(v);
      }, nullptr},
     {"gsm_pdu_mode", [](eo_t *eo, const char *v) {
-         return eo->eo_gsm_pdu_mode = eo_lib.global_gsm_pdu_mode = atoi(v);
+         return eo->eo_gsm_pdu_mode = global_gsm_pdu_mode = atoi(v);
      }, nullptr},
     {"gsm_wait_for_cds", [](eo_t *eo, const char *v) {
          eo->eo_gsm_wait_for_cds = atoi(v);
          if (eo->eo_gsm_wait_for_cds >= 1 && eo->eo_gsm_wait_for_cds <= 10)
-             eo_lib.global_gsm_wait_for_cds_time = eo->eo_gsm_wait_for_cds;
+             global_gsm_wait_for_cds_time = eo->eo_gsm_wait_for_cds;
          return eo->eo_gsm_wait_for_cds;
      }, nullptr},
     {"gsm_clcc_fallback", [](eo_t *eo, const char *v) { return eo->eo_gsm_clcc_fallback = atoi(v) != 0; },
@@ -204,14 +206,14 @@ static const eo_row eo_rows[] = {
     EO_INT("lte_register_workaround_pin_wait_time", eo_lte_register_workaround_pin_wait_time, nullptr),
     EO_INT("lte_register_workaround_min_time", eo_lte_register_workaround_min_time, nullptr),
     {"lte_read_method", [](eo_t *eo, const char *v) {
-         return eo->eo_lte_read_method = eo_lib.global_gsm_read_method = atoi(v);
+         return eo->eo_lte_read_method = global_gsm_read_method = atoi(v);
      }, nullptr},
     EO_INT("lte_disable_atv", eo_lte_disable_atv, nullptr),
     EO_INT("allow_local_replaces", eo_allow_local_refer_replaces, nullptr),
     {"gsm_cbm_enable", [](eo_t *eo, const char *v) {
          eo->eo_gsm_cbm_enable = atoi(v);
          if (eo->eo_gsm_cbm_enable)
-             eo->eo_gsm_pdu_mode = eo_lib.global_gsm_pdu_mode = 1;
+             eo->eo_gsm_pdu_mode = global_gsm_pdu_mode = 1;
          return eo->eo_gsm_cbm_enable;
      }, "setting gsm_cbm_enable %i!"},
     EO_INT("gsm_cbm_remove_cr", eo_gsm_cbm_remove_trailing_cr, "setting gsm_cbm_remove_trailing_cr %i!"),
@@ -287,9 +289,9 @@ static void reset_defaults(eo_t *eo)
     eo->eo_gsm_status_interval = 60;
     eo->eo_allow_transparent_bridging = 0;
     eo->eo_lte_read_method = 1;
-    eo_lib.global_gsm_read_method = 1;
-    eo->eo_gsm_libexpect_accept_cme_error = eo_lib.global_gsm_libexpect_accept_cme_error;
-    eo->eo_gsm_sim_detect_fix = eo_lib.global_gsm_sim_detect_fix;
+    global_gsm_read_method = 1;
+    eo->eo_gsm_libexpect_accept_cme_error = global_gsm_libexpect_accept_cme_error;
+    eo->eo_gsm_sim_detect_fix = global_gsm_sim_detect_fix;
     eo->eo_pt_rfc2833 = PAYLOAD_TYPE_DYNAMIC_RFC2833;
     eo->eo_gsm_debug_ports = own_text(eo->eo_gsm_debug_ports, "");
 }
@@ -337,12 +339,12 @@ int _parse_experimental_options(const char *text)
             break;
         start = comma + 1;
     }
-    eo_lib.global_gsm_cbm_remove_trailing_cr = eo->eo_gsm_cbm_remove_trailing_cr;
-    eo_lib.global_gsm_sim_detect_fix = eo->eo_gsm_sim_detect_fix;
-    eo_lib.global_gsm_libexpect_accept_cme_error = eo->eo_gsm_libexpect_accept_cme_error;
-    eo_lib.global_gsm_cbm_enable = eo->eo_gsm_cbm_enable;
-    eo_lib.gsm_cbm_mids = eo->eo_gsm_cbm_mids;
-    eo_lib.gsm_sms_delivery_report = eo->eo_sms_delivery_report;
+    global_gsm_cbm_remove_trailing_cr = eo->eo_gsm_cbm_remove_trailing_cr;
+    global_gsm_sim_detect_fix = eo->eo_gsm_sim_detect_fix;
+    global_gsm_libexpect_accept_cme_error = eo->eo_gsm_libexpect_accept_cme_error;
+    global_gsm_cbm_enable = eo->eo_gsm_cbm_enable;
+    gsm_cbm_set_mids(eo->eo_gsm_cbm_mids ? eo->eo_gsm_cbm_mids : "");
+    gsm_sms_delivery_report = eo->eo_sms_delivery_report;
     if (eo->eo_extra_debugging)
         eo_lib.msp_extra_debugging = 1;
     if (PAYLOAD_TYPE_DYNAMIC_RFC2833 == PAYLOAD_TYPE_DYNAMIC_CLEARMODE) {

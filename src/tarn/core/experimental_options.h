@@ -97,21 +97,9 @@ struct experimental_options {
     int32_t eo_replaces_force_contact;
 };
 
-// Settings that belong to other libraries and to call control. The parser
-// writes them here; eo_apply_library_settings hands them to their owners.
+// Settings of libraries not wired in yet (the modem library's settings are
+// written straight into it). eo_apply_library_settings hands them over.
 struct eo_library_settings {
-    int gsm_restore_profile;
-    int global_gsm_dtmf_notification_handle;
-    int global_gsm_extended_reports;
-    int global_gsm_pdu_mode;
-    int global_gsm_wait_for_cds_time;
-    int global_gsm_read_method;
-    int global_gsm_sim_detect_fix;
-    int global_gsm_libexpect_accept_cme_error;
-    int global_gsm_cbm_enable;
-    int global_gsm_cbm_remove_trailing_cr;
-    int gsm_sms_delivery_report;
-    const char *gsm_cbm_mids;
     int misdn_diversion_type;
     int cidmodval;
     int sofia_sip_options_memory_patch;
