@@ -1,0 +1,167 @@
+#include "q931_info.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "log.h"
+
+struct slot_row {
+    uint8_t ie;
+    size_t offset;
+};
+
+// In the order the elements are sent (Q.931 4.5.1: ascending identifiers;
+// the single-octet Sending complete first).
+static const slot_row slot_table[] = {
+    {IE_COMPLETE, offsetof(Q931_info_t, sending_complete)},
+    {IE_BEARER, offsetof(Q931_info_t, bearer_capability)},
+    {IE_CAUSE, offsetof(Q931_info_t, cause)},
+    {IE_CALL_STATE, offsetof(Q931_info_t, call_state)},
+    {IE_CHANNEL_ID, offsetof(Q931_info_t, channel_id)},
+    {IE_FACILITY, offsetof(Q931_info_t, facility)},
+    {IE_PROGRESS, offsetof(Q931_info_t, progress)},
+    {IE_NOTIFY, offsetof(Q931_info_t, notify)},
+    {IE_DISPLAY, offsetof(Q931_info_t, display)},
+    {IE_DATE, offsetof(Q931_info_t, date)},
+    {IE_KEYPAD, offsetof(Q931_info_t, keypad)},
+    {IE_SIGNAL, offsetof(Q931_info_t, signal)},
+    {IE_CONNECT_PN, offsetof(Q931_info_t, connected_nr)},
+    {IE_CONNECT_SUB, offsetof(Q931_info_t, connected_sub)},
+    {IE_CALLING_PN, offsetof(Q931_info_t, calling_nr)},
+    {IE_CALLING_SUB, offsetof(Q931_info_t, calling_sub)},
+    {IE_CALLED_PN, offsetof(Q931_info_t, called_nr)},
+    {IE_CALLED_SUB, offsetof(Q931_info_t, called_sub)},
+    {IE_REDIR_NR, offsetof(Q931_info_t, redirect_nr)},
+    {IE_RESTART_IND, offsetof(Q931_info_t, restart_ind)},
+    {IE_LLC, offsetof(Q931_info_t, llc)},
+    {IE_HLC, offsetof(Q931_info_t, hlc)},
+    {IE_USER_USER, offsetof(Q931_info_t, useruser)},
+};
+
+ie_info_t *q931_info_slot(Q931_info_t *qi, uint8_t ie)
+{
+    for (const auto &r : slot_table)
+        if (r.ie == ie)
+            return (ie_info_t *)((uint8_t *)qi + r.offset);
+    return nullptr;
+}
+
+const ie_info_t *q931_info_slot(const Q931_info_t *qi, uint8_t ie)
+{
+    return q931_info_slot(const_cast<Q931_info_t *>(qi), ie);
+}
+
+int q931_info_from_msg(const q931_msg *m, uint8_t *out, int cap)
+{
+    if (cap < Q931_INFO_LEN)
+        return -1;
+    memset(out, 0, Q931_INFO_LEN);
+    Q931_info_t *qi = (Q931_info_t *)out;
+    qi->type = m->mt;
+    qi->crlen = (uint8_t)m->crlen;
+    qi->cr = (uint16_t)((m->flag ? 0x8000 : 0) | (m->cr & 0x7FFF));
+    int pos = Q931_INFO_LEN;
+    int next_ext = 0;
+    for (int i = 0; i < m->nies; i++) {
+        const q931_ie &ie = m->ies[i];
+        if (ie.codeset != 0)
+            continue;
+        int need = ie.single ? 1 : 2 + ie.len;
+        if (pos + need > cap)
+            return -1;
+        uint16_t off;
+        if (ie.single) {
+            out[pos] = ie.id;
+            off = (uint16_t)pos;
+        } else {
+            out[pos] = ie.id;
+            memcpy(out + pos + 1, m->buf + ie.off, (size_t)ie.len + 1);
+            off = (uint16_t)(pos + 1);
+        }
+        pos += need;
+        ie_info_t *s = q931_info_slot(qi, ie.id);
+        if (s && !s->off) {
+            s->off = off;
+            continue;
+        }
+        if (next_ext >= Q931_INFO_EXT)
+            continue;  // no room to list it
+        ie_info_ext_t &x = qi->ext[next_ext];
+        x.ie = ie.id;
+        x.off = off;
+        x.ridx = 0;
+        next_ext++;
+        if (!s)
+            continue;
+        // link the repetition at the end of the element's chain
+        if (!s->repeated) {
+            s->repeated = 1;
+            s->ridx = (uint8_t)next_ext;
+        } else {
+            int idx = s->ridx;
+            for (int guard = 0; guard < Q931_INFO_EXT && qi->ext[idx - 1].ridx; guard++)
+                idx = qi->ext[idx - 1].ridx;
+            qi->ext[idx - 1].ridx = (uint8_t)next_ext;
+        }
+    }
+    return pos;
+}
+
+// Appends the element whose length octet is at off; -1 when it does not fit.
+static int copy_ie(const uint8_t *data, int len, uint8_t ie, int off, uint8_t *out, int pos, int cap)
+{
+    bool single = ie & 0x80;
+    if (off < Q931_INFO_LEN || off >= len) {
+        LOGD(ISDN, 1, nullptr, "misdn L3: element %02x at offset %d outside the frame, skipped", ie, off);
+        return pos;
+    }
+    if (single)
+        return q931_put_ie(out, pos, cap, ie, nullptr, 0);
+    int l = data[off];
+    if (off + 1 + l > len) {
+        LOGD(ISDN, 1, nullptr, "misdn L3: element %02x of %d octets runs past the frame, skipped", ie, l);
+        return pos;
+    }
+    return q931_put_ie(out, pos, cap, ie, data + off + 1, l);
+}
+
+int q931_info_to_ies(const uint8_t *data, int len, uint8_t *out, int cap, const char **why)
+{
+    if (!data || len < Q931_INFO_LEN) {
+        if (why)
+            *why = "frame shorter than the Q.931 info record";
+        return -1;
+    }
+    Q931_info_t rec;
+    memcpy(&rec, data, sizeof rec);  // the frame need not be aligned
+    const Q931_info_t *qi = &rec;
+    int pos = 0;
+    for (const auto &r : slot_table) {
+        const ie_info_t *s = (const ie_info_t *)((const uint8_t *)qi + r.offset);
+        if (!s->off)
+            continue;
+        pos = copy_ie(data, len, r.ie, s->off, out, pos, cap);
+        if (pos < 0)
+            break;
+        if (!s->repeated)
+            continue;
+        int idx = s->ridx;
+        bool seen[Q931_INFO_EXT] = {};
+        while (idx >= 1 && idx <= Q931_INFO_EXT && !seen[idx - 1] && pos >= 0) {
+            seen[idx - 1] = true;
+            const ie_info_ext_t &x = qi->ext[idx - 1];
+            if (x.ie != r.ie || !x.off)
+                break;
+            pos = copy_ie(data, len, r.ie, x.off, out, pos, cap);
+            idx = x.ridx;
+        }
+        if (pos < 0)
+            break;
+    }
+    if (pos < 0) {
+        if (why)
+            *why = "elements longer than one message";
+        return -1;
+    }
+    return pos;
+}
