@@ -1,5 +1,5 @@
 // Per-port trace of D-channel frames in the hex-dump form that
-// `text2pcap -D -t "%H:%M:%S." -l 203` turns into a LAPD capture.
+// `text2pcap -D -t "%H:%M:%S.%f" -l 203` turns into a LAPD capture.
 // The direction letter tells tshark which side sent the frame: "O" for the
 // user side, "I" for the network side, so an NT port marks its own frames
 // with "I" and a TE port with "O".

@@ -34,7 +34,8 @@ typedef struct msg_queue_head {
 } msg_queue_head_t;
 
 // Size of the message buffers the device layer hands up (frame head + data).
-enum { MAX_MSG_SIZE = 2080, DEFAULT_HEADROOM = 16 };
+inline constexpr int MAX_MSG_SIZE = 2080;
+inline constexpr int DEFAULT_HEADROOM = 16;
 
 // Start-up of the message pool; idempotent.
 void msg_init(void);

@@ -51,6 +51,8 @@ const ie_info_t *q931_info_slot(const Q931_info_t *qi, uint8_t ie)
     return q931_info_slot(const_cast<Q931_info_t *>(qi), ie);
 }
 
+static void link_repeat(Q931_info_t *qi, ie_info_t *s, int idx);
+
 int q931_info_from_msg(const q931_msg *m, uint8_t *out, int cap)
 {
     if (cap < Q931_INFO_LEN)
@@ -91,20 +93,62 @@ int q931_info_from_msg(const q931_msg *m, uint8_t *out, int cap)
         x.off = off;
         x.ridx = 0;
         next_ext++;
-        if (!s)
-            continue;
-        // link the repetition at the end of the element's chain
-        if (!s->repeated) {
-            s->repeated = 1;
-            s->ridx = (uint8_t)next_ext;
-        } else {
-            int idx = s->ridx;
-            for (int guard = 0; guard < Q931_INFO_EXT && qi->ext[idx - 1].ridx; guard++)
-                idx = qi->ext[idx - 1].ridx;
-            qi->ext[idx - 1].ridx = (uint8_t)next_ext;
-        }
+        if (s)
+            link_repeat(qi, s, next_ext - 1);
     }
     return pos;
+}
+
+// Links ext entry `idx` (0-based) as the next occurrence of an element.
+static void link_repeat(Q931_info_t *qi, ie_info_t *s, int idx)
+{
+    if (!s->repeated) {
+        s->repeated = 1;
+        s->ridx = (uint8_t)(idx + 1);
+        return;
+    }
+    int at = s->ridx;
+    for (int guard = 0; guard < Q931_INFO_EXT && at >= 1 && at <= Q931_INFO_EXT && qi->ext[at - 1].ridx; guard++)
+        at = qi->ext[at - 1].ridx;
+    if (at >= 1 && at <= Q931_INFO_EXT)
+        qi->ext[at - 1].ridx = (uint8_t)(idx + 1);
+}
+
+int q931_info_add_ie(uint8_t *data, int len, int cap, uint8_t ie, const uint8_t *content, int clen)
+{
+    bool single = ie & 0x80;
+    if (!data || len < Q931_INFO_LEN || clen < 0 || clen > 255 || (clen && !content))
+        return -1;
+    int need = single ? 1 : 2 + clen;
+    if (len + need > cap || len + need > 0xFFFF)
+        return -1;
+    Q931_info_t qi;
+    memcpy(&qi, data, sizeof qi);
+    uint16_t off = (uint16_t)(single ? len : len + 1);
+    ie_info_t *s = q931_info_slot(&qi, ie);
+    if (!s || s->off) {
+        int idx = -1;
+        for (int i = 0; i < Q931_INFO_EXT && idx < 0; i++)
+            if (!qi.ext[i].off)
+                idx = i;
+        if (idx < 0)
+            return -1;
+        qi.ext[idx].ie = ie;
+        qi.ext[idx].off = off;
+        qi.ext[idx].ridx = 0;
+        if (s)
+            link_repeat(&qi, s, idx);
+    } else {
+        s->off = off;
+    }
+    data[len] = ie;
+    if (!single) {
+        data[len + 1] = (uint8_t)clen;
+        if (clen)
+            memcpy(data + len + 2, content, (size_t)clen);
+    }
+    memcpy(data, &qi, sizeof qi);
+    return len + need;
 }
 
 // Appends the element whose length octet is at off; -1 when it does not fit.

@@ -70,6 +70,12 @@ const ie_info_t *q931_info_slot(const Q931_info_t *qi, uint8_t ie);
 // returns the octets written, -1 when cap is too small.
 int q931_info_from_msg(const q931_msg *m, uint8_t *out, int cap);
 
+// Appends an element after the record and elements in data (len octets
+// from the record start, at least the record) and records it; returns the
+// new length, -1 when it does not fit cap or no ext entry is left for a
+// repetition.
+int q931_info_add_ie(uint8_t *data, int len, int cap, uint8_t ie, const uint8_t *content, int clen);
+
 // Reads a record and its elements (len octets from the record start) and
 // writes the elements in Q.931 order into out; returns their length, or -1
 // with *why when the record does not fit. Slots that point outside the data

@@ -11,7 +11,7 @@
 // the peer leaves the port unwired, "-" for the local port opens no socket
 // (frames can then only be injected, as tests and fuzzers do). Every frame in
 // and out is appended to the trace file ("-": none) in the text form that
-// `text2pcap -D -t "%H:%M:%S." -l 203` reads. Primary-rate ports are
+// `text2pcap -D -t "%H:%M:%S.%f" -l 203` reads. Primary-rate ports are
 // point-to-point.
 #pragma once
 #include <string>

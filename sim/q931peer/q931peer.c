@@ -1,0 +1,438 @@
+/*
+ * q931peer: a Q.931/LAPD far end for tests, built on libpri.
+ *
+ * One D-channel over UDP on 127.0.0.1: every datagram is one LAPD frame
+ * (address, control, information) without flags and FCS. libpri reads and
+ * writes frames with two FCS octets at the end; they are added on receipt
+ * and stripped before sending.
+ *
+ *   q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig]
+ *            --local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]
+ *
+ * The script is a list of steps, one per line ('#' comments), run in order:
+ *   wait EVENT [SECONDS]   wait for an event (see below), default 10 s
+ *   dial CALLED [CALLING [NAME]]   place a call (channel: any)
+ *   proceeding | alerting | answer   on the current call
+ *   hangup [CAUSE]         clear the current call (default 16)
+ *   restart [CHANNEL]      send RESTART
+ *   sleep MS
+ *   exit [CODE]
+ * Events, printed one per line as they happen:
+ *   UP, DOWN, RING called=.. calling=.. channel=.. name=.. complete=..,
+ *   PROCEEDING channel=.., SETUP_ACK channel=.., RINGING channel=..,
+ *   ANSWER channel=.., CONNECT_ACK, HANGUP_REQ cause=.., HANGUP cause=..,
+ *   HANGUP_ACK cause=.., RESTART channel=.., RESTART_ACK channel=..,
+ *   INFO digits=.., FACILITY, PROGRESS, NOTIFY
+ * A wait names the event by its first word in lower case (up, ring,
+ * hangup ...). A DISCONNECT from the far end is answered with RELEASE at
+ * once. "SCRIPT DONE" is printed after the last step; the peer then runs on
+ * until it is killed. Exit codes: 0 after exit, 2 when a wait timed out,
+ * 1 on a usage or socket error.
+ */
+#include <arpa/inet.h>
+#include <errno.h>
+#include <libpri.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_STEPS 256
+#define MAX_EVENTS 256
+
+static int sock = -1;
+static struct sockaddr_in peer_addr;
+static int debug;
+
+static char *steps[MAX_STEPS];
+static int nsteps;
+
+static char pending[MAX_EVENTS][16];
+static int npending;
+
+static q931_call *current;
+static int current_channel = -1;
+
+static void fatal(const char *fmt, ...)
+{
+	va_list ap;
+	va_start(ap, fmt);
+	vfprintf(stderr, fmt, ap);
+	va_end(ap);
+	fputc('\n', stderr);
+	exit(1);
+}
+
+static long long now_ms(void)
+{
+	struct timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static int io_read(struct pri *pri, void *buf, int buflen)
+{
+	(void)pri;
+	if (buflen < 3)
+		return -1;
+	ssize_t n = recv(sock, buf, (size_t)buflen - 2, MSG_DONTWAIT);
+	if (n <= 0)
+		return -1;
+	/* two octets where libpri expects the FCS */
+	((unsigned char *)buf)[n] = 0;
+	((unsigned char *)buf)[n + 1] = 0;
+	return (int)n + 2;
+}
+
+static int io_write(struct pri *pri, void *buf, int buflen)
+{
+	(void)pri;
+	if (buflen <= 2)
+		return buflen;
+	ssize_t n = sendto(sock, buf, (size_t)buflen - 2, 0, (struct sockaddr *)&peer_addr,
+			   sizeof peer_addr);
+	if (n < 0 && errno != ECONNREFUSED)
+		fprintf(stderr, "q931peer: send: %s\n", strerror(errno));
+	return buflen;
+}
+
+static void pri_msg(struct pri *pri, char *s)
+{
+	(void)pri;
+	if (debug)
+		fputs(s, stderr);
+}
+
+static void pri_err(struct pri *pri, char *s)
+{
+	(void)pri;
+	fprintf(stderr, "libpri: %s", s);
+}
+
+static void event_line(const char *name, const char *fmt, ...)
+{
+	char rest[1024] = "";
+	if (fmt) {
+		va_list ap;
+		va_start(ap, fmt);
+		vsnprintf(rest, sizeof rest, fmt, ap);
+		va_end(ap);
+	}
+	printf("%s%s%s\n", name, *rest ? " " : "", rest);
+	fflush(stdout);
+	if (npending < MAX_EVENTS) {
+		int i;
+		for (i = 0; name[i] && i < 15; i++)
+			pending[npending][i] = (char)(name[i] >= 'A' && name[i] <= 'Z' ? name[i] - 'A' + 'a' : name[i]);
+		pending[npending][i] = 0;
+		npending++;
+	}
+}
+
+static int take_pending(const char *want)
+{
+	for (int i = 0; i < npending; i++) {
+		if (strcmp(pending[i], want) == 0) {
+			memmove(pending[i], pending[i + 1], (size_t)(npending - i - 1) * sizeof pending[0]);
+			npending--;
+			return 1;
+		}
+	}
+	return 0;
+}
+
+static int bchan(int channel)
+{
+	return channel < 0 ? -1 : (channel & 0xFF);
+}
+
+static void handle_event(struct pri *pri, pri_event *e)
+{
+	switch (e->e) {
+	case PRI_EVENT_DCHAN_UP:
+		event_line("UP", NULL);
+		break;
+	case PRI_EVENT_DCHAN_DOWN:
+		event_line("DOWN", NULL);
+		break;
+	case PRI_EVENT_RING:
+		current = e->ring.call;
+		current_channel = e->ring.channel;
+		event_line("RING", "called=%s calling=%s channel=%d name=%s complete=%d",
+			   e->ring.callednum, e->ring.callingnum, bchan(e->ring.channel),
+			   e->ring.callingname, e->ring.complete);
+		break;
+	case PRI_EVENT_PROCEEDING:
+		if (e->proceeding.channel >= 0)
+			current_channel = e->proceeding.channel;
+		event_line("PROCEEDING", "channel=%d", bchan(e->proceeding.channel));
+		break;
+	case PRI_EVENT_PROGRESS:
+		event_line("PROGRESS", NULL);
+		break;
+	case PRI_EVENT_SETUP_ACK:
+		event_line("SETUP_ACK", "channel=%d", bchan(e->setup_ack.channel));
+		break;
+	case PRI_EVENT_RINGING:
+		event_line("RINGING", "channel=%d", bchan(e->ringing.channel));
+		break;
+	case PRI_EVENT_ANSWER:
+		event_line("ANSWER", "channel=%d", bchan(e->answer.channel));
+		break;
+	case PRI_EVENT_CONNECT_ACK:
+		event_line("CONNECT_ACK", NULL);
+		break;
+	case PRI_EVENT_HANGUP_REQ:
+		event_line("HANGUP_REQ", "cause=%d", e->hangup.cause);
+		pri_hangup(pri, e->hangup.call, e->hangup.cause);
+		break;
+	case PRI_EVENT_HANGUP:
+		event_line("HANGUP", "cause=%d", e->hangup.cause);
+		pri_hangup(pri, e->hangup.call, e->hangup.cause);
+		if (e->hangup.call == current)
+			current = NULL;
+		break;
+	case PRI_EVENT_HANGUP_ACK:
+		event_line("HANGUP_ACK", "cause=%d", e->hangup.cause);
+		if (e->hangup.call == current)
+			current = NULL;
+		break;
+	case PRI_EVENT_RESTART:
+		event_line("RESTART", "channel=%d", bchan(e->restart.channel));
+		break;
+	case PRI_EVENT_RESTART_ACK:
+		event_line("RESTART_ACK", "channel=%d", bchan(e->restartack.channel));
+		break;
+	case PRI_EVENT_INFO_RECEIVED:
+		event_line("INFO", "digits=%s", e->ring.callednum);
+		break;
+	case PRI_EVENT_FACILITY:
+		event_line("FACILITY", NULL);
+		break;
+	case PRI_EVENT_NOTIFY:
+		event_line("NOTIFY", NULL);
+		break;
+	case PRI_EVENT_CONFIG_ERR:
+		fprintf(stderr, "q931peer: configuration error: %s\n", e->err.err);
+		break;
+	default:
+		if (debug)
+			fprintf(stderr, "q931peer: event %d\n", e->e);
+		break;
+	}
+}
+
+/* Runs libpri for at most ms milliseconds. */
+static void run_for(struct pri *pri, int ms)
+{
+	long long end = now_ms() + ms;
+	for (;;) {
+		long long left = end - now_ms();
+		if (left < 0)
+			left = 0;
+		int timeout = (int)left;
+		struct timeval *next = pri_schedule_next(pri);
+		if (next) {
+			struct timeval tv;
+			gettimeofday(&tv, NULL);
+			long long d = (long long)(next->tv_sec - tv.tv_sec) * 1000 +
+				      (next->tv_usec - tv.tv_usec) / 1000;
+			if (d < 0)
+				d = 0;
+			if (d < timeout)
+				timeout = (int)d;
+		}
+		struct pollfd pfd = {sock, POLLIN, 0};
+		int r = poll(&pfd, 1, timeout);
+		pri_event *e = NULL;
+		if (r > 0 && (pfd.revents & POLLIN))
+			e = pri_check_event(pri);
+		else
+			e = pri_schedule_run(pri);
+		if (e)
+			handle_event(pri, e);
+		if (now_ms() >= end)
+			return;
+	}
+}
+
+static int call_step(struct pri *pri, char *line)
+{
+	char *argv[8];
+	int argc = 0;
+	for (char *t = strtok(line, " \t"); t && argc < 8; t = strtok(NULL, " \t"))
+		argv[argc++] = t;
+	if (argc == 0)
+		return 0;
+	const char *cmd = argv[0];
+	if (strcmp(cmd, "wait") == 0) {
+		if (argc < 2)
+			fatal("wait needs an event");
+		int secs = argc > 2 ? atoi(argv[2]) : 10;
+		long long end = now_ms() + (long long)secs * 1000;
+		while (!take_pending(argv[1])) {
+			if (now_ms() >= end) {
+				printf("TIMEOUT waiting for %s\n", argv[1]);
+				fflush(stdout);
+				exit(2);
+			}
+			run_for(pri, 20);
+		}
+	} else if (strcmp(cmd, "dial") == 0) {
+		if (argc < 2)
+			fatal("dial needs a number");
+		q931_call *c = pri_new_call(pri);
+		struct pri_sr *sr = pri_sr_new();
+		if (!c || !sr)
+			fatal("dial: out of memory");
+		pri_sr_set_channel(sr, 0, 0, 0);
+		pri_sr_set_bearer(sr, PRI_TRANS_CAP_SPEECH, PRI_LAYER_1_ALAW);
+		pri_sr_set_called(sr, argv[1], PRI_UNKNOWN, 1);
+		pri_sr_set_caller(sr, argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : NULL, PRI_UNKNOWN,
+				  PRES_ALLOWED_USER_NUMBER_NOT_SCREENED);
+		if (pri_setup(pri, c, sr))
+			fprintf(stderr, "q931peer: SETUP refused by libpri\n");
+		pri_sr_free(sr);
+		current = c;
+		current_channel = -1;
+	} else if (strcmp(cmd, "proceeding") == 0 || strcmp(cmd, "alerting") == 0 ||
+		   strcmp(cmd, "answer") == 0) {
+		if (!current) {
+			fprintf(stderr, "q931peer: %s without a call\n", cmd);
+			return 0;
+		}
+		int ch = current_channel < 0 ? 0 : current_channel;
+		if (cmd[0] == 'p')
+			pri_proceeding(pri, current, ch, 0);
+		else if (cmd[0] == 'a' && cmd[1] == 'l')
+			pri_acknowledge(pri, current, ch, 0);
+		else
+			pri_answer(pri, current, ch, 0);
+	} else if (strcmp(cmd, "hangup") == 0) {
+		if (current)
+			pri_hangup(pri, current, argc > 1 ? atoi(argv[1]) : 16);
+		else
+			fprintf(stderr, "q931peer: hangup without a call\n");
+	} else if (strcmp(cmd, "restart") == 0) {
+		pri_reset(pri, argc > 1 ? atoi(argv[1]) : 1);
+	} else if (strcmp(cmd, "sleep") == 0) {
+		run_for(pri, argc > 1 ? atoi(argv[1]) : 0);
+	} else if (strcmp(cmd, "exit") == 0) {
+		run_for(pri, 50);
+		exit(argc > 1 ? atoi(argv[1]) : 0);
+	} else {
+		fatal("unknown step: %s", cmd);
+	}
+	return 0;
+}
+
+static void add_step(const char *s)
+{
+	if (nsteps >= MAX_STEPS)
+		fatal("too many steps");
+	steps[nsteps] = strdup(s);
+	if (!steps[nsteps])
+		fatal("out of memory");
+	char *hash = strchr(steps[nsteps], '#');
+	if (hash)
+		*hash = 0;
+	steps[nsteps][strcspn(steps[nsteps], "\r\n")] = 0;
+	nsteps++;
+}
+
+static void usage(void)
+{
+	fatal("usage: q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig] "
+	      "--local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]");
+}
+
+int main(int argc, char **argv)
+{
+	const char *role = NULL, *line = NULL, *sw = "etsi", *script = NULL;
+	int local = 0, peer = 0;
+	for (int i = 1; i < argc; i++) {
+		const char *a = argv[i];
+		const char *v = i + 1 < argc ? argv[i + 1] : NULL;
+		if (!strcmp(a, "--debug")) {
+			debug = 1;
+			continue;
+		}
+		if (!v)
+			usage();
+		if (!strcmp(a, "--role"))
+			role = v;
+		else if (!strcmp(a, "--line"))
+			line = v;
+		else if (!strcmp(a, "--switch"))
+			sw = v;
+		else if (!strcmp(a, "--local"))
+			local = atoi(v);
+		else if (!strcmp(a, "--peer"))
+			peer = atoi(v);
+		else if (!strcmp(a, "--script"))
+			script = v;
+		else if (!strcmp(a, "-e"))
+			add_step(v);
+		else
+			usage();
+		i++;
+	}
+	if (!role || !line || local <= 0 || local > 65535 || peer <= 0 || peer > 65535)
+		usage();
+	int nodetype = !strcmp(role, "network") ? PRI_NETWORK : !strcmp(role, "user") ? PRI_CPE : -1;
+	int switchtype = !strcmp(sw, "qsig") ? PRI_SWITCH_QSIG : !strcmp(sw, "etsi") ? PRI_SWITCH_EUROISDN_E1 : -1;
+	if (nodetype < 0 || switchtype < 0)
+		usage();
+	if (script) {
+		FILE *f = fopen(script, "r");
+		if (!f)
+			fatal("q931peer: %s: %s", script, strerror(errno));
+		char buf[512];
+		while (fgets(buf, sizeof buf, f))
+			add_step(buf);
+		fclose(f);
+	}
+
+	sock = socket(AF_INET, SOCK_DGRAM, 0);
+	if (sock < 0)
+		fatal("q931peer: socket: %s", strerror(errno));
+	struct sockaddr_in a;
+	memset(&a, 0, sizeof a);
+	a.sin_family = AF_INET;
+	a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+	a.sin_port = htons((unsigned short)local);
+	if (bind(sock, (struct sockaddr *)&a, sizeof a) < 0)
+		fatal("q931peer: bind %d: %s", local, strerror(errno));
+	peer_addr = a;
+	peer_addr.sin_port = htons((unsigned short)peer);
+
+	pri_set_message(pri_msg);
+	pri_set_error(pri_err);
+	struct pri *pri;
+	if (!strcmp(line, "e1"))
+		pri = pri_new_cb(sock, nodetype, switchtype, io_read, io_write, NULL);
+	else if (!strcmp(line, "ptp") || !strcmp(line, "ptmp"))
+		pri = pri_new_bri_cb(sock, !strcmp(line, "ptp"), nodetype, switchtype, io_read, io_write, NULL);
+	else
+		usage();
+	if (!pri)
+		fatal("q931peer: libpri refused the line set-up");
+	pri_connect_ack_enable(pri, 1);
+	if (debug)
+		pri_set_debug(pri, PRI_DEBUG_Q921_STATE | PRI_DEBUG_Q931_STATE | PRI_DEBUG_Q931_DUMP |
+				       PRI_DEBUG_Q921_DUMP | PRI_DEBUG_Q931_ANOMALY);
+	setvbuf(stdout, NULL, _IOLBF, 0);
+
+	for (int i = 0; i < nsteps; i++)
+		call_step(pri, steps[i]);
+	printf("SCRIPT DONE\n");
+	fflush(stdout);
+	for (;;)
+		run_for(pri, 1000);
+}

@@ -1,0 +1,71 @@
+// Test support for the ISDN device layer: temporary directories, UDP
+// ports, the libpri far end as a child process, an application that drives
+// a TE port the way the ISDN library does, and capture checks with tshark.
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "misdn_frame.h"
+
+struct tmp_dir {
+    std::string path;
+    tmp_dir();
+    ~tmp_dir();
+    std::string file(const std::string &name) const { return path + "/" + name; }
+};
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+int free_udp_port();
+void write_file(const std::string &path, const std::string &text);
+std::string read_file(const std::string &path);
+
+// q931peer as a child process; its output lines go to a file.
+struct peer_proc {
+    pid_t pid = -1;
+    std::string out;
+    bool start(const std::vector<std::string> &args, const std::string &outfile);
+    // Waits until an output line starts with prefix; the line goes to *line.
+    bool wait_line(const std::string &prefix, int timeout_ms, std::string *line = nullptr);
+    std::vector<std::string> lines() const;
+    void stop();
+    ~peer_proc() { stop(); }
+};
+std::string q931peer_path();
+
+struct frame {
+    iframe_t h{};
+    std::vector<uint8_t> data;
+};
+
+// Elements of a layer-3 request, as (identifier, content) pairs.
+using ie_list = std::vector<std::pair<uint8_t, std::vector<uint8_t>>>;
+// A Q.931 info record with the elements, as the data of a TE frame.
+std::vector<uint8_t> info_data(const ie_list &ies);
+// The content of an element of a received TE frame (found through the
+// record), empty when absent.
+std::vector<uint8_t> info_ie(const frame &f, uint8_t ie);
+
+// An application on a TE port: the set-up steps the ISDN library makes.
+struct te_app {
+    int fid = -1;
+    int port = 0;
+    uint32_t upper = 0;
+    std::vector<frame> pending;
+    bool open(int port);
+    void close();
+    int write(uint32_t prim, int dinfo, const std::vector<uint8_t> &data = {});
+    // Takes the first frame with this primitive (others stay), reading the
+    // device for up to timeout_ms.
+    bool wait(uint32_t prim, int timeout_ms, frame *out = nullptr);
+    bool wait_cc(uint8_t mt, uint32_t cmd, int timeout_ms, frame *out = nullptr);
+    ~te_app() { close(); }
+};
+
+// The capture of a trace: each frame's text from tshark fields (one line per
+// frame), or with a display filter the matching frames only.
+std::vector<std::string> tshark_fields(const std::string &trace, const std::string &filter,
+                                       const std::vector<std::string> &fields);
