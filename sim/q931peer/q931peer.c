@@ -399,6 +399,9 @@ int main(int argc, char **argv)
 		fclose(f);
 	}
 
+	/* libpri draws TEI request numbers from rand(): differ between terminals */
+	srand((unsigned)getpid() ^ (unsigned)now_ms());
+	srandom((unsigned)getpid() ^ (unsigned)now_ms());
 	sock = socket(AF_INET, SOCK_DGRAM, 0);
 	if (sock < 0)
 		fatal("q931peer: socket: %s", strerror(errno));

@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "misdn_device.h"
+#include "misdn_msg.h"
 #include "q931_info.h"
 
 extern char **environ;
@@ -254,4 +255,174 @@ std::vector<std::string> tshark_fields(const std::string &trace, const std::stri
     }
     pclose(p);
     return out;
+}
+
+std::vector<uint8_t> nt_ind::ie(uint8_t id) const
+{
+    for (const auto &e : ies)
+        if (e.first == id)
+            return e.second;
+    return {};
+}
+
+static int nt_up(manager_t *mgr, msg_t *msg)
+{
+    nt_app *app = (nt_app *)mgr->application;
+    nt_ind ind;
+    net_user_head_t h;
+    memcpy(&h, msg->data, NET_USER_HEAD_LEN);
+    ind.prim = h.prim;
+    ind.dinfo = h.dinfo;
+    if (h.prim == (0x30500u | CONFIRM) && msg->len >= NET_USER_HEAD_LEN + 4) {
+        memcpy(&ind.word, msg->data + NET_USER_HEAD_LEN, 4);
+    } else if (net_msg_ies_t *r = net_msg_record(msg)) {
+        ind.ces = r->ces;
+        // walk the elements behind the record in their order
+        const unsigned char *p = (const unsigned char *)(r + 1);
+        while (p < msg->tail) {
+            uint8_t id = *p;
+            if (id & 0x80) {
+                ind.ies.push_back({id, {}});
+                p++;
+                continue;
+            }
+            if (p + 1 >= msg->tail || p + 2 + p[1] > msg->tail)
+                break;
+            ind.ies.push_back({id, std::vector<uint8_t>(p + 2, p + 2 + p[1])});
+            p += 2 + p[1];
+        }
+    }
+    app->inds.push_back(ind);
+    free_msg(msg);
+    return 0;
+}
+
+static void nt_pump(nt_app *app);
+
+bool nt_app::open(int p, bool ptp)
+{
+    port = p;
+    fid = mISDN_open();
+    if (fid < 1)
+        return false;
+    uint8_t buf[MAX_FRAME_SIZE];
+    mISDN_write_frame(fid, nullptr, 0, MGR_NEWENTITY | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);
+    if (mISDN_read_frame(fid, buf, sizeof buf, 0, MGR_NEWENTITY | CONFIRM, TIMEOUT_1SEC) < 16)
+        return false;
+    stack_info_t si;
+    if (mISDN_get_stack_info(fid, port, &si, sizeof si) < 0)
+        return false;
+    layer_info_t li{};
+    snprintf(li.name, sizeof li.name, "net l2");
+    li.object_id = -1;
+    li.st = si.id;
+    li.pid.layermask = 1 << 2;
+    li.pid.protocol[2] = ISDN_PID_L2_LAPD_NET;
+    if (mISDN_new_layer(fid, &li) < 0 || mISDN_register_layer(fid, si.id, li.id) < 0)
+        return false;
+    lower = (uint32_t)mISDN_get_layerid(fid, si.id, 1);
+    upper = (uint32_t)mISDN_get_layerid(fid, si.id, 2);
+    nst.manager = &mgr;
+    mgr.nst = &nst;
+    mgr.application = this;
+    nst.l3_manager = nt_up;
+    nst.device = fid;
+    nst.cardnr = port;
+    nst.d_stid = si.id;
+    nst.l1_id = lower;
+    nst.l2_id = upper;
+    msg_queue_init(&nst.down_queue);
+    pthread_mutex_init(&nst.down_mutex, nullptr);
+    nst.feature = FEATURE_NET_HOLD | (ptp ? FEATURE_NET_PTP : 0);
+    if (Isdnl2Init(&nst) || Isdnl3Init(&nst))
+        return false;
+    mISDN_write_frame(fid, nullptr, upper | FLG_MSG_DOWN, PH_ACTIVATE | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);
+    running = true;
+    pumper = std::thread(nt_pump, this);
+    if (ptp) {
+        std::lock_guard<std::mutex> g(lock);
+        msg_t *m = alloc_msg(64);
+        net_user_head_t h{DL_ESTABLISH | REQUEST, 0};
+        memcpy(msg_put(m, NET_USER_HEAD_LEN), &h, NET_USER_HEAD_LEN);
+        if (nst.manager_l3(&nst, m))
+            free_msg(m);
+    }
+    return true;
+}
+
+void nt_app::close()
+{
+    if (running) {
+        running = false;
+        pumper.join();
+    }
+    if (fid > 0) {
+        std::lock_guard<std::mutex> g(lock);
+        cleanup_Isdnl3(&nst);
+        cleanup_Isdnl2(&nst);
+        mISDN_close(fid);
+    }
+    fid = -1;
+}
+
+static void nt_pump(nt_app *app)
+{
+    while (app->running) {
+        msg_t *m = alloc_msg(MAX_MSG_SIZE);
+        int n = mISDN_read(app->fid, m->data, MAX_MSG_SIZE, 50000);
+        if (n < mISDN_HEADER_LEN) {
+            free_msg(m);
+            continue;
+        }
+        msg_put(m, n);
+        iframe_t h;
+        memcpy(&h, m->data, mISDN_HEADER_LEN);
+        std::lock_guard<std::mutex> g(app->lock);
+        if (h.prim == (MGR_TIMER | INDICATION)) {
+            itimer_t *t = find_timer(&app->nst, (int)h.addr);
+            free_msg(m);
+            if (t) {
+                mISDN_write_frame(app->fid, nullptr, h.addr, MGR_TIMER | RESPONSE, 0, 0, nullptr, TIMEOUT_1SEC);
+                t->flags &= ~ITIMER_RUNNING;
+                t->function(t->data);
+            }
+            continue;
+        }
+        if ((h.addr & STACK_ID_MASK) == (app->upper & STACK_ID_MASK) && app->nst.l1_l2 &&
+            app->nst.l1_l2(&app->nst, m) == 0)
+            continue;
+        free_msg(m);
+    }
+}
+
+int nt_app::request(uint32_t prim, int dinfo, const ie_list &ies)
+{
+    std::lock_guard<std::mutex> g(lock);
+    msg_t *m = net_msg_new(prim, dinfo);
+    for (const auto &ie : ies)
+        net_msg_add_ie(m, ie.first, ie.second.data(), (int)ie.second.size());
+    int r = nst.manager_l3(&nst, m);
+    if (r)
+        free_msg(m);
+    return r;
+}
+
+bool nt_app::wait(uint32_t prim, int timeout_ms, nt_ind *out)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> g(lock);
+            for (auto it = inds.begin(); it != inds.end(); ++it)
+                if (it->prim == prim) {
+                    if (out)
+                        *out = *it;
+                    inds.erase(it);
+                    return true;
+                }
+        }
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }

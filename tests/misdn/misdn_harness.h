@@ -4,11 +4,15 @@
 #pragma once
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "isdn_net.h"
 #include "misdn_frame.h"
 
 struct tmp_dir {
@@ -63,6 +67,37 @@ struct te_app {
     bool wait(uint32_t prim, int timeout_ms, frame *out = nullptr);
     bool wait_cc(uint8_t mt, uint32_t cmd, int timeout_ms, frame *out = nullptr);
     ~te_app() { close(); }
+};
+
+// One layer-3 indication of the network library.
+struct nt_ind {
+    uint32_t prim = 0;
+    int dinfo = 0;
+    int word = 0;  // CC_SETUP|CONFIRM: the new process id
+    int ces = 0;
+    std::vector<std::pair<uint8_t, std::vector<uint8_t>>> ies;
+    std::vector<uint8_t> ie(uint8_t id) const;
+};
+
+// An application on an NT port: the device set-up and the network library,
+// pumped from the test's own thread the way the ISDN library's threads do.
+struct nt_app {
+    int fid = -1;
+    int port = 0;
+    uint32_t upper = 0, lower = 0;
+    net_stack_t nst{};
+    manager_t mgr{};
+    std::vector<nt_ind> inds;
+    std::mutex lock;          // the port lock: one entry of the stack at a time
+    std::thread pumper;       // reads the device like the library's catcher thread
+    std::atomic<bool> running{false};
+    bool open(int port, bool ptp);
+    void close();
+    // A layer-3 request with elements.
+    int request(uint32_t prim, int dinfo, const ie_list &ies = {});
+    // Waits until an indication with this primitive is there; takes it.
+    bool wait(uint32_t prim, int timeout_ms, nt_ind *out = nullptr);
+    ~nt_app() { close(); }
 };
 
 // The capture of a trace: each frame's text from tshark fields (one line per

@@ -43,17 +43,27 @@ struct te_line {
     }
 };
 
-TEST(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
+struct line_kind {
+    const char *kind;  // port description
+    const char *line;  // q931peer --line
+    std::vector<uint8_t> channel_any;
+};
+
+class TeCall : public ::testing::TestWithParam<line_kind> {};
+
+TEST_P(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
 {
     te_line t;
-    t.start("bri ptp", "ptp",
+    t.start(GetParam().kind, GetParam().line,
             {"wait ring", "proceeding", "alerting", "answer", "wait hangup_req", "wait hangup_ack 5"});
     ASSERT_TRUE(t.app.wait(DL_ESTABLISH | CONFIRM, 3000)) << "layer 2 did not come up";
     ASSERT_TRUE(t.peer.wait_line("UP", 2000));
 
     const int pid = 0x10001;
     t.app.write(CC_NEW_CR | REQUEST, pid);
-    t.app.write(0x30580, pid, info_data(setup_ies));
+    ie_list ies = setup_ies;
+    ies[1].second = GetParam().channel_any;
+    t.app.write(0x30580, pid, info_data(ies));
     std::string ring;
     ASSERT_TRUE(t.peer.wait_line("RING", 3000, &ring));
     EXPECT_NE(ring.find("called=12345"), std::string::npos) << ring;
@@ -88,5 +98,11 @@ TEST(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
     EXPECT_EQ(relcomp, 1) << "exactly one RELEASE COMPLETE: " << all;
     EXPECT_TRUE(tshark_fields(t.trace, "_ws.malformed || _ws.expert.severity >= 8388608", {"frame.number"}).empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, TeCall,
+                         ::testing::Values(line_kind{"bri ptp", "ptp", {0x83}},
+                                           line_kind{"bri ptmp", "ptmp", {0x83}},
+                                           line_kind{"e1 ptp", "e1", {0xA3}}),
+                         [](const auto &info) { return std::string(info.param.line); });
 
 }  // namespace
