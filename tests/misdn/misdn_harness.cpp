@@ -231,13 +231,13 @@ bool te_app::wait_cc(uint8_t mt, uint32_t cmd, int timeout_ms, frame *out)
 }
 
 std::vector<std::string> tshark_fields(const std::string &trace, const std::string &filter,
-                                       const std::vector<std::string> &fields)
+                                       const std::vector<std::string> &fields, const std::string &options)
 {
     std::string pcap = trace + ".pcapng";
     std::string cmd = "text2pcap -q -D -t '%H:%M:%S.%f' -l 203 '" + trace + "' '" + pcap + "' >/dev/null 2>&1";
     int r = system(cmd.c_str());
     (void)r;
-    cmd = "tshark -n -r '" + pcap + "'";
+    cmd = "tshark -n " + options + " -r '" + pcap + "'";
     if (!filter.empty())
         cmd += " -Y '" + filter + "'";
     cmd += " -T fields -E separator=/s -E aggregator=,";
@@ -425,4 +425,10 @@ bool nt_app::wait(uint32_t prim, int timeout_ms, nt_ind *out)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+size_t tshark_bad_frames(const std::string &trace, const std::string &options)
+{
+    return tshark_fields(trace, "_ws.malformed || _ws.expert.severity >= 8388608", {"frame.number"}, options)
+        .size();
 }

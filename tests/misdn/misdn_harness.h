@@ -103,4 +103,7 @@ struct nt_app {
 // The capture of a trace: each frame's text from tshark fields (one line per
 // frame), or with a display filter the matching frames only.
 std::vector<std::string> tshark_fields(const std::string &trace, const std::string &filter,
-                                       const std::vector<std::string> &fields);
+                                       const std::vector<std::string> &fields,
+                                       const std::string &options = "");
+// Frames of a trace that tshark marks malformed or as errors.
+size_t tshark_bad_frames(const std::string &trace, const std::string &options = "");
