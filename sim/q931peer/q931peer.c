@@ -417,7 +417,7 @@ int main(int argc, char **argv)
 
 	pri_set_message(pri_msg);
 	pri_set_error(pri_err);
-	struct pri *pri;
+	struct pri *pri = NULL;
 	if (!strcmp(line, "e1"))
 		pri = pri_new_cb(sock, nodetype, switchtype, io_read, io_write, NULL);
 	else if (!strcmp(line, "ptp") || !strcmp(line, "ptmp"))

@@ -299,7 +299,7 @@ static int nt_up(manager_t *mgr, msg_t *msg)
 
 static void nt_pump(nt_app *app);
 
-bool nt_app::open(int p, bool ptp)
+bool nt_app::open(int p, bool ptp, int features)
 {
     port = p;
     fid = mISDN_open();
@@ -333,7 +333,7 @@ bool nt_app::open(int p, bool ptp)
     nst.l2_id = upper;
     msg_queue_init(&nst.down_queue);
     pthread_mutex_init(&nst.down_mutex, nullptr);
-    nst.feature = FEATURE_NET_HOLD | (ptp ? FEATURE_NET_PTP : 0);
+    nst.feature = FEATURE_NET_HOLD | (ptp ? FEATURE_NET_PTP : 0) | features;
     if (Isdnl2Init(&nst) || Isdnl3Init(&nst))
         return false;
     mISDN_write_frame(fid, nullptr, upper | FLG_MSG_DOWN, PH_ACTIVATE | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);

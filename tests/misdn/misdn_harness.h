@@ -91,7 +91,7 @@ struct nt_app {
     std::mutex lock;          // the port lock: one entry of the stack at a time
     std::thread pumper;       // reads the device like the library's catcher thread
     std::atomic<bool> running{false};
-    bool open(int port, bool ptp);
+    bool open(int port, bool ptp, int features = 0);
     void close();
     // A layer-3 request with elements.
     int request(uint32_t prim, int dinfo, const ie_list &ies = {});
