@@ -291,7 +291,8 @@ static void send_restart(q931_l3 *l3, const uint8_t *ies, int len)
     uint8_t buf[Q931_MAX_MSG];
     if (len < 0 || len > (int)sizeof buf - 3)
         return;
-    memcpy(buf, ies, (size_t)len);
+    if (len)
+        memcpy(buf, ies, (size_t)len);
     int n = len;
     if (!ies_have(ies, len, IE_RESTART_IND)) {
         // Q.931 requires the Restart indicator: the named channel, or this interface.
@@ -500,7 +501,8 @@ void q931_l3_from_app(q931_l3 *l3, uint32_t prim, int dinfo, const uint8_t *ies,
         }
         if (n + ies_len > (int)sizeof buf)
             break;
-        memcpy(buf + n, ies, (size_t)ies_len);
+        if (ies_len)
+            memcpy(buf + n, ies, (size_t)ies_len);
         send_p(l3, p, mt, buf, n + ies_len);
         break;
     }

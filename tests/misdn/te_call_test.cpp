@@ -26,14 +26,15 @@ struct te_line {
     te_app app;
 
     // kind: "bri ptp", "bri ptmp" or "e1 ptp"; line: q931peer --line
-    void start(const std::string &kind, const std::string &line, const std::vector<std::string> &steps)
+    void start(const std::string &kind, const std::string &line, const std::vector<std::string> &steps,
+               const std::string &sw = "etsi")
     {
         std::string cfg = dir.file("ports");
         write_file(cfg, "1 te " + kind + " " + std::to_string(me) + " " + std::to_string(far) + " " +
                             trace + "\n");
         setenv("TARN_MISDN_SIM", cfg.c_str(), 1);
-        std::vector<std::string> args = {"--role", "network", "--line", line, "--local",
-                                         std::to_string(far), "--peer", std::to_string(me)};
+        std::vector<std::string> args = {"--role", "network", "--line", line, "--switch", sw,
+                                         "--local", std::to_string(far), "--peer", std::to_string(me)};
         for (const auto &s : steps) {
             args.push_back("-e");
             args.push_back(s);
@@ -47,6 +48,7 @@ struct line_kind {
     const char *kind;  // port description
     const char *line;  // q931peer --line
     std::vector<uint8_t> channel_any;
+    const char *sw = "etsi";
 };
 
 class TeCall : public ::testing::TestWithParam<line_kind> {};
@@ -55,7 +57,8 @@ TEST_P(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
 {
     te_line t;
     t.start(GetParam().kind, GetParam().line,
-            {"wait ring", "proceeding", "alerting", "answer", "wait hangup_req", "wait hangup_ack 5"});
+            {"wait ring", "proceeding", "alerting", "answer", "wait hangup_req", "wait hangup_ack 5"},
+            GetParam().sw);
     ASSERT_TRUE(t.app.wait(DL_ESTABLISH | CONFIRM, 3000)) << "layer 2 did not come up";
     ASSERT_TRUE(t.peer.wait_line("UP", 2000));
 
@@ -102,7 +105,8 @@ TEST_P(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
 INSTANTIATE_TEST_SUITE_P(Lines, TeCall,
                          ::testing::Values(line_kind{"bri ptp", "ptp", {0x83}},
                                            line_kind{"bri ptmp", "ptmp", {0x83}},
-                                           line_kind{"e1 ptp", "e1", {0xA3}}),
-                         [](const auto &info) { return std::string(info.param.line); });
+                                           line_kind{"e1 ptp", "e1", {0xA3}},
+                                           line_kind{"e1 ptp", "e1", {0xA3}, "qsig"}),
+                         [](const auto &info) { return std::string(info.param.line) + "_" + info.param.sw; });
 
 }  // namespace
