@@ -119,8 +119,8 @@ void port_receive_frame(kernel *k, kport *p, const uint8_t *frame, int len)
         port_l1_activate(k, p, PH_ACTIVATE | INDICATION);
     if (p->cfg.nt)
         kernel_up(k, p, PH_DATA | INDICATION, 0, frame, len);
-    else if (p->owner)
-        lapd_frame_in(&p->l2, frame, len);
+    else
+        lapd_frame_in(&p->l2, frame, len);  // layer 2 runs with or without an application
 }
 
 // ---- the reading and timing thread ----

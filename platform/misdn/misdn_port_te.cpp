@@ -22,7 +22,8 @@ static void te_dl(void *ctx, int prim, int, const uint8_t *data, int len)
     switch (prim) {
     case LAPD_DL_DATA_IND:
     case LAPD_DL_UNITDATA_IND:
-        q931_l3_from_dl(&p->l3, 0, data, len);
+        if (p->owner)  // without an application no call can be taken
+            q931_l3_from_dl(&p->l3, 0, data, len);
         break;
     case LAPD_DL_ESTABLISH_IND:
         kernel_up(p->k, p, DL_ESTABLISH | INDICATION, 0, nullptr, 0);

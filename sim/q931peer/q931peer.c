@@ -16,6 +16,7 @@
  *   hangup [CAUSE]         clear the current call (default 16)
  *   restart [CHANNEL]      send RESTART
  *   sleep MS
+ *   waitfile PATH [SECONDS]  wait until the file exists (a test's go-ahead)
  *   exit [CODE]
  * Events, printed one per line as they happen:
  *   UP, DOWN, RING called=.. calling=.. channel=.. name=.. complete=..,
@@ -23,6 +24,7 @@
  *   ANSWER channel=.., CONNECT_ACK, HANGUP_REQ cause=.., HANGUP cause=..,
  *   HANGUP_ACK cause=.., RESTART channel=.., RESTART_ACK channel=..,
  *   INFO digits=.., FACILITY, PROGRESS, NOTIFY
+ * "READY" is printed once the socket is bound and libpri runs.
  * A wait names the event by its first word in lower case (up, ring,
  * hangup ...). A DISCONNECT from the far end is answered with RELEASE at
  * once. "SCRIPT DONE" is printed after the last step; the peer then runs on
@@ -321,6 +323,19 @@ static int call_step(struct pri *pri, char *line)
 			fprintf(stderr, "q931peer: hangup without a call\n");
 	} else if (strcmp(cmd, "restart") == 0) {
 		pri_reset(pri, argc > 1 ? atoi(argv[1]) : 1);
+	} else if (strcmp(cmd, "waitfile") == 0) {
+		if (argc < 2)
+			fatal("waitfile needs a path");
+		int secs = argc > 2 ? atoi(argv[2]) : 10;
+		long long end = now_ms() + (long long)secs * 1000;
+		while (access(argv[1], F_OK) != 0) {
+			if (now_ms() >= end) {
+				printf("TIMEOUT waiting for %s\n", argv[1]);
+				fflush(stdout);
+				exit(2);
+			}
+			run_for(pri, 20);
+		}
 	} else if (strcmp(cmd, "sleep") == 0) {
 		run_for(pri, argc > 1 ? atoi(argv[1]) : 0);
 	} else if (strcmp(cmd, "exit") == 0) {
@@ -431,6 +446,7 @@ int main(int argc, char **argv)
 		pri_set_debug(pri, PRI_DEBUG_Q921_STATE | PRI_DEBUG_Q931_STATE | PRI_DEBUG_Q931_DUMP |
 				       PRI_DEBUG_Q921_DUMP | PRI_DEBUG_Q931_ANOMALY);
 	setvbuf(stdout, NULL, _IOLBF, 0);
+	printf("READY\n");
 
 	for (int i = 0; i < nsteps; i++)
 		call_step(pri, steps[i]);

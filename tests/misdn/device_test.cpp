@@ -117,7 +117,7 @@ TEST(Device, TePortCallsNtPortOfTheSameProcess)
     ASSERT_TRUE(net.open(2, true, FEATURE_NET_CRLEN2));
     te_app user;
     ASSERT_TRUE(user.open(1));
-    ASSERT_TRUE(user.wait(DL_ESTABLISH | CONFIRM, 3000) || user.wait(DL_ESTABLISH | INDICATION, 100));
+    ASSERT_TRUE(user.wait(DL_ESTABLISH | CONFIRM, WAIT_MS) || user.wait(DL_ESTABLISH | INDICATION, 100));
 
     user.write(CC_NEW_CR | REQUEST, 0x10001);
     user.write(0x30580, 0x10001,
@@ -125,20 +125,20 @@ TEST(Device, TePortCallsNtPortOfTheSameProcess)
                           {IE_CHANNEL_ID, {0xA1, 0x83, 0x05}},
                           {IE_CALLED_PN, {0x81, '7', '7'}}}));
     nt_ind ind;
-    ASSERT_TRUE(net.wait(0x30582, 3000, &ind));
+    ASSERT_TRUE(net.wait(0x30582, WAIT_MS, &ind));
     EXPECT_EQ(ind.ie(IE_CALLED_PN), (std::vector<uint8_t>{0x81, '7', '7'}));
     const int call = ind.dinfo;
     net.request(0x30780, call, {{IE_CHANNEL_ID, {0xA9, 0x83, 0x05}}});
     frame f;
-    ASSERT_TRUE(user.wait_cc(MT_CONNECT, INDICATION, 3000, &f));
+    ASSERT_TRUE(user.wait_cc(MT_CONNECT, INDICATION, WAIT_MS, &f));
     EXPECT_EQ(info_ie(f, IE_CHANNEL_ID), (std::vector<uint8_t>{0xA9, 0x83, 0x05}));
-    ASSERT_TRUE(net.wait(0x30F82, 3000)) << "the TE side acknowledges CONNECT";
+    ASSERT_TRUE(net.wait(0x30F82, WAIT_MS)) << "the TE side acknowledges CONNECT";
     user.write(0x34580, 0x10001, info_data({{IE_CAUSE, {0x80, 0x90}}}));
-    ASSERT_TRUE(net.wait(0x34582, 3000));
+    ASSERT_TRUE(net.wait(0x34582, WAIT_MS));
     net.request(0x34D80, call, {{IE_CAUSE, {0x82, 0x90}}});
-    ASSERT_TRUE(user.wait_cc(MT_RELEASE, INDICATION, 3000));
-    ASSERT_TRUE(net.wait(0x34D81, 3000)) << "RELEASE COMPLETE confirms our RELEASE";
-    ASSERT_TRUE(user.wait(CC_RELEASE_CR | INDICATION, 1000));
+    ASSERT_TRUE(user.wait_cc(MT_RELEASE, INDICATION, WAIT_MS));
+    ASSERT_TRUE(net.wait(0x34D81, WAIT_MS)) << "RELEASE COMPLETE confirms our RELEASE";
+    ASSERT_TRUE(user.wait(CC_RELEASE_CR | INDICATION, WAIT_MS));
     user.close();
     net.close();
     auto crl = tshark_fields(trace, "q931", {"q931.call_ref_len"});

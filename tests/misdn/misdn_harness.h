@@ -15,6 +15,9 @@
 #include "isdn_net.h"
 #include "misdn_frame.h"
 
+// Upper bound of every wait for the far end in the tests (the machine may be busy).
+inline constexpr int WAIT_MS = 10000;
+
 struct tmp_dir {
     std::string path;
     tmp_dir();

@@ -40,29 +40,33 @@ TEST(NtPtmp, BroadcastSetupAnsweredByOneOfTwoTerminals)
         return a;
     };
     peer_proc alerting, answering;
-    ASSERT_TRUE(alerting.start(args(t1, {"wait ring", "alerting", "wait hangup"}), dir.file("t1.out")));
-    ASSERT_TRUE(answering.start(args(t2, {"wait ring", "sleep 400", "answer", "wait hangup_req 8"}),
+    ASSERT_TRUE(alerting.start(args(t1, {"wait ring 20", "alerting", "wait hangup 20"}), dir.file("t1.out")));
+    // the second terminal answers once the first one's ALERTING has reached us
+    std::string go = dir.file("go");
+    ASSERT_TRUE(answering.start(args(t2, {"wait ring", "waitfile " + go + " 20", "answer", "wait hangup_req 20"}),
                                 dir.file("t2.out")));
+    ASSERT_TRUE(alerting.wait_line("READY", WAIT_MS));
+    ASSERT_TRUE(answering.wait_line("READY", WAIT_MS));
     nt_app app;
     ASSERT_TRUE(app.open(1, false));
-    usleep(300000);
 
     const int libpid = 0xFF01;
     ASSERT_EQ(app.request(cc(MT_SETUP, REQUEST), libpid, setup_ies), 0);
     nt_ind ind;
-    ASSERT_TRUE(app.wait(cc(MT_SETUP, CONFIRM), 1000, &ind));
+    ASSERT_TRUE(app.wait(cc(MT_SETUP, CONFIRM), WAIT_MS, &ind));
     EXPECT_EQ(ind.dinfo, libpid);
     const int callid = ind.word;
     EXPECT_EQ(callid & 0xFF, 0) << "a broadcast call has no terminal yet";
 
     std::string ring;
-    ASSERT_TRUE(alerting.wait_line("RING", 3000, &ring));
+    ASSERT_TRUE(alerting.wait_line("RING", WAIT_MS, &ring));
     EXPECT_NE(ring.find("called=201"), std::string::npos) << ring;
-    ASSERT_TRUE(answering.wait_line("RING", 3000));
+    ASSERT_TRUE(answering.wait_line("RING", WAIT_MS));
 
-    ASSERT_TRUE(app.wait(cc(MT_ALERTING, INDICATION), 5000, &ind));
+    ASSERT_TRUE(app.wait(cc(MT_ALERTING, INDICATION), WAIT_MS, &ind));
     EXPECT_EQ(ind.dinfo & 0xFFFF0000, callid & 0xFFFF0000);
-    ASSERT_TRUE(app.wait(cc(MT_CONNECT, INDICATION), 5000, &ind));
+    write_file(go, "");
+    ASSERT_TRUE(app.wait(cc(MT_CONNECT, INDICATION), WAIT_MS, &ind));
     const int winner = ind.dinfo;
     EXPECT_EQ(winner & 0xFFFF0000, callid & 0xFFFF0000);
     EXPECT_GE(winner & 0xFF, 64) << "the answering terminal's TEI";
@@ -70,12 +74,12 @@ TEST(NtPtmp, BroadcastSetupAnsweredByOneOfTwoTerminals)
     ASSERT_EQ(app.request(cc(MT_CONNECT, RESPONSE), winner), 0);
 
     std::string lost;
-    ASSERT_TRUE(alerting.wait_line("HANGUP", 5000, &lost));
+    ASSERT_TRUE(alerting.wait_line("HANGUP", WAIT_MS, &lost));
     EXPECT_NE(lost.find("cause=26"), std::string::npos) << lost;
 
     ASSERT_EQ(app.request(cc(MT_DISCONNECT, REQUEST), winner, {{IE_CAUSE, {0x82, 0x90}}}), 0);
-    ASSERT_TRUE(answering.wait_line("HANGUP_REQ", 3000));
-    ASSERT_TRUE(app.wait(cc(MT_RELEASE, INDICATION), 3000, &ind));
+    ASSERT_TRUE(answering.wait_line("HANGUP_REQ", WAIT_MS));
+    ASSERT_TRUE(app.wait(cc(MT_RELEASE, INDICATION), WAIT_MS, &ind));
     EXPECT_EQ(ind.dinfo, winner);
     usleep(300000);
 

@@ -59,8 +59,8 @@ TEST_P(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
     t.start(GetParam().kind, GetParam().line,
             {"wait ring", "proceeding", "alerting", "answer", "wait hangup_req", "wait hangup_ack 5"},
             GetParam().sw);
-    ASSERT_TRUE(t.app.wait(DL_ESTABLISH | CONFIRM, 3000)) << "layer 2 did not come up";
-    ASSERT_TRUE(t.peer.wait_line("UP", 2000));
+    ASSERT_TRUE(t.app.wait(DL_ESTABLISH | CONFIRM, WAIT_MS)) << "layer 2 did not come up";
+    ASSERT_TRUE(t.peer.wait_line("UP", WAIT_MS));
 
     const int pid = 0x10001;
     t.app.write(CC_NEW_CR | REQUEST, pid);
@@ -68,25 +68,25 @@ TEST_P(TeCall, CallUpAnsweredAndClearedAgainstLibpri)
     ies[1].second = GetParam().channel_any;
     t.app.write(0x30580, pid, info_data(ies));
     std::string ring;
-    ASSERT_TRUE(t.peer.wait_line("RING", 3000, &ring));
+    ASSERT_TRUE(t.peer.wait_line("RING", WAIT_MS, &ring));
     EXPECT_NE(ring.find("called=12345"), std::string::npos) << ring;
     EXPECT_NE(ring.find("calling=678"), std::string::npos) << ring;
 
     frame f;
-    ASSERT_TRUE(t.app.wait_cc(MT_CALL_PROCEEDING, INDICATION, 3000, &f));
+    ASSERT_TRUE(t.app.wait_cc(MT_CALL_PROCEEDING, INDICATION, WAIT_MS, &f));
     EXPECT_EQ(f.h.dinfo, pid);
     EXPECT_FALSE(info_ie(f, IE_CHANNEL_ID).empty()) << "the network names the B-channel";
-    ASSERT_TRUE(t.app.wait_cc(MT_ALERTING, INDICATION, 3000));
-    ASSERT_TRUE(t.app.wait_cc(MT_CONNECT, INDICATION, 3000, &f));
+    ASSERT_TRUE(t.app.wait_cc(MT_ALERTING, INDICATION, WAIT_MS));
+    ASSERT_TRUE(t.app.wait_cc(MT_CONNECT, INDICATION, WAIT_MS, &f));
     EXPECT_EQ(f.h.dinfo, pid);
 
     t.app.write(0x34580, pid, info_data({{IE_CAUSE, {0x80, 0x90}}}));
-    ASSERT_TRUE(t.app.wait_cc(MT_RELEASE, INDICATION, 3000, &f));
-    ASSERT_TRUE(t.app.wait(CC_RELEASE_CR | INDICATION, 1000, &f));
+    ASSERT_TRUE(t.app.wait_cc(MT_RELEASE, INDICATION, WAIT_MS, &f));
+    ASSERT_TRUE(t.app.wait(CC_RELEASE_CR | INDICATION, WAIT_MS, &f));
     EXPECT_EQ(f.h.dinfo, pid);
     // the application's own RELEASE COMPLETE after the network's RELEASE is not sent again
     t.app.write(0x35A80, pid, info_data({{IE_CAUSE, {0x80, 0x90}}}));
-    ASSERT_TRUE(t.peer.wait_line("HANGUP_ACK", 3000));
+    ASSERT_TRUE(t.peer.wait_line("HANGUP_ACK", WAIT_MS));
     usleep(300000);
 
     auto mts = tshark_fields(t.trace, "q931", {"q931.message_type"});
