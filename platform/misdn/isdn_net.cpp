@@ -7,7 +7,7 @@
 #include "isdn_net_internal.h"
 #include "log.h"
 #include "misdn_device.h"
-#include "misdn_kernel.h"
+#include "misdn_kernel.h"  // the device's clock and layer-2 primitives
 
 #define NLOG(nst, lvl, fmt, ...) \
     LOGD(ISDN, (lvl), nullptr, "misdn NT port %d: " fmt, (nst)->cardnr, ##__VA_ARGS__)
@@ -185,11 +185,10 @@ static void l2_dl(void *ctx, int prim, int tei, const uint8_t *data, int len)
         if (p->l3_up)
             q931_l3_from_dl(&p->l3, tei, data, len);
         break;
-    case LAPD_DL_ESTABLISH_IND: up_head(nst, DL_ESTABLISH | INDICATION, tei); break;
-    case LAPD_DL_ESTABLISH_CNF: up_head(nst, DL_ESTABLISH | CONFIRM, tei); break;
-    case LAPD_DL_RELEASE_IND: up_head(nst, DL_RELEASE | INDICATION, tei); break;
-    case LAPD_DL_RELEASE_CNF: up_head(nst, DL_RELEASE | CONFIRM, tei); break;
-    default: break;
+    default:
+        if (uint32_t up = dl_state_prim(prim))
+            up_head(nst, up, tei);
+        break;
     }
 }
 
@@ -248,6 +247,15 @@ int Isdnl2Init(net_stack_t *nst)
     return 0;
 }
 
+// Layer 3 stops: every call forgotten, no more requests taken.
+static void stop_l3(net_stack_t *nst, net_priv *p)
+{
+    if (p->l3_up)
+        q931_l3_reset(&p->l3);
+    p->l3_up = false;
+    nst->manager_l3 = nullptr;
+}
+
 int cleanup_Isdnl2(net_stack_t *nst)
 {
     net_priv *p = nst ? priv_of(nst) : nullptr;
@@ -255,9 +263,7 @@ int cleanup_Isdnl2(net_stack_t *nst)
         return -1;
     {
         std::lock_guard<std::recursive_mutex> g(p->mtx);
-        if (p->l3_up)
-            q931_l3_reset(&p->l3);
-        p->l3_up = false;
+        stop_l3(nst, p);
         lapd_reset(&p->l2);
         for (auto &kv : p->timers) {
             remove_timer(&kv.second->t);
@@ -268,7 +274,6 @@ int cleanup_Isdnl2(net_stack_t *nst)
     delete p;
     nst->layer2 = nst->layer3 = nullptr;
     nst->l1_l2 = nullptr;
-    nst->manager_l3 = nullptr;
     return 0;
 }
 
@@ -374,9 +379,6 @@ int cleanup_Isdnl3(net_stack_t *nst)
     if (!p)
         return -1;
     std::lock_guard<std::recursive_mutex> g(p->mtx);
-    if (p->l3_up)
-        q931_l3_reset(&p->l3);
-    p->l3_up = false;
-    nst->manager_l3 = nullptr;
+    stop_l3(nst, p);
     return 0;
 }

@@ -12,31 +12,9 @@ struct rec_row {
     size_t offset;
 };
 
-static const rec_row rec_table[] = {
-    {IE_COMPLETE, offsetof(net_msg_ies_t, sending_complete)},
-    {IE_BEARER, offsetof(net_msg_ies_t, bearer)},
-    {IE_CAUSE, offsetof(net_msg_ies_t, cause)},
-    {IE_CALL_STATE, offsetof(net_msg_ies_t, call_state)},
-    {IE_CHANNEL_ID, offsetof(net_msg_ies_t, channel_id)},
-    {IE_FACILITY, offsetof(net_msg_ies_t, facility)},
-    {IE_PROGRESS, offsetof(net_msg_ies_t, progress)},
-    {IE_NOTIFY, offsetof(net_msg_ies_t, notify)},
-    {IE_DISPLAY, offsetof(net_msg_ies_t, display)},
-    {IE_DATE, offsetof(net_msg_ies_t, date)},
-    {IE_KEYPAD, offsetof(net_msg_ies_t, keypad)},
-    {IE_SIGNAL, offsetof(net_msg_ies_t, signal)},
-    {IE_CONNECT_PN, offsetof(net_msg_ies_t, connected_nr)},
-    {IE_CONNECT_SUB, offsetof(net_msg_ies_t, connected_sub)},
-    {IE_CALLING_PN, offsetof(net_msg_ies_t, calling_nr)},
-    {IE_CALLING_SUB, offsetof(net_msg_ies_t, calling_sub)},
-    {IE_CALLED_PN, offsetof(net_msg_ies_t, called_nr)},
-    {IE_CALLED_SUB, offsetof(net_msg_ies_t, called_sub)},
-    {IE_REDIR_NR, offsetof(net_msg_ies_t, redirect_nr)},
-    {IE_RESTART_IND, offsetof(net_msg_ies_t, restart_ind)},
-    {IE_LLC, offsetof(net_msg_ies_t, llc)},
-    {IE_HLC, offsetof(net_msg_ies_t, hlc)},
-    {IE_USER_USER, offsetof(net_msg_ies_t, useruser)},
-};
+#define REC_ROW(id, field) {id, offsetof(net_msg_ies_t, field)},
+static const rec_row rec_table[] = {Q931_RECORD_IES(REC_ROW)};
+#undef REC_ROW
 
 static unsigned char **rec_slot(net_msg_ies_t *r, uint8_t ie)
 {

@@ -16,6 +16,38 @@ static int fail(int e)
     return -1;
 }
 
+static kport *port_of(kernel *k, uint32_t addr, int *bidx);
+
+// The locks and checks every device call starts with: k is null (errno
+// EBADF) when no device is open under fid.
+struct device_call {
+    std::unique_lock<std::mutex> life;
+    std::unique_lock<std::mutex> lock;
+    kernel *k = nullptr;
+    explicit device_call(int fid) : life(g_kernel_life)
+    {
+        errno = EBADF;
+        if (!g_kernel)
+            return;
+        lock = std::unique_lock<std::mutex>(g_kernel->mtx);
+        if (g_kernel->devs.count(fid))
+            k = g_kernel;
+    }
+    // The port of a stack or layer address (bidx: its B-channel, -1 for the D-channel).
+    kport *port(uint32_t addr, int *bidx) { return k ? port_of(k, addr, bidx) : nullptr; }
+};
+
+// The port's application layer is n and belongs to fid; -1 when a port of
+// this mode takes no application at n.
+static int claim_app_layer(kport *p, int fid, int n)
+{
+    if (n != (p->cfg.nt ? 2 : 4))
+        return fail(EINVAL);
+    p->owner = fid;
+    p->app_layer = n;
+    return 0;
+}
+
 static std::shared_ptr<kdev> find_dev(int fid)
 {
     std::lock_guard<std::mutex> life(g_kernel_life);
@@ -232,13 +264,10 @@ int mISDN_write(int fid, const void *buf, int len, int)
     if (h.len < 0 || h.len > MAX_DFRAME_LEN || mISDN_HEADER_LEN + h.len > len)
         return fail(EINVAL);
     const uint8_t *data = (const uint8_t *)buf + mISDN_HEADER_LEN;
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
+    device_call c(fid);
+    kernel *k = c.k;
     if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+        return -1;
     if ((h.prim & 0xFF0000) == 0x0F0000) {
         mgr_write(k, fid, h);
         return len;
@@ -261,15 +290,7 @@ int mISDN_write_frame(int fid, void *, uint32_t addr, uint32_t prim, int dinfo, 
 {
     if (dlen < 0 || dlen > MAX_DFRAME_LEN || (dlen && !dbuf))
         return fail(EINVAL);
-    std::vector<uint8_t> f((size_t)mISDN_HEADER_LEN + (size_t)dlen);
-    iframe_t h;
-    h.addr = addr;
-    h.prim = prim;
-    h.dinfo = dinfo;
-    h.len = dlen;
-    memcpy(f.data(), &h, mISDN_HEADER_LEN);
-    if (dlen)
-        memcpy(f.data() + mISDN_HEADER_LEN, dbuf, (size_t)dlen);
+    std::vector<uint8_t> f = frame_bytes(addr, prim, dinfo, (const uint8_t *)dbuf, dlen);
     int r = mISDN_write(fid, f.data(), (int)f.size(), timeout);
     return r < 0 ? -1 : 0;
 }
@@ -353,13 +374,10 @@ int mISDN_get_setstack_ind(int fid, uint32_t address)
 
 int mISDN_get_stack_count(int fid)
 {
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
+    device_call c(fid);
+    kernel *k = c.k;
     if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+        return -1;
     return k->maxport;
 }
 
@@ -367,13 +385,10 @@ int mISDN_get_stack_info(int fid, int port, void *buf, int size)
 {
     if (!buf || size < (int)sizeof(stack_info_t))
         return fail(EINVAL);
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
+    device_call c(fid);
+    kernel *k = c.k;
     if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+        return -1;
     auto it = k->ports.find(port);
     if (it == k->ports.end())
         return fail(ENODEV);
@@ -413,15 +428,11 @@ int mISDN_new_layer(int fid, layer_info_t *li)
 {
     if (!li)
         return fail(EINVAL);
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
-    if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+    device_call c(fid);
     int bidx;
-    kport *p = port_of(k, li->st, &bidx);
+    kport *p = c.port(li->st, &bidx);
+    if (!c.k)
+        return -1;
     int n = layer_of(li);
     if (!p || (li->st & LAYER_ID_MASK) || n < 1)
         return fail(EINVAL);
@@ -432,48 +443,33 @@ int mISDN_new_layer(int fid, layer_info_t *li)
         li->id = p->b[bidx].stid | (uint32_t)n;
         return 0;
     }
-    if (n != (p->cfg.nt ? 2 : 4))
-        return fail(EINVAL);
-    p->owner = fid;
-    p->app_layer = n;
+    if (claim_app_layer(p, fid, n) < 0)
+        return -1;
     li->id = p->stid | (uint32_t)n;
     return 0;
 }
 
 int mISDN_register_layer(int fid, uint32_t stid, uint32_t layer_id)
 {
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
-    if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+    device_call c(fid);
     int bidx;
-    kport *p = port_of(k, stid, &bidx);
+    kport *p = c.port(stid, &bidx);
+    if (!c.k)
+        return -1;
     if (!p || (layer_id & STACK_ID_MASK) != (stid & STACK_ID_MASK))
         return fail(EINVAL);
     if (bidx >= 0)
         return 0;
-    int n = (int)(layer_id & LAYER_ID_MASK);
-    if (n != (p->cfg.nt ? 2 : 4))
-        return fail(EINVAL);
-    p->owner = fid;
-    p->app_layer = n;
-    return 0;
+    return claim_app_layer(p, fid, (int)(layer_id & LAYER_ID_MASK));
 }
 
 int mISDN_get_layerid(int fid, uint32_t stid, int layer)
 {
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
-    if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+    device_call c(fid);
     int bidx;
-    kport *p = port_of(k, stid, &bidx);
+    kport *p = c.port(stid, &bidx);
+    if (!c.k)
+        return -1;
     if (!p || layer < 1 || layer > MAX_LAYER_NR)
         return fail(ENOENT);
     int top = bidx >= 0 ? 3 : (p->cfg.nt ? 1 : 3);
@@ -489,15 +485,11 @@ int mISDN_set_stack(int fid, uint32_t stid, const mISDN_pid_t *pid)
 {
     if (!pid)
         return fail(EINVAL);
-    std::lock_guard<std::mutex> life(g_kernel_life);
-    kernel *k = g_kernel;
-    if (!k)
-        return fail(EBADF);
-    std::lock_guard<std::mutex> g(k->mtx);
-    if (!k->devs.count(fid))
-        return fail(EBADF);
+    device_call c(fid);
     int bidx;
-    kport *p = port_of(k, stid, &bidx);
+    kport *p = c.port(stid, &bidx);
+    if (!c.k)
+        return -1;
     if (!p || bidx < 0)
         return fail(EINVAL);
     p->b[bidx].set = true;

@@ -51,12 +51,8 @@ void kernel_timer(kernel *k, int type, int owner, uint32_t key, int ms)
     wake(k);
 }
 
-void kernel_deliver(kernel *k, int fid, uint32_t addr, uint32_t prim, int dinfo,
-                    const uint8_t *data, int len)
+std::vector<uint8_t> frame_bytes(uint32_t addr, uint32_t prim, int dinfo, const uint8_t *data, int len)
 {
-    auto it = k->devs.find(fid);
-    if (it == k->devs.end() || len < 0 || len > MAX_DFRAME_LEN)
-        return;
     std::vector<uint8_t> fr((size_t)mISDN_HEADER_LEN + (size_t)len);
     iframe_t h;
     h.addr = addr;
@@ -66,6 +62,16 @@ void kernel_deliver(kernel *k, int fid, uint32_t addr, uint32_t prim, int dinfo,
     memcpy(fr.data(), &h, mISDN_HEADER_LEN);
     if (len)
         memcpy(fr.data() + mISDN_HEADER_LEN, data, (size_t)len);
+    return fr;
+}
+
+void kernel_deliver(kernel *k, int fid, uint32_t addr, uint32_t prim, int dinfo,
+                    const uint8_t *data, int len)
+{
+    auto it = k->devs.find(fid);
+    if (it == k->devs.end() || len < 0 || len > MAX_DFRAME_LEN)
+        return;
+    std::vector<uint8_t> fr = frame_bytes(addr, prim, dinfo, data, len);
     kdev &d = *it->second;
     {
         std::lock_guard<std::mutex> g(d.m);

@@ -92,6 +92,8 @@ uint64_t kernel_timer_key(int type, int owner, uint32_t key);
 // Arms (ms >= 0) or stops (ms < 0) a timer; call with mtx held.
 void kernel_timer(kernel *k, int type, int owner, uint32_t key, int ms);
 
+// A frame (head and len octets of data) as bytes.
+std::vector<uint8_t> frame_bytes(uint32_t addr, uint32_t prim, int dinfo, const uint8_t *data, int len);
 // Puts a frame on a device's up queue (kernel lock held or not).
 void kernel_deliver(kernel *k, int fid, uint32_t addr, uint32_t prim, int dinfo,
                     const uint8_t *data, int len);
@@ -105,6 +107,9 @@ void port_receive_frame(kernel *k, kport *p, const uint8_t *frame, int len);
 // Layer 1 comes up / goes down; tells the application and the protocols.
 void port_l1_activate(kernel *k, kport *p, uint32_t prim);
 void port_l1_deactivate(kernel *k, kport *p, uint32_t prim);
+
+// The application's primitive for a layer-2 state change of lapd.h (0: none).
+uint32_t dl_state_prim(int lapd_prim);
 
 // TE mode protocols of a port.
 void port_te_init(kernel *k, kport *p);

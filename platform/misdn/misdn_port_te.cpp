@@ -16,30 +16,35 @@ static void te_tx(void *ctx, const uint8_t *frame, int len)
     port_send_frame(p->k, p, frame, len);
 }
 
+// Layer-2 state changes and the primitives the application sees for them.
+static const struct {
+    int lapd;
+    uint32_t prim;
+} dl_state_prims[] = {
+    {LAPD_DL_ESTABLISH_IND, DL_ESTABLISH | INDICATION},
+    {LAPD_DL_ESTABLISH_CNF, DL_ESTABLISH | CONFIRM},
+    {LAPD_DL_RELEASE_IND, DL_RELEASE | INDICATION},
+    {LAPD_DL_RELEASE_CNF, DL_RELEASE | CONFIRM},
+};
+
+uint32_t dl_state_prim(int lapd_prim)
+{
+    for (const auto &r : dl_state_prims)
+        if (r.lapd == lapd_prim)
+            return r.prim;
+    return 0;
+}
+
 static void te_dl(void *ctx, int prim, int, const uint8_t *data, int len)
 {
     kport *p = (kport *)ctx;
-    switch (prim) {
-    case LAPD_DL_DATA_IND:
-    case LAPD_DL_UNITDATA_IND:
+    if (prim == LAPD_DL_DATA_IND || prim == LAPD_DL_UNITDATA_IND) {
         if (p->owner)  // without an application no call can be taken
             q931_l3_from_dl(&p->l3, 0, data, len);
-        break;
-    case LAPD_DL_ESTABLISH_IND:
-        kernel_up(p->k, p, DL_ESTABLISH | INDICATION, 0, nullptr, 0);
-        break;
-    case LAPD_DL_ESTABLISH_CNF:
-        kernel_up(p->k, p, DL_ESTABLISH | CONFIRM, 0, nullptr, 0);
-        break;
-    case LAPD_DL_RELEASE_IND:
-        kernel_up(p->k, p, DL_RELEASE | INDICATION, 0, nullptr, 0);
-        break;
-    case LAPD_DL_RELEASE_CNF:
-        kernel_up(p->k, p, DL_RELEASE | CONFIRM, 0, nullptr, 0);
-        break;
-    default:
-        break;
+        return;
     }
+    if (uint32_t up = dl_state_prim(prim))
+        kernel_up(p->k, p, up, 0, nullptr, 0);
 }
 
 static void te_l2_timer(void *ctx, int key, int ms)

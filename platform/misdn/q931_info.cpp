@@ -10,33 +10,9 @@ struct slot_row {
     size_t offset;
 };
 
-// In the order the elements are sent (Q.931 4.5.1: ascending identifiers;
-// the single-octet Sending complete first).
-static const slot_row slot_table[] = {
-    {IE_COMPLETE, offsetof(Q931_info_t, sending_complete)},
-    {IE_BEARER, offsetof(Q931_info_t, bearer_capability)},
-    {IE_CAUSE, offsetof(Q931_info_t, cause)},
-    {IE_CALL_STATE, offsetof(Q931_info_t, call_state)},
-    {IE_CHANNEL_ID, offsetof(Q931_info_t, channel_id)},
-    {IE_FACILITY, offsetof(Q931_info_t, facility)},
-    {IE_PROGRESS, offsetof(Q931_info_t, progress)},
-    {IE_NOTIFY, offsetof(Q931_info_t, notify)},
-    {IE_DISPLAY, offsetof(Q931_info_t, display)},
-    {IE_DATE, offsetof(Q931_info_t, date)},
-    {IE_KEYPAD, offsetof(Q931_info_t, keypad)},
-    {IE_SIGNAL, offsetof(Q931_info_t, signal)},
-    {IE_CONNECT_PN, offsetof(Q931_info_t, connected_nr)},
-    {IE_CONNECT_SUB, offsetof(Q931_info_t, connected_sub)},
-    {IE_CALLING_PN, offsetof(Q931_info_t, calling_nr)},
-    {IE_CALLING_SUB, offsetof(Q931_info_t, calling_sub)},
-    {IE_CALLED_PN, offsetof(Q931_info_t, called_nr)},
-    {IE_CALLED_SUB, offsetof(Q931_info_t, called_sub)},
-    {IE_REDIR_NR, offsetof(Q931_info_t, redirect_nr)},
-    {IE_RESTART_IND, offsetof(Q931_info_t, restart_ind)},
-    {IE_LLC, offsetof(Q931_info_t, llc)},
-    {IE_HLC, offsetof(Q931_info_t, hlc)},
-    {IE_USER_USER, offsetof(Q931_info_t, useruser)},
-};
+#define SLOT_ROW(id, field) {id, offsetof(Q931_info_t, field)},
+static const slot_row slot_table[] = {Q931_RECORD_IES(SLOT_ROW)};
+#undef SLOT_ROW
 
 ie_info_t *q931_info_slot(Q931_info_t *qi, uint8_t ie)
 {

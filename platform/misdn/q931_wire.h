@@ -78,6 +78,20 @@ enum q931_ie_id : uint8_t {
     IE_COMPLETE = 0xA1,
 };
 
+// The elements the application's message records (q931_info.h,
+// isdn_net.h) have a field for, in the order they are sent (Q.931 4.5.1:
+// ascending identifiers, the single-octet Sending complete first):
+// X(identifier, field name).
+#define Q931_RECORD_IES(X)                                                               \
+    X(IE_COMPLETE, sending_complete) X(IE_BEARER, bearer_capability) X(IE_CAUSE, cause) \
+    X(IE_CALL_STATE, call_state) X(IE_CHANNEL_ID, channel_id) X(IE_FACILITY, facility)  \
+    X(IE_PROGRESS, progress) X(IE_NOTIFY, notify) X(IE_DISPLAY, display) X(IE_DATE, date) \
+    X(IE_KEYPAD, keypad) X(IE_SIGNAL, signal) X(IE_CONNECT_PN, connected_nr)              \
+    X(IE_CONNECT_SUB, connected_sub) X(IE_CALLING_PN, calling_nr)                         \
+    X(IE_CALLING_SUB, calling_sub) X(IE_CALLED_PN, called_nr) X(IE_CALLED_SUB, called_sub) \
+    X(IE_REDIR_NR, redirect_nr) X(IE_RESTART_IND, restart_ind) X(IE_LLC, llc) X(IE_HLC, hlc) \
+    X(IE_USER_USER, useruser)
+
 struct q931_ie {
     uint8_t id;       // identifier (single-octet elements: the whole octet)
     uint8_t codeset;

@@ -66,6 +66,16 @@ void put_served_user(ber_out &o, const char *digits, size_t max, int ton)
         put_party_number(o, digits, max, ton);
 }
 
+// The two AOC arguments that carry no amount; true when one was written.
+bool put_aoc_without_amount(ber_out &o, int not_available, int free)
+{
+    if (not_available)
+        o.put_null(T_NULL);  // chargeNotAvailable
+    else if (free)
+        o.put_null(0x81);    // freeOfCharge
+    return not_available || free;
+}
+
 // Argument of an invoke; false when the function has no coding here.
 bool put_argument(ber_out &o, const FacParm *f)
 {
@@ -105,14 +115,8 @@ bool put_argument(ber_out &o, const FacParm *f)
     }
     case Fac_AOCDCurrency: {
         const FacAOCDCurrency &c = f->u.AOCDcur;
-        if (c.chargeNotAvailable) {
-            o.put_null(T_NULL);
+        if (put_aoc_without_amount(o, c.chargeNotAvailable, c.freeOfCharge))
             return true;
-        }
-        if (c.freeOfCharge) {
-            o.put_null(0x81);
-            return true;
-        }
         size_t spec = o.open(T_SEQUENCE);  // specificCurrency
         size_t rec = o.open(0xA1);
         o.put_text(0x81, c.Currency, sizeof c.Currency);
@@ -127,14 +131,8 @@ bool put_argument(ber_out &o, const FacParm *f)
     }
     case Fac_AOCDChargingUnit: {
         const FacAOCDChargingUnit &c = f->u.AOCDchu;
-        if (c.chargeNotAvailable) {
-            o.put_null(T_NULL);
+        if (put_aoc_without_amount(o, c.chargeNotAvailable, c.freeOfCharge))
             return true;
-        }
-        if (c.freeOfCharge) {
-            o.put_null(0x81);
-            return true;
-        }
         size_t spec = o.open(T_SEQUENCE);  // specificChargingUnits
         size_t list = o.open(0xA1);
         size_t units = o.open(T_SEQUENCE);

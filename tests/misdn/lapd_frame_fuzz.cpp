@@ -15,6 +15,7 @@
 
 #include "isdn_net.h"
 #include "log.h"
+#include "misdn_harness.h"
 #include "misdn_device.h"
 #include "misdn_sim.h"
 #include "q931_info.h"
@@ -29,21 +30,6 @@ struct te_dev {
     int fid = -1;
     uint32_t upper = 0;
 };
-
-int register_layer(int fid, int port, int layer, uint32_t *upper, uint32_t *lower)
-{
-    stack_info_t si;
-    if (mISDN_get_stack_info(fid, port, &si, sizeof si) < 0)
-        return -1;
-    layer_info_t li{};
-    li.st = si.id;
-    li.pid.layermask = 1 << layer;
-    if (mISDN_new_layer(fid, &li) < 0 || mISDN_register_layer(fid, si.id, li.id) < 0)
-        return -1;
-    *upper = li.id;
-    *lower = (uint32_t)mISDN_get_layerid(fid, si.id, layer == 4 ? 3 : 1);
-    return 0;
-}
 
 void drain(int fid)
 {
@@ -65,17 +51,18 @@ struct nt_dev {
 
     bool open()
     {
-        fid = mISDN_open();
-        uint32_t upper, lower;
-        if (fid < 1 || register_layer(fid, nt_port, 2, &upper, &lower) < 0)
+        app_layer a;
+        int r = open_app_layer(nt_port, true, &a);
+        fid = a.fid;
+        if (r < 0)
             return false;
         nst.manager = &mgr;
         mgr.nst = &nst;
         nst.l3_manager = nt_up;
         nst.device = fid;
         nst.cardnr = nt_port;
-        nst.l1_id = lower;
-        nst.l2_id = upper;
+        nst.l1_id = a.lower;
+        nst.l2_id = a.upper;
         nst.feature = FEATURE_NET_HOLD;
         return Isdnl2Init(&nst) == 0 && Isdnl3Init(&nst) == 0;
     }
@@ -153,10 +140,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     te_dev te[3];
     for (int i = 0; i < 3; i++) {
-        uint32_t lower;
-        te[i].fid = mISDN_open();
-        if (register_layer(te[i].fid, te_ports[i], 4, &te[i].upper, &lower) < 0)
+        app_layer a;
+        if (open_app_layer(te_ports[i], false, &a) < 0)
             abort();
+        te[i].fid = a.fid;
+        te[i].upper = a.upper;
         // a link in multiple-frame operation and an outgoing call on it
         const uint8_t sabme[] = {0x02, 0x01, 0x7F};
         misdn_sim_inject(te_ports[i], sabme, sizeof sabme);

@@ -155,31 +155,48 @@ std::vector<uint8_t> info_ie(const frame &f, uint8_t ie)
     return std::vector<uint8_t>(f.data.begin() + s->off + 1, f.data.begin() + s->off + 1 + (long)l);
 }
 
-bool te_app::open(int p)
+int open_app_layer(int port, bool nt, app_layer *out)
 {
-    port = p;
-    fid = mISDN_open();
+    int layer = nt ? 2 : 4;
+    int fid = mISDN_open();
     if (fid < 1)
-        return false;
+        return -1;
+    out->fid = fid;
     uint8_t buf[MAX_FRAME_SIZE];
     mISDN_write_frame(fid, nullptr, 0, MGR_NEWENTITY | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);
     if (mISDN_read_frame(fid, buf, sizeof buf, 0, MGR_NEWENTITY | CONFIRM, TIMEOUT_1SEC) < 16)
-        return false;
+        return -1;
     stack_info_t si;
     if (mISDN_get_stack_info(fid, port, &si, sizeof si) < 0)
-        return false;
+        return -1;
     layer_info_t li{};
-    snprintf(li.name, sizeof li.name, "user l4");
+    snprintf(li.name, sizeof li.name, nt ? "net l2" : "user l4");
     li.object_id = -1;
     li.st = si.id;
-    li.pid.layermask = 1 << 4;
-    li.pid.protocol[4] = ISDN_PID_L4_CAPI20;
+    li.pid.layermask = 1 << layer;
+    li.pid.protocol[layer] = nt ? ISDN_PID_L2_LAPD_NET : ISDN_PID_L4_CAPI20;
     if (mISDN_new_layer(fid, &li) < 0 || mISDN_register_layer(fid, si.id, li.id) < 0)
+        return -1;
+    int up = mISDN_get_layerid(fid, si.id, layer);
+    int low = mISDN_get_layerid(fid, si.id, nt ? 1 : 3);
+    if (up < 0 || low < 0)
+        return -1;
+    out->stid = si.id;
+    out->upper = (uint32_t)up;
+    out->lower = (uint32_t)low;
+    return 0;
+}
+
+bool te_app::open(int p)
+{
+    port = p;
+    app_layer a;
+    a.fid = -1;
+    int r = open_app_layer(port, false, &a);
+    fid = a.fid;
+    if (r < 0)
         return false;
-    int up = mISDN_get_layerid(fid, si.id, 4);
-    if (up < 0)
-        return false;
-    upper = (uint32_t)up;
+    upper = a.upper;
     mISDN_write_frame(fid, nullptr, upper | FLG_MSG_BROADCAST, MGR_SHORTSTATUS | REQUEST,
                       (int)(SSTATUS_ALL | SSTATUS_BROADCAST_BIT), 0, nullptr, TIMEOUT_1SEC);
     mISDN_write_frame(fid, nullptr, upper | FLG_MSG_DOWN, PH_ACTIVATE | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);
@@ -302,33 +319,22 @@ static void nt_pump(nt_app *app);
 bool nt_app::open(int p, bool ptp, int features)
 {
     port = p;
-    fid = mISDN_open();
-    if (fid < 1)
+    app_layer a;
+    a.fid = -1;
+    int r = open_app_layer(port, true, &a);
+    fid = a.fid;
+    if (r < 0)
         return false;
-    uint8_t buf[MAX_FRAME_SIZE];
-    mISDN_write_frame(fid, nullptr, 0, MGR_NEWENTITY | REQUEST, 0, 0, nullptr, TIMEOUT_1SEC);
-    if (mISDN_read_frame(fid, buf, sizeof buf, 0, MGR_NEWENTITY | CONFIRM, TIMEOUT_1SEC) < 16)
-        return false;
-    stack_info_t si;
-    if (mISDN_get_stack_info(fid, port, &si, sizeof si) < 0)
-        return false;
-    layer_info_t li{};
-    snprintf(li.name, sizeof li.name, "net l2");
-    li.object_id = -1;
-    li.st = si.id;
-    li.pid.layermask = 1 << 2;
-    li.pid.protocol[2] = ISDN_PID_L2_LAPD_NET;
-    if (mISDN_new_layer(fid, &li) < 0 || mISDN_register_layer(fid, si.id, li.id) < 0)
-        return false;
-    lower = (uint32_t)mISDN_get_layerid(fid, si.id, 1);
-    upper = (uint32_t)mISDN_get_layerid(fid, si.id, 2);
+    lower = a.lower;
+    upper = a.upper;
+    si_id = a.stid;
     nst.manager = &mgr;
     mgr.nst = &nst;
     mgr.application = this;
     nst.l3_manager = nt_up;
     nst.device = fid;
     nst.cardnr = port;
-    nst.d_stid = si.id;
+    nst.d_stid = si_id;
     nst.l1_id = lower;
     nst.l2_id = upper;
     msg_queue_init(&nst.down_queue);

@@ -43,6 +43,15 @@ struct peer_proc {
 };
 std::string q931peer_path();
 
+// A device opened with the port's application layer taken the way the ISDN
+// library does it (entity, stack info, new layer, register); 0, or -1 (fid
+// is then the device opened, or -1).
+struct app_layer {
+    int fid = -1;
+    uint32_t stid = 0, upper = 0, lower = 0;
+};
+int open_app_layer(int port, bool nt, app_layer *out);
+
 struct frame {
     iframe_t h{};
     std::vector<uint8_t> data;
@@ -87,7 +96,7 @@ struct nt_ind {
 struct nt_app {
     int fid = -1;
     int port = 0;
-    uint32_t upper = 0, lower = 0;
+    uint32_t upper = 0, lower = 0, si_id = 0;
     net_stack_t nst{};
     manager_t mgr{};
     std::vector<nt_ind> inds;
