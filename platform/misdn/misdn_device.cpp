@@ -494,6 +494,6 @@ int mISDN_set_stack(int fid, uint32_t stid, const mISDN_pid_t *pid)
         return fail(EINVAL);
     p->b[bidx].set = true;
     p->b[bidx].owner = fid;
-    kernel_deliver(k, fid, p->b[bidx].stid, MGR_SETSTACK | INDICATION, 0, nullptr, 0);
+    kernel_deliver(c.k, fid, p->b[bidx].stid, MGR_SETSTACK | INDICATION, 0, nullptr, 0);
     return 0;
 }
