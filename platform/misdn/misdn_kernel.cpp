@@ -353,3 +353,20 @@ int misdn_sim_expire_timers(void)
     std::lock_guard<std::mutex> g(k->mtx);
     return run_due_timers(k, true);
 }
+
+int misdn_sim_set_l1(int port, bool up)
+{
+    std::lock_guard<std::mutex> life(g_kernel_life);
+    kernel *k = g_kernel;
+    if (!k)
+        return -1;
+    std::lock_guard<std::mutex> g(k->mtx);
+    auto it = k->ports.find(port);
+    if (it == k->ports.end())
+        return -1;
+    if (up)
+        port_l1_activate(k, it->second.get(), PH_ACTIVATE | INDICATION);
+    else
+        port_l1_deactivate(k, it->second.get(), PH_DEACTIVATE | INDICATION);
+    return 0;
+}

@@ -8,6 +8,7 @@
 
 #include "misdn_device.h"
 #include "misdn_harness.h"
+#include "misdn_sim.h"
 #include "q931_wire.h"
 
 namespace {
@@ -91,6 +92,22 @@ TEST(Device, StacksLayersAndFrames)
 
     EXPECT_EQ(mISDN_close(fid), 0);
     EXPECT_EQ(mISDN_close(fid), -1);
+}
+
+TEST(Device, LayerOneLossReleasesLayerTwo)
+{
+    device_rig rig("1 te bri ptp - - -\n");
+    te_app app;
+    ASSERT_TRUE(app.open(1));
+    const uint8_t ua[] = {0x00, 0x01, 0x73};  // the network's answer to our SABME
+    ASSERT_EQ(misdn_sim_inject(1, ua, sizeof ua), 0);
+    ASSERT_TRUE(app.wait(DL_ESTABLISH | CONFIRM, WAIT_MS));
+    ASSERT_EQ(misdn_sim_set_l1(1, false), 0);
+    EXPECT_TRUE(app.wait(DL_RELEASE | INDICATION, WAIT_MS));
+    EXPECT_TRUE(app.wait(PH_DEACTIVATE | INDICATION, WAIT_MS));
+    ASSERT_EQ(misdn_sim_set_l1(1, true), 0);
+    EXPECT_TRUE(app.wait(PH_ACTIVATE | INDICATION, WAIT_MS));
+    EXPECT_EQ(misdn_sim_set_l1(2, true), -1);
 }
 
 TEST(Device, OpenFailsWithoutAUsableDescription)
