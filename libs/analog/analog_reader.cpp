@@ -1,0 +1,92 @@
+// One read thread per analog port: event lines from the control device
+// become event codes for the line callback.
+#include "analog_internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace {
+
+// Pause after a failed or empty read (the driver closed the device), so that
+// the thread neither spins nor gives the port up for good.
+const useconds_t READ_RETRY_US = 200 * 1000;
+
+void deliver(analog_ctlport *row, const char *line)
+{
+    analog_event_callback cb = analog_callback.load();
+    if (!cb)
+        return;
+    int event = analog_str_to_event(line);
+    row->aport_fxs_offhook = event == ANALOG_EVENT_OFFHOOK ? 1 : 0;
+    cb(row->port, (unsigned int)event);
+}
+
+void *analog_read_thread(void *arg)
+{
+    analog_ctlport *row = static_cast<analog_ctlport *>(arg);
+    char name[16];
+    snprintf(name, sizeof name, "tarn.analog%i", row->port);
+    prctl(PR_SET_NAME, name, 0, 0, 0);
+    sem_post(&analog_ready[row->port]);
+    analog_debug("port=(%d): Readthread running\n", row->port);
+
+    char buf[ANALOG_LINE_SIZE]; // this thread's own line buffer
+    for (;;) {
+        ssize_t n = read(row->fdr, buf, sizeof buf - 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            usleep(READ_RETRY_US);
+            continue;
+        }
+        analog_dispatch_read(row, buf, (int)n);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int analog_dispatch_read(analog_ctlport *row, char *buf, int len)
+{
+    if (!row || !buf || len < 0)
+        return 0;
+    if (len > ANALOG_LINE_SIZE - 1)
+        len = ANALOG_LINE_SIZE - 1;
+    buf[len] = '\0';
+    analog_debug("port=(%d): read-event: %s\n", row->port, buf);
+    if (!analog_callback.load())
+        return 0;
+
+    // A read may carry more than one line: each is decoded on its own.
+    int delivered = 0;
+    char *p = buf;
+    while (*p) {
+        size_t n = strcspn(p, "\r\n");
+        bool end = p[n] == '\0';
+        p[n] = '\0';
+        if (n > 0) {
+            deliver(row, p);
+            delivered++;
+        }
+        if (end)
+            break;
+        p += n + 1;
+    }
+    if (delivered == 0) {
+        deliver(row, ""); // an empty line
+        delivered = 1;
+    }
+    return delivered;
+}
+
+int analog_start_reader(analog_ctlport *row)
+{
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    int rc = pthread_create(&row->t, &attr, analog_read_thread, row);
+    pthread_attr_destroy(&attr);
+    return rc == 0 ? 0 : -1;
+}
