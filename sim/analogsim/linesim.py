@@ -8,6 +8,7 @@ a scripted far end, and answers a control socket.
 Control protocol (Unix stream socket, one request per line, words separated
 by single spaces, every word percent-encoded):
     ping                      -> ok
+    epoch                     -> ok SECONDS: the start, on the monotonic clock
     inject CH TEXT            write TEXT to the gateway as the far end, in one write
     records CH                -> ok LINES: "SECONDS TEXT" of every unit received
     forget CH                 forget the received units
@@ -209,6 +210,9 @@ class LineSim:
 
     def req_ping(self, conn):
         return None
+
+    def req_epoch(self, conn):
+        return "%.6f" % self.t0
 
     def req_quit(self, conn):
         self.running = False

@@ -1,0 +1,146 @@
+// A T1 FXS-KS channel rings a telephone set (cassim's set answers in the
+// second ring): the ring cadence on the wire, the caller-id pauses, the
+// answer, the release, and the first ring of the next call.
+#include "cas_live.h"
+#include "timer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+
+namespace {
+
+const double TICK = 0.010; // the timer service's tick
+const int PORT = 1;
+
+// The times of the timer service's passes, from a reference timer that
+// fires on every pass: the cadence is checked against the ticks the timer
+// service really counted, and against the clock.
+std::vector<double> passes(4000);
+std::atomic<size_t> pass_count{0};
+
+int32_t on_pass(int32_t, kv_timer *)
+{
+    size_t i = pass_count.load();
+    if (i < passes.size()) {
+        passes[i] = cas_monotonic();
+        pass_count = i + 1;
+    }
+    return 1;
+}
+
+// The time of the n-th pass after monotonic time t; -1 when there is none.
+double pass_after(double t, size_t n)
+{
+    size_t count = pass_count.load();
+    for (size_t i = 0; i < count; i++)
+        if (passes[i] > t)
+            return i + n - 1 < count ? passes[i + n - 1] : -1;
+    return -1;
+}
+
+class Env : public testing::Environment {
+    void SetUp() override
+    {
+        ASSERT_TRUE(cas_live_start({{PORT, 0, 1, HWCONF_ISDN_PROTOCOL_T1, CAS_SIGNALLING_T1_FXSKS,
+                                     "role=t1set,rings=2,answer_ms=300"}}));
+        kv_timer *ref = static_cast<kv_timer *>(calloc(1, sizeof(kv_timer)));
+        ref->tv.tv_usec = TIMER_TICK_MS * 1000;
+        ASSERT_EQ(timer_add(on_pass, 1, ref), 0);
+    }
+    void TearDown() override { cas_live_stop(); }
+};
+testing::Environment *const env = testing::AddGlobalTestEnvironment(new Env);
+
+std::vector<sim_record> patterns_from(size_t index)
+{
+    std::vector<sim_record> r = cas_sim().records(cas_channel(PORT));
+    return std::vector<sim_record>(r.begin() + (long)std::min(index, r.size()), r.end());
+}
+
+// A pattern that lasted `ticks` ticks of the timer service: from the
+// simulator's time stamp of its start to that of the next pattern.
+void expect_lasted(const sim_record &from, const sim_record &to, size_t ticks, const char *what)
+{
+    double start = cas_sim_time(from.t), end = cas_sim_time(to.t);
+    double due = pass_after(start, ticks);
+    ASSERT_GT(due, 0) << what;
+    printf("CADENCE %s: %.4f s on the wire, %zu timer passes took %.4f s\n", what, end - start,
+           ticks, due - start);
+    EXPECT_NEAR(end, due, TICK) << what << ": " << end - start << " s on the wire, timer pass due "
+                                << due - start << " s after its start";
+    // The timer service itself may run slow on a loaded machine (its passes
+    // are 10 ms sleeps); the cadence still keeps close to the clock.
+    EXPECT_NEAR(end - start, ticks * TICK, ticks * TICK * 0.05) << what;
+}
+
+} // namespace
+
+TEST(CasFxs, RingCadenceAnswerReleaseAndTheNextCall)
+{
+    linesim &sim = cas_sim();
+    const std::string ch = cas_channel(PORT);
+    // start-up sends the channel on hook
+    ASSERT_EQ(sim.expect(ch, "^0101$").text, "0101");
+    size_t base = 1;
+
+    ASSERT_EQ(cas_fetch_port(PORT), PORT);
+    cas_release_port(PORT); // FXS-KS: left as it is
+    EXPECT_EQ(cas_get_port_in_use(PORT), 1);
+    cas_send_event(PORT, CAS_EVENT_ONHOOK); // idle: free again
+    EXPECT_EQ(cas_get_port_in_use(PORT), 0);
+    ASSERT_EQ(sim.expect(ch, "^0101$").text, "0101");
+    base++;
+
+    cas_events_clear();
+    cas_send_event(PORT, CAS_EVENT_RINGING_START);
+    EXPECT_EQ(cas_get_port_in_use(PORT), 1);
+    EXPECT_STREQ(cas_print_port_state_of_port(PORT), "CAS_STATE_T1_RINGING_OUTBOUND");
+    // ring, pause with caller-id, ring; the set answers 300 ms into it
+    std::vector<cas_event_record> ev = cas_wait_events(PORT, 2, 9000);
+    ASSERT_EQ(cas_codes(ev), (std::vector<unsigned>{CAS_EVENT_GENERATE_CID, CAS_EVENT_OFFHOOK}));
+    std::vector<sim_record> p = patterns_from(base);
+    ASSERT_EQ(p.size(), 3u);
+    EXPECT_EQ(p[0].text, "0000");
+    EXPECT_EQ(p[1].text, "0101");
+    EXPECT_EQ(p[2].text, "0000");
+    expect_lasted(p[0], p[1], 200, "ring");
+    expect_lasted(p[1], p[2], 400, "pause");
+    EXPECT_NEAR(ev[0].t, cas_sim_time(p[1].t), TICK) << "caller-id at the start of the pause";
+    EXPECT_NEAR(ev[1].t - cas_sim_time(p[2].t), 0.300, 0.1) << "answered in the second ring";
+    ASSERT_TRUE(cas_wait_state(PORT, "CAS_STATE_T1_OFFHOOK"));
+    EXPECT_STREQ(print_cas_call_direction_of_port(PORT), "S2C");
+    base += 3;
+
+    // release towards the set: off hook, then on hook; the set hangs up
+    cas_send_event(PORT, CAS_EVENT_ONHOOK);
+    ASSERT_EQ(sim.expect(ch, "^1111$").text, "1111");
+    ASSERT_EQ(sim.expect(ch, "^0101$").text, "0101");
+    EXPECT_EQ(patterns_from(base).size(), 2u);
+    base += 2;
+    EXPECT_STREQ(cas_print_port_state_of_port(PORT), "CAS_STATE_T1_OFFHOOK");
+    ASSERT_TRUE(sim.request({"hook", ch, "on"}));
+    ev = cas_wait_events(PORT, 3, 3000);
+    ASSERT_EQ(ev.size(), 3u);
+    EXPECT_EQ(ev[2].event, (unsigned)CAS_EVENT_ONHOOK);
+    ASSERT_TRUE(cas_wait_state(PORT, "CAS_STATE_T1_IDLE"));
+    EXPECT_EQ(cas_get_port_in_use(PORT), 0);
+
+    // the next call starts with a whole first ring again
+    cas_send_event(PORT, CAS_EVENT_RINGING_START);
+    ev = cas_wait_events(PORT, 4, 4000);
+    ASSERT_EQ(ev.size(), 4u);
+    EXPECT_EQ(ev[3].event, (unsigned)CAS_EVENT_GENERATE_CID);
+    p = patterns_from(base);
+    ASSERT_GE(p.size(), 2u);
+    EXPECT_EQ(p[0].text, "0000");
+    EXPECT_EQ(p[1].text, "0101");
+    expect_lasted(p[0], p[1], 200, "first ring of the next call");
+    cas_send_event(PORT, CAS_EVENT_ONHOOK); // the caller gave up
+    EXPECT_STREQ(cas_print_port_state_of_port(PORT), "CAS_STATE_T1_IDLE");
+    EXPECT_EQ(cas_get_port_in_use(PORT), 0);
+
+    std::string tr = sim.transcript();
+    EXPECT_NE(tr.find(" 0/1 ! set answers after 2 rings"), std::string::npos) << tr;
+}

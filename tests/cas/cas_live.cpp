@@ -1,0 +1,150 @@
+#include "cas_live.h"
+
+#include "timer.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <condition_variable>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+namespace {
+
+std::string root;
+linesim *sim = nullptr;
+double sim_epoch = 0;
+std::map<int, std::string> channels;
+
+std::mutex ev_lock;
+std::condition_variable ev_cv;
+std::vector<cas_event_record> events;
+
+int on_event(int port, unsigned event)
+{
+    double t = cas_monotonic();
+    {
+        std::lock_guard<std::mutex> g(ev_lock);
+        events.push_back({port, event, t});
+    }
+    ev_cv.notify_all();
+    return 0;
+}
+
+} // namespace
+
+double cas_monotonic()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+bool cas_live_start(const std::vector<cas_live_port> &ports)
+{
+    root = make_test_root("castest");
+    if (root.empty())
+        return false;
+    std::vector<std::string> args;
+    for (const auto &p : ports) {
+        std::string ch = std::to_string(p.dev) + "/" + std::to_string(p.chan);
+        channels[p.port] = ch;
+        args.push_back("--channel");
+        args.push_back(ch + ":" + p.role);
+    }
+    sim = new linesim("sim/cassim/cassim.py", root, args);
+    std::string epoch;
+    if (!sim->running() || !sim->request({"epoch"}, &epoch))
+        return false;
+    sim_epoch = atof(epoch.c_str());
+    if (timer_new() < 0)
+        return false;
+    cas_port_configuration cfg[CAS_PORT_TABLE] = {};
+    for (const auto &p : ports) {
+        cas_port_mappings[p.port] = {p.dev + 1, p.dev, p.chan, 1, 1};
+        cas_set_protocol(p.port, p.protocol);
+        cfg[p.port] = {1, p.signalling, p.signalling};
+    }
+    return cas_init(on_event, cfg, 0) == 0;
+}
+
+void cas_live_stop()
+{
+    delete sim;
+    sim = nullptr;
+    remove_tree(root);
+}
+
+linesim &cas_sim()
+{
+    return *sim;
+}
+
+std::string cas_channel(int port)
+{
+    return channels[port];
+}
+
+double cas_sim_time(double t)
+{
+    return sim_epoch + t;
+}
+
+std::vector<cas_event_record> cas_events(int port)
+{
+    std::lock_guard<std::mutex> g(ev_lock);
+    std::vector<cas_event_record> v;
+    for (const auto &e : events)
+        if (e.port == port)
+            v.push_back(e);
+    return v;
+}
+
+void cas_events_clear()
+{
+    std::lock_guard<std::mutex> g(ev_lock);
+    events.clear();
+}
+
+std::vector<cas_event_record> cas_wait_events(int port, size_t count, int ms)
+{
+    std::vector<cas_event_record> v;
+    std::unique_lock<std::mutex> g(ev_lock);
+    ev_cv.wait_for(g, std::chrono::milliseconds(ms), [&] {
+        v.clear();
+        for (const auto &e : events)
+            if (e.port == port)
+                v.push_back(e);
+        return v.size() >= count;
+    });
+    return v;
+}
+
+std::vector<unsigned> cas_codes(const std::vector<cas_event_record> &v)
+{
+    std::vector<unsigned> codes;
+    for (const auto &e : v)
+        codes.push_back(e.event);
+    return codes;
+}
+
+std::vector<std::string> cas_patterns(int port)
+{
+    std::vector<std::string> v;
+    for (const auto &r : sim->records(cas_channel(port)))
+        v.push_back(r.text);
+    return v;
+}
+
+bool cas_wait_state(int port, const char *state, int ms)
+{
+    for (int waited = 0;; waited += 5) {
+        if (strcmp(cas_print_port_state_of_port(port), state) == 0)
+            return true;
+        if (waited >= ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}

@@ -1,0 +1,46 @@
+// Shared set-up of the CAS tests that run against cassim: a private path
+// root, the simulator with its channels, the timer service, the port
+// mappings and cas_init, and a recorder of the callback's events with their
+// times on the monotonic clock.
+#pragma once
+#include "linesim_client.h"
+#include "t1e1casctl.h"
+
+#include <string>
+#include <vector>
+
+struct cas_live_port {
+    int port;
+    int dev, chan;     // device /dev/cas<dev>/<chan>
+    int protocol;      // HWCONF_ISDN_PROTOCOL_T1 or _E1
+    int signalling;
+    std::string role;  // cassim far end with its settings: "role=t1set,rings=2"
+};
+
+struct cas_event_record {
+    int port;
+    unsigned event;
+    double t; // monotonic seconds
+};
+
+// Starts cassim and the library once for the test program; false on failure.
+bool cas_live_start(const std::vector<cas_live_port> &ports);
+void cas_live_stop();
+linesim &cas_sim();
+// The simulator's channel name of a port ("0/1").
+std::string cas_channel(int port);
+// Converts a simulator time stamp to the monotonic clock.
+double cas_sim_time(double t);
+double cas_monotonic();
+
+std::vector<cas_event_record> cas_events(int port);
+void cas_events_clear();
+// Waits until the port has reported count events; returns them.
+std::vector<cas_event_record> cas_wait_events(int port, size_t count, int ms);
+// The codes of a list of events.
+std::vector<unsigned> cas_codes(const std::vector<cas_event_record> &v);
+// The patterns the simulator received on a port, in order.
+std::vector<std::string> cas_patterns(int port);
+// Waits until the port's state has the name (the library changes some
+// states after its callback returns); true when it has.
+bool cas_wait_state(int port, const char *state, int ms = 2000);
