@@ -26,29 +26,28 @@ bool port_in_range(int port)
     return port >= ANALOG_PORT_MIN && port <= ANALOG_PORT_MAX;
 }
 
+// The line commands: event given to analog_send_event, word written.
+const struct {
+    int event;
+    const char *word;
+} command_words[] = {
+    {ANALOG_EVENT_OFFHOOK, "offhook"},
+    {ANALOG_EVENT_ONHOOK, "onhook"},
+    {ANALOG_EVENT_RINGING, "ringing"},
+    {ANALOG_EVENT_RINGOFF, "ringoff"},
+    {ANALOG_EVENT_FLASHHOOK, "flashhook"},
+    {ANALOG_EVENT_TAXPULSE12, "taxpulse12:800"},
+    {ANALOG_EVENT_TAXPULSE16, "taxpulse16:800"},
+    {ANALOG_EVENT_WINK, "wink%i"}, // with the port's wink duration
+};
+
 // The command word of an event; null for an event that is not sent.
 const char *command_word(int event)
 {
-    switch (event) {
-    case ANALOG_EVENT_OFFHOOK:
-        return "offhook";
-    case ANALOG_EVENT_ONHOOK:
-        return "onhook";
-    case ANALOG_EVENT_RINGING:
-        return "ringing";
-    case ANALOG_EVENT_RINGOFF:
-        return "ringoff";
-    case ANALOG_EVENT_FLASHHOOK:
-        return "flashhook";
-    case ANALOG_EVENT_TAXPULSE12:
-        return "taxpulse12:800";
-    case ANALOG_EVENT_TAXPULSE16:
-        return "taxpulse16:800";
-    case ANALOG_EVENT_WINK:
-        return "wink%i";
-    default:
-        return nullptr;
-    }
+    for (const auto &c : command_words)
+        if (c.event == event)
+            return c.word;
+    return nullptr;
 }
 
 void clear_row(analog_ctlport &r)

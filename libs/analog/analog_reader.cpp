@@ -1,6 +1,7 @@
 // One read thread per analog port: event lines from the control device
 // become event codes for the line callback.
 #include "analog_internal.h"
+#include "lineif_lines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -21,6 +22,11 @@ void deliver(analog_ctlport *row, const char *line)
     int event = analog_str_to_event(line);
     row->aport_fxs_offhook = event == ANALOG_EVENT_OFFHOOK ? 1 : 0;
     cb(row->port, (unsigned int)event);
+}
+
+void deliver_line(const char *line, void *row)
+{
+    deliver(static_cast<analog_ctlport *>(row), line);
 }
 
 void *analog_read_thread(void *arg)
@@ -60,25 +66,7 @@ int analog_dispatch_read(analog_ctlport *row, char *buf, int len)
         return 0;
 
     // A read may carry more than one line: each is decoded on its own.
-    int delivered = 0;
-    char *p = buf;
-    while (*p) {
-        size_t n = strcspn(p, "\r\n");
-        bool end = p[n] == '\0';
-        p[n] = '\0';
-        if (n > 0) {
-            deliver(row, p);
-            delivered++;
-        }
-        if (end)
-            break;
-        p += n + 1;
-    }
-    if (delivered == 0) {
-        deliver(row, ""); // an empty line
-        delivered = 1;
-    }
-    return delivered;
+    return lineif_each_line(buf, deliver_line, row);
 }
 
 int analog_start_reader(analog_ctlport *row)

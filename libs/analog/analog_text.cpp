@@ -109,24 +109,25 @@ const char *analog_porttype_to_string(int type)
 
 const char *analog_event_to_str(int type, int event)
 {
-    const char *name;
-    switch (type) {
-    case ANALOG_TYPE_FXS:
-        name = find_name(fxs_names, sizeof fxs_names / sizeof fxs_names[0], event);
-        if (name)
+    static const struct {
+        int type;
+        const event_name *names;
+        size_t count;
+        const char *tag, *unknown;
+    } by_type[] = {
+        {ANALOG_TYPE_FXS, fxs_names, sizeof fxs_names / sizeof fxs_names[0], "FXS", "FXS_UNKNOWN"},
+        {ANALOG_TYPE_FXO, fxo_names, sizeof fxo_names / sizeof fxo_names[0], "FXO", "FXO_UNKNOWN"},
+    };
+    for (const auto &t : by_type) {
+        if (t.type != type)
+            continue;
+        if (const char *name = find_name(t.names, t.count, event))
             return name;
-        LOGD(ANALOG, 0, nullptr, "CRITICAL: FXS: cannot format string for event %i!", event);
-        return "FXS_UNKNOWN";
-    case ANALOG_TYPE_FXO:
-        name = find_name(fxo_names, sizeof fxo_names / sizeof fxo_names[0], event);
-        if (name)
-            return name;
-        LOGD(ANALOG, 0, nullptr, "CRITICAL: FXO: cannot format string for event %i!", event);
-        return "FXO_UNKNOWN";
-    default:
-        LOGD(ANALOG, 0, nullptr, "CRITICAL: FXX: unknown type %i with event %i!", type, event);
-        return "FXX_UNKNOWN";
+        LOGD(ANALOG, 0, nullptr, "CRITICAL: %s: cannot format string for event %i!", t.tag, event);
+        return t.unknown;
     }
+    LOGD(ANALOG, 0, nullptr, "CRITICAL: FXX: unknown type %i with event %i!", type, event);
+    return "FXX_UNKNOWN";
 }
 
 int analog_str_to_event(const char *line)

@@ -31,6 +31,9 @@ inline bool cas_port_open(int port)
     return cas_port_in_range(port) && cas_ctl.configured[port];
 }
 
+// Logs "CRITICAL: no ctrl for port %i (%i:%s)" for an event on a port
+// that was not opened.
+void cas_no_ctrl(int port, int event);
 // A trace line on standard output (and the system log while debugging).
 void cas_print(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Now, relative to the start time (taken on first use).
@@ -48,11 +51,9 @@ int cas_history_add(cas_history &h, int port, const struct timeval &rel, const c
 bool cas_report(cas_guard &lk, int port, int event);
 
 // The sender of the port's signalling (lock held, port open).
-void cas_sender(int port, int event);
+void cas_sender(cas_guard &lk, int port, int event);
 // The receive step of the port's signalling for one line (lock held).
 void cas_receive(cas_guard &lk, int port, const char *line);
-void cas_t1_receive(cas_guard &lk, int port, const char *line);
-void cas_e1_receive(cas_guard &lk, int port, const char *line);
 
 // The port's one-shot timer (lock held): created on first use, re-armed
 // after; stopping only stops it.

@@ -42,6 +42,12 @@ void cas_print(const char *format, ...)
     fflush(stdout);
 }
 
+void cas_no_ctrl(int port, int event)
+{
+    LOGD(CAS, 0, nullptr, "CRITICAL: no ctrl for port %i (%i:%s)", port, event,
+         cas_event_to_text(nullptr, event));
+}
+
 struct timeval cas_now()
 {
     struct timeval now;

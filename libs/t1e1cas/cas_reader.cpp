@@ -1,6 +1,7 @@
 // The read thread "tarn.cas": watches the read descriptors of all ports and
 // runs each line read through the port's receive step.
 #include "cas_internal.h"
+#include "lineif_lines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -37,8 +38,9 @@ int passthrough_partner(int port)
     return port == 1 ? 32 : port == 32 ? 1 : 0;
 }
 
-void handle_line(int port, const char *line)
+void handle_line(const char *line, void *port_ptr)
 {
+    int port = *static_cast<int *>(port_ptr);
     cas_guard lk(cas_lock);
     struct timeval rel = cas_now();
     cas_print("%ld:%ld PORT %i READ LINE  |%s|\n", (long)rel.tv_sec, (long)rel.tv_usec, port, line);
@@ -68,22 +70,7 @@ void read_port(watched &w)
         return;
     }
     buf[n] = '\0';
-    int lines = 0;
-    char *p = buf;
-    while (*p) {
-        size_t len = strcspn(p, "\r\n");
-        bool end = p[len] == '\0';
-        p[len] = '\0';
-        if (len > 0) {
-            handle_line(w.port, p);
-            lines++;
-        }
-        if (end)
-            break;
-        p += len + 1;
-    }
-    if (lines == 0)
-        handle_line(w.port, ""); // an empty line
+    lineif_each_line(buf, handle_line, &w.port);
 }
 
 void *cas_read_thread(void *)

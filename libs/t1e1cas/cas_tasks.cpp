@@ -80,8 +80,7 @@ int32_t cb_cas_onhook_timer_event(int32_t event, kv_timer *timer)
 bool port_for_cadence(int port, int event)
 {
     if (!cas_port_open(port)) {
-        LOGD(CAS, 0, nullptr, "CRITICAL: no ctrl for port %i (%i:%s)", port, event,
-             cas_event_to_text(nullptr, event));
+        cas_no_ctrl(port, event);
         return false;
     }
     return true;
@@ -97,7 +96,7 @@ void run_task(const cas_task &task)
     case CAS_EVENT_RINGING: // start of ringing
         if (!port_for_cadence(port, task.event))
             return;
-        cas_sender(port, CAS_EVENT_RINGING);
+        cas_sender(lk, port, CAS_EVENT_RINGING);
         cas_timer_arm(port, 2, 0, CAS_TIMER_EVENT_RINGOFF);
         break;
     case CAS_TIMER_EVENT_RING:
@@ -110,10 +109,10 @@ void run_task(const cas_task &task)
             return;
         if (task.event == CAS_TIMER_EVENT_RING) {
             cas_timer_arm(port, 2, 0, CAS_TIMER_EVENT_RINGOFF);
-            cas_sender(port, CAS_EVENT_RINGING);
+            cas_sender(lk, port, CAS_EVENT_RINGING);
         } else {
             cas_timer_arm(port, 4, 0, CAS_TIMER_EVENT_RING);
-            cas_sender(port, CAS_EVENT_RINGING_PAUSE);
+            cas_sender(lk, port, CAS_EVENT_RINGING_PAUSE);
             cas_report(lk, port, CAS_EVENT_GENERATE_CID);
         }
         break;
@@ -207,8 +206,7 @@ int cas_start_ringing(int port)
 {
     cas_print("START RINGING");
     if (!cas_port_in_range(port)) {
-        LOGD(CAS, 0, nullptr, "CRITICAL: no ctrl for port %i (%i:%s)", port, CAS_EVENT_RINGING,
-             cas_event_to_text(nullptr, CAS_EVENT_RINGING));
+        cas_no_ctrl(port, CAS_EVENT_RINGING);
         return 0;
     }
     cas_add_task(port, CAS_EVENT_RINGING);

@@ -1,73 +1,36 @@
 // The analog library against analogsim: command words on the devices,
 // event lines into the callback, the scripted far ends.
 #include "analogctl.h"
+#include "line_events.h"
 #include "linesim_client.h"
 #include "log_capture.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
 namespace {
 
-struct seen_event {
-    int port;
-    unsigned event;
-};
-
-std::mutex ev_lock;
-std::condition_variable ev_cv;
-std::vector<seen_event> events;
+line_events seen;
 
 int on_event(int port, unsigned event)
 {
-    {
-        std::lock_guard<std::mutex> g(ev_lock);
-        events.push_back({port, event});
-    }
-    ev_cv.notify_all();
+    seen.add(port, event);
     return 0;
 }
 
-// The events of one port once count of them have arrived (or after ms).
+// The codes of the port's events once count of them have arrived.
 std::vector<unsigned> wait_events(int port, size_t count, int ms = 3000)
 {
-    std::vector<unsigned> v;
-    std::unique_lock<std::mutex> g(ev_lock);
-    ev_cv.wait_for(g, std::chrono::milliseconds(ms), [&] {
-        v.clear();
-        for (const auto &e : events)
-            if (e.port == port)
-                v.push_back(e.event);
-        return v.size() >= count;
-    });
-    return v;
+    return event_codes(seen.wait_count(port, count, ms));
 }
 
-// The events of one port once the last one is `last` (or after ms).
-std::vector<unsigned> wait_last(int port, unsigned last, int ms = 3000)
+// ... once the last one is `last`.
+std::vector<unsigned> wait_last(int port, unsigned last)
 {
-    std::vector<unsigned> v;
-    std::unique_lock<std::mutex> g(ev_lock);
-    ev_cv.wait_for(g, std::chrono::milliseconds(ms), [&] {
-        v.clear();
-        for (const auto &e : events)
-            if (e.port == port)
-                v.push_back(e.event);
-        return !v.empty() && v.back() == last;
-    });
-    return v;
-}
-
-void clear_events()
-{
-    std::lock_guard<std::mutex> g(ev_lock);
-    events.clear();
+    return event_codes(seen.wait_last(port, last));
 }
 
 std::string root;
@@ -165,7 +128,7 @@ TEST(AnalogPort, CommandWordsReachTheDeviceOneByOne)
 
 TEST(AnalogPort, InjectedEventsReachTheCallbackInOrder)
 {
-    clear_events();
+    seen.clear();
     struct {
         const char *text;
         std::vector<unsigned> events;
@@ -187,7 +150,7 @@ TEST(AnalogPort, InjectedEventsReachTheCallbackInOrder)
 
 TEST(AnalogPort, TelephoneSetAnswersTheRinging)
 {
-    clear_events();
+    seen.clear();
     ASSERT_TRUE(sim->forget("1"));
     EXPECT_EQ(analog_send_event(1, ANALOG_EVENT_RINGING), 0);
     EXPECT_EQ(wait_events(1, 1), std::vector<unsigned>{ANALOG_EVENT_OFFHOOK});
@@ -220,7 +183,7 @@ TEST(AnalogPort, TelephoneSetAnswersTheRinging)
 
 TEST(AnalogPort, ExchangeRingsAndTheGatewayAnswers)
 {
-    clear_events();
+    seen.clear();
     ASSERT_TRUE(sim->forget("2"));
     ASSERT_TRUE(sim->request({"ring", "2", "3", "150", "150"}));
     // first burst: ringing, ring-off, then ringing again
@@ -243,15 +206,9 @@ TEST(AnalogPort, ExchangeRingsAndTheGatewayAnswers)
 TEST(AnalogPort, VanishedDeviceDoesNotMakeTheReaderSpin)
 {
     ASSERT_TRUE(sim->close_line("3"));
-    auto cpu = [] {
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        return u.ru_utime.tv_sec * 1e3 + u.ru_utime.tv_usec / 1e3 + u.ru_stime.tv_sec * 1e3 +
-               u.ru_stime.tv_usec / 1e3;
-    };
-    double before = cpu();
+    double before = process_cpu_ms();
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_LT(cpu() - before, 150.0);
+    EXPECT_LT(process_cpu_ms() - before, 150.0);
     // the other ports still work
     analog_send_event(4, ANALOG_EVENT_FLASHHOOK);
     EXPECT_GE(sim->expect("4", "^flashhook$").t, 0);

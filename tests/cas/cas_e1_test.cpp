@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -58,14 +57,14 @@ TEST(CasE1, OutboundSeizeAcknowledgeAnswerClearBack)
     EXPECT_EQ(expect_pattern(1, "^1101$"), "1101");
     EXPECT_EQ(expect_pattern(1, "^1001$"), "1001");
     ASSERT_TRUE(cas_wait_state(1, "CAS_STATE_E1_IDLE"));
-    cas_events_clear();
+    cas_seen.clear();
     cas_sim().forget(cas_channel(1));
 
     ASSERT_EQ(cas_fetch_port(1), 1);
     cas_set_direction(1, CAS_DIRECTION_OUTBOUND);
     cas_send_event(1, CAS_EVENT_SEIZE);
-    std::vector<cas_event_record> ev = cas_wait_events(1, 3, 3000);
-    EXPECT_EQ(cas_codes(ev), (std::vector<unsigned>{CAS_EVENT_DIAL_OUTBOUND, CAS_EVENT_OFFHOOK,
+    std::vector<line_event> ev = cas_seen.wait_count(1, 3, 3000);
+    EXPECT_EQ(event_codes(ev), (std::vector<unsigned>{CAS_EVENT_DIAL_OUTBOUND, CAS_EVENT_OFFHOOK,
                                                     CAS_EVENT_ONHOOK}));
     EXPECT_EQ(expect_pattern(1, "^1001$"), "1001");
     EXPECT_EQ(cas_patterns(1), (std::vector<std::string>{"0001", "1001"}));
@@ -80,17 +79,17 @@ TEST(CasE1, OutboundSeizeAcknowledgeAnswerClearBack)
 
 TEST(CasE1, InboundCallAfterAGarbledLine)
 {
-    cas_events_clear();
+    cas_seen.clear();
     // a line that is no pattern leaves the port unknown; idle recovers it
     ASSERT_TRUE(inject(32, "1x01\n"));
     ASSERT_TRUE(inject(32, "1001\n"));
     EXPECT_EQ(expect_pattern(32, "^1101$"), "1101");
     EXPECT_EQ(expect_pattern(32, "^1001$"), "1001");
     ASSERT_TRUE(cas_wait_state(32, "CAS_STATE_E1_IDLE"));
-    EXPECT_TRUE(cas_events(32).empty());
+    EXPECT_TRUE(cas_seen.of_port(32).empty());
 
     ASSERT_TRUE(inject(32, "0001\n")); // the exchange seizes
-    ASSERT_EQ(cas_codes(cas_wait_events(32, 1, 2000)), std::vector<unsigned>{CAS_EVENT_SEIZE});
+    ASSERT_EQ(event_codes(cas_seen.wait_count(32, 1, 2000)), std::vector<unsigned>{CAS_EVENT_SEIZE});
     EXPECT_EQ(cas_get_port_in_use(32), 1);
     EXPECT_STREQ(print_cas_call_direction_of_port(32), "C2S");
     cas_send_event(32, CAS_EVENT_SEIZE_ACKNOWLEDGE);
@@ -100,7 +99,7 @@ TEST(CasE1, InboundCallAfterAGarbledLine)
     EXPECT_STREQ(cas_print_port_state_of_port(32), "CAS_STATE_E1_CONNECTED");
     ASSERT_TRUE(inject(32, "1101\n"));
     EXPECT_EQ(expect_pattern(32, "^1001$"), "1001");
-    EXPECT_EQ(cas_codes(cas_wait_events(32, 2, 2000)),
+    EXPECT_EQ(event_codes(cas_seen.wait_count(32, 2, 2000)),
               (std::vector<unsigned>{CAS_EVENT_SEIZE, CAS_EVENT_ONHOOK}));
     ASSERT_TRUE(cas_wait_state(32, "CAS_STATE_E1_IDLE"));
     EXPECT_EQ(cas_get_port_in_use(32), 0);
@@ -109,15 +108,15 @@ TEST(CasE1, InboundCallAfterAGarbledLine)
 TEST(CasReader, EveryLineOfOneReadIsUnderstood)
 {
     e1_idle(32);
-    cas_events_clear();
+    cas_seen.clear();
     // E1: seize and idle in one piece: the seize is reported, then cleared
     ASSERT_TRUE(inject(32, "0001\n1001\n"));
     EXPECT_EQ(expect_pattern(32, "^1001$"), "1001");
     ASSERT_TRUE(cas_wait_state(32, "CAS_STATE_E1_IDLE"));
-    EXPECT_EQ(cas_codes(cas_events(32)), std::vector<unsigned>{CAS_EVENT_SEIZE});
+    EXPECT_EQ(event_codes(cas_seen.of_port(32)), std::vector<unsigned>{CAS_EVENT_SEIZE});
     // T1: the set lifted and hung up in one piece, with CR LF line ends
     ASSERT_TRUE(inject(3, "1111\r\n0101\r\n"));
-    EXPECT_EQ(cas_codes(cas_wait_events(3, 2, 2000)),
+    EXPECT_EQ(event_codes(cas_seen.wait_count(3, 2, 2000)),
               (std::vector<unsigned>{CAS_EVENT_OFFHOOK, CAS_EVENT_ONHOOK}));
     ASSERT_TRUE(cas_wait_state(3, "CAS_STATE_T1_IDLE"));
 
@@ -138,7 +137,7 @@ TEST(CasReader, EveryLineOfOneReadIsUnderstood)
 
 TEST(CasReader, PassthroughPairCopiesLines)
 {
-    cas_events_clear();
+    cas_seen.clear();
     cas_sim().forget(cas_channel(32));
     cas_passthrough = 1;
     ASSERT_TRUE(inject(1, "0101\n"));
@@ -148,27 +147,21 @@ TEST(CasReader, PassthroughPairCopiesLines)
     ASSERT_TRUE(inject(3, "1111\n")); // other ports: dropped
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     cas_passthrough = 0;
-    EXPECT_TRUE(cas_events(1).empty());
-    EXPECT_TRUE(cas_events(32).empty());
-    EXPECT_TRUE(cas_events(3).empty());
+    EXPECT_TRUE(cas_seen.of_port(1).empty());
+    EXPECT_TRUE(cas_seen.of_port(32).empty());
+    EXPECT_TRUE(cas_seen.of_port(3).empty());
     EXPECT_STREQ(cas_print_port_state_of_port(3), "CAS_STATE_T1_IDLE");
 }
 
 TEST(CasReader, VanishedDeviceDoesNotMakeTheReaderSpin)
 {
     ASSERT_TRUE(cas_sim().close_line(cas_channel(4)));
-    auto cpu_ms = [] {
-        rusage u{};
-        getrusage(RUSAGE_SELF, &u);
-        return u.ru_utime.tv_sec * 1e3 + u.ru_utime.tv_usec / 1e3 + u.ru_stime.tv_sec * 1e3 +
-               u.ru_stime.tv_usec / 1e3;
-    };
-    double before = cpu_ms();
+    double before = process_cpu_ms();
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    EXPECT_LT(cpu_ms() - before, 200.0);
-    cas_events_clear();
+    EXPECT_LT(process_cpu_ms() - before, 200.0);
+    cas_seen.clear();
     ASSERT_TRUE(inject(3, "1111\n"));
-    EXPECT_EQ(cas_codes(cas_wait_events(3, 1, 2000)), std::vector<unsigned>{CAS_EVENT_OFFHOOK});
+    EXPECT_EQ(event_codes(cas_seen.wait_count(3, 1, 2000)), std::vector<unsigned>{CAS_EVENT_OFFHOOK});
 }
 
 // In a child: a start whose first configured port has no device.

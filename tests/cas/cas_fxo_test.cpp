@@ -40,14 +40,14 @@ TEST(CasFxo, CallerGivesUpAfterTheLastRing)
 {
     // Two short bursts: the second ring stops the timer of the first pause;
     // 4.5 s after the last pause the port reports on hook, once.
-    cas_events_clear();
+    cas_seen.clear();
     ASSERT_TRUE(cas_sim().request({"ring", cas_channel(1), "2", "300", "1000"}));
-    std::vector<cas_event_record> ev = cas_wait_events(1, 1, 2000);
-    ASSERT_EQ(cas_codes(ev), std::vector<unsigned>{CAS_EVENT_RINGING});
+    std::vector<line_event> ev = cas_seen.wait_count(1, 1, 2000);
+    ASSERT_EQ(event_codes(ev), std::vector<unsigned>{CAS_EVENT_RINGING});
     EXPECT_EQ(cas_get_port_in_use(1), 1);
     EXPECT_STREQ(print_cas_call_direction_of_port(1), "C2S");
-    ev = cas_wait_events(1, 2, 8000);
-    ASSERT_EQ(cas_codes(ev), (std::vector<unsigned>{CAS_EVENT_RINGING, CAS_EVENT_ONHOOK}));
+    ev = cas_seen.wait_count(1, 2, 8000);
+    ASSERT_EQ(event_codes(ev), (std::vector<unsigned>{CAS_EVENT_RINGING, CAS_EVENT_ONHOOK}));
     ASSERT_TRUE(cas_wait_state(1, "CAS_STATE_T1_IDLE"));
     EXPECT_EQ(cas_get_port_in_use(1), 0);
     EXPECT_STREQ(print_cas_call_direction_of_port(1), "---");
@@ -59,15 +59,15 @@ TEST(CasFxo, CallerGivesUpAfterTheLastRing)
     // on a loaded machine
     EXPECT_GE(after_last, 4.5 - TICK);
     EXPECT_LE(after_last, 4.5 * 1.05 + TICK);
-    EXPECT_EQ(cas_events(1).size(), 2u);
+    EXPECT_EQ(cas_seen.of_port(1).size(), 2u);
 }
 
 TEST(CasFxo, AnsweredCallThenTheExchangeDrops)
 {
     const std::string ch = cas_channel(2);
-    cas_events_clear();
+    cas_seen.clear();
     ASSERT_TRUE(cas_sim().request({"ring", ch, "3", "2000", "4000"}));
-    ASSERT_EQ(cas_codes(cas_wait_events(2, 1, 2000)), std::vector<unsigned>{CAS_EVENT_RINGING});
+    ASSERT_EQ(event_codes(cas_seen.wait_count(2, 1, 2000)), std::vector<unsigned>{CAS_EVENT_RINGING});
     ASSERT_TRUE(cas_wait_state(2, "CAS_STATE_T1_RINGING_INBOUND"));
     cas_send_event(2, CAS_EVENT_OFFHOOK); // answer
     ASSERT_EQ(cas_sim().expect(ch, "^1111$").text, "1111");
@@ -75,7 +75,7 @@ TEST(CasFxo, AnsweredCallThenTheExchangeDrops)
     // the exchange stops ringing; its on hook line changes nothing
     EXPECT_NE(cas_sim().transcript().find(" 0/2 ! answered: ringing stops"), std::string::npos);
     ASSERT_TRUE(cas_sim().request({"hook", ch, "off"})); // the exchange drops the call
-    ASSERT_EQ(cas_codes(cas_wait_events(2, 2, 2000)),
+    ASSERT_EQ(event_codes(cas_seen.wait_count(2, 2, 2000)),
               (std::vector<unsigned>{CAS_EVENT_RINGING, CAS_EVENT_ONHOOK}));
     ASSERT_TRUE(cas_wait_state(2, "CAS_STATE_T1_IDLE"));
 
@@ -89,5 +89,5 @@ TEST(CasFxo, AnsweredCallThenTheExchangeDrops)
     ASSERT_EQ(cas_sim().expect(ch, "^0101$").text, "0101");
     EXPECT_STREQ(cas_print_port_state_of_port(2), "CAS_STATE_T1_IDLE");
     EXPECT_EQ(cas_get_port_in_use(2), 0);
-    EXPECT_EQ(cas_events(2).size(), 2u);
+    EXPECT_EQ(cas_seen.of_port(2).size(), 2u);
 }

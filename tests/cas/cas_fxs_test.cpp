@@ -24,7 +24,7 @@ int32_t on_pass(int32_t, kv_timer *)
 {
     size_t i = pass_count.load();
     if (i < passes.size()) {
-        passes[i] = cas_monotonic();
+        passes[i] = monotonic_seconds();
         pass_count = i + 1;
     }
     return 1;
@@ -93,13 +93,13 @@ TEST(CasFxs, RingCadenceAnswerReleaseAndTheNextCall)
     ASSERT_EQ(sim.expect(ch, "^0101$").text, "0101");
     base++;
 
-    cas_events_clear();
+    cas_seen.clear();
     cas_send_event(PORT, CAS_EVENT_RINGING_START);
     EXPECT_EQ(cas_get_port_in_use(PORT), 1);
     EXPECT_STREQ(cas_print_port_state_of_port(PORT), "CAS_STATE_T1_RINGING_OUTBOUND");
     // ring, pause with caller-id, ring; the set answers 300 ms into it
-    std::vector<cas_event_record> ev = cas_wait_events(PORT, 2, 9000);
-    ASSERT_EQ(cas_codes(ev), (std::vector<unsigned>{CAS_EVENT_GENERATE_CID, CAS_EVENT_OFFHOOK}));
+    std::vector<line_event> ev = cas_seen.wait_count(PORT, 2, 9000);
+    ASSERT_EQ(event_codes(ev), (std::vector<unsigned>{CAS_EVENT_GENERATE_CID, CAS_EVENT_OFFHOOK}));
     std::vector<sim_record> p = patterns_from(base);
     ASSERT_EQ(p.size(), 3u);
     EXPECT_EQ(p[0].text, "0000");
@@ -121,7 +121,7 @@ TEST(CasFxs, RingCadenceAnswerReleaseAndTheNextCall)
     base += 2;
     EXPECT_STREQ(cas_print_port_state_of_port(PORT), "CAS_STATE_T1_OFFHOOK");
     ASSERT_TRUE(sim.request({"hook", ch, "on"}));
-    ev = cas_wait_events(PORT, 3, 3000);
+    ev = cas_seen.wait_count(PORT, 3, 3000);
     ASSERT_EQ(ev.size(), 3u);
     EXPECT_EQ(ev[2].event, (unsigned)CAS_EVENT_ONHOOK);
     ASSERT_TRUE(cas_wait_state(PORT, "CAS_STATE_T1_IDLE"));
@@ -129,7 +129,7 @@ TEST(CasFxs, RingCadenceAnswerReleaseAndTheNextCall)
 
     // the next call starts with a whole first ring again
     cas_send_event(PORT, CAS_EVENT_RINGING_START);
-    ev = cas_wait_events(PORT, 4, 4000);
+    ev = cas_seen.wait_count(PORT, 4, 4000);
     ASSERT_EQ(ev.size(), 4u);
     EXPECT_EQ(ev[3].event, (unsigned)CAS_EVENT_GENERATE_CID);
     p = patterns_from(base);

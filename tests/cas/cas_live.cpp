@@ -3,13 +3,10 @@
 #include "timer.h"
 
 #include <chrono>
-#include <cstring>
-#include <thread>
-#include <condition_variable>
 #include <cstdlib>
-#include <ctime>
+#include <cstring>
 #include <map>
-#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -18,29 +15,15 @@ linesim *sim = nullptr;
 double sim_epoch = 0;
 std::map<int, std::string> channels;
 
-std::mutex ev_lock;
-std::condition_variable ev_cv;
-std::vector<cas_event_record> events;
-
 int on_event(int port, unsigned event)
 {
-    double t = cas_monotonic();
-    {
-        std::lock_guard<std::mutex> g(ev_lock);
-        events.push_back({port, event, t});
-    }
-    ev_cv.notify_all();
+    cas_seen.add(port, event);
     return 0;
 }
 
 } // namespace
 
-double cas_monotonic()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
+line_events cas_seen;
 
 bool cas_live_start(const std::vector<cas_live_port> &ports)
 {
@@ -90,44 +73,6 @@ std::string cas_channel(int port)
 double cas_sim_time(double t)
 {
     return sim_epoch + t;
-}
-
-std::vector<cas_event_record> cas_events(int port)
-{
-    std::lock_guard<std::mutex> g(ev_lock);
-    std::vector<cas_event_record> v;
-    for (const auto &e : events)
-        if (e.port == port)
-            v.push_back(e);
-    return v;
-}
-
-void cas_events_clear()
-{
-    std::lock_guard<std::mutex> g(ev_lock);
-    events.clear();
-}
-
-std::vector<cas_event_record> cas_wait_events(int port, size_t count, int ms)
-{
-    std::vector<cas_event_record> v;
-    std::unique_lock<std::mutex> g(ev_lock);
-    ev_cv.wait_for(g, std::chrono::milliseconds(ms), [&] {
-        v.clear();
-        for (const auto &e : events)
-            if (e.port == port)
-                v.push_back(e);
-        return v.size() >= count;
-    });
-    return v;
-}
-
-std::vector<unsigned> cas_codes(const std::vector<cas_event_record> &v)
-{
-    std::vector<unsigned> codes;
-    for (const auto &e : v)
-        codes.push_back(e.event);
-    return codes;
 }
 
 std::vector<std::string> cas_patterns(int port)

@@ -3,6 +3,7 @@
 // mappings and cas_init, and a recorder of the callback's events with their
 // times on the monotonic clock.
 #pragma once
+#include "line_events.h"
 #include "linesim_client.h"
 #include "t1e1casctl.h"
 
@@ -17,12 +18,6 @@ struct cas_live_port {
     std::string role;  // cassim far end with its settings: "role=t1set,rings=2"
 };
 
-struct cas_event_record {
-    int port;
-    unsigned event;
-    double t; // monotonic seconds
-};
-
 // Starts cassim and the library once for the test program; false on failure.
 bool cas_live_start(const std::vector<cas_live_port> &ports);
 void cas_live_stop();
@@ -31,14 +26,8 @@ linesim &cas_sim();
 std::string cas_channel(int port);
 // Converts a simulator time stamp to the monotonic clock.
 double cas_sim_time(double t);
-double cas_monotonic();
-
-std::vector<cas_event_record> cas_events(int port);
-void cas_events_clear();
-// Waits until the port has reported count events; returns them.
-std::vector<cas_event_record> cas_wait_events(int port, size_t count, int ms);
-// The codes of a list of events.
-std::vector<unsigned> cas_codes(const std::vector<cas_event_record> &v);
+// What the library reported to its callback.
+extern line_events cas_seen;
 // The patterns the simulator received on a port, in order.
 std::vector<std::string> cas_patterns(int port);
 // Waits until the port's state has the name (the library changes some
