@@ -2,6 +2,7 @@
 
 #include "timer.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,19 @@ std::string root;
 linesim *sim = nullptr;
 double sim_epoch = 0;
 std::map<int, std::string> channels;
+
+std::vector<double> passes(6000);
+std::atomic<size_t> pass_count{0};
+
+int32_t on_pass(int32_t, kv_timer *)
+{
+    size_t i = pass_count.load();
+    if (i < passes.size()) {
+        passes[i] = monotonic_seconds();
+        pass_count = i + 1;
+    }
+    return 1;
+}
 
 int on_event(int port, unsigned event)
 {
@@ -43,6 +57,10 @@ bool cas_live_start(const std::vector<cas_live_port> &ports)
         return false;
     sim_epoch = atof(epoch.c_str());
     if (timer_new() < 0)
+        return false;
+    kv_timer *ref = static_cast<kv_timer *>(calloc(1, sizeof(kv_timer)));
+    ref->tv.tv_usec = TIMER_TICK_MS * 1000;
+    if (timer_add(on_pass, 1, ref) < 0)
         return false;
     cas_port_configuration cfg[CAS_PORT_TABLE] = {};
     for (const auto &p : ports) {
@@ -81,6 +99,15 @@ std::vector<std::string> cas_patterns(int port)
     for (const auto &r : sim->records(cas_channel(port)))
         v.push_back(r.text);
     return v;
+}
+
+double cas_pass_after(double t, size_t n)
+{
+    size_t count = pass_count.load();
+    for (size_t i = 0; i < count; i++)
+        if (passes[i] > t)
+            return i + n - 1 < count ? passes[i + n - 1] : -1;
+    return -1;
 }
 
 bool cas_wait_state(int port, const char *state, int ms)

@@ -30,6 +30,13 @@ double cas_sim_time(double t);
 extern line_events cas_seen;
 // The patterns the simulator received on a port, in order.
 std::vector<std::string> cas_patterns(int port);
+// The timer service's passes, recorded by a timer that fires on every pass
+// from cas_live_start on: the time of the n-th pass after monotonic time t,
+// or -1 when there is none yet. Cadences are checked against the ticks the
+// timer service really counted (it may run a few per cent slow on a loaded
+// machine, as its passes are 10 ms sleeps).
+double cas_pass_after(double t, size_t n);
+
 // Waits until the port's state has the name (the library changes some
 // states after its callback returns); true when it has.
 bool cas_wait_state(int port, const char *state, int ms = 2000);
