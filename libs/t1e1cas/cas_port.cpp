@@ -16,7 +16,7 @@ cas_ctlport cas_ctl;
 std::mutex cas_lock;
 std::atomic<cas_event_callback> cas_callback{nullptr};
 std::atomic<int> cas_debug_flag{0};
-int cas_passthrough = 0;
+std::atomic<int> cas_passthrough{0};
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <pthread.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <cstdio>
 
 enum {
@@ -225,7 +226,7 @@ struct cas_ctlport {
 
 // Set by the console's CAS test pair: lines read on port 1 go to port 32 and
 // back, and nothing else happens with them.
-extern int cas_passthrough;
+extern std::atomic<int> cas_passthrough;
 
 // Bring-up: the line protocol (cas_protocol_type) of a port, before cas_init.
 void cas_set_protocol(int port, int protocol);
