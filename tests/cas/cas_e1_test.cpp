@@ -168,11 +168,13 @@ TEST(CasReader, VanishedDeviceDoesNotMakeTheReaderSpin)
 void start_without_device()
 {
     dup2(2, 1);
-    make_test_root("casfail");
+    std::string root = make_test_root("casfail");
     cas_port_configuration cfg[CAS_PORT_TABLE] = {};
     cfg[77] = {1, CAS_SIGNALLING_T1_FXSKS, CAS_SIGNALLING_E1_MFCR2};
     cas_port_mappings[77] = {3, 2, 16, 1, 1};
-    _exit(cas_init(nullptr, cfg, 0) == -1 ? 0 : 1);
+    int rc = cas_init(nullptr, cfg, 0);
+    remove_tree(root);
+    _exit(rc == -1 ? 0 : 1);
 }
 
 TEST(CasInit, PortWithoutDeviceFailsTheStart)
