@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <sys/prctl.h>
-#include <sys/select.h>
 #include <time.h>
 
 #include <atomic>
