@@ -1,0 +1,450 @@
+// Decoders of the information elements. Every read is bounded by the
+// element's length octet (checked against the frame by l3_ie_get) and every
+// copy by the output's size.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "ie_coders.h"
+#include "isdn_msg.h"
+#include "misdn_bchannel.h"
+#include "misdn_lib_iface.h"
+#include "q931_frame.h"
+
+enum { HEX_TEXT = 79 * 3 + 1, NUMBER_CUT = 30 };
+
+static int port_of(const misdn_bchannel *bc) { return bc ? bc->port : 0; }
+static int pid_of(const misdn_bchannel *bc) { return bc ? bc->pid : -1; }
+
+static int too_short(const char *coder, int len)
+{
+    printf("%s: ERROR: IE too short (%d).\n", coder, len);
+    return 1;
+}
+
+// Copies up to n octets as text, cut to size - 1 and terminated.
+static void copy_text(char *out, int size, const unsigned char *in, int n)
+{
+    if (!out || size <= 0)
+        return;
+    if (n > size - 1)
+        n = size - 1;
+    if (n < 0)
+        n = 0;
+    memcpy(out, in, (size_t)n);
+    out[n] = 0;
+}
+
+int dec_ie_bearer(const msg_t *msg, int *coding, int *capability, int *mode, int *rate, int *multi,
+                  int *user, int *async, int *urate, int *stopbits, int *dbits, int *parity, int nt,
+                  misdn_bchannel *bc)
+{
+    *coding = *capability = *mode = *rate = *multi = *user = -1;
+    *async = *urate = *stopbits = *dbits = *parity = -1;
+    if (bc)
+        bc->in_bearer_buf_len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_BEARER, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 2)
+        return too_short(__func__, L);
+    if (bc && L < (int)sizeof(bc->in_bearer_buf)) {
+        memcpy(bc->in_bearer_buf, c, (size_t)L);
+        bc->in_bearer_buf_len = L;
+    }
+    *coding = (c[0] & 0x60) >> 5;
+    *capability = c[0] & 0x1F;
+    int o = 1;
+    if (!(c[0] & 0x80))
+        o++;  // octet 3a
+    if (o < L) {
+        *mode = (c[o] & 0x60) >> 5;
+        *rate = c[o] & 0x1F;
+        o++;
+        if (*rate == 24 && o < L) {
+            *multi = c[o] & 0x7F;
+            o++;
+        }
+        if (o < L && (c[o] & 0x60) == 0x20) {
+            *user = c[o] & 0x1F;
+            if (!(c[o] & 0x80)) {
+                o++;
+                if (o < L) {  // octet 5a
+                    *async = (c[o] & 0x40) >> 6;
+                    *urate = c[o] & 0x1F;
+                    if (!(c[o] & 0x80)) {
+                        o++;  // octet 5b
+                        if (o < L && !(c[o] & 0x80)) {
+                            o++;
+                            if (o < L) {  // octet 5c
+                                *stopbits = (c[o] & 0x60) >> 5;
+                                *dbits = (c[o] & 0x18) >> 3;
+                                *parity = c[o] & 0x07;
+                            }
+                        }
+                    }
+                }
+            }
+        }
+    }
+    char parts[11][24];
+    const char *names[11] = {"coding", "capability", "mode", "rate", "multi", "user",
+                             "async", "urate", "stopbits", "dbits", "parity"};
+    int values[11] = {*coding, *capability, *mode, *rate, *multi, *user, *async, *urate, *stopbits, *dbits, *parity};
+    for (int i = 0; i < 11; i++) {
+        parts[i][0] = 0;
+        if (values[i] != -1)
+            snprintf(parts[i], sizeof(parts[i]), "%s=%d ", names[i], values[i]);
+    }
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_bearer: %s%s%s%s%s%s%s%s%s%s%s\n", parts[0], parts[1],
+           parts[2], parts[3], parts[4], parts[5], parts[6], parts[7], parts[8], parts[9], parts[10]);
+    isdn_trace_add("  BEARER: %s%s%s%s%s%s%s%s%s%s%s\n", parts[0], parts[1], parts[2], parts[3], parts[4],
+                   parts[5], parts[6], parts[7], parts[8], parts[9], parts[10]);
+    return 0;
+}
+
+int dec_ie_called_pn(const msg_t *msg, int *type, int *plan, char *number, int size, int nt,
+                     misdn_bchannel *bc)
+{
+    *type = -1;
+    *plan = -1;
+    if (number && size > 0)
+        number[0] = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CALLED_PN, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 2)
+        return too_short(__func__, L);
+    *type = (c[0] & 0x70) >> 4;
+    *plan = c[0] & 0x0F;
+    copy_text(number, size, c + 1, L - 1);
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_called_pn: type=%d(%s) plan=%d number='%s'\n", *type,
+           ie_ton_name(*type, 0), *plan, number);
+    isdn_trace_add("  CALLED_PN: type=%d(%s) plan=%d number='%s'\n", *type, ie_ton_name(*type, 0), *plan,
+                   number);
+    return 0;
+}
+
+// Calling, connected and redirecting numbers: octet 3, optional 3a (and 3b
+// for the redirecting number), then the digits.
+static int dec_number(const char *coder, const unsigned char *p, int with_reason, int *type, int *plan,
+                      int *present, int *screen, int *reason, char *number, int size)
+{
+    *type = *plan = *present = *screen = -1;
+    if (reason)
+        *reason = -1;
+    if (number && size > 0)
+        number[0] = 0;
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 1)
+        return too_short(coder, L);
+    *type = (c[0] & 0x70) >> 4;
+    *plan = c[0] & 0x0F;
+    int o = 1;
+    if (!(c[0] & 0x80)) {
+        if (L < 2)
+            return too_short(coder, L);
+        *present = (c[1] & 0x60) >> 5;
+        *screen = c[1] & 0x03;
+        o = 2;
+        if (with_reason && !(c[1] & 0x80) && L > 2) {
+            *reason = c[2] & 0x0F;
+            o = 3;
+        }
+    }
+    if (size > NUMBER_CUT + 1)
+        size = NUMBER_CUT + 1;
+    copy_text(number, size, c + o, L - o);
+    return 0;
+}
+
+int dec_ie_calling_pn(const msg_t *msg, int *type, int *plan, int *present, int *screen, char *number,
+                      int size, int nt, misdn_bchannel *bc, int ani)
+{
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CALLING_PN, ani ? 1 : 0);
+    if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc),
+           "dec_ie_calling_pn: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
+           ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    isdn_trace_add("  CALLING_PN: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
+                   ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    return 0;
+}
+
+int dec_ie_connected_pn(const msg_t *msg, int *type, int *plan, int *present, int *screen,
+                        char *number, int size, int nt, misdn_bchannel *bc)
+{
+    if (bc)
+        bc->cad[0] = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CONNECT_PN, 0);
+    if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc),
+           "dec_ie_connected_pn: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
+           ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    isdn_trace_add("  CONNECTED_PN: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
+                   ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    return 0;
+}
+
+int dec_ie_redir_nr(const msg_t *msg, int *type, int *plan, int *present, int *screen, int *reason,
+                    char *number, int size, int nt, misdn_bchannel *bc)
+{
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_REDIR_NR, 0);
+    if (dec_number(__func__, p, 1, type, plan, present, screen, reason, number, size))
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc),
+           "dec_ie_redir_nr: type=%d(%s) plan=%d present=%d screen=%d reason=%d number='%s'", *type,
+           ie_ton_name(*type, 0), *plan, *present, *screen, *reason, number);
+    isdn_trace_add("  REDIR_NR: type=%d(%s) plan=%d present=%d screen=%d reason=%d number='%s'\n", *type,
+                   ie_ton_name(*type, 0), *plan, *present, *screen, *reason, number);
+    return 0;
+}
+
+int dec_ie_cause(const msg_t *msg, int *location, int *cause, int nt, misdn_bchannel *bc)
+{
+    *location = -1;
+    *cause = -1;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CAUSE, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 2)
+        return too_short(__func__, L);
+    int o = (c[0] & 0x80) ? 1 : 2;
+    if (o >= L)
+        return too_short(__func__, L);
+    *location = c[0] & 0x0F;
+    *cause = c[o] & 0x7F;
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_cause: location=%d cause=%d", *location, *cause);
+    isdn_trace_add("  CAUSE: location=%d cause=%d(%s)\n", *location, *cause, ie_print_isdn_cause(*cause));
+    return 0;
+}
+
+int dec_ie_progress(const msg_t *msg, int *coding, int *location, int *progress, int nt,
+                    misdn_bchannel *bc)
+{
+    *coding = *location = *progress = -1;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_PROGRESS, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 1)
+        return too_short(__func__, L);
+    *coding = (c[0] & 0x60) >> 5;
+    *location = c[0] & 0x0F;
+    if (L > 1)
+        *progress = c[1] & 0x7F;
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_progress: coding=%d location=%d progress=%d", *coding,
+           *location, *progress);
+    isdn_trace_add("  PROGRESS: coding=%d location=%d progress=%d\n", *coding, *location, *progress);
+    return 0;
+}
+
+int dec_ie_display(const msg_t *msg, char *display, int size, int nt, misdn_bchannel *bc)
+{
+    if (display && size > 0)
+        display[0] = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_DISPLAY, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 1)
+        return too_short(__func__, L);
+    copy_text(display, size, p + 1, L);
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_display: display='%s' (len=%d)\n", display, L);
+    isdn_trace_add("  DISPLAY: display='%s' (len=%d)\n", display, L);
+    return 0;
+}
+
+int dec_ie_keypad(const msg_t *msg, char *keypad, int size, int nt, misdn_bchannel *bc)
+{
+    if (keypad && size > 0)
+        keypad[0] = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_KEYPAD, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 1)
+        return too_short(__func__, L);
+    if (size > NUMBER_CUT + 1)
+        size = NUMBER_CUT + 1;
+    copy_text(keypad, size, p + 1, L);
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_keypad: keypad='%s'", keypad);
+    isdn_trace_add("  KEYPAD: keypad='%s'\n", keypad);
+    return 0;
+}
+
+int dec_ie_complete(const msg_t *msg, int *complete, int nt, misdn_bchannel *bc)
+{
+    *complete = l3_ie_get(msg, nt, Q931_IE_COMPLETE, 0) ? 1 : 0;
+    if (!*complete)
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_complete: complete=%d\n", *complete);
+    isdn_trace_add("  COMPLETE: complete=%d\n", *complete);
+    return 0;
+}
+
+int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchannel *bc)
+{
+    *len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_DATE, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    const unsigned char *c = p + 1;
+    if (L < 3)
+        return too_short(__func__, L);
+    memset(tm, 0, sizeof(*tm));
+    tm->tm_year = c[0] + 100;
+    tm->tm_mon = c[1] - 1;
+    tm->tm_mday = c[2];
+    tm->tm_hour = L >= 4 ? c[3] : 0;
+    tm->tm_min = L >= 5 ? c[4] : 0;
+    tm->tm_sec = L >= 6 ? c[5] : 0;
+    tm->tm_isdst = 0;
+    mktime(tm);
+    *len = L;
+    cb_log(18, port_of(bc), pid_of(bc), "enc_ie_time: year %i mon %i day %i hour %i min %i\n", tm->tm_year,
+           tm->tm_mon, tm->tm_mday, tm->tm_hour, tm->tm_min);
+    isdn_trace_add("  DATE: year %i mon %i day %i hour %i min %i\n", tm->tm_year, tm->tm_mon, tm->tm_mday,
+                   tm->tm_hour, tm->tm_min);
+    return 0;
+}
+
+// HLC and LLC: the content as it is; longer than the output: refused.
+static int dec_raw(const char *coder, const msg_t *msg, unsigned char ie, unsigned char *data, int size,
+                   int *len, int nt)
+{
+    *len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 1)
+        return 1;
+    if (L > size) {
+        printf("%s: ERROR: IE too long (%d).\n", coder, L);
+        return 1;
+    }
+    memcpy(data, p + 1, (size_t)L);
+    *len = L;
+    return 0;
+}
+
+int dec_ie_hlc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
+{
+    if (dec_raw(__func__, msg, Q931_IE_HLC, data, size, len, nt))
+        return 1;
+    char hex[HEX_TEXT];
+    ie_hexdump(data, *len, hex, sizeof(hex));
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_hlc_raw: len=%i hlc=%s\n", *len, hex);
+    isdn_trace_add("  HLC: len=%i hlc=%s\n", *len, hex);
+    return 0;
+}
+
+int dec_ie_llc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
+{
+    if (dec_raw(__func__, msg, Q931_IE_LLC, data, size, len, nt))
+        return 1;
+    char hex[HEX_TEXT];
+    ie_hexdump(data, *len, hex, sizeof(hex));
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_llc_raw: len %i llc=%s\n", *len, hex);
+    isdn_trace_add("  LLC: len=%i llc=%s\n", *len, hex);
+    return 0;
+}
+
+int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int size, int *len, int nt,
+                    misdn_bchannel *bc)
+{
+    *protocol = -1;
+    *len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_USER_USER, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 1) {
+        *len = -1;
+        return 1;
+    }
+    *protocol = p[1];
+    int n = L - 1;
+    if (n > BC_UU_COPY_MAX)
+        n = BC_UU_COPY_MAX;
+    if (n > size)
+        n = size;
+    memcpy(data, p + 2, (size_t)n);
+    *len = n;
+    char hex[HEX_TEXT];
+    ie_hexdump(data, n, hex, sizeof(hex));
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_useruser: protocol=0x%x uulen=%d user=%s", *protocol, n, hex);
+    isdn_trace_add("  USERUSER: protocol=0x%x uulen=%d user=%s\n", *protocol, n, hex);
+    return 0;
+}
+
+int dec_ie_facility(const msg_t *msg, unsigned char *fac, int size, int *len, int nt, misdn_bchannel *bc)
+{
+    *len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_FACILITY, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 2)
+        return too_short(__func__, L);
+    if (L > size)
+        L = size;
+    memcpy(fac, p + 1, (size_t)L);
+    *len = L;
+    char hex[HEX_TEXT];
+    ie_hexdump(fac, L, hex, sizeof(hex));
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_facility: faclen=%i facility=%s\n", L, hex);
+    isdn_trace_add("  FACILITY: faclen=%i facility=%s\n", L, hex);
+    return 0;
+}
+
+static int dec_subaddress(const char *coder, const msg_t *msg, unsigned char ie, unsigned char *sub,
+                          int size, int *len, int nt)
+{
+    *len = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
+    if (!p)
+        return 1;
+    int L = p[0];
+    if (L < 2)
+        return too_short(coder, L);
+    if (L > size)
+        L = size;
+    memcpy(sub, p + 1, (size_t)L);
+    *len = L;
+    return 0;
+}
+
+int dec_ie_calling_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
+                              misdn_bchannel *bc)
+{
+    if (dec_subaddress(__func__, msg, Q931_IE_CALLING_SUB, sub, size, len, nt))
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_calling_subaddress: len %i", *len);
+    isdn_trace_add("  CALLING_SUBADRESS:\n");
+    return 0;
+}
+
+int dec_ie_called_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
+                             misdn_bchannel *bc)
+{
+    if (dec_subaddress(__func__, msg, Q931_IE_CALLED_SUB, sub, size, len, nt))
+        return 1;
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_called_subaddress: len %i", *len);
+    isdn_trace_add("  CALLED_SUBADRESS:\n");
+    return 0;
+}
