@@ -60,9 +60,9 @@ void enc_ie_channel_id(msg_t *msg, int exclusive, int channel, int nt, misdn_bch
     }
     cb_log(18, bc->port, bc->pid, "enc_ie_channel_id: exclusive=%d channel=%d\n", exclusive, channel);
     isdn_trace_add("  CHANNEL_ID: exclusive=%d channel=%d\n", exclusive, channel);
-    unsigned char *p = l3_ie_put(msg, nt, Q931_IE_CHANNEL_ID, l);
+    unsigned char *p = l3_ie_put(msg, nt, IE_CHANNEL_ID, l);
     if (!p) {
-        cb_log(0, bc->port, bc->pid, "IE 0x%02x does not fit into the message\n", Q931_IE_CHANNEL_ID);
+        cb_log(0, bc->port, bc->pid, "IE 0x%02x does not fit into the message\n", IE_CHANNEL_ID);
         return;
     }
     for (int i = 0; i < l; i++)
@@ -73,7 +73,7 @@ int dec_ie_channel_id(const msg_t *msg, int *exclusive, int *channel, int nt, mi
 {
     *exclusive = -1;
     *channel = -1;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CHANNEL_ID, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_CHANNEL_ID, 0);
     if (!p)
         return 1;
     q931_port_facts f;

@@ -43,7 +43,7 @@ int dec_ie_bearer(const msg_t *msg, int *coding, int *capability, int *mode, int
     *async = *urate = *stopbits = *dbits = *parity = -1;
     if (bc)
         bc->in_bearer_buf_len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_BEARER, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_BEARER, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -112,7 +112,7 @@ int dec_ie_called_pn(const msg_t *msg, int *type, int *plan, char *number, int s
     *plan = -1;
     if (number && size > 0)
         number[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CALLED_PN, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_CALLED_PN, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -168,7 +168,7 @@ static int dec_number(const char *coder, const unsigned char *p, int with_reason
 int dec_ie_calling_pn(const msg_t *msg, int *type, int *plan, int *present, int *screen, char *number,
                       int size, int nt, misdn_bchannel *bc, int ani)
 {
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CALLING_PN, ani ? 1 : 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_CALLING_PN, ani ? 1 : 0);
     if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
         return 1;
     cb_log(18, port_of(bc), pid_of(bc),
@@ -184,7 +184,7 @@ int dec_ie_connected_pn(const msg_t *msg, int *type, int *plan, int *present, in
 {
     if (bc)
         bc->cad[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CONNECT_PN, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_CONNECT_PN, 0);
     if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
         return 1;
     cb_log(18, port_of(bc), pid_of(bc),
@@ -198,7 +198,7 @@ int dec_ie_connected_pn(const msg_t *msg, int *type, int *plan, int *present, in
 int dec_ie_redir_nr(const msg_t *msg, int *type, int *plan, int *present, int *screen, int *reason,
                     char *number, int size, int nt, misdn_bchannel *bc)
 {
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_REDIR_NR, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_REDIR_NR, 0);
     if (dec_number(__func__, p, 1, type, plan, present, screen, reason, number, size))
         return 1;
     cb_log(18, port_of(bc), pid_of(bc),
@@ -213,7 +213,7 @@ int dec_ie_cause(const msg_t *msg, int *location, int *cause, int nt, misdn_bcha
 {
     *location = -1;
     *cause = -1;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_CAUSE, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_CAUSE, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -234,7 +234,7 @@ int dec_ie_progress(const msg_t *msg, int *coding, int *location, int *progress,
                     misdn_bchannel *bc)
 {
     *coding = *location = *progress = -1;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_PROGRESS, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_PROGRESS, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -255,7 +255,7 @@ int dec_ie_display(const msg_t *msg, char *display, int size, int nt, misdn_bcha
 {
     if (display && size > 0)
         display[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_DISPLAY, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_DISPLAY, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -271,7 +271,7 @@ int dec_ie_keypad(const msg_t *msg, char *keypad, int size, int nt, misdn_bchann
 {
     if (keypad && size > 0)
         keypad[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_KEYPAD, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_KEYPAD, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -287,7 +287,7 @@ int dec_ie_keypad(const msg_t *msg, char *keypad, int size, int nt, misdn_bchann
 
 int dec_ie_complete(const msg_t *msg, int *complete, int nt, misdn_bchannel *bc)
 {
-    *complete = l3_ie_get(msg, nt, Q931_IE_COMPLETE, 0) ? 1 : 0;
+    *complete = l3_ie_get(msg, nt, IE_COMPLETE, 0) ? 1 : 0;
     if (!*complete)
         return 1;
     cb_log(18, port_of(bc), pid_of(bc), "dec_ie_complete: complete=%d\n", *complete);
@@ -298,7 +298,7 @@ int dec_ie_complete(const msg_t *msg, int *complete, int nt, misdn_bchannel *bc)
 int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchannel *bc)
 {
     *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_DATE, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_DATE, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -344,7 +344,7 @@ static int dec_raw(const char *coder, const msg_t *msg, unsigned char ie, unsign
 
 int dec_ie_hlc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
 {
-    if (dec_raw(__func__, msg, Q931_IE_HLC, data, size, len, nt))
+    if (dec_raw(__func__, msg, IE_HLC, data, size, len, nt))
         return 1;
     char hex[HEX_TEXT];
     ie_hexdump(data, *len, hex, sizeof(hex));
@@ -355,7 +355,7 @@ int dec_ie_hlc_raw(const msg_t *msg, unsigned char *data, int size, int *len, in
 
 int dec_ie_llc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
 {
-    if (dec_raw(__func__, msg, Q931_IE_LLC, data, size, len, nt))
+    if (dec_raw(__func__, msg, IE_LLC, data, size, len, nt))
         return 1;
     char hex[HEX_TEXT];
     ie_hexdump(data, *len, hex, sizeof(hex));
@@ -369,7 +369,7 @@ int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int si
 {
     *protocol = -1;
     *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_USER_USER, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_USER_USER, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -395,7 +395,7 @@ int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int si
 int dec_ie_facility(const msg_t *msg, unsigned char *fac, int size, int *len, int nt, misdn_bchannel *bc)
 {
     *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_FACILITY, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
     if (!p)
         return 1;
     int L = p[0];
@@ -432,7 +432,7 @@ static int dec_subaddress(const char *coder, const msg_t *msg, unsigned char ie,
 int dec_ie_calling_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
                               misdn_bchannel *bc)
 {
-    if (dec_subaddress(__func__, msg, Q931_IE_CALLING_SUB, sub, size, len, nt))
+    if (dec_subaddress(__func__, msg, IE_CALLING_SUB, sub, size, len, nt))
         return 1;
     cb_log(18, port_of(bc), pid_of(bc), "dec_ie_calling_subaddress: len %i", *len);
     isdn_trace_add("  CALLING_SUBADRESS:\n");
@@ -442,7 +442,7 @@ int dec_ie_calling_subaddress(const msg_t *msg, unsigned char *sub, int size, in
 int dec_ie_called_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
                              misdn_bchannel *bc)
 {
-    if (dec_subaddress(__func__, msg, Q931_IE_CALLED_SUB, sub, size, len, nt))
+    if (dec_subaddress(__func__, msg, IE_CALLED_SUB, sub, size, len, nt))
         return 1;
     cb_log(18, port_of(bc), pid_of(bc), "dec_ie_called_subaddress: len %i", *len);
     isdn_trace_add("  CALLED_SUBADRESS:\n");

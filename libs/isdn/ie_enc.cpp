@@ -69,7 +69,7 @@ void enc_ie_bearer(msg_t *msg, int coding, int capability, int mode, int rate, i
         int l = bc->out_bearer_buf_len;
         if (l > (int)sizeof(bc->out_bearer_buf))
             l = (int)sizeof(bc->out_bearer_buf);
-        place(msg, nt, bc, Q931_IE_BEARER, bc->out_bearer_buf, l);
+        place(msg, nt, bc, IE_BEARER, bc->out_bearer_buf, l);
         bc->out_bearer_buf_len = 0;
         return;
     }
@@ -81,7 +81,7 @@ void enc_ie_bearer(msg_t *msg, int coding, int capability, int mode, int rate, i
         c[l++] = (unsigned char)(0x80 | multi);
     if (user >= 0)
         c[l++] = (unsigned char)(0x80 | 0x20 | user);
-    place(msg, nt, bc, Q931_IE_BEARER, c, l);
+    place(msg, nt, bc, IE_BEARER, c, l);
 }
 
 void enc_ie_called_pn(msg_t *msg, int type, int plan, const char *number, int nt, misdn_bchannel *bc)
@@ -106,7 +106,7 @@ void enc_ie_called_pn(msg_t *msg, int type, int plan, const char *number, int nt
     int n = (int)strnlen(number, MAX_DIGITS);
     c[0] = (unsigned char)(0x80 | (type << 4) | plan);
     memcpy(c + 1, number, (size_t)n);
-    place(msg, nt, bc, Q931_IE_CALLED_PN, c, 1 + n);
+    place(msg, nt, bc, IE_CALLED_PN, c, 1 + n);
 }
 
 // Calling, connected and redirecting numbers share their coding; reason is
@@ -167,21 +167,21 @@ static void enc_number(const char *coder, unsigned char ie, const char *trace, m
 void enc_ie_calling_pn(msg_t *msg, int type, int plan, int present, int screen, const char *number,
                        int nt, misdn_bchannel *bc)
 {
-    enc_number("enc_ie_calling_pn", Q931_IE_CALLING_PN, "CALLING_PN", msg, type, plan, present, screen,
+    enc_number("enc_ie_calling_pn", IE_CALLING_PN, "CALLING_PN", msg, type, plan, present, screen,
                -1, number, nt, bc);
 }
 
 void enc_ie_connected_pn(msg_t *msg, int type, int plan, int present, int screen, const char *number,
                          int nt, misdn_bchannel *bc)
 {
-    enc_number("enc_ie_connected_pn", Q931_IE_CONNECT_PN, "CONNECTED_PN", msg, type, plan, present,
+    enc_number("enc_ie_connected_pn", IE_CONNECT_PN, "CONNECTED_PN", msg, type, plan, present,
                screen, -1, number, nt, bc);
 }
 
 void enc_ie_redir_nr(msg_t *msg, int type, int plan, int present, int screen, int reason,
                      const char *number, int nt, misdn_bchannel *bc)
 {
-    enc_number("enc_ie_redir_nr", Q931_IE_REDIR_NR, "REDIR_NR", msg, type, plan, present, screen,
+    enc_number("enc_ie_redir_nr", IE_REDIR_NR, "REDIR_NR", msg, type, plan, present, screen,
                reason < 0 ? 0 : reason, number, nt, bc);
 }
 
@@ -191,7 +191,7 @@ void enc_ie_keypad(msg_t *msg, const char *keypad, int nt, misdn_bchannel *bc)
         return;
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_keypad: keypad='%s'\n", keypad);
     isdn_trace_add("  KEYPAD: keypad='%s'\n", keypad);
-    place(msg, nt, bc, Q931_IE_KEYPAD, (const unsigned char *)keypad, (int)strnlen(keypad, 255));
+    place(msg, nt, bc, IE_KEYPAD, (const unsigned char *)keypad, (int)strnlen(keypad, 255));
 }
 
 void enc_ie_complete(msg_t *msg, int complete, int nt, misdn_bchannel *bc)
@@ -204,7 +204,7 @@ void enc_ie_complete(msg_t *msg, int complete, int nt, misdn_bchannel *bc)
         return;
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_complete: complete=%d\n", complete);
     isdn_trace_add("  COMPLETE: complete=%d\n", complete);
-    place(msg, nt, bc, Q931_IE_COMPLETE, nullptr, 0);
+    place(msg, nt, bc, IE_COMPLETE, nullptr, 0);
 }
 
 void enc_ie_cause(msg_t *msg, int location, int cause, int nt, misdn_bchannel *bc)
@@ -220,7 +220,7 @@ void enc_ie_cause(msg_t *msg, int location, int cause, int nt, misdn_bchannel *b
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_cause: location=%d cause=%d\n", location, cause);
     isdn_trace_add("  CAUSE: location=%d cause=%d(%s)\n", location, cause, ie_print_isdn_cause(cause));
     unsigned char c[2] = {(unsigned char)(0x80 | location), (unsigned char)(0x80 | cause)};
-    place(msg, nt, bc, Q931_IE_CAUSE, c, 2);
+    place(msg, nt, bc, IE_CAUSE, c, 2);
 }
 
 void enc_ie_progress(msg_t *msg, int coding, int location, int progress, int nt, misdn_bchannel *bc)
@@ -241,7 +241,7 @@ void enc_ie_progress(msg_t *msg, int coding, int location, int progress, int nt,
            location, progress);
     isdn_trace_add("  PROGRESS: coding=%d location=%d progress=%d\n", coding, location, progress);
     unsigned char c[2] = {(unsigned char)(0x80 | (coding << 5) | location), (unsigned char)(0x80 | progress)};
-    place(msg, nt, bc, Q931_IE_PROGRESS, c, 2);
+    place(msg, nt, bc, IE_PROGRESS, c, 2);
 }
 
 void enc_ie_display(msg_t *msg, char *display, int size, int nt, misdn_bchannel *bc)
@@ -261,7 +261,7 @@ void enc_ie_display(msg_t *msg, char *display, int size, int nt, misdn_bchannel 
     }
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_display: display='%s' (len=%d)\n", display, n);
     isdn_trace_add("  DISPLAY: display='%s' (len=%d)\n", display, n);
-    place(msg, nt, bc, Q931_IE_DISPLAY, (const unsigned char *)display, n);
+    place(msg, nt, bc, IE_DISPLAY, (const unsigned char *)display, n);
 }
 
 void enc_ie_date(msg_t *msg, time_t now, int nt, misdn_bchannel *bc)
@@ -277,7 +277,7 @@ void enc_ie_date(msg_t *msg, time_t now, int nt, misdn_bchannel *bc)
                    tm.tm_mday, tm.tm_hour, tm.tm_min);
     unsigned char c[5] = {(unsigned char)(tm.tm_year % 100), (unsigned char)(tm.tm_mon + 1),
                           (unsigned char)tm.tm_mday, (unsigned char)tm.tm_hour, (unsigned char)tm.tm_min};
-    place(msg, nt, bc, Q931_IE_DATE, c, 5);
+    place(msg, nt, bc, IE_DATE, c, 5);
 }
 
 void enc_ie_hlc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)
@@ -290,7 +290,7 @@ void enc_ie_hlc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misd
     ie_hexdump(data, len, hex, sizeof(hex));
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_hlc_raw: len=%i hlc=%s\n", len, hex);
     isdn_trace_add("  HLC: len=%i hlc=%s\n", len, hex);
-    place(msg, nt, bc, Q931_IE_HLC, data, len);
+    place(msg, nt, bc, IE_HLC, data, len);
 }
 
 void enc_ie_llc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)
@@ -303,7 +303,7 @@ void enc_ie_llc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misd
     ie_hexdump(data, len, hex, sizeof(hex));
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_llc_raw: len %i hlc %s\n", len, hex);
     isdn_trace_add("  LLC: len %i hlc %s\n", len, hex);
-    place(msg, nt, bc, Q931_IE_LLC, data, len);
+    place(msg, nt, bc, IE_LLC, data, len);
 }
 
 void enc_ie_useruser(msg_t *msg, int protocol, const unsigned char *data, int len, int nt,
@@ -321,7 +321,7 @@ void enc_ie_useruser(msg_t *msg, int protocol, const unsigned char *data, int le
     unsigned char c[255];
     c[0] = (unsigned char)protocol;
     memcpy(c + 1, data, (size_t)len);
-    place(msg, nt, bc, Q931_IE_USER_USER, c, len + 1);
+    place(msg, nt, bc, IE_USER_USER, c, len + 1);
 }
 
 static void enc_facility(const char *coder, msg_t *msg, const unsigned char *data, int len, int nt,
@@ -337,7 +337,7 @@ static void enc_facility(const char *coder, msg_t *msg, const unsigned char *dat
     ie_hexdump(data, len, hex, sizeof(hex));
     cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_facility: faclen=%d facility=%s", len, hex);
     isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", len, hex);
-    place(msg, nt, bc, Q931_IE_FACILITY, data, len);
+    place(msg, nt, bc, IE_FACILITY, data, len);
 }
 
 void enc_ie_facility(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)

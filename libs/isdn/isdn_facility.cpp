@@ -169,7 +169,7 @@ static int name_in_facility(misdn_bchannel *bc, const unsigned char *c, int n, i
 void get_qsig_name_facility(misdn_bchannel *bc, const msg_t *msg, int nt)
 {
     for (int k = 0; k < BC_OUTFAC_COUNT; k++) {
-        const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_FACILITY, k);
+        const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, k);
         if (!p)
             break;
         if (p[0] == 0)
@@ -275,7 +275,7 @@ int parse_facility(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
     misdn_clean_ie_buffers(bc);
     isdn_trace_head("FACILITY");
     cb_log_as(__func__, 18, bc->port, bc->pid, "%s", __func__);
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_FACILITY, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
     if (!p) {
         cb_log(1, bc->port, bc->pid, "Parsing Facility failed: facility %p, nt %i,  p %p, HL %i\n",
                (void *)(msg ? msg->data : nullptr), bc->nt, (void *)nullptr,
@@ -314,7 +314,7 @@ int parse_register(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
     misdn_clean_ie_buffers(bc);
     misdn_clean_ie_buffers(bc);
     isdn_trace_head("REGISTER");
-    const unsigned char *p = l3_ie_get(msg, nt, Q931_IE_FACILITY, 0);
+    const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
     if (!p)
         return 0;
     int r = fac_decode(p, &bc->fac_in);
@@ -328,7 +328,7 @@ int parse_register(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 msg_t *build_facility(const isdn_msg *, misdn_bchannel *bc, int nt)
 {
     const uint32_t prim = 0x36280;
-    msg_t *msg = create_l3msg(prim, 0x62, bc->l3_id, nt_record_size(prim), nt);
+    msg_t *msg = create_l3msg(prim, 0x62, bc->l3_id, NT_RECORD_SIZE, nt);
     isdn_trace_head("FACILITY");
     cb_log_as(__func__, 18, bc->port, bc->pid, "%s", __func__);
     if (!msg)
@@ -346,11 +346,11 @@ msg_t *build_facility(const isdn_msg *, misdn_bchannel *bc, int nt)
     bc->outfac_len[0] = 0;
     unsigned char buf[256];
     int n = fac_encode(buf, sizeof(buf), &bc->fac_out);
-    if (n <= 2 || buf[0] != Q931_IE_FACILITY || buf[1] != n - 2) {
+    if (n <= 2 || buf[0] != IE_FACILITY || buf[1] != n - 2) {
         free_msg(msg);
         return nullptr;
     }
-    unsigned char *at = l3_ie_put(msg, nt, Q931_IE_FACILITY, n - 2);
+    unsigned char *at = l3_ie_put(msg, nt, IE_FACILITY, n - 2);
     if (!at) {
         free_msg(msg);
         return nullptr;

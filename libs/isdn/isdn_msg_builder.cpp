@@ -13,7 +13,7 @@
 static msg_t *begin(misdn_bchannel *bc, int nt, uint32_t prim, uint8_t mt, const char *trace,
                     const char *name, int quiet)
 {
-    msg_t *msg = create_l3msg(prim, mt, bc->l3_id, nt_record_size(prim), nt);
+    msg_t *msg = create_l3msg(prim, mt, bc->l3_id, NT_RECORD_SIZE, nt);
     isdn_trace_head(trace);
     if (!quiet)
         cb_log_as(name, 18, bc->port, bc->pid, "%s", name);
@@ -279,7 +279,7 @@ msg_t *build_register(const isdn_msg *, misdn_bchannel *, int)
 msg_t *rejected_call_build_release_complete(int l3_id, misdn_bchannel *bc, int nt)
 {
     const uint32_t prim = 0x35A80;
-    msg_t *msg = create_l3msg(prim, 0x5A, l3_id, nt_record_size(prim), 1);
+    msg_t *msg = create_l3msg(prim, 0x5A, l3_id, NT_RECORD_SIZE, 1);
     if (msg && bc && bc->out_cause > 0)
         enc_ie_cause(msg, location_of(nt), bc->out_cause, 1, bc);
     return msg;

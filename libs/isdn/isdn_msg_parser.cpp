@@ -271,7 +271,7 @@ int parse_setup(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
     bc->pres = pres_or_screen(present);
     bc->screen = pres_or_screen(screen);
 
-    if (!nt && l3_ie_repeated(msg, nt, Q931_IE_CALLING_PN)) {
+    if (!nt && l3_ie_repeated(msg, nt, IE_CALLING_PN)) {
         int r = dec_ie_calling_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc, 1);
         cb_log(5, bc->port, bc->pid, "CALLING PARTY NR REPEATED: %s\n", number);
         if (!r) {
@@ -345,7 +345,7 @@ int parse_connect(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
     step_channel(msg, bc, nt);
     step_progress(msg, bc, nt);
     if (nt)
-        bc->ces = l3_frame_ces(msg);
+        bc->ces = l3_frame_ces(msg, nt);
     if (bc->use_qsig)
         get_qsig_name_facility(bc, msg, nt);
     step_display(msg, bc, nt);

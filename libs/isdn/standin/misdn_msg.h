@@ -1,6 +1,5 @@
-// Stand-in for the message buffers of the mISDN layer (platform/misdn), with
-// the same names and behaviour, used only while that layer is not in the
-// tree. The library's CMake file picks the real one when it exists.
+// Stand-in for the message buffers of platform/misdn's misdn_msg.h, with the
+// same names and behaviour, used only while that layer is not in the tree.
 #pragma once
 #include <pthread.h>
 #include <cstddef>
