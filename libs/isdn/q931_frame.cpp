@@ -18,7 +18,7 @@ struct slot_row {
 
 #define SLOT(ie, te, nt) {ie, offsetof(Q931_info_t, te), offsetof(net_msg_ies_t, nt)}
 
-static const slot_row slots[] = {
+static constexpr slot_row slots[] = {
     SLOT(IE_COMPLETE, sending_complete, sending_complete),
     SLOT(IE_BEARER, bearer_capability, bearer),
     SLOT(IE_CAUSE, cause, cause),
@@ -44,12 +44,22 @@ static const slot_row slots[] = {
     SLOT(IE_USER_USER, useruser, useruser),
 };
 
+struct slot_index {
+    int8_t row[256];
+    constexpr slot_index() : row()
+    {
+        for (int i = 0; i < 256; i++)
+            row[i] = -1;
+        for (int k = 0; k < (int)(sizeof(slots) / sizeof(slots[0])); k++)
+            row[slots[k].ie] = (int8_t)k;
+    }
+};
+static constexpr slot_index slot_rows;
+
 static const slot_row *slot_of(uint8_t ie)
 {
-    for (const slot_row &r : slots)
-        if (r.ie == ie)
-            return &r;
-    return nullptr;
+    int k = slot_rows.row[ie];
+    return k < 0 ? nullptr : &slots[k];
 }
 
 // Allocates a message, trying ten times 300 ms apart; the process ends

@@ -705,3 +705,62 @@ TEST(MsgBuilders, RejectedCallReleaseCompleteIsAnNtFrame)
 }
 
 }  // namespace
+
+namespace {
+
+// Real frames: a BRI call from a public capture, and Q.931-coded H.225.0
+// messages whose elements do not follow ISDN's rules.
+TEST(MsgParsers, RealCaptureFrames)
+{
+    std::string path = std::string(TARN_SOURCE_DIR) + "/../shared/data/q931-captures/q931_messages.tsv";
+    FILE *f = fopen(path.c_str(), "r");
+    if (!f)
+        GTEST_SKIP() << "no captures at " << path;
+    install_test_ports();
+    std::map<int, misdn_bchannel> bri;  // message type -> record, the BRI call
+    char line[2048];
+    int rows = 0;
+    while (fgets(line, sizeof(line), f)) {
+        std::string l(line);
+        if (l.rfind("file", 0) == 0)
+            continue;
+        std::string hexpart = l.substr(l.rfind('\t') + 1);
+        octets wire = unhex(hexpart);
+        bool isdn = wire.size() > 1 && wire[1] == 1;  // the BRI call has one-octet call references
+        for (int nt = 0; nt <= 1; nt++) {
+            msg_t *m = frame_from_wire(wire, nt);
+            ASSERT_NE(m, nullptr) << hexpart;
+            misdn_bchannel bc;
+            fresh_bc(&bc, 1, nt);
+            testing::internal::CaptureStdout();
+            EXPECT_EQ(isdn_msg_parse_event(msgs_g, m, &bc, nt), 0);
+            testing::internal::GetCapturedStdout();
+            if (isdn && nt == 0)
+                bri[l3_frame_mt(m, 0)] = bc;
+            free_msg(m);
+        }
+        rows++;
+    }
+    fclose(f);
+    EXPECT_EQ(rows, 9);
+    const misdn_bchannel &setup = bri[0x05];
+    EXPECT_STREQ(setup.oad, "5551212");
+    EXPECT_EQ(setup.oton, NUMTYPE_UNKNOWN);
+    EXPECT_EQ(setup.onpi, NUMPLAN_ISDN);
+    EXPECT_STREQ(setup.dad, "0205551212");
+    EXPECT_EQ(setup.sending_complete, 1);
+    EXPECT_EQ(setup.capability, 8);
+    EXPECT_EQ(setup.channel, 255);
+    EXPECT_EQ(bri[0x02].channel, 2);
+    const misdn_bchannel &connect = bri[0x07];
+    EXPECT_STREQ(connect.cad, "205551212");
+    EXPECT_EQ(connect.cton, NUMTYPE_NATIONAL);
+    EXPECT_EQ(connect.cscreen, 3);
+    EXPECT_EQ(connect.tm.tm_mon, 11);
+    EXPECT_EQ(connect.tm.tm_mday, 12);
+    EXPECT_EQ(connect.tm.tm_hour, 13);
+    EXPECT_EQ(connect.tm.tm_min, 46);
+    q931_reset_hooks();
+}
+
+}  // namespace
