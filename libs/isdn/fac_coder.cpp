@@ -1,10 +1,31 @@
 #include "fac_coder.h"
 
-static fac_coder_ops coder = {nullptr, nullptr, nullptr};
+#ifdef TARN_HAVE_MISDN_FAC_CODER
+// The mISDN layer's coder.
+static int layer_decode(const unsigned char *ie, FacParm *fac) { return decodeFac(ie, fac); }
+
+static int layer_encode(unsigned char *buf, int size, const FacParm *fac)
+{
+    return size < FAC_IE_MAX ? 0 : encodeFac(buf, fac);
+}
+
+static int layer_diversion(const unsigned char *arg, const unsigned char *end, char *number1, int size1,
+                           int *type1, char *number2, int size2, int *type2)
+{
+    asn1_parm work = {};
+    return manualParseActivationDiversionQ(&work, arg, end, number1, size1, type1, number2, size2, type2);
+}
+
+static const fac_coder_ops layer_ops = {layer_decode, layer_encode, layer_diversion};
+#else
+static const fac_coder_ops layer_ops = {nullptr, nullptr, nullptr};
+#endif
+
+static fac_coder_ops coder = layer_ops;
 
 void fac_coder_install(const fac_coder_ops *ops)
 {
-    coder = ops ? *ops : fac_coder_ops{nullptr, nullptr, nullptr};
+    coder = ops ? *ops : layer_ops;
 }
 
 int fac_decode(const unsigned char *ie, FacParm *fac)

@@ -1,72 +1,12 @@
 // The facility coder (ROSE components of the supplementary services in
-// Facility elements) as the ISDN library uses it: the parameter record of
-// one operation, and encode/decode. The coder itself belongs to the mISDN
-// layer; it installs its functions with fac_coder_install. Until it has,
-// nothing decodes and nothing encodes.
+// Facility elements) as the ISDN library uses it. The records (FacParm and
+// its operations) are the coder's own; its calls are reached through a
+// small table so that tests can stand in for it. The table starts out with
+// the mISDN layer's coder.
 #pragma once
 #include <cstdint>
 
-// Operation of a parameter record: operation values of the invoke, or a
-// component kind (0xFF00 + ROSE component tag) for answers.
-enum FacFunction : int {
-    Fac_MCID = 3,
-    Fac_MLPP = 25,
-    Fac_AOCDCurrency = 33,
-    Fac_AOCDChargingUnit = 34,
-    Fac_ReturnResult = 0xFF02,
-    Fac_ReturnError = 0xFF03,
-    Fac_Reject = 0xFF04,
-    Fac_None = 0xFFFF
-};
-
-struct FacMLPP {
-    int invokeId;
-    uint8_t precLevel;
-    uint8_t lfbIndication;
-    uint8_t internationalID[2];
-    uint8_t mlppServiceDomain[3];
-};
-
-struct FacReturnError {
-    int invokeId;
-    int errorValue;
-};
-
-struct FacMCID {
-    int invokeId;
-};
-
-struct FacAOCDCurrency {
-    int invokeId;
-    int chargeNotAvailable;
-    int freeOfCharge;
-    char currency[11];
-    int currencyAmount;
-    int multiplier;
-    int typeOfChargingInfo;
-    int billingId;
-};
-
-struct FacAOCDChargingUnit {
-    int invokeId;
-    int chargeNotAvailable;
-    int freeOfCharge;
-    int recordedUnits;
-    int typeOfChargingInfo;
-    int billingId;
-};
-
-struct FacParm {
-    FacFunction Function;
-    union {
-        FacMLPP MLPP;
-        FacReturnError ReturnError;
-        FacMCID MCID;
-        FacAOCDCurrency AOCDcur;
-        FacAOCDChargingUnit AOCDchu;
-        unsigned char raw[256];  // room for the coder's other operations
-    } u;
-};
+#include "suppserv.h"
 
 struct fac_coder_ops {
     // Decodes the Facility element whose length octet is at `ie` (content
@@ -82,7 +22,7 @@ struct fac_coder_ops {
                                 char *number2, int size2, int *type2);
 };
 
-// Installs the coder (null: none).
+// Installs a coder; null goes back to the mISDN layer's.
 void fac_coder_install(const fac_coder_ops *ops);
 
 int fac_decode(const unsigned char *ie, FacParm *fac);

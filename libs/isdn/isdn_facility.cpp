@@ -235,7 +235,7 @@ int parse_infac(misdn_bchannel *bc)
         } else if (op == Fac_MLPP && j + 2 + 13 <= end && c[j] == 0x30 && c[j + 1] == 0x0D) {
             const unsigned char *s = c + j + 2;  // s[0] is octet 1 of the sequence
             bc->fac_in.Function = Fac_MLPP;
-            FacMLPP &m = bc->fac_in.u.MLPP;
+            FacMLPPParm &m = bc->fac_in.u.MLPP;
             m.invokeId = id;
             m.precLevel = s[2];
             m.lfbIndication = s[5];

@@ -418,7 +418,8 @@ TEST_F(Facility, BuildFacility)
     fresh_bc(&bc);
     bc.fac_out.Function = Fac_MCID;
     EXPECT_EQ(isdn_msg_build_event(msgs_g, &bc, EVENT_FACILITY, 1), nullptr);
-    fac_coder_install(nullptr);
+    const fac_coder_ops none = {nullptr, nullptr, nullptr};
+    fac_coder_install(&none);
     bc.fac_out.Function = Fac_ReturnError;
     EXPECT_EQ(isdn_msg_build_event(msgs_g, &bc, EVENT_FACILITY, 0), nullptr);
 }
