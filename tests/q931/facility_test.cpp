@@ -467,3 +467,47 @@ TEST(InvokeIds, RunFromOneAndWrapBeforeTheirLimit)
 }
 
 }  // namespace
+
+namespace {
+
+// With the device layer's own coder: a return error it encodes decodes in
+// tshark, and an MCID invoke it decodes needs no answer.
+TEST(FacilityLayerCoder, ReturnErrorAndDecode)
+{
+    fac_coder_install(nullptr);
+    FacParm probe = {};
+    probe.Function = Fac_ReturnError;
+    unsigned char buf[FAC_IE_MAX];
+    if (fac_encode(buf, sizeof(buf), &probe) <= 0)
+        GTEST_SKIP() << "the device layer's facility coder is not in this tree";
+    install_test_ports();
+    misdn_bchannel bc;
+    fresh_bc(&bc);
+    bc.fac_out.Function = Fac_ReturnError;
+    bc.fac_out.u.ReturnError.invokeId = 300;
+    bc.fac_out.u.ReturnError.errorValue = 1;
+    msg_t *m = isdn_msg_build_event(msgs_g, &bc, EVENT_FACILITY, 0);
+    ASSERT_NE(m, nullptr);
+    octets wire = frame_to_wire(m, 0);
+    free_msg(m);
+
+    msg_t *in = frame_from_wire(unhex("08 01 81 62 1c 09 91 a1 06 02 01 05 02 01 03"), 0);
+    fresh_bc(&bc);
+    bc.reject_unknown_facility = 1;
+    log_capture logs;
+    isdn_msg_parse_event(msgs_g, in, &bc, 0);
+    free_msg(in);
+    EXPECT_TRUE(logs.has("Decoding FACILITY succesful! (0), ruf 1"));
+    EXPECT_EQ(bc.fac_in.Function, Fac_MCID);
+    q931_reset_hooks();
+
+    if (!tshark_available())
+        GTEST_SKIP() << "tshark not installed";
+    tshark_result r = tshark_decode({wire}, {"q932.ros.returnError_element", "q932.ros.present", "q932.ros.local"});
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.malformed, 0);
+    EXPECT_EQ(r.packets[0]["q932.ros.present"], "300");
+    EXPECT_EQ(r.packets[0]["q932.ros.local"], "1");
+}
+
+}  // namespace
