@@ -251,17 +251,26 @@ int dec_ie_progress(const msg_t *msg, int *coding, int *location, int *progress,
     return 0;
 }
 
-int dec_ie_display(const msg_t *msg, char *display, int size, int nt, misdn_bchannel *bc)
+// Display and keypad: the characters, cut to the output; *L the element's length.
+static int dec_text(const char *coder, const msg_t *msg, unsigned char ie, char *out, int size, int nt, int *L)
 {
-    if (display && size > 0)
-        display[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_DISPLAY, 0);
+    if (out && size > 0)
+        out[0] = 0;
+    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
     if (!p)
         return 1;
-    int L = p[0];
-    if (L < 1)
-        return too_short(__func__, L);
-    copy_text(display, size, p + 1, L);
+    *L = p[0];
+    if (*L < 1)
+        return too_short(coder, *L);
+    copy_text(out, size, p + 1, *L);
+    return 0;
+}
+
+int dec_ie_display(const msg_t *msg, char *display, int size, int nt, misdn_bchannel *bc)
+{
+    int L;
+    if (dec_text(__func__, msg, IE_DISPLAY, display, size, nt, &L))
+        return 1;
     cb_log(18, port_of(bc), pid_of(bc), "dec_ie_display: display='%s' (len=%d)\n", display, L);
     isdn_trace_add("  DISPLAY: display='%s' (len=%d)\n", display, L);
     return 0;
@@ -269,17 +278,9 @@ int dec_ie_display(const msg_t *msg, char *display, int size, int nt, misdn_bcha
 
 int dec_ie_keypad(const msg_t *msg, char *keypad, int size, int nt, misdn_bchannel *bc)
 {
-    if (keypad && size > 0)
-        keypad[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_KEYPAD, 0);
-    if (!p)
+    int L;
+    if (dec_text(__func__, msg, IE_KEYPAD, keypad, size > NUMBER_CUT + 1 ? NUMBER_CUT + 1 : size, nt, &L))
         return 1;
-    int L = p[0];
-    if (L < 1)
-        return too_short(__func__, L);
-    if (size > NUMBER_CUT + 1)
-        size = NUMBER_CUT + 1;
-    copy_text(keypad, size, p + 1, L);
     cb_log(18, port_of(bc), pid_of(bc), "dec_ie_keypad: keypad='%s'", keypad);
     isdn_trace_add("  KEYPAD: keypad='%s'\n", keypad);
     return 0;
@@ -324,7 +325,7 @@ int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchanne
 
 // HLC and LLC: the content as it is; longer than the output: refused.
 static int dec_raw(const char *coder, const msg_t *msg, unsigned char ie, unsigned char *data, int size,
-                   int *len, int nt)
+                   int *len, int nt, misdn_bchannel *bc)
 {
     *len = 0;
     const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
@@ -339,29 +340,26 @@ static int dec_raw(const char *coder, const msg_t *msg, unsigned char ie, unsign
     }
     memcpy(data, p + 1, (size_t)L);
     *len = L;
+    char hex[HEX_TEXT];
+    ie_hexdump(data, L, hex, sizeof(hex));
+    if (ie == IE_HLC) {
+        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_hlc_raw: len=%i hlc=%s\n", L, hex);
+        isdn_trace_add("  HLC: len=%i hlc=%s\n", L, hex);
+    } else {
+        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_llc_raw: len %i llc=%s\n", L, hex);
+        isdn_trace_add("  LLC: len=%i llc=%s\n", L, hex);
+    }
     return 0;
 }
 
 int dec_ie_hlc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
 {
-    if (dec_raw(__func__, msg, IE_HLC, data, size, len, nt))
-        return 1;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, *len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_hlc_raw: len=%i hlc=%s\n", *len, hex);
-    isdn_trace_add("  HLC: len=%i hlc=%s\n", *len, hex);
-    return 0;
+    return dec_raw(__func__, msg, IE_HLC, data, size, len, nt, bc);
 }
 
 int dec_ie_llc_raw(const msg_t *msg, unsigned char *data, int size, int *len, int nt, misdn_bchannel *bc)
 {
-    if (dec_raw(__func__, msg, IE_LLC, data, size, len, nt))
-        return 1;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, *len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_llc_raw: len %i llc=%s\n", *len, hex);
-    isdn_trace_add("  LLC: len=%i llc=%s\n", *len, hex);
-    return 0;
+    return dec_raw(__func__, msg, IE_LLC, data, size, len, nt, bc);
 }
 
 int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int size, int *len, int nt,
@@ -392,28 +390,10 @@ int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int si
     return 0;
 }
 
-int dec_ie_facility(const msg_t *msg, unsigned char *fac, int size, int *len, int nt, misdn_bchannel *bc)
-{
-    *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
-    if (!p)
-        return 1;
-    int L = p[0];
-    if (L < 2)
-        return too_short(__func__, L);
-    if (L > size)
-        L = size;
-    memcpy(fac, p + 1, (size_t)L);
-    *len = L;
-    char hex[HEX_TEXT];
-    ie_hexdump(fac, L, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_facility: faclen=%i facility=%s\n", L, hex);
-    isdn_trace_add("  FACILITY: faclen=%i facility=%s\n", L, hex);
-    return 0;
-}
-
-static int dec_subaddress(const char *coder, const msg_t *msg, unsigned char ie, unsigned char *sub,
-                          int size, int *len, int nt)
+// Facility and subaddresses: at least two content octets, copied up to the
+// output's size.
+static int dec_octets(const char *coder, const msg_t *msg, unsigned char ie, unsigned char *out, int size,
+                      int *len, int nt)
 {
     *len = 0;
     const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
@@ -424,27 +404,40 @@ static int dec_subaddress(const char *coder, const msg_t *msg, unsigned char ie,
         return too_short(coder, L);
     if (L > size)
         L = size;
-    memcpy(sub, p + 1, (size_t)L);
+    memcpy(out, p + 1, (size_t)L);
     *len = L;
+    return 0;
+}
+
+int dec_ie_facility(const msg_t *msg, unsigned char *fac, int size, int *len, int nt, misdn_bchannel *bc)
+{
+    if (dec_octets(__func__, msg, IE_FACILITY, fac, size, len, nt))
+        return 1;
+    char hex[HEX_TEXT];
+    ie_hexdump(fac, *len, hex, sizeof(hex));
+    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_facility: faclen=%i facility=%s\n", *len, hex);
+    isdn_trace_add("  FACILITY: faclen=%i facility=%s\n", *len, hex);
+    return 0;
+}
+
+static int dec_subaddress(const char *coder, const char *trace, const msg_t *msg, unsigned char ie,
+                          unsigned char *sub, int size, int *len, int nt, misdn_bchannel *bc)
+{
+    if (dec_octets(coder, msg, ie, sub, size, len, nt))
+        return 1;
+    cb_log_as(coder, 18, port_of(bc), pid_of(bc), "%s: len %i", coder, *len);
+    isdn_trace_add("  %s:\n", trace);
     return 0;
 }
 
 int dec_ie_calling_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
                               misdn_bchannel *bc)
 {
-    if (dec_subaddress(__func__, msg, IE_CALLING_SUB, sub, size, len, nt))
-        return 1;
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_calling_subaddress: len %i", *len);
-    isdn_trace_add("  CALLING_SUBADRESS:\n");
-    return 0;
+    return dec_subaddress(__func__, "CALLING_SUBADRESS", msg, IE_CALLING_SUB, sub, size, len, nt, bc);
 }
 
 int dec_ie_called_subaddress(const msg_t *msg, unsigned char *sub, int size, int *len, int nt,
                              misdn_bchannel *bc)
 {
-    if (dec_subaddress(__func__, msg, IE_CALLED_SUB, sub, size, len, nt))
-        return 1;
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_called_subaddress: len %i", *len);
-    isdn_trace_add("  CALLED_SUBADRESS:\n");
-    return 0;
+    return dec_subaddress(__func__, "CALLED_SUBADRESS", msg, IE_CALLED_SUB, sub, size, len, nt, bc);
 }

@@ -280,7 +280,9 @@ void enc_ie_date(msg_t *msg, time_t now, int nt, misdn_bchannel *bc)
     place(msg, nt, bc, IE_DATE, c, 5);
 }
 
-void enc_ie_hlc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)
+// HLC and LLC: the octets as call control gave them.
+static void enc_raw(const char *coder, unsigned char ie, msg_t *msg, const unsigned char *data, int len, int nt,
+                    misdn_bchannel *bc)
 {
     if (!data || len <= 0)
         return;
@@ -288,22 +290,24 @@ void enc_ie_hlc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misd
         len = 255;
     char hex[HEX_TEXT];
     ie_hexdump(data, len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "enc_ie_hlc_raw: len=%i hlc=%s\n", len, hex);
-    isdn_trace_add("  HLC: len=%i hlc=%s\n", len, hex);
-    place(msg, nt, bc, IE_HLC, data, len);
+    if (ie == IE_HLC) {
+        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_hlc_raw: len=%i hlc=%s\n", len, hex);
+        isdn_trace_add("  HLC: len=%i hlc=%s\n", len, hex);
+    } else {
+        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_llc_raw: len %i hlc %s\n", len, hex);
+        isdn_trace_add("  LLC: len %i hlc %s\n", len, hex);
+    }
+    place(msg, nt, bc, ie, data, len);
+}
+
+void enc_ie_hlc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)
+{
+    enc_raw(__func__, IE_HLC, msg, data, len, nt, bc);
 }
 
 void enc_ie_llc_raw(msg_t *msg, const unsigned char *data, int len, int nt, misdn_bchannel *bc)
 {
-    if (!data || len <= 0)
-        return;
-    if (len > 255)
-        len = 255;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "enc_ie_llc_raw: len %i hlc %s\n", len, hex);
-    isdn_trace_add("  LLC: len %i hlc %s\n", len, hex);
-    place(msg, nt, bc, IE_LLC, data, len);
+    enc_raw(__func__, IE_LLC, msg, data, len, nt, bc);
 }
 
 void enc_ie_useruser(msg_t *msg, int protocol, const unsigned char *data, int len, int nt,

@@ -208,60 +208,17 @@ static void step_subaddresses(const msg_t *msg, misdn_bchannel *bc, int nt)
     }
 }
 
-// ---- parsers ----
-
-int parse_proceeding(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "PROCEEDING", __func__, 0, 1);
-    step_bearer(msg, bc, nt);
-    step_channel(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_hlc(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_alerting(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "ALERTING", __func__, 0, 0);
-    if (bc->use_qsig)
-        get_qsig_name_facility(bc, msg, nt);
-    step_bearer(msg, bc, nt);
-    step_channel(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_hlc(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_progress(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "PROGRESS", __func__, 0, 0);
-    step_bearer(msg, bc, nt);
-    step_cause(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_hlc(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
 static int pres_or_screen(int v) { return (v == 0 || v == 1) ? v : 0; }
 
-int parse_setup(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
+static void step_qsig_name(const msg_t *msg, misdn_bchannel *bc, int nt)
 {
-    begin(bc, "SETUP", __func__, 0, 0);
     if (bc->use_qsig)
         get_qsig_name_facility(bc, msg, nt);
+}
 
-    int type, plan, present, screen, reason;
+static void step_calling(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    int type, plan, present, screen;
     char number[NUMBER_BUF];
     if (!dec_ie_calling_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc, 0))
         RAW(ie_calling_pn, "type=%i;plan=%i;present=%i;screen=%i;oad=%s", type, plan, present, screen, number);
@@ -270,53 +227,65 @@ int parse_setup(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
     ie_raw_text(bc->oad, sizeof(bc->oad), "%s", number);
     bc->pres = pres_or_screen(present);
     bc->screen = pres_or_screen(screen);
+}
 
-    if (!nt && l3_ie_repeated(msg, nt, IE_CALLING_PN)) {
-        int r = dec_ie_calling_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc, 1);
-        cb_log(5, bc->port, bc->pid, "CALLING PARTY NR REPEATED: %s\n", number);
-        if (!r) {
-            RAW(ie_calling_pn2, "type=%i;plan=%i;present=%i;screen=%i;oad=%s", type, plan, present, screen,
-                number);
-            bc->o2ton = (mISDN_NUMBER_TYPE)type;
-            bc->o2npi = (mISDN_NUMBER_PLAN)plan;
-            bc->o2pres = pres_or_screen(present);
-            bc->o2screen = pres_or_screen(screen);
-            ie_raw_text(bc->oad2, sizeof(bc->oad2), "%s", number);
-        }
-    }
+// A second calling number (TE: the info record marks the element repeated).
+static void step_calling2(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    if (nt || !l3_ie_repeated(msg, nt, IE_CALLING_PN))
+        return;
+    int type, plan, present, screen;
+    char number[NUMBER_BUF];
+    int r = dec_ie_calling_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc, 1);
+    cb_log(5, bc->port, bc->pid, "CALLING PARTY NR REPEATED: %s\n", number);
+    if (r)
+        return;
+    RAW(ie_calling_pn2, "type=%i;plan=%i;present=%i;screen=%i;oad=%s", type, plan, present, screen, number);
+    bc->o2ton = (mISDN_NUMBER_TYPE)type;
+    bc->o2npi = (mISDN_NUMBER_PLAN)plan;
+    bc->o2pres = pres_or_screen(present);
+    bc->o2screen = pres_or_screen(screen);
+    ie_raw_text(bc->oad2, sizeof(bc->oad2), "%s", number);
+}
 
+// The called number into `dad`, or for INFORMATION into `info_dad`.
+static void called_into(const msg_t *msg, misdn_bchannel *bc, int nt, char *target, size_t size)
+{
+    int type, plan;
+    char number[NUMBER_BUF];
     int r = dec_ie_called_pn(msg, &type, &plan, number, sizeof(number), nt, bc);
     if (type >= 0)
-        ie_raw_text(bc->dad, sizeof(bc->dad), "%s", number);
-    if (!r) {
-        bc->dton = (mISDN_NUMBER_TYPE)type;
-        bc->dnpi = (mISDN_NUMBER_PLAN)plan;
-        RAW(ie_called_pn, "type=%i;plan=%i;dad=%s", type, plan, bc->dad);
-    }
+        ie_raw_text(target, size, "%s", number);
+    if (r)
+        return;
+    bc->dton = (mISDN_NUMBER_TYPE)type;
+    bc->dnpi = (mISDN_NUMBER_PLAN)plan;
+    RAW(ie_called_pn, "type=%i;plan=%i;dad=%s", type, plan, target);
+}
 
-    step_keypad(msg, bc, nt);
-    step_complete(msg, bc, nt);
+static void step_called(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    called_into(msg, bc, nt, bc->dad, sizeof(bc->dad));
+}
 
-    r = dec_ie_redir_nr(msg, &type, &plan, &present, &screen, &reason, number, sizeof(number), nt, bc);
+static void step_info_called(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    called_into(msg, bc, nt, bc->info_dad, sizeof(bc->info_dad));
+}
+
+static void step_redir(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    int type, plan, present, screen, reason;
+    char number[NUMBER_BUF];
+    int r = dec_ie_redir_nr(msg, &type, &plan, &present, &screen, &reason, number, sizeof(number), nt, bc);
     ie_raw_text(bc->rad, sizeof(bc->rad), "%s", r ? "" : number);
-    if (!r) {
-        bc->rton = (mISDN_NUMBER_TYPE)type;
-        bc->rnpi = (mISDN_NUMBER_PLAN)plan;
-        bc->rscreen = screen;
-        bc->rpres = present;
-        RAW(ie_redir_nr, "type=%i;plan=%i;present=%i;screen=%i;rad=%s", type, plan, present, screen, bc->rad);
-    }
-
-    step_bearer(msg, bc, nt);
-    step_hlc(msg, bc, nt);
-    step_llc(msg, bc, nt);
-    step_channel(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_subaddresses(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
+    if (r)
+        return;
+    bc->rton = (mISDN_NUMBER_TYPE)type;
+    bc->rnpi = (mISDN_NUMBER_PLAN)plan;
+    bc->rscreen = screen;
+    bc->rpres = present;
+    RAW(ie_redir_nr, "type=%i;plan=%i;present=%i;screen=%i;rad=%s", type, plan, present, screen, bc->rad);
 }
 
 // Sets the system clock from a received date when this port may and the
@@ -338,274 +307,127 @@ static void clock_from_date(misdn_bchannel *bc, struct tm *tm, int len)
         cb_log(0, bc->port, bc->pid, "Setting the time from ISDN failed\n");
 }
 
-int parse_connect(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
+static void step_date(const msg_t *msg, misdn_bchannel *bc, int nt)
 {
-    begin(bc, "CONNECT", __func__, 0, 0);
-    step_bearer(msg, bc, nt);
-    step_channel(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    if (nt)
-        bc->ces = l3_frame_ces(msg, nt);
-    if (bc->use_qsig)
-        get_qsig_name_facility(bc, msg, nt);
-    step_display(msg, bc, nt);
-
     struct tm tm;
     int len;
-    if (!dec_ie_date(msg, &tm, &len, nt, bc)) {
-        bc->tm = tm;
-        bc->ie_facilities.ie_date = tm;
-        clock_from_date(bc, &tm, len);
-    }
+    if (dec_ie_date(msg, &tm, &len, nt, bc))
+        return;
+    bc->tm = tm;
+    bc->ie_facilities.ie_date = tm;
+    clock_from_date(bc, &tm, len);
+}
 
+static void step_connected(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
     int type, plan, present, screen;
     char number[NUMBER_BUF];
-    if (!dec_ie_connected_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc)) {
-        ie_raw_text(bc->cad, sizeof(bc->cad), "%s", number);
-        bc->cton = (mISDN_NUMBER_TYPE)type;
-        bc->cnpi = (mISDN_NUMBER_PLAN)plan;
-        bc->cpres = present;
-        bc->cscreen = screen;
-        RAW(ie_connect_pn, "type=%i;plan=%i;pres=%i;screen=%i;cad=%s", type, plan, present, screen, bc->cad);
+    if (dec_ie_connected_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc))
+        return;
+    ie_raw_text(bc->cad, sizeof(bc->cad), "%s", number);
+    bc->cton = (mISDN_NUMBER_TYPE)type;
+    bc->cnpi = (mISDN_NUMBER_PLAN)plan;
+    bc->cpres = present;
+    bc->cscreen = screen;
+    RAW(ie_connect_pn, "type=%i;plan=%i;pres=%i;screen=%i;cad=%s", type, plan, present, screen, bc->cad);
+}
+
+// The answering terminal of an NT CONNECT (TE: the device keeps it).
+static void step_ces(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    if (nt)
+        bc->ces = l3_frame_ces(msg, nt);
+}
+
+static void step_restart_channel(const msg_t *msg, misdn_bchannel *bc, int nt)
+{
+    int exclusive, channel;
+    if (dec_ie_channel_id(msg, &exclusive, &channel, nt, bc))
+        return;
+    bc->restart_channel = channel;
+    RAW(ie_channel_id, "channel=%i;exclusive=%i", channel, exclusive);
+    cb_log(3, bc->port, bc->pid, "CC_RESTART Request on channel:%d on this port.\n", channel);
+}
+
+// ---- parsers: the elements of each message in the order they are read ----
+
+typedef void (*ie_step)(const msg_t *msg, misdn_bchannel *bc, int nt);
+
+enum { KEEP_TEXTS = 1, QUIET = 2 };
+
+static int run_parser(msg_t *msg, misdn_bchannel *bc, int nt, const char *trace, const char *name, int flags,
+                      const ie_step *steps)
+{
+    begin(bc, trace, name, flags & KEEP_TEXTS, flags & QUIET);
+    for (const ie_step *s = steps; *s; s++)
+        (*s)(msg, bc, nt);
+    rx_log(bc);
+    return 0;
+}
+
+#define PARSER(name, trace, flags, ...)                                                \
+    int parse_##name(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)         \
+    {                                                                                  \
+        static const ie_step steps[] = {__VA_ARGS__, nullptr};                         \
+        return run_parser(msg, bc, nt, trace, __func__, flags, steps);                 \
     }
-    step_hlc(msg, bc, nt);
-    step_llc(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
 
-int parse_setup_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "SETUP_ACKNOWLEDGE", __func__, 0, 1);
-    step_channel(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_connect_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "CONNECT_ACKNOWLEDGE", __func__, 0, 0);
-    step_channel(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_user_information(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "USER_INFORMATION", __func__, 1, 0);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-// Messages that carry a cause and a display.
-static int parse_cause_display(msg_t *msg, misdn_bchannel *bc, int nt, const char *trace, const char *name)
-{
-    begin(bc, trace, name, 0, 0);
-    step_cause(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_suspend_reject(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_cause_display(msg, bc, nt, "SUSPEND_REJECT", __func__);
-}
-
-int parse_resume_reject(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_cause_display(msg, bc, nt, "RESUME_REJECT", __func__);
-}
-
-int parse_hold_reject(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_cause_display(msg, bc, nt, "HOLD_REJECT", __func__);
-}
-
-int parse_retrieve_reject(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_cause_display(msg, bc, nt, "RETRIEVE_REJECT", __func__);
-}
-
-int parse_status(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_cause_display(msg, bc, nt, "STATUS", __func__);
-}
-
-static int parse_display_only(msg_t *msg, misdn_bchannel *bc, int nt, const char *trace, const char *name)
-{
-    begin(bc, trace, name, 0, 0);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_hold(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_display_only(msg, bc, nt, "HOLD", __func__);
-}
-
-int parse_status_enquiry(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_display_only(msg, bc, nt, "STATUS_ENQUIRY", __func__);
-}
-
-static int parse_facility_only(msg_t *msg, misdn_bchannel *bc, int nt, const char *trace, const char *name)
-{
-    begin(bc, trace, name, 0, 0);
-    parse_facility_ie(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_suspend(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_facility_only(msg, bc, nt, "SUSPEND", __func__);
-}
-
-int parse_resume(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_facility_only(msg, bc, nt, "RESUME", __func__);
-}
-
-static int parse_channel_display(msg_t *msg, misdn_bchannel *bc, int nt, const char *trace, const char *name)
-{
-    begin(bc, trace, name, 0, 0);
-    step_channel(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_hold_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    return parse_channel_display(msg, bc, nt, "HOLD_ACKNOWLEDGE", __func__);
-}
+PARSER(proceeding, "PROCEEDING", QUIET, step_bearer, step_channel, parse_facility_ie, step_progress,
+       step_display, step_hlc)
+PARSER(alerting, "ALERTING", 0, step_qsig_name, step_bearer, step_channel, parse_facility_ie, step_progress,
+       step_display, step_hlc, step_useruser)
+PARSER(progress, "PROGRESS", 0, step_bearer, step_cause, parse_facility_ie, step_progress, step_display,
+       step_hlc, step_useruser)
+PARSER(setup, "SETUP", 0, step_qsig_name, step_calling, step_calling2, step_called, step_keypad,
+       step_complete, step_redir, step_bearer, step_hlc, step_llc, step_channel, step_useruser,
+       parse_facility_ie, step_subaddresses, step_display)
+PARSER(connect, "CONNECT", 0, step_bearer, step_channel, step_progress, step_ces, step_qsig_name,
+       step_display, step_date, step_connected, step_hlc, step_llc, step_useruser)
+PARSER(setup_acknowledge, "SETUP_ACKNOWLEDGE", QUIET, step_channel, parse_facility_ie, step_progress,
+       step_display)
+PARSER(connect_acknowledge, "CONNECT_ACKNOWLEDGE", 0, step_channel, step_display)
+PARSER(user_information, "USER_INFORMATION", KEEP_TEXTS, step_useruser)
+PARSER(suspend_reject, "SUSPEND_REJECT", 0, step_cause, step_display)
+PARSER(resume_reject, "RESUME_REJECT", 0, step_cause, step_display)
+PARSER(hold, "HOLD", 0, step_display)
+PARSER(suspend, "SUSPEND", 0, parse_facility_ie)
+PARSER(resume, "RESUME", 0, parse_facility_ie)
+PARSER(hold_acknowledge, "HOLD_ACKNOWLEDGE", 0, step_channel, step_display)
+PARSER(suspend_acknowledge, "SUSPEND_ACKNOWLEDGE", 0, parse_facility_ie, step_display)
+PARSER(resume_acknowledge, "RESUME_ACKNOWLEDGE", 0, step_channel, parse_facility_ie, step_display)
+PARSER(hold_reject, "HOLD_REJECT", 0, step_cause, step_display)
+PARSER(retrieve, "RETRIEVE", 0, step_channel)
+PARSER(retrieve_reject, "RETRIEVE_REJECT", 0, step_cause, step_display)
+PARSER(disconnect, "DISCONNECT", 0, step_cause, parse_facility_ie, step_progress, step_display, step_useruser)
+PARSER(restart, "RESTART", 0, step_restart_channel, step_display)
+PARSER(release, "RELEASE", 0, step_cause, parse_facility_ie, step_display)
+PARSER(notify, "NOTIFY", 0, step_bearer, step_display)
+PARSER(status_enquiry, "STATUS_ENQUIRY", 0, step_display)
+PARSER(information, "INFORMATION", KEEP_TEXTS, step_complete, step_display, step_keypad, step_info_called,
+       step_useruser)
+PARSER(status, "STATUS", 0, step_cause, step_display)
 
 int parse_retrieve_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 {
-    parse_channel_display(msg, bc, nt, "RETRIEVE_ACKNOWLEDGE", __func__);
+    static const ie_step steps[] = {step_channel, step_display, nullptr};
+    run_parser(msg, bc, nt, "RETRIEVE_ACKNOWLEDGE", __func__, 0, steps);
     printf("Parsing RETRIEVE_ACKNOWLEDGE Msg\n");
-    return 0;
-}
-
-int parse_suspend_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "SUSPEND_ACKNOWLEDGE", __func__, 0, 0);
-    parse_facility_ie(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_resume_acknowledge(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "RESUME_ACKNOWLEDGE", __func__, 0, 0);
-    step_channel(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_retrieve(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "RETRIEVE", __func__, 0, 0);
-    step_channel(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_disconnect(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "DISCONNECT", __func__, 0, 0);
-    step_cause(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_progress(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_restart(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "RESTART", __func__, 0, 0);
-    int exclusive, channel;
-    if (!dec_ie_channel_id(msg, &exclusive, &channel, nt, bc)) {
-        bc->restart_channel = channel;
-        RAW(ie_channel_id, "channel=%i;exclusive=%i", channel, exclusive);
-        cb_log(3, bc->port, bc->pid, "CC_RESTART Request on channel:%d on this port.\n", channel);
-    }
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_release(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "RELEASE", __func__, 0, 0);
-    step_cause(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
     return 0;
 }
 
 int parse_release_complete(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 {
-    begin(bc, "RELEASE_COMPLETE", __func__, 0, 0);
-    if (l3_frame_prim(msg, nt) == (0x35A00u | L3_CONFIRM)) {
+    if (l3_frame_prim(msg, nt) == (0x35A00u | L3_CONFIRM)) {  // the confirm of our own release
+        begin(bc, "RELEASE_COMPLETE", __func__, 0, 0);
         cb_log(0, bc->port, bc->pid, nt ? "CC_RELEASE_COMPLETE|CONFIRM [NT] \n" : "CC_RELEASE_COMPLETE|CONFIRM [TE] \n");
         return 0;
     }
-    step_cause(msg, bc, nt);
-    parse_facility_ie(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
+    static const ie_step steps[] = {step_cause, parse_facility_ie, step_display, step_useruser, nullptr};
+    return run_parser(msg, bc, nt, "RELEASE_COMPLETE", __func__, 0, steps);
 }
 
-int parse_notify(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
+int parse_timeout(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 {
-    begin(bc, "NOTIFY", __func__, 0, 0);
-    step_bearer(msg, bc, nt);
-    step_display(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_information(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
-{
-    begin(bc, "INFORMATION", __func__, 1, 0);
-    step_complete(msg, bc, nt);
-    step_display(msg, bc, nt);
-    step_keypad(msg, bc, nt);
-    int type, plan;
-    char number[NUMBER_BUF];
-    int r = dec_ie_called_pn(msg, &type, &plan, number, sizeof(number), nt, bc);
-    if (type >= 0)
-        ie_raw_text(bc->info_dad, sizeof(bc->info_dad), "%s", number);
-    if (!r) {
-        bc->dton = (mISDN_NUMBER_TYPE)type;
-        bc->dnpi = (mISDN_NUMBER_PLAN)plan;
-        RAW(ie_called_pn, "type=%i;plan=%i;dad=%s", type, plan, bc->info_dad);
-    }
-    step_useruser(msg, bc, nt);
-    rx_log(bc);
-    return 0;
-}
-
-int parse_timeout(const isdn_msg *, msg_t *, misdn_bchannel *bc, int)
-{
-    begin(bc, "TIMEOUT", __func__, 1, 1);
-    rx_log(bc);
-    return 0;
+    static const ie_step steps[] = {nullptr};
+    return run_parser(msg, bc, nt, "TIMEOUT", __func__, KEEP_TEXTS | QUIET, steps);
 }

@@ -103,23 +103,18 @@ msg_t *create_l3msg(uint32_t prim, uint8_t mt, int dinfo, int size, int ntmode)
     return m;
 }
 
-uint32_t l3_frame_prim(const msg_t *msg, int nt)
+// The 32-bit word at `at` of the frame head, 0 when the frame is shorter.
+static uint32_t head_word(const msg_t *msg, int at)
 {
     uint32_t w = 0;
-    int at = nt ? 0 : 4;
     if (msg && msg->len >= at + 4)
         memcpy(&w, msg->data + at, 4);
     return w;
 }
 
-int l3_frame_dinfo(const msg_t *msg, int nt)
-{
-    int32_t w = 0;
-    int at = nt ? 4 : 8;
-    if (msg && msg->len >= at + 4)
-        memcpy(&w, msg->data + at, 4);
-    return w;
-}
+uint32_t l3_frame_prim(const msg_t *msg, int nt) { return head_word(msg, nt ? 0 : 4); }
+
+int l3_frame_dinfo(const msg_t *msg, int nt) { return (int)head_word(msg, nt ? 4 : 8); }
 
 // The TE info record of a frame, null when the frame is too short for it.
 static Q931_info_t *te_info(const msg_t *msg)
