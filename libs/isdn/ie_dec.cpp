@@ -22,6 +22,22 @@ static int too_short(const char *coder, int len)
     return 1;
 }
 
+// The content of the n-th occurrence of an element; *L its length. Null
+// when the element is absent, or shorter than min (reported).
+static const unsigned char *content_of(const char *coder, const msg_t *msg, int nt, unsigned char ie, int min,
+                                       int *L)
+{
+    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
+    if (!p)
+        return nullptr;
+    *L = p[0];
+    if (*L < min) {
+        too_short(coder, *L);
+        return nullptr;
+    }
+    return p + 1;
+}
+
 // Copies up to n octets as text, cut to size - 1 and terminated.
 static void copy_text(char *out, int size, const unsigned char *in, int n)
 {
@@ -43,13 +59,10 @@ int dec_ie_bearer(const msg_t *msg, int *coding, int *capability, int *mode, int
     *async = *urate = *stopbits = *dbits = *parity = -1;
     if (bc)
         bc->in_bearer_buf_len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_BEARER, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(__func__, msg, nt, IE_BEARER, 2, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    const unsigned char *c = p + 1;
-    if (L < 2)
-        return too_short(__func__, L);
     if (bc && L < (int)sizeof(bc->in_bearer_buf)) {
         memcpy(bc->in_bearer_buf, c, (size_t)L);
         bc->in_bearer_buf_len = L;
@@ -112,13 +125,10 @@ int dec_ie_called_pn(const msg_t *msg, int *type, int *plan, char *number, int s
     *plan = -1;
     if (number && size > 0)
         number[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_CALLED_PN, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(__func__, msg, nt, IE_CALLED_PN, 2, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    const unsigned char *c = p + 1;
-    if (L < 2)
-        return too_short(__func__, L);
     *type = (c[0] & 0x70) >> 4;
     *plan = c[0] & 0x0F;
     copy_text(number, size, c + 1, L - 1);
@@ -165,17 +175,23 @@ static int dec_number(const char *coder, const unsigned char *p, int with_reason
     return 0;
 }
 
+// Log and trace line of a decoded calling or connected number.
+static void log_number(const char *coder, const char *trace, misdn_bchannel *bc, int type, int plan,
+                       int present, int screen, const char *number)
+{
+    cb_log_as(coder, 18, port_of(bc), pid_of(bc), "%s: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n",
+              coder, type, ie_ton_name(type, 0), plan, present, screen, number);
+    isdn_trace_add("  %s: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", trace, type,
+                   ie_ton_name(type, 0), plan, present, screen, number);
+}
+
 int dec_ie_calling_pn(const msg_t *msg, int *type, int *plan, int *present, int *screen, char *number,
                       int size, int nt, misdn_bchannel *bc, int ani)
 {
     const unsigned char *p = l3_ie_get(msg, nt, IE_CALLING_PN, ani ? 1 : 0);
     if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
         return 1;
-    cb_log(18, port_of(bc), pid_of(bc),
-           "dec_ie_calling_pn: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
-           ie_ton_name(*type, 0), *plan, *present, *screen, number);
-    isdn_trace_add("  CALLING_PN: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
-                   ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    log_number(__func__, "CALLING_PN", bc, *type, *plan, *present, *screen, number);
     return 0;
 }
 
@@ -187,11 +203,7 @@ int dec_ie_connected_pn(const msg_t *msg, int *type, int *plan, int *present, in
     const unsigned char *p = l3_ie_get(msg, nt, IE_CONNECT_PN, 0);
     if (dec_number(__func__, p, 0, type, plan, present, screen, nullptr, number, size))
         return 1;
-    cb_log(18, port_of(bc), pid_of(bc),
-           "dec_ie_connected_pn: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
-           ie_ton_name(*type, 0), *plan, *present, *screen, number);
-    isdn_trace_add("  CONNECTED_PN: type=%d(%s) plan=%d present=%d screen=%d number='%s'\n", *type,
-                   ie_ton_name(*type, 0), *plan, *present, *screen, number);
+    log_number(__func__, "CONNECTED_PN", bc, *type, *plan, *present, *screen, number);
     return 0;
 }
 
@@ -213,13 +225,10 @@ int dec_ie_cause(const msg_t *msg, int *location, int *cause, int nt, misdn_bcha
 {
     *location = -1;
     *cause = -1;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_CAUSE, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(__func__, msg, nt, IE_CAUSE, 2, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    const unsigned char *c = p + 1;
-    if (L < 2)
-        return too_short(__func__, L);
     int o = (c[0] & 0x80) ? 1 : 2;
     if (o >= L)
         return too_short(__func__, L);
@@ -234,13 +243,10 @@ int dec_ie_progress(const msg_t *msg, int *coding, int *location, int *progress,
                     misdn_bchannel *bc)
 {
     *coding = *location = *progress = -1;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_PROGRESS, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(__func__, msg, nt, IE_PROGRESS, 1, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    const unsigned char *c = p + 1;
-    if (L < 1)
-        return too_short(__func__, L);
     *coding = (c[0] & 0x60) >> 5;
     *location = c[0] & 0x0F;
     if (L > 1)
@@ -256,13 +262,10 @@ static int dec_text(const char *coder, const msg_t *msg, unsigned char ie, char 
 {
     if (out && size > 0)
         out[0] = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
-    if (!p)
+    const unsigned char *c = content_of(coder, msg, nt, ie, 1, L);
+    if (!c)
         return 1;
-    *L = p[0];
-    if (*L < 1)
-        return too_short(coder, *L);
-    copy_text(out, size, p + 1, *L);
+    copy_text(out, size, c, *L);
     return 0;
 }
 
@@ -299,13 +302,10 @@ int dec_ie_complete(const msg_t *msg, int *complete, int nt, misdn_bchannel *bc)
 int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchannel *bc)
 {
     *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, IE_DATE, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(__func__, msg, nt, IE_DATE, 3, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    const unsigned char *c = p + 1;
-    if (L < 3)
-        return too_short(__func__, L);
     memset(tm, 0, sizeof(*tm));
     tm->tm_year = c[0] + 100;
     tm->tm_mon = c[1] - 1;
@@ -396,15 +396,13 @@ static int dec_octets(const char *coder, const msg_t *msg, unsigned char ie, uns
                       int *len, int nt)
 {
     *len = 0;
-    const unsigned char *p = l3_ie_get(msg, nt, ie, 0);
-    if (!p)
+    int L;
+    const unsigned char *c = content_of(coder, msg, nt, ie, 2, &L);
+    if (!c)
         return 1;
-    int L = p[0];
-    if (L < 2)
-        return too_short(coder, L);
     if (L > size)
         L = size;
-    memcpy(out, p + 1, (size_t)L);
+    memcpy(out, c, (size_t)L);
     *len = L;
     return 0;
 }
