@@ -20,7 +20,7 @@ struct slot_row {
 
 static constexpr slot_row slots[] = {
     SLOT(IE_COMPLETE, sending_complete, sending_complete),
-    SLOT(IE_BEARER, bearer_capability, bearer),
+    SLOT(IE_BEARER, bearer_capability, bearer_capability),
     SLOT(IE_CAUSE, cause, cause),
     SLOT(IE_CALL_STATE, call_state, call_state),
     SLOT(IE_CHANNEL_ID, channel_id, channel_id),

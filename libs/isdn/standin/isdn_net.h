@@ -21,7 +21,7 @@ enum { NET_MSG_EXT = 8 };
 
 typedef struct net_msg_ies {
     unsigned char *sending_complete;
-    unsigned char *bearer;
+    unsigned char *bearer_capability;
     unsigned char *cause;
     unsigned char *call_state;
     unsigned char *channel_id;
