@@ -1,6 +1,5 @@
 #include "fac_coder.h"
 
-#ifdef TARN_HAVE_MISDN_FAC_CODER
 // The mISDN layer's coder.
 static int layer_decode(const unsigned char *ie, FacParm *fac) { return decodeFac(ie, fac); }
 
@@ -17,9 +16,6 @@ static int layer_diversion(const unsigned char *arg, const unsigned char *end, c
 }
 
 static const fac_coder_ops layer_ops = {layer_decode, layer_encode, layer_diversion};
-#else
-static const fac_coder_ops layer_ops = {nullptr, nullptr, nullptr};
-#endif
 
 static fac_coder_ops coder = layer_ops;
 

@@ -60,13 +60,8 @@ void enc_ie_channel_id(msg_t *msg, int exclusive, int channel, int nt, misdn_bch
     }
     cb_log(18, bc->port, bc->pid, "enc_ie_channel_id: exclusive=%d channel=%d\n", exclusive, channel);
     isdn_trace_add("  CHANNEL_ID: exclusive=%d channel=%d\n", exclusive, channel);
-    unsigned char *p = l3_ie_put(msg, nt, IE_CHANNEL_ID, l);
-    if (!p) {
+    if (!l3_ie_add(msg, nt, IE_CHANNEL_ID, c, l))
         cb_log(0, bc->port, bc->pid, "IE 0x%02x does not fit into the message\n", IE_CHANNEL_ID);
-        return;
-    }
-    for (int i = 0; i < l; i++)
-        p[i] = c[i];
 }
 
 int dec_ie_channel_id(const msg_t *msg, int *exclusive, int *channel, int nt, misdn_bchannel *bc)

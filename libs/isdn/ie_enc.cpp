@@ -20,13 +20,8 @@ static int pid_of(const misdn_bchannel *bc) { return bc ? bc->pid : -1; }
 static void place(msg_t *msg, int nt, misdn_bchannel *bc, unsigned char ie, const unsigned char *content,
                   int len)
 {
-    unsigned char *p = l3_ie_put(msg, nt, ie, len);
-    if (!p) {
+    if (!l3_ie_add(msg, nt, ie, content, len))
         cb_log(0, port_of(bc), pid_of(bc), "IE 0x%02x does not fit into the message\n", ie);
-        return;
-    }
-    if (len > 0 && !(ie & 0x80))
-        memcpy(p, content, (size_t)len);
 }
 
 void enc_ie_bearer(msg_t *msg, int coding, int capability, int mode, int rate, int multi, int user,

@@ -350,12 +350,10 @@ msg_t *build_facility(const isdn_msg *, misdn_bchannel *bc, int nt)
         free_msg(msg);
         return nullptr;
     }
-    unsigned char *at = l3_ie_put(msg, nt, IE_FACILITY, n - 2);
-    if (!at) {
+    if (!l3_ie_add(msg, nt, IE_FACILITY, buf + 2, n - 2)) {
         free_msg(msg);
         return nullptr;
     }
-    memcpy(at, buf + 2, (size_t)(n - 2));
     char hex[79 * 3 + 1];
     ie_hexdump(buf + 2, n - 2, hex, sizeof(hex));
     isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", n - 2, hex);

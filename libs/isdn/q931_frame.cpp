@@ -153,112 +153,31 @@ void l3_frame_set_ces(msg_t *msg, int nt, int ces)
         r->ces = ces;
 }
 
-// Records an element placed at `at` (its identifier octet): TE offsets are
-// counted from the record start and name the length octet.
-static int record_ie(msg_t *msg, int nt, uint8_t ie, unsigned char *at)
-{
-    int single = (ie & 0x80) != 0;
-    unsigned char *mark = single ? at : at + 1;
-    const slot_row *row = slot_of(ie);
-    if (nt) {
-        net_msg_ies_t *r = nt_record(msg);
-        if (!r)
-            return -1;
-        unsigned char **slot = row ? (unsigned char **)((char *)r + row->nt) : nullptr;
-        if (slot && !*slot) {
-            *slot = mark;
-            return 0;
-        }
-        for (auto &x : r->ext)
-            if (!x.p) {
-                x.ie = ie;
-                x.p = mark;
-                return 0;
-            }
-        return -1;
-    }
-    Q931_info_t *qi = te_info(msg);
-    if (!qi)
-        return -1;
-    long off = mark - (unsigned char *)qi;
-    if (off < Q931_INFO_SIZE || off > 0xFFFF)
-        return -1;
-    ie_info_t *slot = row ? (ie_info_t *)((char *)qi + row->te) : nullptr;
-    if (slot && !slot->off) {
-        slot->off = (uint16_t)off;
-        return 0;
-    }
-    int idx = -1;
-    for (int i = 0; i < Q931_INFO_EXT && idx < 0; i++)
-        if (!qi->ext[i].off)
-            idx = i;
-    if (idx < 0)
-        return -1;
-    qi->ext[idx].ie = ie;
-    qi->ext[idx].off = (uint16_t)off;
-    qi->ext[idx].ridx = 0;
-    if (!slot)
-        return 0;
-    // chain it after the last occurrence
-    if (!slot->repeated) {
-        slot->repeated = 1;
-        slot->ridx = (uint8_t)(idx + 1);
-        return 0;
-    }
-    int at_idx = slot->ridx;
-    for (int guard = 0; guard < Q931_INFO_EXT && at_idx >= 1 && at_idx <= Q931_INFO_EXT &&
-                        qi->ext[at_idx - 1].ridx;
-         guard++)
-        at_idx = qi->ext[at_idx - 1].ridx;
-    if (at_idx >= 1 && at_idx <= Q931_INFO_EXT)
-        qi->ext[at_idx - 1].ridx = (uint8_t)(idx + 1);
-    return 0;
-}
-
-// True when the record can take one more element of this kind.
-static int has_place(const msg_t *msg, int nt, uint8_t ie)
-{
-    const slot_row *row = slot_of(ie);
-    if (nt) {
-        const net_msg_ies_t *r = nt_record(msg);
-        if (!r)
-            return 0;
-        if (row && !*(unsigned char *const *)((const char *)r + row->nt))
-            return 1;
-        for (const auto &x : r->ext)
-            if (!x.p)
-                return 1;
-        return 0;
-    }
-    const Q931_info_t *qi = te_info(msg);
-    if (!qi)
-        return 0;
-    if (row && !((const ie_info_t *)((const char *)qi + row->te))->off)
-        return 1;
-    for (const auto &x : qi->ext)
-        if (!x.off)
-            return 1;
-    return 0;
-}
-
-unsigned char *l3_ie_put(msg_t *msg, int nt, uint8_t ie, int len)
+unsigned char *l3_ie_add(msg_t *msg, int nt, uint8_t ie, const unsigned char *content, int len)
 {
     if (!msg)
         return nullptr;
     int single = (ie & 0x80) != 0;
-    if (!single && (len < 0 || len > 255))
+    if (single)
+        len = 0;
+    if (len < 0 || len > 255 || (len && !content))
         return nullptr;
-    pthread_mutex_lock(&msg->lock);
+    int need = single ? 1 : len + 2;
     unsigned char *p = nullptr;
-    if (has_place(msg, nt, ie)) {
-        p = msg_put(msg, single ? 1 : len + 2);
-        if (p) {
-            p[0] = ie;
-            if (!single)
-                p[1] = (unsigned char)len;
-            record_ie(msg, nt, ie, p);
-            if (!single)
-                p += 2;
+    pthread_mutex_lock(&msg->lock);
+    if (msg->end - msg->tail < need) {
+        msg_put(msg, need);  // reports the frame without room
+    } else if (nt) {
+        p = net_msg_add_ie(msg, ie, content, len);  // the length octet
+        if (p && !single)
+            p++;
+    } else if (msg->len >= mISDN_FRAME_HEAD_SIZE + Q931_INFO_SIZE) {
+        unsigned char *base = msg->data + mISDN_FRAME_HEAD_SIZE;
+        int old = msg->len - mISDN_FRAME_HEAD_SIZE;
+        int n = q931_info_add_ie(base, old, (int)(msg->end - base), ie, content, len);
+        if (n == old + need) {
+            msg_put(msg, need);
+            p = base + old + (single ? 0 : 2);
         }
     }
     pthread_mutex_unlock(&msg->lock);

@@ -46,11 +46,11 @@ uint8_t l3_frame_mt(const msg_t *msg, int nt);
 int l3_frame_ces(const msg_t *msg, int nt);
 void l3_frame_set_ces(msg_t *msg, int nt, int ces);
 
-// Reserves an element at the frame's tail and records it: content length
-// `len` (ignored for single-octet elements). Returns where the content goes
-// (single-octet: the octet), or null when the frame has no room or the
-// record no place left; nothing is added then.
-unsigned char *l3_ie_put(msg_t *msg, int nt, uint8_t ie, int len);
+// Appends an element (content of len octets; single-octet elements take
+// none) at the frame's tail and records it in the frame's record. Returns
+// where its content lies (single-octet: the octet), or null when the frame
+// has no room or the record no place left; nothing is added then.
+unsigned char *l3_ie_add(msg_t *msg, int nt, uint8_t ie, const unsigned char *content, int len);
 // The n-th occurrence (0 first) of an element: its length octet (single
 // octet elements: the octet), or null when absent or lying outside the frame.
 const unsigned char *l3_ie_get(const msg_t *msg, int nt, uint8_t ie, int n);

@@ -50,11 +50,8 @@ msg_t *frame_from_wire(const octets &wire, int nt, uint32_t cmd, int dinfo, int 
         if (!single && (p + 1 >= len || p + 2 + wire[p + 1] > len))
             break;
         int clen = single ? 0 : wire[p + 1];
-        if (codeset == 0) {
-            unsigned char *at = l3_ie_put(m, nt, o, clen);
-            if (at && !single)
-                memcpy(at, &wire[p + 2], (size_t)clen);
-        }
+        if (codeset == 0)
+            l3_ie_add(m, nt, o, single ? nullptr : &wire[p + 2], clen);
         codeset = locked;
         p += single ? 1 : 2 + clen;
     }
