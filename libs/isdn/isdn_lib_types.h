@@ -1,0 +1,116 @@
+// Codes shared by the ISDN library and its user: library events, the
+// answers to an event, B-channel states, layers, tones and the number
+// type/plan values of Q.931.
+#pragma once
+
+enum event_e {
+    EVENT_NOTHING = 512,
+    EVENT_TONE_GENERATE = 513,
+    EVENT_BCHAN_DATA = 514,
+    EVENT_BCHAN_ACTIVATED = 515,
+    EVENT_BCHAN_ERROR = 516,
+    EVENT_CLEANUP = 517,
+    EVENT_PROCEEDING = 518,
+    EVENT_PROGRESS = 519,
+    EVENT_SETUP = 520,
+    EVENT_ALERTING = 521,
+    EVENT_CONNECT = 522,
+    EVENT_SETUP_ACKNOWLEDGE = 523,
+    EVENT_CONNECT_ACKNOWLEDGE = 524,
+    EVENT_USER_INFORMATION = 525,
+    EVENT_SUSPEND_REJECT = 526,
+    EVENT_RESUME_REJECT = 527,
+    EVENT_HOLD = 528,
+    EVENT_SUSPEND = 529,
+    EVENT_RESUME = 530,
+    EVENT_HOLD_ACKNOWLEDGE = 531,
+    EVENT_SUSPEND_ACKNOWLEDGE = 532,
+    EVENT_RESUME_ACKNOWLEDGE = 533,
+    EVENT_HOLD_REJECT = 534,
+    EVENT_RETRIEVE = 535,
+    EVENT_RETRIEVE_ACKNOWLEDGE = 536,
+    EVENT_RETRIEVE_REJECT = 537,
+    EVENT_DISCONNECT = 538,
+    EVENT_RESTART = 539,
+    EVENT_RELEASE = 540,
+    EVENT_RELEASE_COMPLETE = 541,
+    EVENT_FACILITY = 542,
+    EVENT_NOTIFY = 543,
+    EVENT_STATUS_ENQUIRY = 544,
+    EVENT_INFORMATION = 545,
+    EVENT_STATUS = 546,
+    EVENT_TIMEOUT = 547,
+    EVENT_DTMF_TONE = 548,
+    EVENT_NEW_L3ID = 549,
+    EVENT_NEW_BC = 550,
+    EVENT_PORT_ALARM = 551,
+    EVENT_NEW_CHANNEL = 552,
+    EVENT_REGISTER = 553,
+    EVENT_UNKNOWN = 554
+};
+
+// What the event callback answers.
+enum event_response_e {
+    RESPONSE_IGNORE_SETUP_WITHOUT_CLOSE = 0,
+    RESPONSE_IGNORE_SETUP = 1,
+    RESPONSE_RELEASE_SETUP = 2,
+    RESPONSE_ERR = 3,
+    RESPONSE_OK = 4
+};
+
+enum bchannel_state {
+    BCHAN_CLEANED = 0,
+    BCHAN_EMPTY = 1,
+    BCHAN_SETUP = 2,
+    BCHAN_SETUPED = 3,
+    BCHAN_ACTIVE = 4,
+    BCHAN_ACTIVATED = 5,
+    BCHAN_BRIDGE = 6,
+    BCHAN_BRIDGED = 7,
+    BCHAN_RELEASE = 8,
+    BCHAN_RELEASED = 9,
+    BCHAN_CLEAN = 10,
+    BCHAN_CLEAN_REQUEST = 11,
+    BCHAN_ERROR = 12
+};
+
+enum layer_e { L3 = 0, L2 = 1, L1 = 2, UNKNOWN = 3 };
+
+enum tone_e {
+    TONE_NONE = 0,
+    TONE_DIAL = 1,
+    TONE_ALERTING = 2,
+    TONE_FAR_ALERTING = 3,
+    TONE_BUSY = 4,
+    TONE_HANGUP = 5,
+    TONE_CUSTOM = 6,
+    TONE_FILE = 7
+};
+
+enum global_states { MISDN_INITIALIZING = 0, MISDN_INITIALIZED = 1 };
+
+// Q.931 type of number (octet 3 bits 7-5); -1 while not known.
+enum mISDN_NUMBER_TYPE : int {
+    NUMTYPE_UNINITIALIZED = -1,
+    NUMTYPE_UNKNOWN = 0,
+    NUMTYPE_INTERNATIONAL = 1,
+    NUMTYPE_NATIONAL = 2,
+    NUMTYPE_NETWORK_SPECIFIC = 3,
+    NUMTYPE_SUBSCRIBER = 4,
+    NUMTYPE_ALPHANUMERIC = 5,
+    NUMTYPE_ABBREVIATED = 6
+};
+
+// Q.931 numbering plan (octet 3 bits 4-1); -1 while not known.
+enum mISDN_NUMBER_PLAN : int {
+    NUMPLAN_UNINITIALIZED = -1,
+    NUMPLAN_UNKNOWN = 0,
+    NUMPLAN_ISDN = 1,
+    NUMPLAN_DATA = 3,
+    NUMPLAN_TELEX = 4,
+    NUMPLAN_NATIONAL = 8,
+    NUMPLAN_PRIVATE = 9
+};
+
+// Printed name of a B-channel state; "UNKNOWN" outside the list.
+const char *bc_state2str(int state);
