@@ -11,6 +11,7 @@
 
 #include "application.h"
 #include "gsm_cbm.h"
+#include "ie_coders.h"
 #include "gsm_settings.h"
 #include "log.h"
 
@@ -139,7 +140,7 @@ static const eo_row eo_rows[] = {
     EO_INT("etsi_fsk_window", eo_etsi_fsk_window, "setting etsi_fsk_window to %i!"),
     EO_INT("ipaddress_method", eo_ipaddress_method, "setting ipaddress_method to %i!"),
     EO_INT("nat_probes_count", eo_nat_probes_count, "setting natprobes to %i!"),
-    {"cidmod", [](eo_t *, const char *v) { return eo_lib.cidmodval = atoi(v); }, nullptr},
+    {"cidmod", [](eo_t *, const char *v) { return cidmodval = atoi(v); }, nullptr},
     EO_INT("hang_on_alert", eo_hang_on_alert, "setting hang_on_alert to %i!"),
     EO_INT("no_device_status_query", eo_no_device_status_query, "setting no_device_status_query %i!"),
     EO_INT("s2s_bus", eo_s2s_bus, "setting s2s_bus %i!"),

@@ -101,7 +101,6 @@ struct experimental_options {
 // written straight into it). eo_apply_library_settings hands them over.
 struct eo_library_settings {
     int misdn_diversion_type;
-    int cidmodval;
     int sofia_sip_options_memory_patch;
     int msp_extra_debugging;
 };
