@@ -239,6 +239,29 @@ int gsm_read_line_new(const char *cid, _libgsm_ctlport_t *ctl, char *line, int s
     return 0;
 }
 
+int gsm_read_byte(_libgsm_ctlport_t *ctl, char *c, int timeout_ms)
+{
+    for (;;) {
+        if (ctl->hung_up)
+            return 0;
+        struct pollfd pfd = {ctl->fd_r, POLLIN, 0};
+        int pr = poll(&pfd, 1, timeout_ms);
+        if (pr < 0 && errno == EINTR)
+            continue;
+        if (pr <= 0 || (pfd.revents & POLLNVAL))
+            return 0;
+        ssize_t n = read(ctl->fd_r, c, 1);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0) {
+            if (n == 0 || errno == EIO)
+                mark_hung_up(ctl);
+            return 0;
+        }
+        return 1;
+    }
+}
+
 int gsm_read_line_old(const char *cid, _libgsm_ctlport_t *ctl, char *line, int size,
                       int timeout_ms, const char *prompt)
 {
@@ -249,23 +272,9 @@ int gsm_read_line_old(const char *cid, _libgsm_ctlport_t *ctl, char *line, int s
     line[0] = '\0';
     size_t plen = prompt ? strlen(prompt) : 0;
     for (;;) {
-        if (ctl->hung_up)
-            return 0;
-        struct pollfd pfd = {ctl->fd_r, POLLIN, 0};
-        int pr = poll(&pfd, 1, timeout_ms);
-        if (pr < 0 && errno == EINTR)
-            continue;
-        if (pr <= 0 || (pfd.revents & POLLNVAL))
-            return 0;
         char c;
-        ssize_t n = read(ctl->fd_r, &c, 1);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0) {
-            if (n == 0 || errno == EIO)
-                mark_hung_up(ctl);
+        if (!gsm_read_byte(ctl, &c, timeout_ms))
             return 0;
-        }
         if (c == '\0') {
             GLOG(0, ctl->port, "CRITICAL: NULL BYTE READ\n\n\n");
             continue;

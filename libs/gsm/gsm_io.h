@@ -16,6 +16,9 @@ int gsm_read_line(const char *cid, _libgsm_ctlport_t *ctl, char *line, int size,
                   const char *prompt);
 int gsm_read_line_new(const char *cid, _libgsm_ctlport_t *ctl, char *line, int size,
                       int timeout_ms, const char *prompt);
+// One byte from the device within timeout_ms: 1, or 0 on time-out or a
+// device that hung up (which is marked and logged once).
+int gsm_read_byte(_libgsm_ctlport_t *ctl, char *c, int timeout_ms);
 int gsm_read_line_old(const char *cid, _libgsm_ctlport_t *ctl, char *line, int size,
                       int timeout_ms, const char *prompt);
 

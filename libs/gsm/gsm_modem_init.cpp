@@ -23,23 +23,9 @@ static int read_byte_line(_libgsm_ctlport_t *ctl, char *line, int size, int ms)
     int len = 0;
     line[0] = '\0';
     for (;;) {
-        if (ctl->hung_up)
-            return 0;
-        struct pollfd pfd = {ctl->fd_r, POLLIN, 0};
-        int pr = poll(&pfd, 1, ms);
-        if (pr < 0 && errno == EINTR)
-            continue;
-        if (pr <= 0 || (pfd.revents & POLLNVAL))
-            return 0;
         char c;
-        ssize_t n = read(ctl->fd_r, &c, 1);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN))
-            continue;
-        if (n <= 0) {
-            if (!ctl->hung_up.exchange(1))
-                GLOG(0, ctl->port, "CRITICAL: port %i: modem device hung up, backing off", ctl->port);
+        if (!gsm_read_byte(ctl, &c, ms))
             return 0;
-        }
         if (c == '\0')
             continue;
         if (c == '\n')
