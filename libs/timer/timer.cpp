@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sys/prctl.h>
+#include <sys/select.h>
 #include <time.h>
 
 #include <atomic>
