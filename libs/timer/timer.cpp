@@ -3,7 +3,6 @@
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/select.h>
-#include <time.h>
 
 #include <atomic>
 #include <cerrno>
@@ -103,23 +102,10 @@ void *timer_thread(void *)
 {
     prctl(PR_SET_NAME, "tarn.timer", 0, 0, 0);
     timer_service &s = svc();
-    // Ticks fall on absolute 10 ms deadlines, so the time a pass takes (and
-    // a busy machine) does not stretch every interval; a signal cannot
-    // shorten a tick either. After a long stall the clock restarts from now
-    // instead of firing a burst of catch-up passes.
-    struct timespec next;
-    clock_gettime(CLOCK_MONOTONIC, &next);
     while (!s.stop.load()) {
-        next.tv_nsec += TIMER_TICK_MS * 1000000L;
-        if (next.tv_nsec >= 1000000000L) {
-            next.tv_nsec -= 1000000000L;
-            next.tv_sec++;
-        }
-        struct timespec now;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec > next.tv_sec + 1)
-            next = now;
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR)
+        struct timeval tv = {0, TIMER_TICK_MS * 1000};
+        // A signal must not shorten the tick: select leaves the rest in tv.
+        while (select(0, nullptr, nullptr, nullptr, &tv) < 0 && errno == EINTR)
             ;
         if (s.stop.load())
             break;
