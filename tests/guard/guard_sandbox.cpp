@@ -63,6 +63,43 @@ bool fresh_dev(std::string *error)
     return true;
 }
 
+// The source and build trees may themselves lie below /tmp (a checkout in a
+// temporary folder): hold them open across the new /tmp and bind them back
+// at the same paths, so the guard, its fixtures and php-cgi find them.
+struct kept_tree {
+    std::string path;
+    int fd;
+};
+
+bool keep_trees(std::vector<kept_tree> *kept, std::string *error)
+{
+    for (const char *dir : {TARN_SOURCE_DIR, TARN_BINARY_DIR}) {
+        if (strncmp(dir, "/tmp/", 5) != 0)
+            continue;
+        int fd = open(dir, O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0)
+            return failed(error, std::string("open ") + dir);
+        kept->push_back({dir, fd});
+    }
+    return true;
+}
+
+bool restore_trees(const std::vector<kept_tree> &kept, std::string *error)
+{
+    for (const kept_tree &k : kept) {
+        for (size_t slash = k.path.find('/', 5);; slash = k.path.find('/', slash + 1)) {
+            mkdir(k.path.substr(0, slash).c_str(), 0755);
+            if (slash == std::string::npos)
+                break;
+        }
+        std::string from = "/proc/self/fd/" + std::to_string(k.fd);
+        if (mount(from.c_str(), k.path.c_str(), nullptr, MS_BIND | MS_REC, nullptr) != 0)
+            return failed(error, "bind " + k.path);
+        close(k.fd);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool sandbox_enter(std::string *error)
@@ -71,8 +108,13 @@ bool sandbox_enter(std::string *error)
         return failed(error, "unshare(CLONE_NEWNS)");
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return failed(error, "make / private");
+    std::vector<kept_tree> kept;
+    if (!keep_trees(&kept, error))
+        return false;
     if (mount("tmpfs", "/tmp", "tmpfs", MS_NOSUID | MS_NODEV, "mode=1777") != 0)
         return failed(error, "mount tmpfs on /tmp");
+    if (!restore_trees(kept, error))
+        return false;
     return fresh_dev(error);
 }
 
