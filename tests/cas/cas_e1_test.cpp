@@ -90,7 +90,7 @@ TEST(CasE1, InboundCallAfterAGarbledLine)
 
     ASSERT_TRUE(inject(32, "0001\n")); // the exchange seizes
     ASSERT_EQ(event_codes(cas_seen.wait_count(32, 1, 2000)), std::vector<unsigned>{CAS_EVENT_SEIZE});
-    EXPECT_EQ(cas_get_port_in_use(32), 1);
+    EXPECT_TRUE(cas_wait_in_use(32, 1));
     EXPECT_STREQ(print_cas_call_direction_of_port(32), "C2S");
     cas_send_event(32, CAS_EVENT_SEIZE_ACKNOWLEDGE);
     EXPECT_EQ(expect_pattern(32, "^1101$"), "1101");

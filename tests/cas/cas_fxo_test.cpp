@@ -44,7 +44,7 @@ TEST(CasFxo, CallerGivesUpAfterTheLastRing)
     ASSERT_TRUE(cas_sim().request({"ring", cas_channel(1), "2", "300", "1000"}));
     std::vector<line_event> ev = cas_seen.wait_count(1, 1, 2000);
     ASSERT_EQ(event_codes(ev), std::vector<unsigned>{CAS_EVENT_RINGING});
-    EXPECT_EQ(cas_get_port_in_use(1), 1);
+    EXPECT_TRUE(cas_wait_in_use(1, 1));
     EXPECT_STREQ(print_cas_call_direction_of_port(1), "C2S");
     ev = cas_seen.wait_count(1, 2, 8000);
     ASSERT_EQ(event_codes(ev), (std::vector<unsigned>{CAS_EVENT_RINGING, CAS_EVENT_ONHOOK}));

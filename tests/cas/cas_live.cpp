@@ -110,6 +110,17 @@ double cas_pass_after(double t, size_t n)
     return -1;
 }
 
+bool cas_wait_in_use(int port, int want, int ms)
+{
+    for (int waited = 0;; waited += 5) {
+        if (cas_get_port_in_use(port) == want)
+            return true;
+        if (waited >= ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 bool cas_wait_state(int port, const char *state, int ms)
 {
     for (int waited = 0;; waited += 5) {

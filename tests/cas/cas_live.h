@@ -40,3 +40,6 @@ double cas_pass_after(double t, size_t n);
 // Waits until the port's state has the name (the library changes some
 // states after its callback returns); true when it has.
 bool cas_wait_state(int port, const char *state, int ms = 2000);
+// The library marks a port in use after the event callback returns: tests
+// that saw the event wait for the mark.
+bool cas_wait_in_use(int port, int want, int ms = 2000);
