@@ -1,0 +1,142 @@
+#include "csme_socket.h"
+
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// The simulator link is a Unix datagram socket; the kernel link never is.
+bool is_sim(int fd)
+{
+    int domain = 0;
+    socklen_t len = sizeof domain;
+    return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 && domain == AF_UNIX;
+}
+
+// A Unix datagram socket with an automatic (abstract) name of its own, so
+// the simulator can answer, connected to the simulator's socket.
+int open_sim(const char *path)
+{
+    sockaddr_un peer = {};
+    peer.sun_family = AF_UNIX;
+    if (strlen(path) >= sizeof peer.sun_path) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    memcpy(peer.sun_path, path, strlen(path) + 1);
+    int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_un self = {};
+    self.sun_family = AF_UNIX;
+    if (bind(fd, (sockaddr *)&self, sizeof(sa_family_t)) != 0 ||
+        connect(fd, (sockaddr *)&peer, sizeof peer) != 0) {
+        int e = errno;
+        close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+int wait_for(int fd, short events, long usec)
+{
+    pollfd p = {fd, events, 0};
+    int ms = usec <= 0 ? 0 : (int)((usec + 999) / 1000);
+    int r;
+    do {
+        r = poll(&p, 1, ms);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0)
+        return -1;
+    if (r == 0)
+        return 0;
+    // An error or hang-up on the link counts as ready: the transfer then
+    // reports the failure itself.
+    return 1;
+}
+
+} // namespace
+
+const char *csme_sim_path()
+{
+    const char *p = getenv("TARN_MSP_SIM");
+    return (p && *p) ? p : nullptr;
+}
+
+int csme_socket()
+{
+    if (const char *sim = csme_sim_path())
+        return open_sim(sim);
+    return socket(AF_CSME, SOCK_DGRAM, CSME_PROTOCOL);
+}
+
+int csme_ifindex(const char *ifname)
+{
+    if (!ifname || !*ifname)
+        return 0;
+    return (int)if_nametoindex(ifname);
+}
+
+int csme_set_ackopt(int fd, const csme_ackopt *opt)
+{
+    // The simulator has no acknowledgements to switch.
+    if (is_sim(fd))
+        return 0;
+    return setsockopt(fd, SOL_CSME, CSME_OPT_ACK, opt, sizeof *opt);
+}
+
+int csme_wait_writable(int fd, long usec)
+{
+    return wait_for(fd, POLLOUT, usec);
+}
+
+int csme_wait_readable(int fd, long usec)
+{
+    return wait_for(fd, POLLIN, usec);
+}
+
+ssize_t csme_sendto(int fd, const void *buf, size_t len, int flags, const sockaddr_csme *to)
+{
+    if (!is_sim(fd))
+        return sendto(fd, buf, len, flags, (const sockaddr *)to, sizeof *to);
+    iovec iov[2] = {{const_cast<sockaddr_csme *>(to), sizeof *to}, {const_cast<void *>(buf), len}};
+    msghdr m = {};
+    m.msg_iov = iov;
+    m.msg_iovlen = 2;
+    ssize_t n = sendmsg(fd, &m, flags | MSG_NOSIGNAL);
+    if (n < 0)
+        return -1;
+    return n >= (ssize_t)sizeof *to ? n - (ssize_t)sizeof *to : 0;
+}
+
+ssize_t csme_recvfrom(int fd, void *buf, size_t len, sockaddr_csme *from)
+{
+    if (!is_sim(fd)) {
+        socklen_t alen = sizeof *from;
+        return recvfrom(fd, buf, len, MSG_DONTWAIT, (sockaddr *)from, &alen);
+    }
+    iovec iov[2] = {{from, sizeof *from}, {buf, len}};
+    msghdr m = {};
+    m.msg_iov = iov;
+    m.msg_iovlen = 2;
+    ssize_t n = recvmsg(fd, &m, MSG_DONTWAIT);
+    if (n < 0)
+        return -1;
+    // A datagram too short to hold the address carries no frame.
+    return n > (ssize_t)sizeof *from ? n - (ssize_t)sizeof *from : 0;
+}
+
+void csme_close(int fd)
+{
+    if (fd >= 0)
+        close(fd);
+}
