@@ -41,29 +41,34 @@ wire_header read_wire_header(const uint8_t *b)
     return {b[0], b[1], b[2], b[3], b[4] | (b[5] << 8)};
 }
 
-// The header and dump text of one message into `out`; `tag` in front when given.
-void format_msg(char *out, size_t size, const char *tag, const uint8_t *buffer, int length)
+// The header and dump text of one message into `out`: `tag` and ": " in
+// front when given; `prefix`, padded to 25 columns, in place of the word
+// CSMHEADER when given (the link's SEND and RECV lines).
+void format_msg(char *out, size_t size, const char *tag, const char *prefix, const uint8_t *buffer,
+                int length)
 {
     char dump[1280];
     wire_header h = read_wire_header(buffer);
     int shown = h.length < length ? h.length : length;
     fill_msp_payload_buffer(dump, sizeof dump, buffer, shown);
     const char *name = get_function_code_extended(h.fc);
-    char prefix[40] = "";
-    if (tag)
-        snprintf(prefix, sizeof prefix, "%s: ", tag);
+    char lead[80];
+    if (prefix)
+        snprintf(lead, sizeof lead, "%s%s%-25s Fun", tag ? tag : "", tag ? ": " : "", prefix);
+    else
+        snprintf(lead, sizeof lead, "%s%sCSMHEADER: Function", tag ? tag : "", tag ? ": " : "");
     if (h.type == CSM_TYPE_RESPONSE && h.length > 9 && length >= 10) {
         int result = buffer[8] | (buffer[9] << 8);
         snprintf(out, size,
-                 "%sCSMHEADER: Function 0x%04x %s Len 0x%02x (%03i)  Idx 0x%02x (%03i) Cls 0x%02x  "
+                 "%s 0x%04x %s Len 0x%02x (%03i)  Idx 0x%02x (%03i) Cls 0x%02x  "
                  "Typ 0x%02x => RESULT type 0x%02x - value %04x %s => PAYLOAD (len=%03i): %s",
-                 prefix, h.fc, name, h.length, h.length, h.index, h.index, h.cls, h.type, h.type,
+                 lead, h.fc, name, h.length, h.length, h.index, h.index, h.cls, h.type, h.type,
                  result, get_result_code(result), h.length, dump);
     } else {
         snprintf(out, size,
-                 "%sCSMHEADER: Function 0x%04x %s Len 0x%02x (%03i)  Idx 0x%02x (%03i) Cls 0x%02x  "
+                 "%s 0x%04x %s Len 0x%02x (%03i)  Idx 0x%02x (%03i) Cls 0x%02x  "
                  "Typ 0x%02x => PAYLOAD (len=%03i): %s",
-                 prefix, h.fc, name, h.length, h.length, h.index, h.index, h.cls, h.type, h.length,
+                 lead, h.fc, name, h.length, h.length, h.index, h.index, h.cls, h.type, h.length,
                  dump);
     }
 }
@@ -124,15 +129,7 @@ void fill_msp_payload_buffer(char *text, size_t size, const uint8_t *bytes, int 
 void _msp_show_msg(const char *file, int line, const char *function, void *context,
                    const uint8_t *buffer, int length)
 {
-    if (!msp_logging_active || !buffer || length < 8)
-        return;
-    if (log_get_loglevel(log_levels_debug, MSP) < 8)
-        return;
-    char tag[32];
-    context_tag(context, tag);
-    char text[1600];
-    format_msg(text, sizeof text, nullptr, buffer, length);
-    log_msg_debug(8, MSP, file, line, function, tag, "%s", text);
+    msp_show_msg_prefixed(file, line, function, context, nullptr, buffer, length);
 }
 
 void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length)
@@ -142,6 +139,23 @@ void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length)
     char tag[32];
     context_tag(context, tag);
     char text[1700];
-    format_msg(text, sizeof text, tag, buffer, length);
+    format_msg(text, sizeof text, tag, nullptr, buffer, length);
     fprintf(stderr, "%s\n", text);
+}
+
+bool msp_show_msg_enabled()
+{
+    return msp_logging_active && log_get_loglevel(log_levels_debug, MSP) >= 8;
+}
+
+void msp_show_msg_prefixed(const char *file, int line, const char *function, void *context,
+                           const char *prefix, const uint8_t *buffer, int length)
+{
+    if (!buffer || length < 8 || !msp_show_msg_enabled())
+        return;
+    char tag[32];
+    context_tag(context, tag);
+    char text[1600];
+    format_msg(text, sizeof text, nullptr, prefix, buffer, length);
+    log_msg_debug(8, MSP, file, line, function, tag, "%s", text);
 }

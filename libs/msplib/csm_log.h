@@ -48,6 +48,13 @@ void fill_msp_payload_buffer(char *text, size_t size, const uint8_t *bytes, int 
 // buffer besides its own length byte.
 void _msp_show_msg(const char *file, int line, const char *function, void *context,
                    const uint8_t *buffer, int length);
+// True while whole messages are logged: msp_logging_active set and the MSP
+// debug level 8 or more.
+bool msp_show_msg_enabled();
+// As _msp_show_msg with `prefix` (padded to 25 columns) and "Fun" in place
+// of "CSMHEADER: Function": the lines of the link's sends and receives.
+void msp_show_msg_prefixed(const char *file, int line, const char *function, void *context,
+                           const char *prefix, const uint8_t *buffer, int length);
 // The same text on standard error, always, with the call tag in front.
 void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length);
 
