@@ -4,17 +4,26 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
 #include "application.h"
 #include "cli.h"
+#include "csm_codes.h"
+#include "csm_message.h"
 #include "console_loop.h"
 #include "daemon.h"
 #include "log.h"
+#include "msp_dispatch.h"
+#include "msp_link.h"
+#include "msp_queue.h"
+#include "msp_resource.h"
 #include "platform_path.h"
+#include "route_list.h"
 #include "experimental_options.h"
 #include "init_config.h"
 #include "pools.h"
@@ -46,6 +55,108 @@ static int step_call_object_pools()
     return create_call_object_pools(n);
 }
 
+// The media processor link. Until the network facts are gathered by their
+// own step, the interface and the processor's MAC come from tarn.conf.
+static uint8_t msp_bin_devmac[6];
+
+static int step_route_list()
+{
+    init_route_list(); // without routes the next-hop look-ups fail, start-up goes on
+    return 0;
+}
+
+// "00:11:22:33:44:55" (any separators, any case) into six bytes.
+static int parse_msp_mac(const char *text, uint8_t mac[6])
+{
+    char hex[13];
+    int n = 0;
+    for (const char *p = text; *p; p++) {
+        char c = (char)tolower((unsigned char)*p);
+        if (!isxdigit((unsigned char)c))
+            continue;
+        if (n == 12) {
+            n++;
+            break;
+        }
+        hex[n++] = c;
+    }
+    if (n != 12) {
+        LOGD(TARN, 0, nullptr, "CRITICAL: Parsing MAC failed");
+        return -1;
+    }
+    for (int i = 0; i < 6; i++) {
+        char pair[3] = {hex[2 * i], hex[2 * i + 1], '\0'};
+        mac[i] = (uint8_t)strtoul(pair, nullptr, 16);
+    }
+    return 0;
+}
+
+static int step_msp_mac()
+{
+    network_facts &n = gp->netconf;
+    if (!n.msp_ifname[0] &&
+        cm_get(gp->config_tarn, n.msp_ifname, sizeof n.msp_ifname, 0, CFG_TARN_INTERFACE_MSP) != 0)
+        return -1;
+    if (!n.msp_devmac[0] &&
+        cm_get(gp->config_tarn, n.msp_devmac, sizeof n.msp_devmac, 0, CFG_TARN_MSP_DEVICE_MAC) != 0)
+        return -1;
+    return parse_msp_mac(n.msp_devmac, msp_bin_devmac);
+}
+
+static int step_msp_interface()
+{
+    return msp_init_interface(gp->netconf.msp_ifname, msp_bin_devmac);
+}
+
+// Until call control's media event handler is part of the build, start-up
+// installs this one: it keeps the two device answers start-up asks for.
+static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
+{
+    const csm_header *h = eventtype == MSP_EVENT_MESSAGE ? get_header(msg) : nullptr;
+    if (!h || !gp)
+        return 0;
+    if (h->function_code == FC_SUPVSR_GET_DEVICE_TYPE && h->command_type == CSM_TYPE_QUERY_RESPONSE) {
+        gp->msp_processor_id = msg.u_csmdev_get_device_type_query_response->processor_id;
+        msp_return_code = 0;
+    } else if (h->function_code == FC_SUPVSR_GET_ARM_CODE_VERSION &&
+               h->command_type == CSM_TYPE_QUERY_RESPONSE) {
+        snprintf(gp->firmware_version, sizeof gp->firmware_version, "%s",
+                 msg.u_csmdev_get_arm_code_version_query_response->arm_code_version);
+    }
+    return 0;
+}
+
+static int step_msp_library()
+{
+    return msp_init_lib(startup_msp_event, nullptr);
+}
+
+// A device query queued for any timeslot, waited for; its answer reaches
+// the event handler. Start-up does not look at the result.
+static void query_device(int function_code)
+{
+    magic_csm q = create_query_csm_msg(function_code, CSM_CLASS_DEVICE, CSM_TYPE_QUERY, ++gp->msp_counter);
+    _msp_queue_command(q, MSP_ADDRESS_DEVICE, nullptr, 1, 1, __FILE__, __func__, __LINE__);
+}
+
+static int step_processor_id_query()
+{
+    query_device(FC_SUPVSR_GET_DEVICE_TYPE);
+    return 0;
+}
+
+static int step_processor_type()
+{
+    return msp_set_processor_type(gp->msp_processor_id);
+}
+
+static int step_firmware_query()
+{
+    query_device(FC_SUPVSR_GET_ARM_CODE_VERSION);
+    LOGD(TARN, 0, nullptr, "FIRMWARE VERSION: %s\n", gp->firmware_version);
+    return 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -59,13 +170,13 @@ const init_step init_application_steps[] = {
     {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
     {"SIP access control", nullptr, nullptr, nullptr, 0, nullptr},
     {"start-up packet-filter rules", nullptr, nullptr, "Couldn't init iptables!", 89, nullptr},
-    {"IP route list", nullptr, nullptr, nullptr, 0, nullptr},
-    {"media processor MAC", nullptr, nullptr, "Couldn't parse MSP_MSPSIDEMAC!", 89, nullptr},
-    {"media processor interface", nullptr, nullptr, nullptr, 95, "Error setting up mindspeed interface %s!"},
-    {"media processor library", nullptr, nullptr, nullptr, 94, "Error initializing msplib!"},
-    {"processor id query", nullptr, nullptr, nullptr, 0, nullptr},
-    {"processor type", nullptr, nullptr, nullptr, 92, "Couldn't identify mindspeed processor type!"},
-    {"firmware version query", nullptr, nullptr, nullptr, 0, nullptr},
+    {"IP route list", step_route_list, nullptr, nullptr, 0, nullptr},
+    {"media processor MAC", step_msp_mac, nullptr, "Couldn't parse MSP_MSPSIDEMAC!", 89, nullptr},
+    {"media processor interface", step_msp_interface, nullptr, nullptr, 95, "Error setting up mindspeed interface %s!"},
+    {"media processor library", step_msp_library, nullptr, nullptr, 94, "Error initializing msplib!"},
+    {"processor id query", step_processor_id_query, nullptr, nullptr, 0, nullptr},
+    {"processor type", step_processor_type, nullptr, nullptr, 92, "Couldn't identify mindspeed processor type!"},
+    {"firmware version query", step_firmware_query, nullptr, nullptr, 0, nullptr},
     {"media processor device", nullptr, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
     {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
@@ -94,8 +205,9 @@ void init_application()
             fprintf(stderr, "%s\n", s.stderr_text);
         if (s.reason)
             log_msg_debug(0, TARN, __FILE__, __LINE__, "init_application", nullptr, "%s", s.reason);
+        // Only the interface text takes an argument: the interface's name.
         if (s.exit_text)
-            TARN_EXIT(s.exit_code, "%s", s.exit_text);
+            TARN_EXIT(s.exit_code, s.exit_text, gp ? gp->netconf.msp_ifname : "");
         if (s.exit_code == 89)
             TARN_EXIT(89, "TARN initialization failed!");
     }
