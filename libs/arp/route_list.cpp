@@ -1,5 +1,7 @@
 #include "route_list.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +101,15 @@ int read_route_list(const char *path)
 
 const route_list_element *route_for(uint32_t target)
 {
-    for (int i = 0; i < routes.count; i++)
-        if ((target & routes.routes[i].net_mask) == routes.routes[i].destination_net)
-            return &routes.routes[i];
-    return nullptr;
+    // The most specific route that holds the target, the first of equals:
+    // the kernel lists the default route ahead of the networks it knows.
+    const route_list_element *best = nullptr;
+    for (int i = 0; i < routes.count; i++) {
+        const route_list_element &r = routes.routes[i];
+        if ((target & r.net_mask) != r.destination_net)
+            continue;
+        if (!best || ntohl(r.net_mask) > ntohl(best->net_mask))
+            best = &r;
+    }
+    return best;
 }

@@ -25,6 +25,6 @@ extern route_list routes;
 int init_route_list();
 // The same from a file of that form.
 int read_route_list(const char *path);
-// The first route, in table order, whose network holds `target`; null when
-// none does.
+// The most specific route whose network holds `target` (the first of
+// equally specific ones in table order); null when none does.
 const route_list_element *route_for(uint32_t target);

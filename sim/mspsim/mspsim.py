@@ -26,6 +26,7 @@ JSON object back a line, always with "ok"):
                                          stopped processors
     {"cmd": "set", "processor_id": N}    (also "firmware", "version")
     {"cmd": "state"}                     -> channels, timeslots, counters
+    {"cmd": "layout", "fc": FC}          -> the layout's header and defaults
     {"cmd": "stop"}                      end the simulator
 
 A RULE (also given with --rule as JSON) is matched against each command:
@@ -111,12 +112,15 @@ class Device:
             return [(channel, self.query_answer(h, fields, channel))]
         if cls == 194:
             return [(channel, self.diag_answer(h))]
-        if fc not in w.COMMANDS and fc not in (0x0101,):
+        if fc not in w.FUNCTION_NAMES:
             return [(channel, self.error_report(h, channel, ERR_UNKNOWN_FUNCTION))]
         if fc == 0x0010:
             return [(channel, self.create_channel(h, fields))]
         if fc == 0x0011:
             return [(channel, self.destroy_channel(h, fields))]
+        if cls == 5:
+            # The Ethernet-header query is answered as a device response.
+            return [(channel, response(dict(h, **{"class": w.CLASS_DEVICE}), {}))]
         if cls == w.CLASS_CHANNEL and channel not in self.channels:
             return [(channel, response(h, {"response_code": ERR_CHANCTRL_NO_SUCH_CHAN}))]
         if cls == w.CLASS_CHANNEL:
@@ -397,7 +401,7 @@ class Sim:
         else:
             answer = self.device.answer(h, fields, channel)
         if mode == "wrong_fc":
-            other = dict(h, fc=0x0022 if h["fc"] != 0x0022 else 0x0023)
+            other = dict(h, fc=0x0013 if h["fc"] != 0x0013 else 0x0055)
             self.send(channel, response(other, {"response_code": 0}), note="wrong_fc")
         if mode == "late":
             due = time.monotonic() + spec.get("delay_ms", 200) / 1000.0
@@ -479,6 +483,13 @@ class Sim:
                 if key in req:
                     setattr(self.device, key, req[key])
             return {"ok": True}
+        if cmd == "layout":
+            fc = w.code_of(req["fc"])
+            if fc not in w.COMMANDS:
+                return {"ok": False, "error": "no layout"}
+            name, record, cls, ctype, length, _ = w.COMMANDS[fc]
+            return {"ok": True, "name": name, "record": record, "class": cls, "type": ctype,
+                    "length": length, "defaults": w.layout_defaults(fc)}
         if cmd == "state":
             return dict(self.device.state(), ok=True)
         if cmd == "stop":

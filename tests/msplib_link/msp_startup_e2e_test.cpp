@@ -1,0 +1,153 @@
+// The daemon's start-up against the simulated media processor: the link is
+// opened, the processor's type and firmware are asked one at a time, and the
+// ends the start-up takes when the device is unknown, silent or absent.
+#include <gtest/gtest.h>
+
+#include <net/if.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "conf_root.h"
+#include "mspsim_runner.h"
+#include "run_process.h"
+
+namespace {
+
+struct run_result {
+    process_result proc;
+    std::vector<json_value> frames;
+};
+
+// tarn in the foreground with an empty console (it stops once stdin ends).
+run_result run_tarn(const std::vector<std::string> &sim_args, const std::string &conf =
+                    "[general]\ninterface_msp = lo\n")
+{
+    run_result r;
+    conf_root root;
+    root.write("usr/conf/tarn.conf", conf);
+    mspsim_runner sim(sim_args);
+    EXPECT_TRUE(sim.ok());
+    std::vector<std::string> env = root.env();
+    env.push_back("TARN_MSP_SIM=" + sim.socket);
+    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
+    r.frames = sim.frames();
+    return r;
+}
+
+std::string tshark_fields(const std::string &pcap)
+{
+    std::string cmd = "tshark -r " + pcap +
+                      " -T fields -e csm_encaps.channel -e csm_encaps.function_code"
+                      " -e csm_encaps.type -e csm_encaps.class -e csm_encaps.index 2>/dev/null";
+    std::string out;
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
+{
+    conf_root root;
+    root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\nmsp_device_mac = 02:AB:cd:00:00:7F\n");
+    mspsim_runner sim({"--device-mac", "02:ab:cd:00:00:7f", "--processor-id", "1"});
+    ASSERT_TRUE(sim.ok());
+    std::vector<std::string> env = root.env();
+    env.push_back("TARN_MSP_SIM=" + sim.socket);
+    process_result p = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
+    EXPECT_EQ(p.status, 0) << p.err;
+    EXPECT_NE(p.out.find("FIRMWARE VERSION: mspsim-1.0"), std::string::npos);
+
+    std::vector<json_value> f = sim.frames();
+    ASSERT_EQ(f.size(), 4u) << p.err;
+    struct want {
+        const char *dir, *name;
+        int type;
+    } order[] = {{"in", "FC_SUPVSR_GET_DEVICE_TYPE", 1},
+                 {"out", "FC_SUPVSR_GET_DEVICE_TYPE", 4},
+                 {"in", "FC_SUPVSR_GET_ARM_CODE_VERSION", 1},
+                 {"out", "FC_SUPVSR_GET_ARM_CODE_VERSION", 4}};
+    int lo = (int)if_nametoindex("lo");
+    for (size_t i = 0; i < 4; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(f[i]["dir"].str(), order[i].dir);
+        EXPECT_EQ(f[i]["name"].str(), order[i].name);
+        EXPECT_EQ(f[i]["type"].num(), order[i].type);
+        EXPECT_EQ(f[i]["class"].num(), 6);
+        EXPECT_EQ(f[i]["channel"].num(), 0xFFFF);
+        EXPECT_TRUE(f[i]["problems"].a.empty());
+    }
+    // Queries are eight bytes with the running counter as index, sent on
+    // the configured interface to the configured MAC.
+    EXPECT_EQ(f[0]["len"].num(), 8);
+    EXPECT_EQ(f[2]["index"].num(), f[0]["index"].num() + 1);
+    EXPECT_EQ(f[0]["addr"]["ifindex"].num(), lo);
+    EXPECT_EQ(f[0]["addr"]["devmac"].str(), "02:ab:cd:00:00:7f");
+    EXPECT_EQ(f[1]["fields"]["processor_id"].num(), 1);
+
+    // An outside decoder reads the same frames.
+    std::string t = tshark_fields(sim.pcap);
+    std::ostringstream want_text;
+    for (size_t i = 0; i < 4; i++)
+        want_text << "0xffff\t" << (i < 2 ? "0x0031" : "0x0021") << "\t" << order[i].type << "\t6\t"
+                  << f[i]["index"].num() << "\n";
+    EXPECT_EQ(t, want_text.str());
+}
+
+TEST(MspStartup, ProcessorIdsTheStartUpCannotUse)
+{
+    for (const char *id : {"7", "12", "0"}) {
+        run_result r = run_tarn({"--processor-id", id});
+        EXPECT_EQ(r.proc.status, 92) << id;
+        EXPECT_NE(r.proc.err.find("TARN EXITCODE 92: Couldn't identify mindspeed processor type!"),
+                  std::string::npos)
+            << r.proc.err;
+        EXPECT_EQ(r.frames.size(), 2u) << "no query after the type: " << id;
+    }
+}
+
+TEST(MspStartup, ADeadLinkEndsTheStartUp)
+{
+    struct row {
+        const char *rule;
+        int code;
+        const char *text;
+    } rows[] = {
+        {R"({"fc": "FC_SUPVSR_GET_ARM_CODE_VERSION", "answer": "none"})", 110,
+         "TARN EXITCODE 110: msp_command_loop: MSP device did not answer -> check your settings -> exiting..."},
+        {R"({"fc": "FC_SUPVSR_GET_DEVICE_TYPE", "answer": "stop"})", 110,
+         "TARN EXITCODE 110: msp_command_loop: MSP device did not answer"},
+    };
+    for (const row &r : rows) {
+        run_result res = run_tarn({"--rule", r.rule});
+        EXPECT_EQ(res.proc.status, r.code) << r.rule << res.proc.err;
+        EXPECT_NE(res.proc.err.find(r.text), std::string::npos) << res.proc.err;
+    }
+
+    // No device at all: the interface cannot be set up.
+    conf_root root;
+    root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\n");
+    std::vector<std::string> env = root.env();
+    env.push_back("TARN_MSP_SIM=" + root.path("tmp/nobody.sock"));
+    process_result p = run_process({tarn_binary()}, "", env, 30);
+    EXPECT_EQ(p.status, 95);
+    EXPECT_NE(p.err.find("TARN EXITCODE 95: Error setting up mindspeed interface lo!"), std::string::npos)
+        << p.err;
+}
+
+TEST(MspStartup, AnUnreadableDeviceMacStopsBeforeTheLink)
+{
+    run_result r = run_tarn({}, "[general]\ninterface_msp = lo\nmsp_device_mac = 00:11:22\n");
+    EXPECT_EQ(r.proc.status, 89);
+    EXPECT_NE(r.proc.err.find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos);
+    EXPECT_NE(r.proc.out.find("Couldn't parse MSP_MSPSIDEMAC!"), std::string::npos);
+    EXPECT_TRUE(r.frames.empty());
+}
+
+} // namespace

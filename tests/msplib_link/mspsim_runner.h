@@ -1,0 +1,40 @@
+// Runs sim/mspsim as a separate process in a private directory: its link
+// socket, control socket, JSON-lines record and capture live there.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "json_value.h"
+
+class mspsim_runner {
+public:
+    explicit mspsim_runner(const std::vector<std::string> &args = {});
+    ~mspsim_runner();
+    mspsim_runner(const mspsim_runner &) = delete;
+    mspsim_runner &operator=(const mspsim_runner &) = delete;
+
+    bool ok() const { return ok_; }
+    // One control request (a JSON object) and its answer.
+    json_value request(const std::string &json) const;
+    // Every frame of the record so far, in order.
+    std::vector<json_value> frames() const;
+    // The frames of one direction ("in": from the daemon, "out": to it).
+    std::vector<json_value> frames(const std::string &dir) const;
+    // Ends the simulator and waits for it.
+    void stop();
+
+    std::string dir;
+    std::string socket;  // for TARN_MSP_SIM
+    std::string control;
+    std::string record;
+    std::string pcap;
+
+private:
+    pid_t pid_ = -1;
+    bool ok_ = false;
+};
+
+// The interpreter the tests start the simulators with.
+std::string test_python();
