@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-conf_root::conf_root()
+conf_root::conf_root(bool media_processor, const std::vector<std::string> &sim_args)
 {
     char tmpl[] = "/tmp/tarn-test.XXXXXX";
     char *d = mkdtemp(tmpl);
@@ -16,10 +16,21 @@ conf_root::conf_root()
     write("usr/conf/tarn.conf", "[general]\n");
     write("usr/conf/misc.conf", "[general]\n");
     write("usr/conf/tarn.tdm", "");
+    if (media_processor)
+        msp_ = std::make_unique<mspsim_runner>(sim_args);
+}
+
+std::vector<std::string> conf_root::env() const
+{
+    std::vector<std::string> e = {"TARN_ROOT=" + dir};
+    if (msp_)
+        e.push_back("TARN_MSP_SIM=" + msp_->socket);
+    return e;
 }
 
 conf_root::~conf_root()
 {
+    msp_.reset();
     std::error_code ec;
     if (!dir.empty())
         std::filesystem::remove_all(dir, ec);

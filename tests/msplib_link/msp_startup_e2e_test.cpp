@@ -26,14 +26,11 @@ run_result run_tarn(const std::vector<std::string> &sim_args, const std::string 
                     "[general]\ninterface_msp = lo\n")
 {
     run_result r;
-    conf_root root;
+    conf_root root(true, sim_args);
     root.write("usr/conf/tarn.conf", conf);
-    mspsim_runner sim(sim_args);
-    EXPECT_TRUE(sim.ok());
-    std::vector<std::string> env = root.env();
-    env.push_back("TARN_MSP_SIM=" + sim.socket);
-    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
-    r.frames = sim.frames();
+    EXPECT_TRUE(root.msp()->ok());
+    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", root.env(), 30);
+    r.frames = root.msp()->frames();
     return r;
 }
 
@@ -54,13 +51,11 @@ std::string tshark_fields(const std::string &pcap)
 
 TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
 {
-    conf_root root;
+    conf_root root(true, {"--device-mac", "02:ab:cd:00:00:7f", "--processor-id", "1"});
     root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\nmsp_device_mac = 02:AB:cd:00:00:7F\n");
-    mspsim_runner sim({"--device-mac", "02:ab:cd:00:00:7f", "--processor-id", "1"});
+    mspsim_runner &sim = *root.msp();
     ASSERT_TRUE(sim.ok());
-    std::vector<std::string> env = root.env();
-    env.push_back("TARN_MSP_SIM=" + sim.socket);
-    process_result p = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
+    process_result p = run_process({tarn_binary(), "-o", "-l", "999"}, "", root.env(), 30);
     EXPECT_EQ(p.status, 0) << p.err;
     EXPECT_NE(p.out.find("FIRMWARE VERSION: mspsim-1.0"), std::string::npos);
 
@@ -131,7 +126,7 @@ TEST(MspStartup, ADeadLinkEndsTheStartUp)
     }
 
     // No device at all: the interface cannot be set up.
-    conf_root root;
+    conf_root root(false);
     root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\n");
     std::vector<std::string> env = root.env();
     env.push_back("TARN_MSP_SIM=" + root.path("tmp/nobody.sock"));

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -37,6 +38,8 @@ mspsim_runner::mspsim_runner(const std::vector<std::string> &args)
     argv.insert(argv.end(), args.begin(), args.end());
     pid_ = fork();
     if (pid_ == 0) {
+        // The simulator goes with the test, however the test ends.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         int devnull = open("/dev/null", O_WRONLY);
         if (devnull >= 0)
             dup2(devnull, 1);

@@ -1,5 +1,6 @@
-// Runs sim/mspsim as a separate process in a private directory: its link
-// socket, control socket, JSON-lines record and capture live there.
+// Runs sim/mspsim, the simulated media processor, as a separate process in
+// a private directory that holds its link socket, control socket, JSON-lines
+// record and capture.
 #pragma once
 #include <sys/types.h>
 
