@@ -43,8 +43,9 @@ std::vector<std::string> columns(const char *line)
 
 bool hex_value(const std::string &text, uint32_t *out)
 {
+    std::string number = "0x" + text;
     char *end = nullptr;
-    unsigned long v = strtoul(("0x" + text).c_str(), &end, 16);
+    unsigned long v = strtoul(number.c_str(), &end, 16);
     if (!end || *end || text.empty() || text.size() > 8)
         return false;
     *out = (uint32_t)v;
