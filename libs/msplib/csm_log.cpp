@@ -73,15 +73,14 @@ void format_msg(char *out, size_t size, const char *tag, const char *prefix, con
     }
 }
 
-// The 32-character call tag of a context, always terminated.
-void context_tag(void *context, char (&tag)[32])
-{
-    tag[0] = '\0';
-    msp_context_info(context, tag, sizeof tag);
-    tag[sizeof tag - 1] = '\0';
-}
-
 } // namespace
+
+msp_call_tag::msp_call_tag(void *context)
+{
+    text[0] = '\0';
+    msp_context_info(context, text, sizeof text);
+    text[sizeof text - 1] = '\0';
+}
 
 void msp_set_timeslot_lookups(msp_timeslot_of_channel_fn timeslot_of_channel,
                               msp_cid_of_timeslot_fn cid_of_timeslot)
@@ -136,10 +135,9 @@ void msp_show_msg_fprintf(void *context, const uint8_t *buffer, int length)
 {
     if (!buffer || length < 8)
         return;
-    char tag[32];
-    context_tag(context, tag);
+    msp_call_tag tag(context);
     char text[1700];
-    format_msg(text, sizeof text, tag, nullptr, buffer, length);
+    format_msg(text, sizeof text, tag.text, nullptr, buffer, length);
     fprintf(stderr, "%s\n", text);
 }
 
@@ -153,9 +151,8 @@ void msp_show_msg_prefixed(const char *file, int line, const char *function, voi
 {
     if (!buffer || length < 8 || !msp_show_msg_enabled())
         return;
-    char tag[32];
-    context_tag(context, tag);
+    msp_call_tag tag(context);
     char text[1600];
     format_msg(text, sizeof text, nullptr, prefix, buffer, length);
-    log_msg_debug(8, MSP, file, line, function, tag, "%s", text);
+    log_msg_debug(8, MSP, file, line, function, tag.text, "%s", text);
 }

@@ -22,6 +22,11 @@ const char *get_intro_indication();       // " <<<< "
 typedef void (*ContextInfo)(void *context, char *buffer, int size);
 // Makes the buffer an empty text.
 void msp_dummycontextinfo(void *context, char *buffer, int size);
+// The call tag of a context as the installed formatter writes it.
+struct msp_call_tag {
+    char text[32];
+    explicit msp_call_tag(void *context);
+};
 // The formatter in use; msp_dummycontextinfo until the application installs its own.
 extern ContextInfo msp_context_info;
 

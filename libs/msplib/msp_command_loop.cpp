@@ -26,17 +26,6 @@ volatile bool command_thread_running = false;
 sem_t stop_semaphore;
 volatile int stop_requested = 0;
 
-// The call tag of an owner.
-struct call_tag {
-    char text[32];
-    explicit call_tag(void *context)
-    {
-        text[0] = '\0';
-        msp_context_info(context, text, sizeof text);
-        text[sizeof text - 1] = '\0';
-    }
-};
-
 // The DSP channel an address word names: the device, the channel on a TDM
 // timeslot (MSP_CHANNEL_FREE when none, also for a timeslot outside the
 // map), or a channel given directly.
@@ -110,7 +99,7 @@ bool eth_header_without_destination(magic_csm msg)
 
 // Works out the target channel of the head and does its timeslot work.
 // Returns the target, or -1 when the head was put back for a later pass.
-int prepare(csminstruction *ins, const call_tag &tag)
+int prepare(csminstruction *ins, const msp_call_tag &tag)
 {
     magic_csm msg = ins->csm_msg;
     csm_header *h = get_header(msg);
@@ -135,8 +124,9 @@ int prepare(csminstruction *ins, const call_tag &tag)
         return MSP_DEVICE_CHANNEL;
     }
     case FC_SUPVSR_CREATE_CHANNEL:
+        // The create-channel query asks about the channel on a timeslot.
         if (h->command_type != CSM_TYPE_COMMAND)
-            return ts == MSP_ADDRESS_DEVICE ? MSP_DEVICE_CHANNEL : channel_of_address(ts);
+            return channel_of_address(ts);
         if (ts >= 0 && ts < MSP_TIMESLOTS && timeslot_manager[ts] != MSP_CHANNEL_FREE) {
             msp_reorder_queue(ins);
             return -1;
@@ -172,7 +162,7 @@ int prepare(csminstruction *ins, const call_tag &tag)
 
 // Reads answers until the one with the command's function code; returns the
 // caller's result. Every other message is dispatched.
-int await_answer(csminstruction *ins, const call_tag &tag, int target, uint8_t *sent, uint8_t *frame)
+int await_answer(csminstruction *ins, const msp_call_tag &tag, int target, uint8_t *sent, uint8_t *frame)
 {
     csm_header *h = get_header(ins->csm_msg);
     int fc = h->function_code;
@@ -266,7 +256,7 @@ void run_command(csminstruction *ins, uint8_t *sendbuf, uint8_t *frame)
 {
     if (csm_msg_is_null(ins->csm_msg))
         TARN_EXIT(107, "ast list severely broken, exiting");
-    call_tag tag(ins->context);
+    msp_call_tag tag(ins->context);
     csm_header *h = get_header(ins->csm_msg);
 
     int target = prepare(ins, tag);

@@ -153,15 +153,6 @@ int cost(int type)
     return table[type];
 }
 
-struct call_tag {
-    char text[32];
-    explicit call_tag(void *context)
-    {
-        text[0] = '\0';
-        msp_context_info(context, text, sizeof text);
-        text[sizeof text - 1] = '\0';
-    }
-};
 
 bool has(int field, int bit)
 {
@@ -248,7 +239,7 @@ int msp_set_processor_type(int processor_id)
 
 int msp_request_resource(void *context, int *resource_field, int type)
 {
-    call_tag tag(context);
+    msp_call_tag tag(context);
     if (!cman || !resource_field || !valid_type(type))
         return -1;
     if (*resource_field) {
@@ -272,7 +263,7 @@ int msp_request_resource(void *context, int *resource_field, int type)
 int msp_request_partial_resource(void *context, int *reserve_field, int *active_field,
                                  int requested_type)
 {
-    call_tag tag(context);
+    msp_call_tag tag(context);
     if (!cman || !reserve_field || !active_field || !valid_type(requested_type))
         return -1;
     if (*reserve_field)
@@ -301,7 +292,7 @@ int msp_request_partial_resource(void *context, int *reserve_field, int *active_
 
 int msp_release_all_resources(void *context, int *resource_field)
 {
-    call_tag tag(context);
+    msp_call_tag tag(context);
     if (!resource_field)
         return 0;
     int units = field_units(*resource_field, true, tag.text);

@@ -53,9 +53,8 @@ int msp_assign_channel_to_timeslot(int timeslot, int channel, csminstruction *in
 
 int msp_release_timeslot(void *context, int timeslot)
 {
-    char tag[32] = "";
-    msp_context_info(context, tag, sizeof tag);
-    tag[sizeof tag - 1] = '\0';
+    msp_call_tag call(context);
+    const char *tag = call.text;
     if (timeslot == -1) {
         LOGD(MSP, 0, tag, "CRITICAL: trying to release unset timeslot ");
         return 0;

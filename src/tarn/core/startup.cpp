@@ -128,6 +128,7 @@ static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
 
 static int step_msp_library()
 {
+    msp_extra_debugging = eo_lib.msp_extra_debugging;
     return msp_init_lib(startup_msp_event, nullptr);
 }
 
