@@ -25,6 +25,7 @@ pthread_t command_thread_id;
 volatile bool command_thread_running = false;
 sem_t stop_semaphore;
 volatile int stop_requested = 0;
+long answer_wait_usec = MSP_ANSWER_WAIT_USEC;
 
 // The DSP channel an address word names: the device, the channel on a TDM
 // timeslot (MSP_CHANNEL_FREE when none, also for a timeslot outside the
@@ -167,7 +168,7 @@ int await_answer(csminstruction *ins, const msp_call_tag &tag, int target, uint8
     csm_header *h = get_header(ins->csm_msg);
     int fc = h->function_code;
     for (;;) {
-        if (csme_wait_readable(msp_socket, MSP_ANSWER_WAIT_USEC) != 1) {
+        if (csme_wait_readable(msp_socket, answer_wait_usec) != 1) {
             msp_show_msg_fprintf(ins->context, sent, sent[0]);
             TARN_EXIT(110, "msp_command_loop: MSP device did not answer -> check your settings -> exiting...");
         }
@@ -355,6 +356,7 @@ void *msp_command_loop(void *)
     command_thread_id = pthread_self();
     command_thread_running = true;
     runcommandloop = 1;
+    answer_wait_usec = csme_answer_wait_usec(MSP_ANSWER_WAIT_USEC);
     become_realtime();
 
     static uint8_t sendbuf[CSM_FRAME_SIZE];

@@ -72,6 +72,16 @@ const char *csme_sim_path()
     return (p && *p) ? p : nullptr;
 }
 
+long csme_answer_wait_usec(long usual)
+{
+    const char *ms = csme_sim_path() ? getenv("TARN_MSP_SIM_WAIT_MS") : nullptr;
+    if (!ms || !*ms)
+        return usual;
+    char *end = nullptr;
+    long v = strtol(ms, &end, 10);
+    return (end && !*end && v > 0 && v <= 60000) ? v * 1000 : usual;
+}
+
 int csme_socket()
 {
     if (const char *sim = csme_sim_path())

@@ -46,6 +46,11 @@ constexpr size_t CSME_SIM_ADDR_SIZE = sizeof(sockaddr_csme);
 // The simulator socket named by TARN_MSP_SIM, or null for the kernel socket.
 const char *csme_sim_path();
 
+// How long to wait for the device's answer: `usual` on the board; on the
+// simulator link TARN_MSP_SIM_WAIT_MS may give more room for a simulator
+// that shares a loaded machine.
+long csme_answer_wait_usec(long usual);
+
 // A new link socket; -1 with errno set.
 int csme_socket();
 // Index of a network interface, 0 when none has that name.

@@ -23,8 +23,12 @@ conf_root::conf_root(bool media_processor, const std::vector<std::string> &sim_a
 std::vector<std::string> conf_root::env() const
 {
     std::vector<std::string> e = {"TARN_ROOT=" + dir};
-    if (msp_)
+    if (msp_) {
         e.push_back("TARN_MSP_SIM=" + msp_->socket);
+        // A simulator on a busy test machine may take longer than the
+        // device's 100 ms to answer.
+        e.push_back("TARN_MSP_SIM_WAIT_MS=3000");
+    }
     return e;
 }
 

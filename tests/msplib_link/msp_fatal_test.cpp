@@ -15,6 +15,12 @@ std::string driver()
     return std::string(TARN_BINARY_DIR) + "/tests/msplib_link/msp_fatal_driver";
 }
 
+// The simulator may answer late on a busy machine; silence is still silence.
+std::vector<std::string> sim_env(const mspsim_runner &sim)
+{
+    return {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_WAIT_MS=1000"};
+}
+
 struct scenario {
     const char *name;
     std::vector<std::string> sim_args;
@@ -41,7 +47,7 @@ TEST(MspFatal, EachEndHasOneCode)
         SCOPED_TRACE(s.name);
         mspsim_runner sim(s.sim_args);
         ASSERT_TRUE(sim.ok());
-        process_result r = run_process({driver(), s.name}, "", {"TARN_MSP_SIM=" + sim.socket}, 20);
+        process_result r = run_process({driver(), s.name}, "", sim_env(sim), 20);
         EXPECT_EQ(r.status, s.code) << r.err;
         EXPECT_NE(r.err.find(s.text), std::string::npos) << r.err;
         // One outcome only.
@@ -55,7 +61,7 @@ TEST(MspFatal, ADeviceThatIsGoneEndsTheNextSend)
     ASSERT_TRUE(sim.ok());
     process_result r;
     std::thread t([&] {
-        r = run_process({driver(), "send_fails"}, "", {"TARN_MSP_SIM=" + sim.socket}, 20);
+        r = run_process({driver(), "send_fails"}, "", sim_env(sim), 20);
     });
     // Once the first command has been answered, the device goes.
     for (int i = 0; i < 200 && sim.frames("out").empty(); i++)

@@ -168,6 +168,21 @@ TEST_F(MspLink, SendAndReceiveLines)
     msp_logging_active = 1;
 }
 
+TEST(MspLinkOpen, OnlyTheSimulatorLinkWaitsLongerForAnswers)
+{
+    setenv("TARN_MSP_SIM_WAIT_MS", "2500", 1);
+    unsetenv("TARN_MSP_SIM");
+    EXPECT_EQ(csme_answer_wait_usec(100000), 100000);
+    setenv("TARN_MSP_SIM", "/x/msp.sock", 1);
+    EXPECT_EQ(csme_answer_wait_usec(100000), 2500000);
+    for (const char *bad : {"", "0", "-5", "12x", "999999"}) {
+        setenv("TARN_MSP_SIM_WAIT_MS", bad, 1);
+        EXPECT_EQ(csme_answer_wait_usec(100000), 100000) << bad;
+    }
+    unsetenv("TARN_MSP_SIM_WAIT_MS");
+    unsetenv("TARN_MSP_SIM");
+}
+
 TEST(MspLinkOpen, ALinkThatCannotOpenSaysSo)
 {
     log_lines log;

@@ -116,6 +116,7 @@ public:
         sim = new mspsim_runner({"--device-mac", "00:11:22:33:44:55", "--processor-id", "3"});
         ASSERT_TRUE(sim->ok());
         setenv("TARN_MSP_SIM", sim->socket.c_str(), 1);
+        setenv("TARN_MSP_SIM_WAIT_MS", "3000", 1);
         const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
         ASSERT_EQ(msp_init_interface("lo", mac), 0);
         ASSERT_EQ(msp_init_lib(test_handler, test_formatter), 0);

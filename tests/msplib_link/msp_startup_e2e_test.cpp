@@ -23,13 +23,16 @@ struct run_result {
 
 // tarn in the foreground with an empty console (it stops once stdin ends).
 run_result run_tarn(const std::vector<std::string> &sim_args, const std::string &conf =
-                    "[general]\ninterface_msp = lo\n")
+                    "[general]\ninterface_msp = lo\n", const std::string &extra_env = "")
 {
     run_result r;
     conf_root root(true, sim_args);
     root.write("usr/conf/tarn.conf", conf);
     EXPECT_TRUE(root.msp()->ok());
-    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", root.env(), 30);
+    std::vector<std::string> env = root.env();
+    if (!extra_env.empty())
+        env.push_back(extra_env);
+    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
     r.frames = root.msp()->frames();
     return r;
 }
@@ -120,7 +123,8 @@ TEST(MspStartup, ADeadLinkEndsTheStartUp)
          "TARN EXITCODE 110: msp_command_loop: MSP device did not answer"},
     };
     for (const row &r : rows) {
-        run_result res = run_tarn({"--rule", r.rule});
+        run_result res = run_tarn({"--rule", r.rule}, "[general]\ninterface_msp = lo\n",
+                                  "TARN_MSP_SIM_WAIT_MS=500");
         EXPECT_EQ(res.proc.status, r.code) << r.rule << res.proc.err;
         EXPECT_NE(res.proc.err.find(r.text), std::string::npos) << res.proc.err;
     }
