@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -43,6 +44,14 @@ void device(int fd)
     }
 }
 
+std::string bench_dir;
+
+void remove_bench_dir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(bench_dir, ec);
+}
+
 bool start()
 {
     static bool started = false;
@@ -51,7 +60,9 @@ bool start()
     char dir[] = "/tmp/bench_msplink.XXXXXX";
     if (!mkdtemp(dir))
         return false;
-    std::string path = std::string(dir) + "/dev.sock";
+    bench_dir = dir;
+    std::atexit(remove_bench_dir);
+    std::string path = bench_dir + "/dev.sock";
     int fd = socket(AF_UNIX, SOCK_DGRAM, 0);
     sockaddr_un sa = {};
     sa.sun_family = AF_UNIX;
