@@ -514,6 +514,20 @@ TEST_F(MspQueue, DispatchRules)
     ASSERT_EQ(blocking(command(FC_SUPVSR_DESTROY_CHANNEL), 80, &owner), 0);
 }
 
+TEST_F(MspQueue, TheDeviceStatusHeartbeat)
+{
+    for (bool on : {true, false}) {
+        sim->request(std::string(R"({"cmd": "heartbeat", "on": )") + (on ? "true" : "false") + "}");
+        EXPECT_EQ(blocking(device_query(FC_SUPVSR_DEVICE_STATUS_QUERY), MSP_ADDRESS_DEVICE), 0);
+        json_value answer = sim->frames("out").back();
+        EXPECT_EQ(answer["type"].num(), CSM_TYPE_QUERY_RESPONSE);
+        EXPECT_EQ(answer["fields"]["heartbeat_period"].num(), on ? 10 : 0);
+        EXPECT_EQ(answer["fields"]["dsp5_status"].num(), on ? 1 : 0);
+        EXPECT_EQ(answer["fields"]["alert_status"].num(), on ? 0 : 1);
+    }
+    sim->request(R"({"cmd": "heartbeat", "on": true})");
+}
+
 TEST_F(MspQueue, EveryCommandLeavesInTheLayoutTheSimulatorReads)
 {
     int owner = 10;
