@@ -320,28 +320,27 @@ class Sim:
     # -- link -------------------------------------------------------------
 
     def send(self, channel, frame, note=None):
+        """One frame to the daemon; recorded before it leaves, so the record
+        never lags behind what the daemon has seen."""
         if self.peer is None:
             return False
-        a = self.peer_addr or {"family": 27, "ifindex": 0, "devmac": "00:00:00:00:00:00"}
-        addr = w.pack_addr(a["family"], a["ifindex"], a["devmac"], channel)
-        try:
-            self.sock.sendto(addr + bytes(frame), self.peer)
-        except OSError:
-            return False
-        self.log("out", w.unpack_addr(addr), bytes(frame), note=note)
-        return True
+        return self.deliver(channel, bytes(frame), note)
 
     def send_raw(self, channel, data, note):
         """A datagram whose frame part is not a whole frame."""
-        if self.peer is None:
-            return
-        a = self.peer_addr
+        if self.peer is not None:
+            self.deliver(channel, data, note)
+
+    def deliver(self, channel, data, note):
+        a = self.peer_addr or {"family": 27, "ifindex": 0, "devmac": "00:00:00:00:00:00"}
         addr = w.pack_addr(a["family"], a["ifindex"], a["devmac"], channel)
+        self.log("out", w.unpack_addr(addr), data, note=note)
         try:
             self.sock.sendto(addr + data, self.peer)
-        except OSError:
-            return
-        self.log("out", w.unpack_addr(addr), data, note=note)
+        except OSError as e:
+            self.log("out", w.unpack_addr(addr), b"", problems=["not delivered: %s" % e])
+            return False
+        return True
 
     def on_datagram(self, sock):
         data, peer = sock.recvfrom(65536)

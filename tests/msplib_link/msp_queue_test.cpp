@@ -517,7 +517,9 @@ TEST_F(MspQueue, DispatchRules)
 TEST_F(MspQueue, TheDeviceStatusHeartbeat)
 {
     for (bool on : {true, false}) {
-        sim->request(std::string(R"({"cmd": "heartbeat", "on": )") + (on ? "true" : "false") + "}");
+        json_value r = sim->request(std::string(R"({"cmd": "heartbeat", "on": )") + (on ? "true" : "false") + "}");
+        EXPECT_TRUE(r["ok"].b);
+        EXPECT_EQ(sim->request(R"({"cmd": "state"})")["heartbeat"].b, on);
         EXPECT_EQ(blocking(device_query(FC_SUPVSR_DEVICE_STATUS_QUERY), MSP_ADDRESS_DEVICE), 0);
         json_value answer = sim->frames("out").back();
         EXPECT_EQ(answer["type"].num(), CSM_TYPE_QUERY_RESPONSE);
