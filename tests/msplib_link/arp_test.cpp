@@ -200,6 +200,8 @@ TEST(ArpNamespace, TheDiscoveredMacIsThePeersOwn)
     std::string script = R"SH(
 set -e
 mount -t tmpfs none /run
+# the build tree may lie below /tmp: the probe moves to the private /run first
+cp PROBEPATH /run/arp_probe
 mount -t tmpfs none /tmp
 ip link set lo up
 ip netns add peer
@@ -220,8 +222,10 @@ ip link set v0 arp off
 echo "noarp $(PROBE 10.77.0.2 2>&1 | tr '\n' ' ')"
 )SH";
     size_t at;
+    while ((at = script.find("PROBEPATH")) != std::string::npos)
+        script.replace(at, 9, probe());
     while ((at = script.find("PROBE")) != std::string::npos)
-        script.replace(at, 5, probe() + " ");
+        script.replace(at, 5, "/run/arp_probe ");
     process_result r = run_process({"/usr/bin/unshare", "-n", "-m", "sh", "-c", script}, "", {}, 30);
     ASSERT_EQ(r.status, 0) << r.out << r.err;
     std::istringstream in(r.out);
