@@ -98,6 +98,7 @@ int mISDN_close(int fid)
             if (p->owner == fid) {
                 p->owner = 0;
                 p->app_layer = 0;
+                p->sstatus = false;
                 if (!p->cfg.nt)
                     port_te_reset(k, p);
             }
@@ -166,6 +167,8 @@ static void mgr_write(kernel *k, int fid, const iframe_t &h)
         p = port_of(k, h.addr, &bidx);
         if (cmd != REQUEST || !p || bidx >= 0)
             return;
+        if ((uint32_t)h.dinfo & SSTATUS_BROADCAST_BIT)
+            p->sstatus = true;  // changes are indicated from now on
         {
             uint32_t a = p->stid | (uint32_t)p->app_layer;
             kernel_deliver(k, fid, a, MGR_SHORTSTATUS | CONFIRM,
@@ -197,6 +200,7 @@ static void mgr_write(kernel *k, int fid, const iframe_t &h)
         if (p && bidx < 0 && p->owner == fid && (int)(h.addr & LAYER_ID_MASK) == p->app_layer) {
             p->owner = 0;
             p->app_layer = 0;
+            p->sstatus = false;
             if (!p->cfg.nt)
                 port_te_reset(k, p);
         }

@@ -99,10 +99,19 @@ void port_send_frame(kernel *, kport *p, const uint8_t *frame, int len)
     }
 }
 
+void port_sstatus(kernel *k, kport *p, uint32_t status)
+{
+    if (p->sstatus)
+        kernel_up(k, p, MGR_SHORTSTATUS | INDICATION, (int)status, nullptr, 0);
+}
+
 void port_l1_activate(kernel *k, kport *p, uint32_t prim)
 {
+    bool was = p->l1;
     p->l1 = true;
     kernel_up(k, p, prim, 0, nullptr, 0);
+    if (!was)
+        port_sstatus(k, p, SSTATUS_L1_ACTIVATED);
 }
 
 void port_l1_deactivate(kernel *k, kport *p, uint32_t prim)
@@ -112,6 +121,8 @@ void port_l1_deactivate(kernel *k, kport *p, uint32_t prim)
     if (!p->cfg.nt && was)
         lapd_ph_deactivated(&p->l2);
     kernel_up(k, p, prim, 0, nullptr, 0);
+    if (was)
+        port_sstatus(k, p, SSTATUS_L1_DEACTIVATED);
 }
 
 void port_receive_frame(kernel *k, kport *p, const uint8_t *frame, int len)

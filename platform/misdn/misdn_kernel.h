@@ -52,6 +52,7 @@ struct kport {
     bool l1 = false;            // layer 1 active
     int owner = 0;              // device of the application's layer, 0 none
     int app_layer = 0;          // its layer number (4 TE, 2 NT), 0 none
+    bool sstatus = false;       // the application asked for short-status indications
     // TE mode: layer 2 and 3 run here
     lapd_entity l2;
     q931_l3 l3;
@@ -107,6 +108,10 @@ void port_receive_frame(kernel *k, kport *p, const uint8_t *frame, int len);
 // Layer 1 comes up / goes down; tells the application and the protocols.
 void port_l1_activate(kernel *k, kport *p, uint32_t prim);
 void port_l1_deactivate(kernel *k, kport *p, uint32_t prim);
+
+// A short-status indication (SSTATUS_*) to the application when it asked
+// for them with a broadcast MGR_SHORTSTATUS request.
+void port_sstatus(kernel *k, kport *p, uint32_t status);
 
 // The application's primitive for a layer-2 state change of lapd.h (0: none).
 uint32_t dl_state_prim(int lapd_prim);

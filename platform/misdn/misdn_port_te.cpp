@@ -43,8 +43,11 @@ static void te_dl(void *ctx, int prim, int, const uint8_t *data, int len)
             q931_l3_from_dl(&p->l3, 0, data, len);
         return;
     }
-    if (uint32_t up = dl_state_prim(prim))
+    if (uint32_t up = dl_state_prim(prim)) {
         kernel_up(p->k, p, up, 0, nullptr, 0);
+        bool est = prim == LAPD_DL_ESTABLISH_IND || prim == LAPD_DL_ESTABLISH_CNF;
+        port_sstatus(p->k, p, est ? SSTATUS_L2_ESTABLISHED : SSTATUS_L2_RELEASED);
+    }
 }
 
 static void te_l2_timer(void *ctx, int key, int ms)
