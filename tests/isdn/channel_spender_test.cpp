@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,6 +22,12 @@ struct book {
         ours.pid = 11;
         theirs.pid = 22;
         third.pid = 33;
+    }
+    ~book()
+    {
+        for (int p = 0; p <= cs.portmax; p++)
+            free(cs.ports[p]);
+        free(cs.ports);
     }
     int state(int ch, misdn_bchannel **who = nullptr) { return channel_spender_get_state(&cs, 1, ch, who); }
 };
@@ -234,6 +241,8 @@ TEST(ChannelSpenderDeathTest, InvalidPrimaryRateDChannelEndsTheProcess)
                 ::testing::ExitedWithCode(117), "channel_spender_init_port: invalid dchannel given");
     channel_spender_init_port(&cs, 1, CHANNEL_SPENDER_BRI, CHANNEL_EXCLUSIVE, 99);
     EXPECT_EQ(channel_spender_get_dchannel(&cs, 1), 0) << "basic rate has no D-channel number";
+    free(cs.ports[1]);
+    free(cs.ports);
 }
 
 }  // namespace

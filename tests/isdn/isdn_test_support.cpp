@@ -10,13 +10,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <thread>
 
 #include "global_lock.h"
 #include "misdn_harness.h"
 
-lib_recorder rec;
+lib_recorder &rec = *new lib_recorder;
 
 void lib_recorder::clear()
 {
@@ -99,12 +100,12 @@ static void on_log(int level, int port, int pid, const char *, int, const char *
 
 static int no_audio(misdn_bchannel *, char *, int) { return 0; }
 
-static tmp_dir *lib_dir;
+static std::unique_ptr<tmp_dir> lib_dir;  // removed when the process ends
 
 void start_library(const std::string &sim_text, const isdn_init_info &iii)
 {
     rec.print = getenv("ISDN_TEST_VERBOSE") != nullptr;
-    lib_dir = new tmp_dir;  // lives as long as the library
+    lib_dir = std::make_unique<tmp_dir>();
     std::string cfg = lib_dir->file("ports");
     write_file(cfg, sim_text);
     setenv("TARN_MISDN_SIM", cfg.c_str(), 1);

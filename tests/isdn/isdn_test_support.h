@@ -38,7 +38,8 @@ struct lib_recorder {
     int log_count(const std::string &text);
 };
 
-extern lib_recorder rec;
+// Never destroyed: the library's threads report into it until the process ends.
+extern lib_recorder &rec;
 
 // Starts the library once on these ports (the text of the port description
 // for TARN_MISDN_SIM and the port list of misdn_lib_init); aborts the test
