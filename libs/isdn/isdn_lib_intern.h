@@ -49,6 +49,15 @@ void bc_copy_call(misdn_bchannel *dst, const misdn_bchannel *src);
 // The stack whose upper id matches a frame address in the stack bits.
 misdn_stack *find_stack_by_addr(uint32_t addr);
 
+// empty_bc that keeps the received and the sent cause.
+void empty_bc_keep_causes(misdn_bchannel *bc);
+// The event of a received frame: looked up, logged at level 17, parsed into
+// the call and added to its history; *name gets its name (null: none).
+event_e take_event(misdn_stack *stack, msg_t *msg, misdn_bchannel *bc, int nt, const char **name);
+// The book's answer to the channel an incoming SETUP asks for (exclusive,
+// preferred or any): its result, *granted the channel on success.
+int incoming_channel_request(misdn_stack *stack, misdn_bchannel *bc, int *granted);
+
 // ---- threads ----
 void *misdn_lib_isdn_event_catcher(void *arg);
 void *manager_event_handler(void *arg);
@@ -62,6 +71,9 @@ void queue_sender_frame(msg_t *msg);
 enum sender_job_kind { JOB_L1_DOWN_CLEANUP = 1, JOB_LINKLOSS_RESTART = 2 };
 void queue_sender_job(int port, int kind);
 void run_sender_job(int port, int kind);
+// A zeroed call record for a frame whose call is not known, one per
+// thread; never kept beyond the frame.
+misdn_bchannel *scratch_record(misdn_stack *stack, int l3id);
 // One TE frame on the sender thread (global_lock held); frees it.
 void handle_te_frame(msg_t *msg);
 

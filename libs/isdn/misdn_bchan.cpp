@@ -47,10 +47,12 @@ static misdn_bchannel *find_bc_by_bframe(uint32_t addr, misdn_stack **on)
     for (misdn_stack *s = get_misdn_stack(); s; s = s->next)
         for (int i = 0; i <= s->b_num && i < MISDN_SLOTS; i++) {
             misdn_bchannel *bc = &s->bc[i];
-            if (!bc->meta)
+            // read once: the sender thread may drop it meanwhile (the meta
+            // records themselves live as long as their stack)
+            misdn_bchannel_meta_info *meta = __atomic_load_n(&bc->meta, __ATOMIC_RELAXED);
+            if (!meta)
                 continue;
-            if (((uint32_t)bc->meta->addr & STACK_ID_MASK) == (addr & STACK_ID_MASK) ||
-                (uint32_t)bc->meta->layer_id == addr) {
+            if (((uint32_t)meta->addr & STACK_ID_MASK) == (addr & STACK_ID_MASK) || (uint32_t)meta->layer_id == addr) {
                 *on = s;
                 return bc;
             }
@@ -58,10 +60,18 @@ static misdn_bchannel *find_bc_by_bframe(uint32_t addr, misdn_stack **on)
     return nullptr;
 }
 
-static void ensure_meta(misdn_stack *stack, misdn_bchannel *bc)
+// The call's B-stack identity, derived from its channel when missing. Read
+// once into the caller's hands: the catcher works on calls that the sender
+// thread changes meanwhile (the records pointed to live as long as their
+// stack).
+static misdn_bchannel_meta_info *current_meta(misdn_stack *stack, misdn_bchannel *bc)
 {
-    if (!bc->meta && bc->channel >= 1 && bc->channel <= 254)
-        bc->meta = meta_of_channel(stack, bc->channel);
+    misdn_bchannel_meta_info *meta = __atomic_load_n(&bc->meta, __ATOMIC_RELAXED);
+    if (!meta && stack && bc->channel >= 1 && bc->channel <= 254) {
+        meta = meta_of_channel(stack, bc->channel);
+        __atomic_store_n(&bc->meta, meta, __ATOMIC_RELAXED);
+    }
+    return meta;
 }
 
 static void tone_or_audio(misdn_bchannel *bc, int len)
@@ -91,7 +101,7 @@ int handle_bchan(msg_t *msg)
                frm->addr, frm->dinfo);
         return 0;
     }
-    ensure_meta(stack, bc);
+    misdn_bchannel_meta_info *meta = current_meta(stack, bc);
     switch (frm->prim) {
     case PH_ACTIVATE | CONFIRM:
     case DL_ESTABLISH | CONFIRM:
@@ -115,9 +125,9 @@ int handle_bchan(msg_t *msg)
         return 1;
     case DL_ESTABLISH | REQUEST:
     case DL_RELEASE | REQUEST:
-        if (bc->meta) {
+        if (meta) {
             uint32_t cnf = frm->prim == (DL_ESTABLISH | REQUEST) ? (DL_ESTABLISH | CONFIRM) : (DL_RELEASE | CONFIRM);
-            mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)bc->meta->addr | FLG_MSG_TARGET | FLG_MSG_DOWN, cnf,
+            mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)meta->addr | FLG_MSG_TARGET | FLG_MSG_DOWN, cnf,
                               0, 0, nullptr, TIMEOUT_1SEC);
         }
         free_msg(msg);
@@ -136,7 +146,7 @@ int handle_bchan(msg_t *msg)
         cb_log(6, bc->port, bc->pid, "BCHAN: MGR_DELLAYER|IND pid:%d\n", bc->pid);
         return 0;
     case PH_CONTROL | CONFIRM:
-        cb_log(4, bc->port, bc->pid, "PH_CONTROL|CNF bc->addr:%x\n", bc->meta ? bc->meta->addr : 0);
+        cb_log(4, bc->port, bc->pid, "PH_CONTROL|CNF bc->addr:%x\n", meta ? meta->addr : 0);
         free_msg(msg);
         return 1;
     case PH_CONTROL | INDICATION: {
@@ -182,10 +192,10 @@ int handle_bchan(msg_t *msg)
             for (int i = 0; i < len; i++)
                 data[i] = flip_table[data[i]];
         if (!len) {
-            cb_log(2, bc->port, bc->pid, "DL_DATA INDICATION bc->addr:%x frm->addr:%x\n", bc->meta ? bc->meta->addr : 0,
+            cb_log(2, bc->port, bc->pid, "DL_DATA INDICATION bc->addr:%x frm->addr:%x\n", meta ? meta->addr : 0,
                    frm->addr);
-        } else if (bc->meta && ((uint32_t)bc->meta->addr & STACK_ID_MASK) != (frm->addr & STACK_ID_MASK)) {
-            cb_log(2, bc->port, bc->pid, "DL_DATA INDICATION bc->addr:%x frm->addr:%x\n", bc->meta->addr, frm->addr);
+        } else if (meta && ((uint32_t)meta->addr & STACK_ID_MASK) != (frm->addr & STACK_ID_MASK)) {
+            cb_log(2, bc->port, bc->pid, "DL_DATA INDICATION bc->addr:%x frm->addr:%x\n", meta->addr, frm->addr);
             free_msg(msg);
             return 1;
         }
@@ -229,14 +239,14 @@ void misdn_tx_jitter(misdn_bchannel *bc, int len)
         data[i] = flip_table[data[i]];
     if (n < len)
         cb_log(7, bc->port, bc->pid, "Jitterbuffer Underrun.\n");
-    ensure_meta(get_stack_by_bc(bc), bc);
-    if (!bc->meta) {
+    misdn_bchannel_meta_info *meta = current_meta(get_stack_by_bc(bc), bc);
+    if (!meta) {
         cb_log(0, bc->port, bc->pid, "misdn_tx_jitter: cannot set bchannel meta info\n");
         return;
     }
     cb_log(9, bc->port, bc->pid, "Transmitting %d samples 2 misdn\n", n);
     iframe_t h{};
-    h.addr = (uint32_t)bc->meta->addr | FLG_MSG_DOWN;
+    h.addr = (uint32_t)meta->addr | FLG_MSG_DOWN;
     h.prim = DL_DATA | REQUEST;
     h.dinfo = 0;
     h.len = n;
@@ -253,16 +263,15 @@ void manager_ph_control(misdn_bchannel *bc, int c1, int c2)
     if (!bc)
         return;
     if (bc->bc_state == BCHAN_ACTIVATED || bc->bc_state == BCHAN_BRIDGED) {
-        if (!bc->meta)
-            misdn_lib_attach_meta(bc);
-        if (!bc->meta) {
+        misdn_bchannel_meta_info *meta = current_meta(get_stack_by_bc(bc), bc);
+        if (!meta) {
             cb_log(3, bc->port, bc->pid, "manager_ph_control bchannel not activated (state:%s)\n",
                    bc_state2str(bc->bc_state));
             return;
         }
         int words[2] = {c1, c2};
         cb_log(4, bc->port, bc->pid, "ph_control: c1:%x c2:%x\n", c1, c2);
-        mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)bc->meta->addr | FLG_MSG_DOWN, PH_CONTROL | REQUEST, 0,
+        mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)meta->addr | FLG_MSG_DOWN, PH_CONTROL | REQUEST, 0,
                           (int)sizeof words, words, TIMEOUT_1SEC);
         return;
     }
@@ -275,9 +284,8 @@ void manager_ph_control_block(misdn_bchannel *bc, int c1, const void *data, int 
 {
     if (!bc || length < 0 || length > MAX_DFRAME_LEN - 4 || (length && !data))
         return;
-    if (!bc->meta)
-        misdn_lib_attach_meta(bc);
-    if (!bc->meta) {
+    misdn_bchannel_meta_info *meta = current_meta(get_stack_by_bc(bc), bc);
+    if (!meta) {
         cb_log(3, bc->port, bc->pid, "manager_ph_control_block bchannel not activated (state:%s)\n",
                bc_state2str(bc->bc_state));
         return;
@@ -286,7 +294,7 @@ void manager_ph_control_block(misdn_bchannel *bc, int c1, const void *data, int 
     memcpy(buf, &c1, 4);
     if (length)
         memcpy(buf + 4, data, (size_t)length);
-    mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)bc->meta->addr | FLG_MSG_DOWN, PH_CONTROL | REQUEST, 0,
+    mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)meta->addr | FLG_MSG_DOWN, PH_CONTROL | REQUEST, 0,
                       length + 4, buf, TIMEOUT_1SEC);
 }
 
@@ -332,9 +340,8 @@ int misdn_lib_tx2misdn_frm(misdn_bchannel *bc, const void *data, int length)
         cb_log(3, bc->port, bc->pid, "BC not yet activated (state:%s)\n", bc_state2str(bc->bc_state));
         return -1;
     }
-    if (!bc->meta)
-        misdn_lib_attach_meta(bc);
-    if (!bc->meta)
+    misdn_bchannel_meta_info *meta = current_meta(get_stack_by_bc(bc), bc);
+    if (!meta)
         return -1;
     unsigned char buf[MAX_DFRAME_LEN];
     const unsigned char *in = (const unsigned char *)data;
@@ -347,7 +354,7 @@ int misdn_lib_tx2misdn_frm(misdn_bchannel *bc, const void *data, int length)
             memcpy(buf, in, (size_t)length);
     }
     cb_log(9, bc->port, bc->pid, "Writing %d bytes 2 mISDN\n", length);
-    mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)bc->meta->addr | FLG_MSG_DOWN, DL_DATA | REQUEST, 0, length,
+    mISDN_write_frame(glob_mgr->midev, nullptr, (uint32_t)meta->addr | FLG_MSG_DOWN, DL_DATA | REQUEST, 0, length,
                       buf, 0);
     return 0;
 }

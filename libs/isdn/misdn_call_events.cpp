@@ -28,8 +28,7 @@ enum : uint32_t {
     CC_FACILITY_INDICATION = 0x36282,
 };
 
-// A zeroed call record for a frame whose call is not known; never kept.
-static misdn_bchannel *scratch_record(misdn_stack *stack, int l3id)
+misdn_bchannel *scratch_record(misdn_stack *stack, int l3id)
 {
     static thread_local misdn_bchannel scratch;
     static thread_local bool lock_made = false;
@@ -75,14 +74,11 @@ static void drop_holders_of(misdn_stack *stack, int l3id)
 }
 
 // The end of a call record's use: clean-up reported, record emptied and freed.
-static void release_record(misdn_stack *stack, misdn_bchannel *bc, bool keep_cause)
+static void release_record(misdn_stack *stack, misdn_bchannel *bc)
 {
-    int cause = bc->cause;
     if (cb_event)
         cb_event(EVENT_CLEANUP, bc, nullptr);
-    empty_bc(bc);
-    if (keep_cause)
-        bc->cause = cause;
+    empty_bc_keep_causes(bc);
     int l3id = bc->l3_id;
     free_bc(bc);
     if (bc->stack_holder) {
@@ -90,6 +86,25 @@ static void release_record(misdn_stack *stack, misdn_bchannel *bc, bool keep_cau
         return;
     }
     drop_holders_of(stack, l3id);
+}
+
+event_e take_event(misdn_stack *stack, msg_t *msg, misdn_bchannel *bc, int nt, const char **name)
+{
+    event_e event = isdn_msg_get_event(msgs_g, msg, nt);
+    *name = isdn_msg_get_info(msgs_g, msg, nt);
+    cb_log(17, stack->port, bc->pid, "I IND : %s", *name ? *name : "");
+    isdn_msg_parse_event(msgs_g, msg, bc, nt);
+    bc_history_add(bc, "I", *name);
+    return event;
+}
+
+int incoming_channel_request(misdn_stack *stack, misdn_bchannel *bc, int *granted)
+{
+    int want = bc->channel;
+    int behaviour = (want == 0 || want == 255) ? CHANNEL_ANY
+                    : bc->exclusive == 1       ? CHANNEL_EXCLUSIVE
+                                               : CHANNEL_ALTERNATIVE;
+    return channel_spender_process_incoming_channel_request(chan_mgr, stack->port, want, behaviour, granted, bc);
 }
 
 int handle_cr(misdn_stack *stack, iframe_t *frm)
@@ -198,7 +213,7 @@ static bool nt_answer(misdn_stack *stack, misdn_bchannel *bc, uint32_t prim)
         bc->out_cause = 44;
         misdn_lib_send_event(bc, EVENT_RELEASE_COMPLETE);
         // the network stack forgets the call with our RELEASE COMPLETE: so does the record
-        release_record(stack, bc, true);
+        release_record(stack, bc);
         return false;
     }
     bc->meta = meta_of_channel(stack, bc->channel);
@@ -218,19 +233,12 @@ static int nt_common(misdn_stack *stack, msg_t *msg, uint32_t prim, int dinfo)
         bc = scratch_record(stack, dinfo);
         scratch = true;
     }
-    event_e event = isdn_msg_get_event(msgs_g, msg, 1);
-    const char *name = isdn_msg_get_info(msgs_g, msg, 1);
-    cb_log(17, stack->port, bc->pid, "I IND : %s", name ? name : "");
-    isdn_msg_parse_event(msgs_g, msg, bc, 1);
-    bc_history_add(bc, "I", name);
+    const char *name = nullptr;
+    event_e event = take_event(stack, msg, bc, 1, &name);
 
     if (event == EVENT_SETUP && !scratch) {
-        int want = bc->channel;
-        int behaviour = (want == 0 || want == 255) ? CHANNEL_ANY : bc->exclusive == 1 ? CHANNEL_EXCLUSIVE
-                                                                                      : CHANNEL_ALTERNATIVE;
         int granted = 0;
-        int r = channel_spender_process_incoming_channel_request(chan_mgr, stack->port, want, behaviour, &granted,
-                                                                 bc);
+        int r = incoming_channel_request(stack, bc, &granted);
         cb_log(3, stack->port, bc->pid, "Incoming Channel Requested, chan %i ex %i ret %i!!", granted,
                bc->exclusive, r);
         if (r < 0) {
@@ -242,7 +250,7 @@ static int nt_common(misdn_stack *stack, msg_t *msg, uint32_t prim, int dinfo)
             }
             bc->channel = 0;
             misdn_lib_send_event(bc, EVENT_RELEASE_COMPLETE);
-            release_record(stack, bc, true);  // call control never saw this call
+            release_record(stack, bc);  // call control never saw this call
             free_msg(msg);
             return -1;
         }
@@ -261,7 +269,7 @@ static int nt_common(misdn_stack *stack, msg_t *msg, uint32_t prim, int dinfo)
     if ((event == EVENT_RELEASE || event == EVENT_RELEASE_COMPLETE) && !scratch) {
         if (is_procid(bc->l3_id))
             free_procid(stack, bc->l3_id);
-        release_record(stack, bc, true);
+        release_record(stack, bc);
     }
     free_msg(msg);
     return 0;
@@ -355,7 +363,7 @@ int handle_event_nt(void *dat, void *arg)
                 misdn_bchannel *next = h->next;
                 if (h->l3_id == dinfo) {
                     if (h->holded)
-                        release_record(stack, h, true);
+                        release_record(stack, h);
                     else
                         drop_holder(stack, h);
                 }

@@ -89,6 +89,10 @@ static void start_thread(pthread_t *t, void *(*fn)(void *), void *arg)
 int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *)
 {
     static bool debug_open = false;
+    // A port list outside 1..31 is refused before anything is touched, so
+    // that a library already running stays as it is.
+    if (!iii || iii->port_count < 1 || iii->port_count > 31)
+        return 1;
     misdn_lib *mgr = (misdn_lib *)calloc(1, sizeof(misdn_lib));
     channel_spender *cs = (channel_spender *)calloc(1, sizeof(channel_spender));
     if (!mgr || !cs) {
@@ -106,8 +110,6 @@ int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *)
     debug_init(0, nullptr, nullptr, nullptr);
     debug_open = true;
 
-    if (!iii || iii->port_count < 1 || iii->port_count > 31)
-        return 1;
     if (!g_lock_manager)
         lock_manager_create();
     make_tones();

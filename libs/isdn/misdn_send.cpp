@@ -159,6 +159,14 @@ int empty_bc(misdn_bchannel *bc)
 
 int misdn_empty_bc(misdn_bchannel *bc) { return empty_bc(bc); }
 
+void empty_bc_keep_causes(misdn_bchannel *bc)
+{
+    int cause = bc->cause, out_cause = bc->out_cause;
+    empty_bc(bc);
+    bc->cause = cause;
+    bc->out_cause = out_cause;
+}
+
 void misdn_lib_release(misdn_bchannel *bc)
 {
     if (!bc)
@@ -302,6 +310,55 @@ int init_bc(misdn_stack *stack, misdn_bchannel *bc, int midev, int port, int bid
     return 0;
 }
 
+// A clearing message goes once: DISCONNECT, RELEASE (which also ends the
+// need for DISCONNECT) and RELEASE COMPLETE (all three). False when it was
+// sent already.
+static bool clearing_owed(misdn_stack *stack, misdn_bchannel *bc, event_e event)
+{
+    static const struct {
+        event_e event;
+        int misdn_bchannel::*flag;
+        const char *sent;
+    } rows[] = {
+        {EVENT_DISCONNECT, &misdn_bchannel::need_disconnect, " --> we have already send Disconnect\n"},
+        {EVENT_RELEASE, &misdn_bchannel::need_release, " --> we have already send Release\n"},
+        {EVENT_RELEASE_COMPLETE, &misdn_bchannel::need_release_complete,
+         " --> we have already send Release_complete\n"},
+    };
+    for (const auto &r : rows) {
+        if (r.event != event)
+            continue;
+        if (!(bc->*r.flag)) {
+            cb_log(0, stack->port, bc->pid, "%s", r.sent);
+            return false;
+        }
+        cb_log(1, stack->port, bc->pid, "%s:%d --> need_disconnect=0\n", __FILE__, __LINE__);
+        bc->need_disconnect = 0;
+        if (event != EVENT_DISCONNECT)
+            bc->need_release = 0;
+        if (event == EVENT_RELEASE_COMPLETE)
+            bc->need_release_complete = 0;
+        return true;
+    }
+    return true;
+}
+
+// DTMF detection, echo canceller and gains of a speech call that connects.
+static void speech_connect_steps(misdn_stack *stack, misdn_bchannel *bc)
+{
+    if (!bc->nodsp)
+        manager_ph_control(bc, 0x2100, 0);
+    manager_ec_enable(bc);
+    if (bc->txgain) {
+        cb_log(4, stack->port, bc->pid, "--> Changing txgain to %d\n", bc->txgain);
+        manager_ph_control(bc, 0x2312, bc->txgain);
+    }
+    if (bc->rxgain) {
+        cb_log(4, stack->port, bc->pid, "--> Changing rxgain to %d\n", bc->rxgain);
+        manager_ph_control(bc, 0x2313, bc->rxgain);
+    }
+}
+
 int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
 {
     if (!bc)
@@ -338,20 +395,8 @@ int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
         bc->exclusive = channel_spender_get_behaviour(chan_mgr, stack->port) == CHANNEL_EXCLUSIVE ? 1 : 0;
         bc->meta = meta_of_channel(stack, bc->channel);
         manager_bchannel_activate(bc);
-        if (misdn_cap_is_speech(bc->capability) &&
-            (event == EVENT_CONNECT || event == EVENT_RETRIEVE_ACKNOWLEDGE)) {
-            if (!bc->nodsp)
-                manager_ph_control(bc, 0x2100, 0);
-            manager_ec_enable(bc);
-            if (bc->txgain) {
-                cb_log(4, stack->port, bc->pid, "--> Changing txgain to %d\n", bc->txgain);
-                manager_ph_control(bc, 0x2312, bc->txgain);
-            }
-            if (bc->rxgain) {
-                cb_log(4, stack->port, bc->pid, "--> Changing rxgain to %d\n", bc->rxgain);
-                manager_ph_control(bc, 0x2313, bc->rxgain);
-            }
-        }
+        if (misdn_cap_is_speech(bc->capability) && (event == EVENT_CONNECT || event == EVENT_RETRIEVE_ACKNOWLEDGE))
+            speech_connect_steps(stack, bc);
         break;
     case EVENT_SETUP: {
         int granted = 0;
@@ -386,19 +431,8 @@ int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
         bool speech = misdn_cap_is_speech(bc->capability);
         if (stack->nt || speech)
             manager_bchannel_activate(bc);
-        if (speech) {
-            if (!bc->nodsp)
-                manager_ph_control(bc, 0x2100, 0);
-            manager_ec_enable(bc);
-            if (bc->txgain) {
-                cb_log(4, stack->port, bc->pid, "--> Changing txgain to %d\n", bc->txgain);
-                manager_ph_control(bc, 0x2312, bc->txgain);
-            }
-            if (bc->rxgain) {
-                cb_log(4, stack->port, bc->pid, "--> Changing rxgain to %d\n", bc->rxgain);
-                manager_ph_control(bc, 0x2313, bc->rxgain);
-            }
-        }
+        if (speech)
+            speech_connect_steps(stack, bc);
         break;
     }
     case EVENT_HOLD_ACKNOWLEDGE: {
@@ -435,37 +469,12 @@ int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
         break;
     }
     case EVENT_DISCONNECT:
-        if (!bc->need_disconnect) {
-            cb_log(0, stack->port, bc->pid, " --> we have already send Disconnect\n");
-            return -1;
-        }
-        cb_log(1, stack->port, bc->pid, "%s:%d --> need_disconnect=0\n", __FILE__, __LINE__);
-        bc->need_disconnect = 0;
-        break;
     case EVENT_RELEASE:
-        if (!bc->need_release) {
-            cb_log(0, stack->port, bc->pid, " --> we have already send Release\n");
-            return -1;
-        }
-        cb_log(1, stack->port, bc->pid, "%s:%d --> need_disconnect=0\n", __FILE__, __LINE__);
-        bc->need_release = 0;
-        bc->need_disconnect = 0;
-        break;
     case EVENT_RELEASE_COMPLETE:
-        if (!bc->need_release_complete) {
-            cb_log(0, stack->port, bc->pid, " --> we have already send Release_complete\n");
+        if (!clearing_owed(stack, bc, event))
             return -1;
-        }
-        cb_log(1, stack->port, bc->pid, "%s:%d --> need_disconnect=0\n", __FILE__, __LINE__);
-        bc->need_release_complete = 0;
-        bc->need_release = 0;
-        bc->need_disconnect = 0;
-        if (!stack->nt) {
-            int cause = bc->cause, out_cause = bc->out_cause;
-            empty_bc(bc);
-            bc->cause = cause;
-            bc->out_cause = out_cause;
-        }
+        if (event == EVENT_RELEASE_COMPLETE && !stack->nt)
+            empty_bc_keep_causes(bc);
         break;
     default:
         break;

@@ -391,23 +391,18 @@ int misdn_is_port_up_by_stack(misdn_stack *stack, int pullup)
     return stack ? misdn_is_port_up(stack->port, pullup) : 0;
 }
 
-int misdn_lib_port_block(int port)
+static int set_blocked(int port, int blocked)
 {
     misdn_stack *stack = get_stack_by_isdn_port(port);
     if (!stack)
         return -1;
-    stack->blocked = 1;
+    stack->blocked = blocked;
     return 0;
 }
 
-int misdn_lib_port_unblock(int port)
-{
-    misdn_stack *stack = get_stack_by_isdn_port(port);
-    if (!stack)
-        return -1;
-    stack->blocked = 0;
-    return 0;
-}
+int misdn_lib_port_block(int port) { return set_blocked(port, 1); }
+
+int misdn_lib_port_unblock(int port) { return set_blocked(port, 0); }
 
 int misdn_lib_is_port_blocked(int port)
 {
@@ -564,12 +559,19 @@ ALL_SLOTS_SETTER(misdn_allow_complete_dialing_pound_star, use_complete_dialing_p
 
 // ---- status texts ----
 
-void get_show_stack_details(int port, char *buf, int size)
+// The stack a status line is written for, the buffer emptied first; null
+// when there is nothing to write (no buffer, or no stack: the text stays empty).
+static misdn_stack *status_stack(int port, char *buf, int size)
 {
     if (!buf || size <= 0)
-        return;
+        return nullptr;
     buf[0] = 0;
-    misdn_stack *s = get_stack_by_isdn_port(port);
+    return get_stack_by_isdn_port(port);
+}
+
+void get_show_stack_details(int port, char *buf, int size)
+{
+    misdn_stack *s = status_stack(port, buf, size);
     if (!s)
         return;
     snprintf(buf, (size_t)size, "* Port %d Type %s Prot. %s L2Link %s L1Link:%s Blocked:%d", s->port,
@@ -579,10 +581,7 @@ void get_show_stack_details(int port, char *buf, int size)
 
 void get_show_stack_details_compact(int port, char *buf, int size)
 {
-    if (!buf || size <= 0)
-        return;
-    buf[0] = 0;
-    misdn_stack *s = get_stack_by_isdn_port(port);
+    misdn_stack *s = status_stack(port, buf, size);
     if (!s)
         return;
     snprintf(buf, (size_t)size, "ISDNINFO:%d:%s:%s:%i:%i:%i", s->port, yesno(s->nt, "NT", "TE"),

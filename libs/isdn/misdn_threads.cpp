@@ -340,12 +340,8 @@ static bool te_channel_step(misdn_stack *stack, misdn_bchannel *bc, event_e even
             misdn_lib_send_event(bc, EVENT_RELEASE_COMPLETE);
             return false;
         }
-        int want = bc->channel;
-        int behaviour = (want == 0 || want == 255) ? CHANNEL_ANY : bc->exclusive == 1 ? CHANNEL_EXCLUSIVE
-                                                                                      : CHANNEL_ALTERNATIVE;
         int granted = 0;
-        int r = channel_spender_process_incoming_channel_request(chan_mgr, stack->port, want, behaviour, &granted,
-                                                                 bc);
+        int r = incoming_channel_request(stack, bc, &granted);
         cb_log(3, stack->port, bc->pid, "Incoming Channel Requested, %i!!", granted);
         if (r == -2) {
             cb_log(0, stack->port, bc->pid, "Any Channel Requested, but o, we have no more!!");
@@ -392,29 +388,16 @@ void handle_te_frame(msg_t *msg)
         return;
     }
 
-    static thread_local misdn_bchannel scratch;
     bool use_scratch = false;
     misdn_bchannel *bc = find_bc_by_l3id(stack, frm->dinfo);
     if (!bc) {
         cb_log(0, stack->port, -1, " --> Didn't find BC so temporarly creating dummy BC (l3id:%x) on this port.\n",
                frm->dinfo);
-        memset((char *)&scratch + sizeof(pthread_mutex_t), 0, sizeof scratch - sizeof(pthread_mutex_t));
-        static thread_local bool lock_made = false;
-        if (!lock_made) {
-            pthread_mutex_init(&scratch.send_lock, nullptr);
-            lock_made = true;
-        }
-        scratch.port = stack->port;
-        scratch.l3_id = frm->dinfo;
-        scratch.nt = stack->nt;
-        bc = &scratch;
+        bc = scratch_record(stack, frm->dinfo);
         use_scratch = true;
     }
-    event_e event = isdn_msg_get_event(msgs_g, msg, 0);
-    const char *name = isdn_msg_get_info(msgs_g, msg, 0);
-    cb_log(17, stack->port, bc->pid, "I IND : %s", name ? name : "");
-    isdn_msg_parse_event(msgs_g, msg, bc, 0);
-    bc_history_add(bc, "I", name);
+    const char *name = nullptr;
+    event_e event = take_event(stack, msg, bc, 0, &name);
     if (!stack->pri && use_scratch) {
         cb_log(0, stack->port, -1, "Dummy BC (%p): Addr %x prim %x dinfo %x => Event %s (%i)\n", (void *)bc,
                frm->addr, frm->prim, frm->dinfo, name ? name : "", event);
@@ -471,12 +454,8 @@ void handle_te_frame(msg_t *msg)
                 break;
             }
         }
-        if (event == EVENT_RELEASE_COMPLETE) {
-            int cause = bc->cause, out_cause = bc->out_cause;
-            empty_bc(bc);
-            bc->cause = cause;
-            bc->out_cause = out_cause;
-        }
+        if (event == EVENT_RELEASE_COMPLETE)
+            empty_bc_keep_causes(bc);
         cb_log(5, stack->port, bc->pid, "Freeing Msg on prim:%x \n", frm->prim);
     }
     free_msg(msg);

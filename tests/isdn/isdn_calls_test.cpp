@@ -379,12 +379,7 @@ TEST(Mends, LayerOneLossAndRestartEventsComeUnderTheLock)
     int pid = te->pid;
     ASSERT_TRUE(rec.wait_event(EVENT_CONNECT, TE, WAIT_MS));
     ASSERT_EQ(misdn_sim_set_l1(TE, false), 0);
-    ASSERT_TRUE(rec.wait([](const std::vector<seen_event> &v) {
-        int n = 0;
-        for (const auto &e : v)
-            n += e.event == EVENT_CLEANUP && e.port == TE;
-        return n >= 3;
-    }, WAIT_MS));
+    ASSERT_TRUE(rec.wait_count(EVENT_CLEANUP, TE, 3, WAIT_MS));
     ASSERT_EQ(misdn_sim_set_l1(TE, true), 0);
     seen_event rc{};
     ASSERT_TRUE(rec.wait_event(EVENT_RELEASE_COMPLETE, TE, WAIT_MS, &rc));
@@ -444,12 +439,7 @@ TEST(Incoming, SetupIsRefusedWhileTheQueuesAreFull)
     misdn_set_check_queues_length(0);
     ASSERT_NE(dial(NT), nullptr);
     EXPECT_TRUE(rec.wait_event(EVENT_CONNECT, NT, WAIT_MS)) << "calls go through without the limit";
-    ASSERT_TRUE(rec.wait([](const std::vector<seen_event> &v) {
-        int n = 0;
-        for (const auto &e : v)
-            n += e.event == EVENT_CLEANUP && e.port == TE;
-        return n >= 2;
-    }, WAIT_MS));
+    ASSERT_TRUE(rec.wait_count(EVENT_CLEANUP, TE, 2, WAIT_MS));
 }
 
 TEST(Restart, PortRestartCleansUpAndTheNtPortComesBack)

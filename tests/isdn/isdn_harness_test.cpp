@@ -141,6 +141,29 @@ TEST(Harness, StartsEveryPortWithItsThreadsLayersAndStatus)
     EXPECT_GE(h.wait_line("* Port 1 Type TE Prot. PTP L2Link UP L1Link:UP Blocked:0", WAIT_MS, from), 0);
 }
 
+TEST(Harness, ThirtyOnePortsStartAndThirtyTwoAreRefused)
+{
+    tmp_dir dir;
+    std::string sim = dir.file("ports"), text;
+    std::vector<std::string> args;
+    for (int p = 1; p <= 32; p++) {
+        text += std::to_string(p) + " te bri ptmp - - -\n";
+        args.push_back("--port");
+        args.push_back(std::to_string(p) + ":ptmp");
+    }
+    write_file(sim, text);
+    harness_proc refused;
+    ASSERT_TRUE(refused.start(args, {"TARN_MISDN_SIM=" + sim}, dir.file("out32")));
+    EXPECT_EQ(refused.wait_exit(WAIT_MS), 2);
+    EXPECT_GE(refused.find("INIT FAILED 1"), 0);
+    args.resize(62);
+    harness_proc h;
+    ASSERT_TRUE(h.start(args, {"TARN_MISDN_SIM=" + sim}, dir.file("out31")));
+    ASSERT_GE(h.wait_line("READY", WAIT_MS), 0);
+    h.send("status 31");
+    EXPECT_GE(h.wait_line("* Port 31 Type TE Prot. PMP", WAIT_MS), 0);
+}
+
 TEST(Harness, PortTheDeviceLacksEndsStartUp)
 {
     tmp_dir dir;
@@ -159,6 +182,19 @@ TEST(Harness, PortTheDeviceLacksEndsStartUp)
 }  // namespace
 
 namespace {
+
+// The harness holds no call: no slot in use, no channel taken.
+void expect_all_free(harness_proc &h)
+{
+    int from = (int)h.lines().size();
+    h.send("slots");
+    h.send("channels");
+    h.send("echo free?");
+    ASSERT_GE(h.wait_line("free?", WAIT_MS, from), 0);
+    EXPECT_EQ(h.find("SLOT port", from), -1) << "every slot free";
+    EXPECT_EQ(h.find("CHANNEL_ACTIVE", from), -1);
+    EXPECT_EQ(h.find("CHANNEL_PENDING", from), -1);
+}
 
 // One frame of a trace as tshark decodes it.
 struct frame_row {
@@ -239,6 +275,16 @@ struct line_kind {
     const char *line;   // q931peer --line
 };
 
+// A test name from the port description: "te bri ptp" gives te_bri_ptp.
+std::string kind_name(const ::testing::TestParamInfo<line_kind> &info)
+{
+    std::string n = info.param.kind;
+    for (auto &c : n)
+        if (c == ' ')
+            c = '_';
+    return n;
+}
+
 class OutgoingCall : public ::testing::TestWithParam<line_kind> {};
 
 TEST_P(OutgoingCall, RunsEveryMessageWithTheCausesSent)
@@ -266,16 +312,7 @@ TEST_P(OutgoingCall, RunsEveryMessageWithTheCausesSent)
     ASSERT_TRUE(r.peer(0).wait_line("HANGUP_ACK", WAIT_MS));
     ASSERT_GE(h.wait_line("EVENT CLEAN_UP port=1 pid=" + std::to_string(pid), WAIT_MS), 0);
     EXPECT_GE(h.find("EVENT RELEASE port=1 pid=" + std::to_string(pid)), 0);
-    int from = (int)h.lines().size();
-    h.send("slots");
-    ASSERT_GE(h.wait_line("SLOTS END", WAIT_MS, from), 0);
-    EXPECT_EQ(h.find("SLOT port", from), -1) << "every slot free";
-    from = (int)h.lines().size();
-    h.send("channels");
-    h.send("echo done");
-    ASSERT_GE(h.wait_line("done", WAIT_MS, from), 0);
-    EXPECT_EQ(h.find("CHANNEL_ACTIVE", from), -1);
-    EXPECT_EQ(h.find("CHANNEL_PENDING", from), -1);
+    expect_all_free(h);
     usleep(200000);
 
     auto rows = decode(r.trace(1));
@@ -290,13 +327,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, OutgoingCall,
                                            line_kind{"te e1 ptp", "1:ptp:2:2", "network", "e1"},
                                            line_kind{"nt bri ptp", "1:ptp", "user", "ptp"},
                                            line_kind{"nt e1 ptp", "1:ptp:2:2", "user", "e1"}),
-                         [](const auto &info) {
-                             std::string n = info.param.kind;
-                             for (auto &c : n)
-                                 if (c == ' ')
-                                     c = '_';
-                             return n;
-                         });
+                         kind_name);
 
 class IncomingCall : public ::testing::TestWithParam<line_kind> {};
 
@@ -315,6 +346,7 @@ TEST_P(IncomingCall, IsAnsweredAndClearedByTheFarEnd)
     EXPECT_GE(h.find("cause=21", h.find("EVENT DISCONNECT port=1")), 0);
     ASSERT_GE(h.wait_line("EVENT CLEAN_UP port=1", WAIT_MS), 0);
     ASSERT_TRUE(r.peer(0).wait_line("HANGUP", WAIT_MS));
+    expect_all_free(h);
     usleep(200000);
     auto rows = decode(r.trace(1));
     // libpri does not acknowledge the CONNECT it gets (the pair of library
@@ -328,13 +360,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, IncomingCall,
                          ::testing::Values(line_kind{"te bri ptp", "1:ptp", "network", "ptp"},
                                            line_kind{"te e1 ptp", "1:ptp:2:2", "network", "e1"},
                                            line_kind{"nt bri ptp", "1:ptp", "user", "ptp"}),
-                         [](const auto &info) {
-                             std::string n = info.param.kind;
-                             for (auto &c : n)
-                                 if (c == ' ')
-                                     c = '_';
-                             return n;
-                         });
+                         kind_name);
 
 TEST(Calls, SetupWithEverySlotBusyGetsReleaseCompleteCause34)
 {
@@ -386,6 +412,7 @@ TEST(Calls, NtBusOffersTheCallToTwoTerminals)
     h.send("disconnect " + std::to_string(pid) + " 16");
     ASSERT_TRUE(r.peer(1).wait_line("HANGUP_REQ", WAIT_MS));
     ASSERT_GE(h.wait_line("EVENT CLEAN_UP port=1 pid=" + std::to_string(pid), WAIT_MS), 0);
+    expect_all_free(h);
     usleep(200000);
     auto rows = decode(r.trace(1));
     std::string all;
@@ -420,10 +447,7 @@ TEST(Calls, LinkLossRestartsAndPortRestartShowsDiscAndSabme)
     int restarted = h.wait_line("restarting isdn port 1", WAIT_MS);
     ASSERT_GE(restarted, 0);
     EXPECT_GE(h.wait_line("LOG 0 p1 -1: L2: L2Link Up!", WAIT_MS, restarted), 0);
-    int from = (int)h.lines().size();
-    h.send("slots");
-    ASSERT_GE(h.wait_line("SLOTS END", WAIT_MS, from), 0);
-    EXPECT_EQ(h.find("SLOT port", from), -1);
+    expect_all_free(h);
     usleep(200000);
 
     auto rows = decode(r.trace(1));

@@ -121,6 +121,21 @@ TEST(Stacks, PortFactsAndStatusLines)
     EXPECT_EQ(misdn_lib_is_te_ptp_l2_down(8), 0);
 }
 
+TEST(Stacks, PortListOutsideOneToThirtyOneIsRefused)
+{
+    misdn_stack *before = get_misdn_stack();
+    misdn_cb_event before_cb = cb_event;
+    misdn_lib_iface other{};
+    for (int count : {0, 32, -1}) {
+        isdn_init_info iii = port_list({1}, {1});
+        iii.port_count = count;
+        EXPECT_EQ(misdn_lib_init(&iii, &other, nullptr), 1) << count;
+    }
+    EXPECT_EQ(misdn_lib_init(nullptr, &other, nullptr), 1);
+    EXPECT_EQ(get_misdn_stack(), before) << "the running library is untouched";
+    EXPECT_EQ(cb_event, before_cb);
+}
+
 TEST(Stacks, PointToMultipointTePortCountsAsUp)
 {
     ASSERT_EQ(misdn_sim_set_l1(2, false), 0);

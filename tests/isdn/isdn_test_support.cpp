@@ -47,6 +47,18 @@ bool lib_recorder::wait_event(event_e e, int port, int timeout_ms, seen_event *o
         timeout_ms);
 }
 
+bool lib_recorder::wait_count(event_e e, int port, int n, int timeout_ms)
+{
+    return wait(
+        [&](const std::vector<seen_event> &v) {
+            int k = 0;
+            for (const auto &s : v)
+                k += s.event == e && (!port || s.port == port);
+            return k >= n;
+        },
+        timeout_ms);
+}
+
 int lib_recorder::count(event_e e, int port)
 {
     std::lock_guard<std::mutex> g(m);

@@ -33,6 +33,8 @@ struct lib_recorder {
     // Waits until pred holds for the recorded events (checked under the lock).
     bool wait(const std::function<bool(const std::vector<seen_event> &)> &pred, int timeout_ms);
     bool wait_event(event_e e, int port, int timeout_ms, seen_event *out = nullptr);
+    // Waits until n events e of the port were seen.
+    bool wait_count(event_e e, int port, int n, int timeout_ms);
     int count(event_e e, int port = 0);
     bool log_has(const std::string &text);
     int log_count(const std::string &text);
