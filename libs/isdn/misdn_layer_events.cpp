@@ -13,6 +13,19 @@
 // Point-to-point ports log their layer changes at level 0, buses at level 1.
 static int port_level(const misdn_stack *stack) { return stack->ptp ? 0 : 1; }
 
+// Ports whose layer 1 was up once since start: only for them is a layer 1
+// that comes up again a link that was lost (the first activation is none).
+static bool l1_seen_up[MISDN_MAX_PORTS + 1];
+
+static bool l1_came_back(const misdn_stack *stack)
+{
+    if (stack->port < 0 || stack->port > MISDN_MAX_PORTS)
+        return false;
+    bool again = l1_seen_up[stack->port];
+    l1_seen_up[stack->port] = true;
+    return again;
+}
+
 static bool restart_wanted(const misdn_stack *stack)
 {
     switch (stack->restart_after_linkloss) {
@@ -39,7 +52,7 @@ static void short_status(misdn_stack *stack, iframe_t *frm)
         cb_log(17, stack->port, -1, "L1: PH_ACTIVATE|INDICATION");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:1:%i:1\n", stack->port);
         stack->l1link = 1;
-        if (restart_wanted(stack))
+        if (l1_came_back(stack) && restart_wanted(stack))
             queue_sender_job(stack->port, JOB_LINKLOSS_RESTART);
         break;
     case SSTATUS_L2_RELEASED:

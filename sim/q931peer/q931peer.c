@@ -414,9 +414,12 @@ int main(int argc, char **argv)
 		fclose(f);
 	}
 
-	/* libpri draws TEI request numbers from rand(): differ between terminals */
-	srand((unsigned)getpid() ^ (unsigned)now_ms());
-	srandom((unsigned)getpid() ^ (unsigned)now_ms());
+	/* libpri draws TEI request numbers from rand(): differ between terminals.
+	 * Pid and time alone can give two terminals started together the same
+	 * seed (and so the same TEI); their local ports always differ. */
+	unsigned seed = (unsigned)getpid() * 2654435761u ^ (unsigned)local * 40503u ^ (unsigned)now_ms();
+	srand(seed);
+	srandom(seed);
 	sock = socket(AF_INET, SOCK_DGRAM, 0);
 	if (sock < 0)
 		fatal("q931peer: socket: %s", strerror(errno));
