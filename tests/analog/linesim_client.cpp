@@ -19,45 +19,6 @@
 
 namespace {
 
-std::string encode_word(const std::string &w)
-{
-    std::string o;
-    char hex[4];
-    for (unsigned char c : w) {
-        if (c > ' ' && c < 0x7F && c != '%') {
-            o.push_back((char)c);
-        } else {
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            o += hex;
-        }
-    }
-    return o;
-}
-
-int hexval(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = (char)(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-std::string decode_word(const std::string &w)
-{
-    std::string o;
-    for (size_t i = 0; i < w.size(); i++) {
-        int hi, lo;
-        if (w[i] == '%' && i + 2 < w.size() && (hi = hexval(w[i + 1])) >= 0 &&
-            (lo = hexval(w[i + 2])) >= 0) {
-            o.push_back((char)(hi * 16 + lo));
-            i += 2;
-        } else {
-            o.push_back(w[i]);
-        }
-    }
-    return o;
-}
-
 sim_record parse_record(const std::string &s)
 {
     sim_record r;
@@ -67,19 +28,6 @@ sim_record parse_record(const std::string &s)
     r.t = atof(s.substr(0, sp).c_str());
     r.text = s.substr(sp + 1);
     return r;
-}
-
-int connect_unix(const std::string &path)
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un sa{};
-    sa.sun_family = AF_UNIX;
-    snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path.c_str());
-    if (fd >= 0 && connect(fd, (sockaddr *)&sa, sizeof sa) == 0)
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
 }
 
 int remove_entry(const char *p, const struct stat *, int, struct FTW *)
@@ -97,73 +45,17 @@ linesim::linesim(const std::string &script, const std::string &root,
                                      "--root", root, "--control", control,
                                      "--transcript", root + "/sim.transcript"};
     argv.insert(argv.end(), args.begin(), args.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-        std::vector<char *> av;
-        for (auto &a : argv)
-            av.push_back(const_cast<char *>(a.c_str()));
-        av.push_back(nullptr);
-        execvp(av[0], av.data());
-        _exit(127);
-    }
-    // Bounded wait for the control socket (about 5 s).
-    for (int i = 0; i < 200 && fd_ < 0; i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        fd_ = connect_unix(control);
-    }
-    if (fd_ >= 0 && !request({"ping"})) {
-        close(fd_);
-        fd_ = -1;
-    }
+    sim_.start(argv, control, false, 5000);
 }
 
 linesim::~linesim()
 {
-    if (fd_ >= 0) {
-        request({"quit"});
-        close(fd_);
-    }
-    if (pid_ <= 0)
-        return;
-    for (int i = 0; i < 80; i++) {
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
+    sim_.stop(2000);
 }
 
 bool linesim::request(const std::vector<std::string> &words, std::string *payload)
 {
-    if (fd_ < 0)
-        return false;
-    std::string line;
-    for (const auto &w : words)
-        line += (line.empty() ? "" : " ") + encode_word(w);
-    line += '\n';
-    if (send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != (ssize_t)line.size())
-        return false;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    size_t nl;
-    while ((nl = inbuf_.find('\n')) == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd p{fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, (int)left.count()) <= 0)
-            return false;
-        char buf[16384];
-        ssize_t n = recv(fd_, buf, sizeof buf, 0);
-        if (n <= 0)
-            return false;
-        inbuf_.append(buf, (size_t)n);
-    }
-    std::string reply = inbuf_.substr(0, nl);
-    inbuf_.erase(0, nl + 1);
-    size_t sp = reply.find(' ');
-    if (payload)
-        *payload = sp == std::string::npos ? "" : decode_word(reply.substr(sp + 1));
-    return reply.compare(0, 2, "ok") == 0;
+    return sim_.request(words, payload, 30);
 }
 
 bool linesim::inject(const std::string &line, const std::string &text)

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "sim_control.h"
+
 // One unit the simulator received from the gateway: seconds since the
 // simulator started, and the command word or ABCD line.
 struct sim_record {
@@ -19,7 +21,7 @@ public:
     linesim(const linesim &) = delete;
     linesim &operator=(const linesim &) = delete;
 
-    bool running() const { return fd_ >= 0; }
+    bool running() const { return sim_.fd >= 0; }
 
     // One request; true for "ok", the decoded payload in *payload.
     bool request(const std::vector<std::string> &words, std::string *payload = nullptr);
@@ -34,9 +36,7 @@ public:
     std::string transcript();
 
 private:
-    int pid_ = -1;
-    int fd_ = -1;
-    std::string inbuf_;
+    sim_control sim_;
 };
 
 // A fresh temporary directory made the path root (TARN_ROOT); removed by

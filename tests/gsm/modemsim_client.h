@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "sim_control.h"
+
 class modemsim {
 public:
     // root: the test's path root; args: extra command-line words
@@ -27,12 +29,10 @@ public:
     std::string transcript_path() const { return transcript_; }
 
 private:
-    int pid_ = -1;
-    int fd_ = -1;
+    sim_control sim_;
     bool ok_ = false;
     std::string control_;
     std::string transcript_;
-    std::string pending_;
 };
 
 // The Python interpreter that has the Debian modules (python3-gammu).
