@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "call_configuration.h"
+#include "call_progress.h"
 #include "call_leg_sip.h"
 #include "call_object.h"
 #include "cli.h"
@@ -18,7 +19,6 @@
 struct cm;
 struct experimental_options;
 struct dialplan_element;
-struct call_progress_table;
 struct port_groups;
 struct iptables_rules_tracker;
 struct dns_cache;
@@ -157,15 +157,15 @@ struct application_object {
     char dialplan_path[256];
     cause_map_row *causemap;
     int32_t causemap_size;
-    call_progress_table *sip_to_isdn_call_progress_tables[16];
-    int32_t sip_to_isdn_call_progress_tables_count;
-    call_progress_table *isdn_to_sip_call_progress_tables[16];
-    int32_t isdn_to_sip_call_progress_tables_count;
-    call_progress_table *sip_to_fxo_call_progress_tables[16];
-    int32_t sip_to_fxo_call_progress_tables_count;
-    call_progress_table *s2i_cpt_default;
-    call_progress_table *i2s_cpt_default;
-    call_progress_table *s2fxo_cpt_default;
+    cpt_s2i sip_to_isdn_call_progress_tables[CPT_MAX_TABLES];
+    int32_t sip_to_isdn_call_progress_tables_size;
+    cpt_i2s isdn_to_sip_call_progress_tables[CPT_MAX_TABLES];
+    int32_t isdn_to_sip_call_progress_tables_size;
+    cpt_s2fxo sip_to_fxo_call_progress_tables[CPT_MAX_TABLES];
+    int32_t sip_to_fxo_call_progress_tables_size;
+    const cpt_s2i *s2i_cpt_default;
+    const cpt_i2s *i2s_cpt_default;
+    const cpt_s2fxo *s2fxo_cpt_default;
     struct port_groups *port_groups;
     iptables_rules_tracker *iptables_rules;
     struct dns_cache *dns_cache;

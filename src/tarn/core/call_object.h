@@ -14,6 +14,9 @@ struct kv_timer;
 struct misdn_bchannel;
 struct dialplan_element;
 struct call_progress_table;
+struct cpt_s2i;
+struct cpt_i2s;
+struct cpt_s2fxo;
 struct dns_ctx;
 
 struct call_object_flags {
@@ -218,9 +221,9 @@ struct call_object {
     char *new_source;
     char *new_source_previous;
     char *new_source_auto;
-    call_progress_table *s2i_cpt;
-    call_progress_table *i2s_cpt;
-    call_progress_table *s2fxo_cpt;
+    const cpt_s2i *s2i_cpt;
+    const cpt_i2s *i2s_cpt;
+    const cpt_s2fxo *s2fxo_cpt;
     call_progress_table *s2s_cpt;
     mangled_headers mangled;
     int32_t dialplan_start_index;

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "application.h"
+#include "call_progress.h"
 #include "cli.h"
 #include "csm_codes.h"
 #include "csm_message.h"
@@ -158,6 +159,15 @@ static int step_firmware_query()
     return 0;
 }
 
+// The built-in call-progress tables, then the file's; a missing file
+// leaves only the built-in ones.
+static int step_call_progress_tables()
+{
+    cpt_init_default_tables();
+    cpt_parse_call_progress_tables(platform_path("/usr/conf/tarn.cpt").c_str());
+    return 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -184,7 +194,7 @@ const init_step init_application_steps[] = {
     {"ISDN", nullptr, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", nullptr, nullptr, nullptr, 0, nullptr},
-    {"call-progress tables", nullptr, nullptr, nullptr, 0, nullptr},
+    {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
     {"GSM", nullptr, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
     {"analog", nullptr, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
     {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
