@@ -1,6 +1,9 @@
 #include "conf_root.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,8 +19,17 @@ conf_root::conf_root(bool media_processor, const std::vector<std::string> &sim_a
     write("usr/conf/tarn.conf", "[general]\n");
     write("usr/conf/misc.conf", "[general]\n");
     write("usr/conf/tarn.tdm", "");
+    sip_port = free_local_port();
+    write("usr/conf/tarn.sip", default_sip());
     if (media_processor)
         msp_ = std::make_unique<mspsim_runner>(sim_args);
+}
+
+bool conf_root::start_msp(const std::vector<std::string> &sim_args, process_hook hook, const void *ctx)
+{
+    if (!msp_)
+        msp_ = std::make_unique<mspsim_runner>(sim_args, path("msp"), hook, ctx);
+    return msp_->ok();
 }
 
 std::vector<std::string> conf_root::env() const
@@ -36,7 +48,7 @@ conf_root::~conf_root()
 {
     msp_.reset();
     std::error_code ec;
-    if (!dir.empty())
+    if (!dir.empty() && !keep)
         std::filesystem::remove_all(dir, ec);
 }
 
@@ -45,4 +57,33 @@ void conf_root::write(const std::string &rel, const std::string &text) const
     std::filesystem::create_directories(std::filesystem::path(path(rel)).parent_path());
     std::ofstream f(path(rel), std::ios::trunc);
     f << text;
+}
+
+std::string conf_root::default_sip() const
+{
+    return "[general]\nsip_bindport_localhost = " + std::to_string(sip_port) + "\n";
+}
+
+int free_local_port()
+{
+    for (int attempt = 0; attempt < 50; attempt++) {
+        int u = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        int port = 0;
+        if (u >= 0 && bind(u, (sockaddr *)&a, sizeof a) == 0 && getsockname(u, (sockaddr *)&a, &len) == 0) {
+            int t = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (t >= 0 && bind(t, (sockaddr *)&a, sizeof a) == 0)
+                port = ntohs(a.sin_port);
+            if (t >= 0)
+                close(t);
+        }
+        if (u >= 0)
+            close(u);
+        if (port > 0)
+            return port;
+    }
+    return 0;
 }

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,12 +21,17 @@ std::string test_python()
     return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
 }
 
-mspsim_runner::mspsim_runner(const std::vector<std::string> &args)
+mspsim_runner::mspsim_runner(const std::vector<std::string> &args) : mspsim_runner(args, "", nullptr, nullptr)
+{
+}
+
+mspsim_runner::mspsim_runner(const std::vector<std::string> &args, const std::string &in_dir,
+                             process_hook hook, const void *ctx)
 {
     char tmpl[] = "/tmp/mspsim.XXXXXX";
-    if (!mkdtemp(tmpl))
+    if (in_dir.empty() ? !mkdtemp(tmpl) : mkdir(in_dir.c_str(), 0755) != 0)
         return;
-    dir = tmpl;
+    dir = in_dir.empty() ? std::string(tmpl) : in_dir;
     socket = dir + "/msp.sock";
     control = dir + "/ctl.sock";
     record = dir + "/record.jsonl";
@@ -47,6 +53,8 @@ mspsim_runner::mspsim_runner(const std::vector<std::string> &args)
         for (auto &a : argv)
             av.push_back(const_cast<char *>(a.c_str()));
         av.push_back(nullptr);
+        if (hook && !hook(ctx))
+            _exit(126);
         execvp(av[0], av.data());
         _exit(127);
     }

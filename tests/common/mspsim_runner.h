@@ -8,10 +8,15 @@
 #include <vector>
 
 #include "json_value.h"
+#include "run_process.h"
 
 class mspsim_runner {
 public:
     explicit mspsim_runner(const std::vector<std::string> &args = {});
+    // The same with its files in dir (created) and a hook the simulator's
+    // process runs before it starts (to enter a namespace).
+    mspsim_runner(const std::vector<std::string> &args, const std::string &dir, process_hook hook,
+                  const void *ctx);
     ~mspsim_runner();
     mspsim_runner(const mspsim_runner &) = delete;
     mspsim_runner &operator=(const mspsim_runner &) = delete;

@@ -18,6 +18,13 @@ std::string tarn_binary()
 process_result run_process(const std::vector<std::string> &argv, const std::string &input,
                            const std::vector<std::string> &env, int timeout_s)
 {
+    return run_process_in(argv, input, env, timeout_s, nullptr, nullptr);
+}
+
+process_result run_process_in(const std::vector<std::string> &argv, const std::string &input,
+                              const std::vector<std::string> &env, int timeout_s, process_hook hook,
+                              const void *ctx)
+{
     process_result r;
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err))
@@ -35,6 +42,8 @@ process_result run_process(const std::vector<std::string> &argv, const std::stri
         for (const std::string &s : argv)
             a.push_back(const_cast<char *>(s.c_str()));
         a.push_back(nullptr);
+        if (hook && !hook(ctx))
+            _exit(126);
         execvp(a[0], a.data());
         _exit(127);
     }

@@ -13,5 +13,13 @@ struct process_result {
 process_result run_process(const std::vector<std::string> &argv, const std::string &input = "",
                            const std::vector<std::string> &env = {}, int timeout_s = 20);
 
+// The same with a hook the child runs right before it executes argv (for
+// example to enter a namespace); a hook that returns false ends the child
+// with status 126.
+typedef bool (*process_hook)(const void *ctx);
+process_result run_process_in(const std::vector<std::string> &argv, const std::string &input,
+                              const std::vector<std::string> &env, int timeout_s, process_hook hook,
+                              const void *ctx);
+
 // The built daemon.
 std::string tarn_binary();

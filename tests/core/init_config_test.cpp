@@ -9,17 +9,36 @@
 #include <string>
 
 #include "conf_root.h"
+#include "e2e.h"
 #include "init_logging.h"
 #include "log.h"
 #include "run_process.h"
 
 namespace {
 
-process_result start(const conf_root &root, std::vector<std::string> args = {})
+// A world without media processor for the runs that end in the
+// configuration load.
+e2e_options no_device()
 {
-    std::vector<std::string> argv{tarn_binary()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_process(argv, "", root.env());
+    e2e_options o;
+    o.media_processor = false;
+    o.capture = false;
+    return o;
+}
+
+// tarn in the world to its end, or, when it comes up, until it is stopped.
+process_result start(e2e_world &w, std::vector<std::string> args = {})
+{
+    process_result r;
+    args.insert(args.begin(), {"-o", "-l", "2"});
+    if (w.start_tarn(args))
+        w.stop_tarn();
+    r.status = w.tarn_running() ? -1 : w.tarn_status();
+    if (r.status == 128 + SIGTERM)
+        r.status = 0; // it came up and stayed up
+    r.out = w.tarn_out();
+    r.err = w.tarn_err();
+    return r;
 }
 
 TEST(InitConfig, MissingMandatoryFileEndsWith99)
@@ -33,11 +52,12 @@ TEST(InitConfig, MissingMandatoryFileEndsWith99)
         {"usr/conf/tarn.tdm", "TARN EXITCODE 99: tdm settings file: %s/usr/conf/tarn.tdm does not exist, cannot continue"},
     };
     for (auto &c : cases) {
-        conf_root root;
-        unlink(root.path(c.file).c_str());
-        process_result r = start(root);
+        e2e_world w(no_device());
+        E2E_REQUIRE(w);
+        unlink(w.root.path(c.file).c_str());
+        process_result r = start(w);
         char want[512];
-        snprintf(want, sizeof want, c.reason, root.dir.c_str());
+        snprintf(want, sizeof want, c.reason, w.root.dir.c_str());
         EXPECT_EQ(r.status, 99) << c.file;
         EXPECT_NE(r.err.find(want), std::string::npos) << r.err;
     }
@@ -57,9 +77,10 @@ TEST(InitConfig, BrokenFilesEndWith99)
         {"usr/conf/tarn.isdn", "[general]\n[default]\n[p]\nconfig=\n", "Failed reading isdn config |"},
     };
     for (auto &c : cases) {
-        conf_root root;
-        root.write(c.file, c.text);
-        process_result r = start(root);
+        e2e_world w(no_device());
+        E2E_REQUIRE(w);
+        w.root.write(c.file, c.text);
+        process_result r = start(w);
         EXPECT_EQ(r.status, 99) << c.file << "\n" << r.err;
         EXPECT_NE(r.err.find(c.reason), std::string::npos) << r.err;
     }
@@ -67,7 +88,9 @@ TEST(InitConfig, BrokenFilesEndWith99)
 
 TEST(InitConfig, EtcDirectoryServesEveryFile)
 {
-    conf_root root;
+    e2e_world w;
+    E2E_REQUIRE(w);
+    conf_root &root = w.root;
     std::string etc = root.dir + "/etc";
     std::filesystem::create_directories(etc);
     std::filesystem::rename(root.path("usr/conf/tarn.conf"), etc + "/tarn.conf");
@@ -75,7 +98,7 @@ TEST(InitConfig, EtcDirectoryServesEveryFile)
     std::filesystem::rename(root.path("usr/conf/tarn.tdm"), etc + "/tarn.tdm");
     std::ofstream(etc + "/tarn.sip") << "[general]\n";
     std::ofstream(etc + "/tarn.isdn") << "[general]\n";
-    process_result r = start(root, {"-e", etc});
+    process_result r = start(w, {"-e", etc});
     EXPECT_EQ(r.status, 0) << r.err;
     for (const char *line : {"reading tarn config file: %s/tarn.conf\n", "using sip config: %s/tarn.sip\n",
                              "using isdn config: %s/tarn.isdn\n",
@@ -90,11 +113,14 @@ TEST(InitConfig, EtcDirectoryServesEveryFile)
 
 TEST(InitConfig, PlaceholderIsNeverFollowedThroughALink)
 {
-    conf_root root;
+    e2e_world w(no_device());
+    E2E_REQUIRE(w);
+    conf_root &root = w.root;
+    unlink(root.path("usr/conf/tarn.sip").c_str());
     std::string victim = root.path("victim");
     std::ofstream(victim) << "precious";
     ASSERT_EQ(symlink(victim.c_str(), root.path("tmp/tarn.dummy").c_str()), 0);
-    process_result r = start(root);
+    process_result r = start(w);
     EXPECT_EQ(r.status, 99);
     EXPECT_NE(r.err.find("no sip config file |" + root.path("usr/conf/tarn.sip") + "| and couldn't open |" +
                          root.path("tmp/tarn.dummy") + "|!"),
@@ -107,9 +133,12 @@ TEST(InitConfig, PlaceholderIsNeverFollowedThroughALink)
 
 TEST(InitConfig, PlaceholderPlantedWithTextIsEmptied)
 {
-    conf_root root;
+    e2e_world w;
+    E2E_REQUIRE(w);
+    conf_root &root = w.root;
+    unlink(root.path("usr/conf/tarn.sip").c_str());
     root.write("tmp/tarn.dummy", "[general]\nstack_active_lan = bogus-key-that-fails\nnokey=1\n");
-    process_result r = start(root);
+    process_result r = start(w);
     EXPECT_EQ(r.status, 0) << r.err;
     struct stat st;
     ASSERT_EQ(stat(root.path("tmp/tarn.dummy").c_str(), &st), 0);
@@ -118,22 +147,30 @@ TEST(InitConfig, PlaceholderPlantedWithTextIsEmptied)
 
 TEST(InitLogging, SyslogFacilityOutOfRange)
 {
-    conf_root root;
-    root.write("usr/conf/tarn.conf", "[general]\nsyslog_facility = 24\n");
-    process_result r = start(root);
-    EXPECT_NE(r.err.find("Ignoring invalid syslog facility 24, using 16 instead\n"), std::string::npos);
-    root.write("usr/conf/tarn.conf", "[general]\nsyslog_facility = 23\n");
-    r = start(root);
-    EXPECT_EQ(r.err.find("Ignoring invalid syslog facility"), std::string::npos);
+    for (const char *facility : {"24", "23"}) {
+        e2e_world w;
+        E2E_REQUIRE(w);
+        w.root.write("usr/conf/tarn.conf", std::string("[general]\nsyslog_facility = ") + facility + "\n");
+        process_result r = start(w);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("Ignoring invalid syslog facility 24, using 16 instead\n") != std::string::npos,
+                  std::string(facility) == "24")
+            << r.err;
+    }
 }
 
 TEST(InitLogging, DebugLogGoesToTheRotationList)
 {
-    conf_root root;
+    e2e_world w;
+    E2E_REQUIRE(w);
+    conf_root &root = w.root;
     root.write("usr/conf/tarn.conf",
                "[general]\nlogging_debug=1\nlogging_message=1\nloglevel_debug=2\nexperimental_options = nco=3\n");
-    process_result r = start(root);
-    ASSERT_EQ(r.status, 0) << r.err;
+    // The debug log file is not flushed per line: the orderly end of the
+    // console run writes it out.
+    ASSERT_TRUE(w.start_tarn({"-o"})) << w.tarn_err();
+    w.close_console();
+    ASSERT_EQ(w.wait_tarn_exit(), 0) << w.tarn_err();
     std::ifstream f(root.path("var/log/tarn.log.1"));
     std::string log((std::istreambuf_iterator<char>(f)), {});
     EXPECT_NE(log.find("ALLOCATING 3 CALL OBJECTS"), std::string::npos) << log;

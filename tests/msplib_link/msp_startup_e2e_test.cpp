@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "conf_root.h"
+#include "e2e.h"
 #include "mspsim_runner.h"
 #include "run_process.h"
 
@@ -21,20 +22,39 @@ struct run_result {
     std::vector<json_value> frames;
 };
 
-// tarn in the foreground with an empty console (it stops once stdin ends).
+e2e_options with_sim(const std::vector<std::string> &sim_args)
+{
+    e2e_options o;
+    o.msp_args = sim_args;
+    return o;
+}
+
+// tarn in the whole-daemon world, expected to end during start-up.
 run_result run_tarn(const std::vector<std::string> &sim_args, const std::string &conf =
-                    "[general]\ninterface_msp = lo\n", const std::string &extra_env = "")
+                    "[general]\ninterface_msp = eth1\n", const std::string &extra_env = "")
 {
     run_result r;
-    conf_root root(true, sim_args);
-    root.write("usr/conf/tarn.conf", conf);
-    EXPECT_TRUE(root.msp()->ok());
-    std::vector<std::string> env = root.env();
+    e2e_world w(with_sim(sim_args));
+    if (!w.ok()) {
+        ADD_FAILURE() << w.error();
+        return r;
+    }
+    w.root.write("usr/conf/tarn.conf", conf);
+    std::vector<std::string> env;
     if (!extra_env.empty())
         env.push_back(extra_env);
-    r.proc = run_process({tarn_binary(), "-o", "-l", "999"}, "", env, 30);
-    r.frames = root.msp()->frames();
+    r.proc.status = w.run_tarn_to_exit({"-o", "-l", "999"}, env);
+    r.proc.out = w.tarn_out();
+    r.proc.err = w.tarn_err();
+    r.frames = w.root.msp()->frames();
     return r;
+}
+
+// The interface index of eth1 inside the world.
+int eth1_index(const e2e_world &w)
+{
+    process_result r = w.ns.run({"ip", "-o", "link", "show", "eth1"});
+    return atoi(r.out.c_str());
 }
 
 std::string tshark_fields(const std::string &pcap)
@@ -54,16 +74,16 @@ std::string tshark_fields(const std::string &pcap)
 
 TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
 {
-    conf_root root(true, {"--device-mac", "02:ab:cd:00:00:7f", "--processor-id", "1"});
-    root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\nmsp_device_mac = 02:AB:cd:00:00:7F\n");
-    mspsim_runner &sim = *root.msp();
-    ASSERT_TRUE(sim.ok());
-    process_result p = run_process({tarn_binary(), "-o", "-l", "999"}, "", root.env(), 30);
-    EXPECT_EQ(p.status, 0) << p.err;
-    EXPECT_NE(p.out.find("FIRMWARE VERSION: mspsim-1.0"), std::string::npos);
+    e2e_world w(with_sim({"--device-mac", "02:ab:cd:00:00:7f", "--processor-id", "1"}));
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = eth1\nmsp_device_mac = 02:AB:cd:00:00:7F\n");
+    mspsim_runner &sim = *w.root.msp();
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "999"})) << w.tarn_err();
+    w.stop_tarn();
+    EXPECT_NE(w.tarn_out().find("FIRMWARE VERSION: mspsim-1.0"), std::string::npos);
 
     std::vector<json_value> f = sim.frames();
-    ASSERT_EQ(f.size(), 4u) << p.err;
+    ASSERT_EQ(f.size(), 4u) << w.tarn_err();
     struct want {
         const char *dir, *name;
         int type;
@@ -71,7 +91,8 @@ TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
                  {"out", "FC_SUPVSR_GET_DEVICE_TYPE", 4},
                  {"in", "FC_SUPVSR_GET_ARM_CODE_VERSION", 1},
                  {"out", "FC_SUPVSR_GET_ARM_CODE_VERSION", 4}};
-    int lo = (int)if_nametoindex("lo");
+    int eth1 = eth1_index(w);
+    EXPECT_GT(eth1, 0);
     for (size_t i = 0; i < 4; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(f[i]["dir"].str(), order[i].dir);
@@ -85,7 +106,7 @@ TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
     // the configured interface to the configured MAC.
     EXPECT_EQ(f[0]["len"].num(), 8);
     EXPECT_EQ(f[2]["index"].num(), f[0]["index"].num() + 1);
-    EXPECT_EQ(f[0]["addr"]["ifindex"].num(), lo);
+    EXPECT_EQ(f[0]["addr"]["ifindex"].num(), eth1);
     EXPECT_EQ(f[0]["addr"]["devmac"].str(), "02:ab:cd:00:00:7f");
     EXPECT_EQ(f[1]["fields"]["processor_id"].num(), 1);
 
@@ -123,26 +144,26 @@ TEST(MspStartup, ADeadLinkEndsTheStartUp)
          "TARN EXITCODE 110: msp_command_loop: MSP device did not answer"},
     };
     for (const row &r : rows) {
-        run_result res = run_tarn({"--rule", r.rule}, "[general]\ninterface_msp = lo\n",
+        run_result res = run_tarn({"--rule", r.rule}, "[general]\ninterface_msp = eth1\n",
                                   "TARN_MSP_SIM_WAIT_MS=500");
         EXPECT_EQ(res.proc.status, r.code) << r.rule << res.proc.err;
         EXPECT_NE(res.proc.err.find(r.text), std::string::npos) << res.proc.err;
     }
 
     // No device at all: the interface cannot be set up.
-    conf_root root(false);
-    root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = lo\n");
-    std::vector<std::string> env = root.env();
-    env.push_back("TARN_MSP_SIM=" + root.path("tmp/nobody.sock"));
-    process_result p = run_process({tarn_binary()}, "", env, 30);
-    EXPECT_EQ(p.status, 95);
-    EXPECT_NE(p.err.find("TARN EXITCODE 95: Error setting up mindspeed interface lo!"), std::string::npos)
-        << p.err;
+    e2e_options none;
+    none.media_processor = false;
+    e2e_world w(none);
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.conf", "[general]\ninterface_msp = eth1\n");
+    EXPECT_EQ(w.run_tarn_to_exit({}, {"TARN_MSP_SIM=" + w.root.path("tmp/nobody.sock")}), 95);
+    EXPECT_NE(w.tarn_err().find("TARN EXITCODE 95: Error setting up mindspeed interface eth1!"), std::string::npos)
+        << w.tarn_err();
 }
 
 TEST(MspStartup, AnUnreadableDeviceMacStopsBeforeTheLink)
 {
-    run_result r = run_tarn({}, "[general]\ninterface_msp = lo\nmsp_device_mac = 00:11:22\n");
+    run_result r = run_tarn({}, "[general]\ninterface_msp = eth1\nmsp_device_mac = 00:11:22\n");
     EXPECT_EQ(r.proc.status, 89);
     EXPECT_NE(r.proc.err.find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos);
     EXPECT_NE(r.proc.out.find("Couldn't parse MSP_MSPSIDEMAC!"), std::string::npos);
