@@ -1,5 +1,7 @@
 #include "application.h"
 
+#include "dns_cache.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,6 +14,7 @@ application_object *application_create()
         return gp;
     // Lives as long as the process: threads read it until the very end.
     application_object *a = new application_object();
+    a->dns_cache = dns_cache_create();
     gp = a;
     global_application_p = a;
     return a;

@@ -11,6 +11,7 @@
 
 #include "application.h"
 #include "confman.h"
+#include "dns_cache.h"
 #include "experimental_options.h"
 #include "init_logging.h"
 #include "log.h"
@@ -172,6 +173,10 @@ int init_config()
         fprintf(stderr, "default call configuration: not available in this build\n");
         exit(0);
     }
+
+    // 15. DNS overrides
+    if (app->experimental_options && app->experimental_options->eo_dns_override)
+        dns_cache_update_overrides();
 
     // 18. placeholder RTP target of remote bridging
     app->dummy_rtp_port_for_remote_bridging_offset = 20000;

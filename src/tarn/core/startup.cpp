@@ -18,6 +18,7 @@
 #include "csm_message.h"
 #include "console_loop.h"
 #include "daemon.h"
+#include "dns_cache.h"
 #include "log.h"
 #include "msp_dispatch.h"
 #include "msp_link.h"
@@ -260,8 +261,19 @@ static void run_diagnostic(const cli_result &res)
     // build yet; say so instead of pretending.
     case CLI_DEFAULT_CALLCONF: what = "-N"; break;
     case CLI_MSP_ALIVE: what = "-A"; break;
-    case CLI_RESOLVE: what = "-R"; break;
-    case CLI_SRV_RESOLVE: what = "-V"; break;
+    case CLI_RESOLVE: {
+        char pattern[1024];
+        resolve_address_to_regexp(res.argument, pattern, sizeof pattern);
+        printf("%s\n", pattern);
+        fflush(stdout);
+        exit(0);
+    }
+    case CLI_SRV_RESOLVE:
+        for (int transport : {SIP_TRANSPORT_UDP, SIP_TRANSPORT_TCP, SIP_TRANSPORT_TLS})
+            dns_cache_free_srv_record(dns_cache_resolve_to_srv_record(res.argument, transport, 0));
+        dns_cache_list(stdout);
+        fflush(stdout);
+        exit(0);
     case CLI_RUN: return;
     }
     fprintf(stderr, "option %s is not available in this build\n", what);

@@ -1,0 +1,41 @@
+// Runs dnsmasq as a private name server on 127.0.0.1 at a free port, with
+// the records a test gives (dnsmasq options such as "--host-record=a.test,
+// 10.1.1.1"). Every query it receives is written to its log. The tests point
+// the resolver at it with NSCACHEIP and RES_OPTIONS; nothing reaches the
+// machine's own resolver.
+#pragma once
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+class dnsmasq_runner {
+public:
+    explicit dnsmasq_runner(const std::vector<std::string> &records);
+    ~dnsmasq_runner();
+    dnsmasq_runner(const dnsmasq_runner &) = delete;
+    dnsmasq_runner &operator=(const dnsmasq_runner &) = delete;
+
+    bool ok() const { return ok_; }
+    int port() const { return port_; }
+    // "NSCACHEIP=127.0.0.1", "RES_OPTIONS=port:N" for a child process.
+    std::vector<std::string> env() const;
+    // Puts the same two variables into this process's environment.
+    void export_env() const;
+    // Queries received so far, as dnsmasq logs them: "query[A] peer.test".
+    std::vector<std::string> queries() const;
+    void stop();
+
+private:
+    std::string dir_;
+    std::string log_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    bool ok_ = false;
+};
+
+// A free UDP port on 127.0.0.1 (nothing bound to it when this returns).
+int free_udp_port();
+// Sends an A query for name to 127.0.0.1:port and waits up to timeout_ms for
+// any answer; true when one came.
+bool dns_server_answers(int port, const char *name, int timeout_ms);
