@@ -279,6 +279,16 @@ dns_cache_a_record *dns_cache_parse_override_line(const char *line)
     return r;
 }
 
+// Frees every record of a list and empties it.
+static void drop_a_records(dns_cache_a_record **list, int32_t *count)
+{
+    for (int i = 0; i < *count; i++) {
+        dns_cache_free_a_record(list[i]);
+        list[i] = nullptr;
+    }
+    *count = 0;
+}
+
 static std::string overrides_path()
 {
     const experimental_options *eo = gp ? gp->experimental_options : nullptr;
@@ -300,11 +310,7 @@ void dns_cache_update_overrides()
         return;
     }
     dns_lock_guard g(dns_cache_lock_of_app());
-    for (int i = 0; i < c->a_records_overrides_count; i++) {
-        dns_cache_free_a_record(c->a_records_overrides[i]);
-        c->a_records_overrides[i] = nullptr;
-    }
-    c->a_records_overrides_count = 0;
+    drop_a_records(c->a_records_overrides, &c->a_records_overrides_count);
     char line[1024];
     int continued = 0; // inside the rest of a line longer than the buffer
     while (c->a_records_overrides_count < DNS_CACHE_OVERRIDES_SIZE && fgets(line, sizeof line, f)) {
@@ -366,9 +372,5 @@ void dns_cache_clear()
         c->srv_records[i] = nullptr;
     }
     c->srv_records_count = 0;
-    for (int i = 0; i < c->a_records_count; i++) {
-        dns_cache_free_a_record(c->a_records[i]);
-        c->a_records[i] = nullptr;
-    }
-    c->a_records_count = 0;
+    drop_a_records(c->a_records, &c->a_records_count);
 }
