@@ -193,6 +193,8 @@ struct application_object {
     char gsm_smsc[8][64];
     char gsm_pin[8][16];
     int32_t gsm_provider_mode[8];
+    int32_t gsm_provider_numeric[8];
+    int32_t gsm_access_technology[8];
     int32_t gsm_codec[8];
     struct gsm_port_info *gsm_port_info;
     int32_t gsm_initialized;

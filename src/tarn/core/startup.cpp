@@ -28,6 +28,7 @@
 #include "route_list.h"
 #include "experimental_options.h"
 #include "init_config.h"
+#include "pg_port_groups.h"
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
@@ -176,7 +177,9 @@ static int step_timer_service()
 
 // The start-up sequence. Rows without a function belong to parts of the
 // daemon that this build does not contain yet; they keep their place so the
-// order stays visible and each part plugs in where it belongs.
+// order stays visible and each part plugs in where it belongs. Until the
+// lines are brought up, the ISDN, GSM, analog and CAS rows build their port
+// groups (which the bring-up of each technology does first).
 const init_step init_application_steps[] = {
     {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
     {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
@@ -192,14 +195,14 @@ const init_step init_application_steps[] = {
     {"media processor device", nullptr, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
     {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
-    {"ISDN", nullptr, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
+    {"ISDN", pg_init_isdn_port_group_struct, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", nullptr, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
-    {"GSM", nullptr, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
-    {"analog", nullptr, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
+    {"GSM", pg_init_gsm_port_group_struct, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
+    {"analog", pg_init_analog_port_group_struct, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
     {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
-    {"CAS", nullptr, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
+    {"CAS", pg_init_cas_port_group_struct, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
     {"status server socket", nullptr, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
     {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
