@@ -11,6 +11,7 @@
 #include "dns_test_support.h"
 #include "experimental_options.h"
 #include "log_capture.h"
+#include <udns.h>
 
 namespace {
 
@@ -266,6 +267,72 @@ TEST_F(DnsTest, RecordComparison)
     EXPECT_EQ(dns_cache_did_a_record_change(a.get(), b.get()), 0);
     EXPECT_EQ(dns_cache_did_a_record_change(a.get(), c.get()), 1);
     EXPECT_EQ(dns_cache_did_a_record_change(a.get(), d.get()), 1);
+}
+
+} // namespace
+
+namespace {
+
+// A reply for "q.test" with the given answer records (owner, type, data).
+struct rr {
+    const char *owner;
+    int type;
+    std::string data;
+};
+std::string wire_name(const char *name)
+{
+    std::string out;
+    for (const char *p = name; *p;) {
+        size_t len = strcspn(p, ".");
+        out += (char)len;
+        out.append(p, len);
+        p += len + (p[len] == '.');
+    }
+    return out + '\0';
+}
+std::string reply(const std::vector<rr> &answers)
+{
+    std::string p = {0x12, 0x34, (char)0x81, (char)0x80, 0, 1, 0, (char)answers.size(), 0, 0, 0, 0};
+    p += wire_name("q.test") + std::string("\0\1\0\1", 4);
+    for (const rr &r : answers) {
+        p += wire_name(r.owner);
+        p += std::string{0, (char)r.type, 0, 1, 0, 0, 0, 60, 0, (char)r.data.size()};
+        p += r.data;
+    }
+    return p;
+}
+std::string a(int last)
+{
+    return std::string{10, 0, 0, (char)last};
+}
+
+TEST(DnsAnswerParser, OwnersTypesAndOneCname)
+{
+    struct {
+        std::vector<rr> answers;
+        std::vector<std::string> addresses;
+    } cases[] = {
+        {{{"q.test", 1, a(1)}, {"q.test", 1, a(2)}}, {"10.0.0.1", "10.0.0.2"}},
+        {{{"q.test", 5, wire_name("c.test")}, {"c.test", 1, a(3)}}, {"10.0.0.3"}},
+        // A CNAME after the first record is not followed.
+        {{{"q.test", 1, a(1)}, {"q.test", 5, wire_name("c.test")}, {"c.test", 1, a(3)}}, {"10.0.0.1"}},
+        // Followed once: a second CNAME in the chain leads nowhere.
+        {{{"q.test", 5, wire_name("c.test")}, {"c.test", 5, wire_name("d.test")}, {"d.test", 1, a(4)}}, {}},
+        {{{"other.test", 1, a(5)}, {"q.test", 28, std::string(16, '\1')}, {"q.test", 1, "\1\2\3"}}, {}},
+    };
+    unsigned char qdn[DNS_MAXDN];
+    ASSERT_GT(dns_ptodn("q.test", 0, qdn, sizeof qdn, nullptr), 0);
+    for (size_t i = 0; i < std::size(cases); i++) {
+        std::string p = reply(cases[i].answers);
+        const unsigned char *pkt = (const unsigned char *)p.data();
+        dns_a_answer out;
+        int n = dns_cache_parse_a_answer(qdn, pkt, pkt + 12 + 8, pkt + p.size(), &out);
+        std::vector<std::string> got(out.addresses, out.addresses + n);
+        EXPECT_EQ(got, cases[i].addresses) << i;
+        // Cut anywhere, the parser keeps within the packet.
+        for (size_t cut = 12; cut < p.size(); cut++)
+            dns_cache_parse_a_answer(qdn, pkt, pkt + 12 + 8, pkt + cut, &out);
+    }
 }
 
 } // namespace
