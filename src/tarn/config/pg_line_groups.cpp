@@ -397,28 +397,28 @@ static void free_group(port_group_isdn *g)
     free(g);
 }
 
-static void free_group(port_group_cas *g)
+// CAS and analog groups: per-port calling numbers and names.
+template <class G>
+static void free_numbers_and_group(G *g, std::initializer_list<char *> texts)
 {
     for (int i = 0; i < g->port_count; i++) {
         free(g->port_settings[i].clip);
         free(g->port_settings[i].cnip);
     }
     free(g->port_settings);
-    free(g->name);
-    free(g->tones);
+    for (char *s : texts)
+        free(s);
     free(g);
+}
+
+static void free_group(port_group_cas *g)
+{
+    free_numbers_and_group(g, {g->name, g->tones});
 }
 
 static void free_group(port_group_analog *g)
 {
-    for (int i = 0; i < g->port_count; i++) {
-        free(g->port_settings[i].clip);
-        free(g->port_settings[i].cnip);
-    }
-    free(g->port_settings);
-    for (char *s : {g->name, g->tones, g->fxo_call_ending_signal, g->fxo_cid_detection_mode, g->pga_config})
-        free(s);
-    free(g);
+    free_numbers_and_group(g, {g->name, g->tones, g->fxo_call_ending_signal, g->fxo_cid_detection_mode, g->pga_config});
 }
 
 static void free_group(port_group_gsm *g)
