@@ -164,7 +164,7 @@ TEST_F(DnsTest, SrvRecordChangeAndListing)
     dns_cache_list_srv_record(f, b.get());
     fclose(f);
     const dns_cache_srv_record_weighted_a_record *w0 = b->weighted_a_records[0], *w1 = b->weighted_a_records[1];
-    char expected[1024];
+    char expected[4096];
     snprintf(expected, sizeof expected,
              "SRV ENTRY |w.test| transport |TLS| regex |%s| using_index %i\n"
              "    %s:%i (prio 10, wght %i)\n"
