@@ -1,5 +1,4 @@
-// The line port groups built from configuration texts, their look-ups, and
-// the daemon's report of ports out of range.
+// The line port groups built from configuration texts, and their look-ups.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,10 +7,8 @@
 #include <string>
 
 #include "application.h"
-#include "conf_root.h"
 #include "confman.h"
 #include "pg_port_groups.h"
-#include "run_process.h"
 #include "schema.h"
 
 namespace {
@@ -306,18 +303,6 @@ TEST_F(PortGroups, LongTextsAreCut)
     EXPECT_EQ(strlen(pg_cas_get_clip_by_port(1)), 511u);
     build("ANALOG", "[a]\nports=1\nclip=" + long_clip + "\n");
     EXPECT_EQ(strlen(pg_analog_get_clip_by_port(1)), 4095u);
-}
-
-// The daemon reports ISDN and CAS ports out of range while it builds the groups.
-TEST(PortGroupsDaemon, BogusPortsAreReported)
-{
-    conf_root root;
-    root.write("usr/conf/tarn.isdn", "[isdn]\nports=1,40\n");
-    root.write("usr/conf/tarn.cas", "[cas]\nports=150,1\n");
-    process_result r = run_process({tarn_binary(), "-d", "0"}, "", root.env(), 60);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("ignoring isdn bogus port 40\n"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("ignoring cas bogus port 150\n"), std::string::npos) << r.err;
 }
 
 } // namespace
