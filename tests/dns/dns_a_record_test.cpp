@@ -17,6 +17,7 @@ namespace {
 
 TEST_F(DnsTest, PatternsOfNames)
 {
+    int fds = open_fd_count();
     struct {
         const char *name;
         const char *pattern;
@@ -34,6 +35,7 @@ TEST_F(DnsTest, PatternsOfNames)
         EXPECT_EQ(sorted(pattern_of(c.name)), c.pattern) << c.name;
         EXPECT_EQ(!new_queries().empty(), c.queried) << c.name;
     }
+    EXPECT_EQ(open_fd_count(), fds); // every resolver context was closed
 }
 
 TEST_F(DnsTest, RecordsAreCopiesAndLiteralsGiveNone)
@@ -202,6 +204,7 @@ struct silent_servers {
 
 TEST_F(DnsTest, TimeOutGivesTheDummyAndKeepsTheCachedRecord)
 {
+    int fds = open_fd_count();
     EXPECT_EQ(pattern_of("peer.test"), "10.1.1.1");
     for (int servers : {2, 1}) {
         silent_servers silent(servers);
@@ -221,6 +224,7 @@ TEST_F(DnsTest, TimeOutGivesTheDummyAndKeepsTheCachedRecord)
         }
         EXPECT_EQ(pattern_of("peer.test"), "10.1.1.1"); // the cached record survived
     }
+    EXPECT_EQ(open_fd_count(), fds);
     server->export_env();
 }
 

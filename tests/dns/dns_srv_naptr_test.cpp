@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <map>
+#include <thread>
 
 #include "call_leg_sip.h"
 #include "call_object.h"
@@ -24,6 +25,7 @@ const char *target_name(const dns_cache_srv_record *r)
 
 TEST_F(DnsTest, SrvRecordWithItsTargets)
 {
+    int fds = open_fd_count();
     srv_ptr r(dns_cache_resolve_to_srv_record("dom.test", SIP_TRANSPORT_UDP, 0));
     ASSERT_TRUE(r);
     EXPECT_STREQ(r->name, "dom.test");
@@ -48,6 +50,7 @@ TEST_F(DnsTest, SrvRecordWithItsTargets)
     // Nothing published for TCP.
     EXPECT_EQ(dns_cache_resolve_to_srv_record("dom.test", SIP_TRANSPORT_TCP, 0), nullptr);
     EXPECT_EQ(new_queries(), (std::vector<std::string>{"query[SRV] _sip._tcp.dom.test"}));
+    EXPECT_EQ(open_fd_count(), fds);
 }
 
 TEST_F(DnsTest, SrvEntriesAreKeptPerTransport)
@@ -200,6 +203,7 @@ TEST_F(DnsTest, SrvCacheIsBounded)
 
 TEST_F(DnsTest, NaptrChoiceBlocking)
 {
+    int fds = open_fd_count();
     struct {
         int supported;
         int transport;
@@ -225,6 +229,7 @@ TEST_F(DnsTest, NaptrChoiceBlocking)
         EXPECT_EQ(out.find("mailto"), std::string::npos);
         EXPECT_EQ(err, t < 0 ? "failed resolving 1.2.3.e164.test\n" : "");
     }
+    EXPECT_EQ(open_fd_count(), fds);
 }
 
 struct call_fixture {
@@ -313,6 +318,48 @@ TEST_F(DnsTest, EnumWithoutStackTakesUdp)
     EXPECT_EQ(resolve_naptr("a..b", buf, sizeof buf, 7, 0, &co, &co.dns_context, &co.dns_enum_fd), -1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "failed resolving invalid namea..b\n");
     EXPECT_EQ(co.dns_context, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+// Look-ups, clearing and listing from several threads at once: the cached
+// SRV path that has to resolve lost targets keeps dns_call_lock before
+// dns_cache_lock, so nothing deadlocks, and the sanitizer tree sees no race.
+TEST_F(DnsTest, LookUpsFromSeveralThreads)
+{
+    FILE *sink = fopen("/dev/null", "w");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([t, sink]() {
+            for (int i = 0; i < 40; i++) {
+                switch ((t + i) % 4) {
+                case 0:
+                    dns_cache_free_srv_record(dns_cache_resolve_to_srv_record("u.test", SIP_TRANSPORT_UDP, 0));
+                    break;
+                case 1: {
+                    char buf[64];
+                    resolve_address_to_regexp(i % 2 ? "ok.u.test" : "peer.test", buf, sizeof buf);
+                    break;
+                }
+                case 2:
+                    dns_cache_remove_a_record_from_cache("ok.u.test");
+                    dns_cache_list(sink);
+                    break;
+                default:
+                    if (i % 10 == 3)
+                        dns_cache_clear();
+                    dns_cache_free_srv_record(dns_cache_resolve_to_srv_record("dom.test", SIP_TRANSPORT_UDP, i % 7 == 0));
+                }
+            }
+        });
+    for (auto &th : threads)
+        th.join();
+    fclose(sink);
+    srv_ptr r(dns_cache_resolve_to_srv_record("u.test", SIP_TRANSPORT_UDP, 0));
+    ASSERT_TRUE(r);
+    EXPECT_STREQ(target_name(r.get()), "ok.u.test");
 }
 
 } // namespace
