@@ -292,6 +292,20 @@ process_result e2e_namespace::run(const std::vector<std::string> &argv, const st
     return run_process_in(argv, input, env, timeout_s, enter_namespace, hook_ctx());
 }
 
+e2e_namespace::net_guard::net_guard(const e2e_namespace &ns)
+{
+    own_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+    entered_ = own_ >= 0 && ns.fds_.net >= 0 && ns.fds_.user < 0 && setns(ns.fds_.net, CLONE_NEWNET) == 0;
+}
+
+e2e_namespace::net_guard::~net_guard()
+{
+    if (entered_ && setns(own_, CLONE_NEWNET) != 0)
+        abort(); // the test thread must not stay inside
+    if (own_ >= 0)
+        close(own_);
+}
+
 process_hook e2e_namespace::hook() const
 {
     return enter_namespace;

@@ -59,6 +59,21 @@ public:
                        const std::vector<std::string> &env = {}, int timeout_s = 30) const;
     // The MAC address of an interface inside ("aa:bb:..."), or "".
     std::string mac(const std::string &ifname) const;
+    // Moves the calling thread into the namespace's network (sockets and
+    // interface look-ups of in-process code then see it) until the guard
+    // ends; needs root. ok() tells whether it worked.
+    class net_guard {
+    public:
+        explicit net_guard(const e2e_namespace &ns);
+        ~net_guard();
+        net_guard(const net_guard &) = delete;
+        net_guard &operator=(const net_guard &) = delete;
+        bool ok() const { return entered_; }
+
+    private:
+        int own_ = -1;
+        bool entered_ = false;
+    };
     // A hook for run_process_in and mspsim_runner that enters the namespace.
     process_hook hook() const;
     const void *hook_ctx() const { return &fds_; }

@@ -164,9 +164,9 @@ TEST(MspStartup, ADeadLinkEndsTheStartUp)
 TEST(MspStartup, AnUnreadableDeviceMacStopsBeforeTheLink)
 {
     run_result r = run_tarn({}, "[general]\ninterface_msp = eth1\nmsp_device_mac = 00:11:22\n");
-    EXPECT_EQ(r.proc.status, 89);
-    EXPECT_NE(r.proc.err.find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos);
-    EXPECT_NE(r.proc.out.find("Couldn't parse MSP_MSPSIDEMAC!"), std::string::npos);
+    EXPECT_EQ(r.proc.status, 99);
+    EXPECT_NE(r.proc.err.find("TARN EXITCODE 99: Couldn't get network config!"), std::string::npos);
+    EXPECT_NE(r.proc.out.find("CRITICAL: Parsing MAC failed"), std::string::npos);
     EXPECT_TRUE(r.frames.empty());
 }
 

@@ -14,6 +14,7 @@
 #include "call_object.h"
 #include "cli.h"
 #include "global_lock.h"
+#include "network_config.h"
 #include "reg_object.h"
 
 struct cm;
@@ -95,14 +96,6 @@ struct stunserver_entry {
     char externip[64];
 };
 
-struct network_facts {
-    char host_mac[32];
-    char host_ifname[32];
-    char msp_devmac[32];
-    char msp_ifname[32];
-    char host_ip_lan[32];
-};
-
 struct hwconf_slot {
     int32_t interface_type;
     int32_t protocol;
@@ -181,7 +174,7 @@ struct application_object {
     void *chansel_settings;
     int32_t number_of_chansel_settings;
     struct tdm_map *tdm_map;
-    network_facts netconf;
+    network_config netconf;
     int32_t msp_processor_id;
     int32_t msp_bridging;
     int32_t msp_counter;

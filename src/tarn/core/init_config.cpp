@@ -15,6 +15,7 @@
 #include "experimental_options.h"
 #include "init_logging.h"
 #include "log.h"
+#include "network_config.h"
 #include "platform_path.h"
 #include "schema.h"
 
@@ -103,6 +104,49 @@ static void load_module(const optional_module &m, const char *path, char *stored
         FAIL(m.failed_dummy, dummy.c_str());
 }
 
+static void load_tarn_conf(application_object *app)
+{
+    char path[256];
+    path_for(app->cargs->config_tarn, "tarn.conf", path, sizeof path);
+    snprintf(app->path_config_tarn, sizeof app->path_config_tarn, "%s", path);
+    if (!exists(path))
+        FAIL("tarn config file: %s does not exist, cannot continue!", path);
+    app->config_tarn = configman_create("TARN");
+    printf("reading tarn config file: %s\n", path);
+    if (!app->config_tarn || cm_load(&app->config_tarn, path) != 0)
+        FAIL("Failed reading tarn config, check your file!");
+}
+
+static void load_sip_conf(application_object *app)
+{
+    char path[256];
+    path_for(app->cargs->config_sip, "tarn.sip", path, sizeof path);
+    if (exists(path)) {
+        printf("using sip config: %s\n", path);
+        app->config_sip = configman_create("SIP");
+        snprintf(app->path_config_sip, sizeof app->path_config_sip, "%s", path);
+        if (!app->config_sip || cm_load(&app->config_sip, path) != 0)
+            FAIL("Failed reading sip config |%s|, check your file!", path);
+    } else {
+        std::string dummy = platform_path(PLACEHOLDER);
+        printf("sip config file: %s does not exist, using default values\n", path);
+        if (create_placeholder_file(dummy.c_str()) != 0)
+            FAIL("no sip config file |%s| and couldn't open |%s|!", path, dummy.c_str());
+        app->config_sip = configman_create("SIP");
+        snprintf(app->path_config_sip, sizeof app->path_config_sip, "%s", dummy.c_str());
+        if (!app->config_sip || cm_load(&app->config_sip, dummy.c_str()) != 0)
+            FAIL("Failed reading temporary sip config |%s| , check your file!", dummy.c_str());
+    }
+}
+
+void load_config_for_probe()
+{
+    if (cm_init() != 0)
+        FAIL("cm_init failed, config engine is broken!");
+    load_tarn_conf(gp);
+    load_sip_conf(gp);
+}
+
 int init_config()
 {
     application_object *app = gp;
@@ -113,14 +157,7 @@ int init_config()
         FAIL("cm_init failed, config engine is broken!");
 
     // 3. tarn.conf
-    path_for(app->cargs->config_tarn, "tarn.conf", path, sizeof path);
-    snprintf(app->path_config_tarn, sizeof app->path_config_tarn, "%s", path);
-    if (!exists(path))
-        FAIL("tarn config file: %s does not exist, cannot continue!", path);
-    app->config_tarn = configman_create("TARN");
-    printf("reading tarn config file: %s\n", path);
-    if (!app->config_tarn || cm_load(&app->config_tarn, path) != 0)
-        FAIL("Failed reading tarn config, check your file!");
+    load_tarn_conf(app);
 
     // 4. misc.conf (directory rule only)
     path_for(nullptr, "misc.conf", path, sizeof path);
@@ -150,23 +187,12 @@ int init_config()
     snprintf(app->path_config_causes, sizeof app->path_config_causes, "%s", path);
 
     // 11. SIP
-    path_for(app->cargs->config_sip, "tarn.sip", path, sizeof path);
-    if (exists(path)) {
-        printf("using sip config: %s\n", path);
-        app->config_sip = configman_create("SIP");
-        snprintf(app->path_config_sip, sizeof app->path_config_sip, "%s", path);
-        if (!app->config_sip || cm_load(&app->config_sip, path) != 0)
-            FAIL("Failed reading sip config |%s|, check your file!", path);
-    } else {
-        std::string dummy = platform_path(PLACEHOLDER);
-        printf("sip config file: %s does not exist, using default values\n", path);
-        if (create_placeholder_file(dummy.c_str()) != 0)
-            FAIL("no sip config file |%s| and couldn't open |%s|!", path, dummy.c_str());
-        app->config_sip = configman_create("SIP");
-        snprintf(app->path_config_sip, sizeof app->path_config_sip, "%s", dummy.c_str());
-        if (!app->config_sip || cm_load(&app->config_sip, dummy.c_str()) != 0)
-            FAIL("Failed reading temporary sip config |%s| , check your file!", dummy.c_str());
-    }
+    load_sip_conf(app);
+
+    // 12. network facts
+    if (get_network_config() == -1)
+        FAIL("Couldn't get network config!");
+    list_netconf();
 
     // 13. the call configuration is printed by -C once it can be built
     if (tarn_print_configuration) {

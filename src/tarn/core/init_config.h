@@ -5,6 +5,10 @@
 // ends the process with exit 99 (and -C ends it with status 0).
 int init_config();
 
+// Only what the media processor probe (-A) needs: the configuration manager,
+// tarn.conf and tarn.sip, with the same messages and exits.
+void load_config_for_probe();
+
 // The path of one configuration file: the command-line path when given, else
 // the -e directory and the name, else /usr/conf/ and the name (under the
 // root). 0, or -1 when it does not fit.

@@ -58,57 +58,24 @@ static int step_call_object_pools()
     return create_call_object_pools(n);
 }
 
-// The media processor link. Until the network facts are gathered by their
-// own step, the interface and the processor's MAC come from tarn.conf.
-static uint8_t msp_bin_devmac[6];
-
 static int step_route_list()
 {
     init_route_list(); // without routes the next-hop look-ups fail, start-up goes on
     return 0;
 }
 
-// "00:11:22:33:44:55" (any separators, any case) into six bytes.
-static int parse_msp_mac(const char *text, uint8_t mac[6])
-{
-    char hex[13];
-    int n = 0;
-    for (const char *p = text; *p; p++) {
-        char c = (char)tolower((unsigned char)*p);
-        if (!isxdigit((unsigned char)c))
-            continue;
-        if (n == 12) {
-            n++;
-            break;
-        }
-        hex[n++] = c;
-    }
-    if (n != 12) {
-        LOGD(TARN, 0, nullptr, "CRITICAL: Parsing MAC failed");
-        return -1;
-    }
-    for (int i = 0; i < 6; i++) {
-        char pair[3] = {hex[2 * i], hex[2 * i + 1], '\0'};
-        mac[i] = (uint8_t)strtoul(pair, nullptr, 16);
-    }
-    return 0;
-}
-
+// The processor's MAC of the network facts into the six bytes the link uses.
 static int step_msp_mac()
 {
-    network_facts &n = gp->netconf;
-    if (!n.msp_ifname[0] &&
-        cm_get(gp->config_tarn, n.msp_ifname, sizeof n.msp_ifname, 0, CFG_TARN_INTERFACE_MSP) != 0)
-        return -1;
-    if (!n.msp_devmac[0] &&
-        cm_get(gp->config_tarn, n.msp_devmac, sizeof n.msp_devmac, 0, CFG_TARN_MSP_DEVICE_MAC) != 0)
-        return -1;
-    return parse_msp_mac(n.msp_devmac, msp_bin_devmac);
+    network_config &n = gp->netconf;
+    char text[sizeof n.msp_devmac];
+    snprintf(text, sizeof text, "%s", n.msp_devmac);
+    return mac_char_to_bytearray(text, n.msp_bin_devmac);
 }
 
 static int step_msp_interface()
 {
-    return msp_init_interface(gp->netconf.msp_ifname, msp_bin_devmac);
+    return msp_init_interface(gp->netconf.msp_ifname, gp->netconf.msp_bin_devmac);
 }
 
 // Until call control's media event handler is part of the build, start-up
@@ -247,6 +214,20 @@ int tarn_orderly_stop()
     return 0;
 }
 
+void check_if_msp_is_alive()
+{
+    load_config_for_probe();
+    get_network_config(); // the MAC parse below decides
+    if (step_msp_mac() != 0)
+        TARN_EXIT(1, "Couldn't parse MSP_MSPSIDEMAC!");
+    if (step_msp_interface() != 0)
+        TARN_EXIT(95, "Error setting up mindspeed interface %s!", gp->netconf.msp_ifname);
+    if (step_msp_library() != 0)
+        TARN_EXIT(94, "Error initializing msplib!");
+    query_device(FC_SUPVSR_GET_DEVICE_TYPE);
+    exit(0);
+}
+
 static void run_diagnostic(const cli_result &res)
 {
     const char *what = "";
@@ -260,10 +241,11 @@ static void run_diagnostic(const cli_result &res)
             dump_default_config_module(stdout, res.argument);
         fflush(stdout);
         TARN_EXIT(2, "Couldn't parse CLI arguments!");
+    case CLI_MSP_ALIVE:
+        check_if_msp_is_alive();
     // The other diagnostics need parts of the daemon that are not in this
     // build yet; say so instead of pretending.
     case CLI_DEFAULT_CALLCONF: what = "-N"; break;
-    case CLI_MSP_ALIVE: what = "-A"; break;
     case CLI_RESOLVE: {
         char pattern[1024];
         resolve_address_to_regexp(res.argument, pattern, sizeof pattern);

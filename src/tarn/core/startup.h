@@ -18,6 +18,10 @@ extern const int init_application_step_count;
 // Runs the steps in order; a failing step ends the process.
 void init_application();
 
+// The -A probe: the media processor's MAC and link, its library and the
+// device-type query answered; exits 0 (1, 95 or 94 on the way).
+[[noreturn]] void check_if_msp_is_alive();
+
 // main's body.
 int tarn_main(int argc, char **argv);
 
