@@ -5,6 +5,10 @@
 function(tarn_add_gtest name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
+  if(TARN_SANITIZE)
+    # Whole sanitizer reports and no hang when a thread faults during exit.
+    target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/san_exit.cpp)
+  endif()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"

@@ -18,6 +18,8 @@ extern std::mutex cas_lock;
 extern std::atomic<cas_event_callback> cas_callback;
 extern std::atomic<int> cas_debug_flag;
 extern std::atomic<kv_timer *> cas_onhook_timers[CAS_PORT_TABLE];
+// Set by cas_shutdown: the read thread and the dispatcher leave their loops.
+extern std::atomic<bool> cas_stopping;
 
 typedef std::unique_lock<std::mutex> cas_guard;
 
@@ -60,8 +62,17 @@ void cas_receive(cas_guard &lk, int port, const char *line);
 void cas_timer_arm(int port, long sec, long usec, int timer_event);
 void cas_timer_stop(int port);
 
-// Queues a task for the dispatcher; starts the dispatcher thread.
+// Queues a task for the dispatcher.
 void cas_add_task(int port, int event);
 int start_cas_dispatcher_thread();
-// Starts the read thread.
+// Starts the read thread (which starts the dispatcher).
 int cas_start_reader();
+
+// Pieces of cas_shutdown, in the order it runs them (cas_stopping set).
+// Each waits for its thread to end, unless called on that thread itself.
+void cas_stop_reader();
+void cas_stop_dispatcher();
+// Takes every port's timer out of the timer service (lock held).
+void cas_remove_timers();
+// Frees the tasks nobody will run.
+void cas_drop_tasks();

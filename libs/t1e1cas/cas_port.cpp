@@ -133,6 +133,7 @@ void cas_set_protocol(int port, int protocol)
 
 int cas_init(cas_event_callback cb, const cas_port_configuration *config, int sysdebug)
 {
+    cas_stopping = false;
     cas_callback = cb;
     if (sysdebug) {
         cas_debug_flag = 1;
@@ -203,6 +204,36 @@ int cas_init(cas_event_callback cb, const cas_port_configuration *config, int sy
         return -1;
     fflush(cas_debug_stream);
     return 0;
+}
+
+void cas_shutdown(void)
+{
+    cas_stopping = true;
+    // Threads first: once they are gone nobody re-arms a timer or queues a
+    // task, so what is taken out below stays out.
+    cas_stop_reader();
+    cas_stop_dispatcher();
+    {
+        cas_guard lk(cas_lock);
+        cas_remove_timers();
+        for (int port = CAS_PORT_MIN; port <= CAS_PORT_MAX; port++) {
+            if (!cas_ctl.configured[port])
+                continue;
+            cas_ctl.configured[port] = 0;
+            cas_ctl.in_use[port] = 0;
+            int *fds[] = {cas_ctl.fdws ? &cas_ctl.fdws[port] : nullptr,
+                          cas_ctl.fdrs ? &cas_ctl.fdrs[port] : nullptr};
+            for (int *fd : fds)
+                if (fd && *fd >= 0) {
+                    close(*fd);
+                    *fd = -1;
+                }
+        }
+    }
+    // A timer that fired before it was taken out may have queued a task.
+    cas_drop_tasks();
+    cas_callback = nullptr;
+    LOGD(CAS, 2, nullptr, "cas_shutdown: threads stopped, timers removed");
 }
 
 int cas_fetch_port(int port)

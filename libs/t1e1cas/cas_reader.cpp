@@ -15,6 +15,8 @@
 namespace {
 
 const int POLL_MS = 100;
+
+std::atomic<bool> reader_started{false};
 // A descriptor whose read failed or hit the end (the driver closed the
 // device) is left out of the wait for this long, so the thread never spins.
 const long QUIET_MS = 1000;
@@ -42,6 +44,8 @@ void handle_line(const char *line, void *port_ptr)
 {
     int port = *static_cast<int *>(port_ptr);
     cas_guard lk(cas_lock);
+    if (cas_stopping.load())
+        return;
     struct timeval rel = cas_now();
     cas_print("%ld:%ld PORT %i READ LINE  |%s|\n", (long)rel.tv_sec, (long)rel.tv_usec, port, line);
     if (cas_passthrough) {
@@ -76,7 +80,8 @@ void read_port(watched &w)
 void *cas_read_thread(void *)
 {
     prctl(PR_SET_NAME, "tarn.cas", 0, 0, 0);
-    start_cas_dispatcher_thread();
+    if (!cas_stopping.load())
+        start_cas_dispatcher_thread();
 
     std::vector<watched> ports;
     {
@@ -90,7 +95,7 @@ void *cas_read_thread(void *)
 
     std::vector<pollfd> pfds;
     std::vector<size_t> index;
-    for (;;) {
+    while (!cas_stopping.load()) {
         pfds.clear();
         index.clear();
         long now = now_ms();
@@ -104,7 +109,7 @@ void *cas_read_thread(void *)
         if (rc <= 0)
             continue;
         cas_print("READPOSSIBLE");
-        for (size_t k = 0; k < pfds.size(); k++) {
+        for (size_t k = 0; k < pfds.size() && !cas_stopping.load(); k++) {
             if (!pfds[k].revents)
                 continue;
             watched &w = ports[index[k]];
@@ -121,10 +126,18 @@ void *cas_read_thread(void *)
 
 int cas_start_reader()
 {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    int rc = pthread_create(&cas_ctl.t, &attr, cas_read_thread, nullptr);
-    pthread_attr_destroy(&attr);
-    return rc == 0 ? 0 : -1;
+    if (pthread_create(&cas_ctl.t, nullptr, cas_read_thread, nullptr) != 0)
+        return -1;
+    reader_started = true;
+    return 0;
+}
+
+void cas_stop_reader()
+{
+    if (!reader_started.exchange(false))
+        return;
+    if (pthread_equal(pthread_self(), cas_ctl.t))
+        pthread_detach(cas_ctl.t); // ends by itself after the callback returns
+    else
+        pthread_join(cas_ctl.t, nullptr);
 }

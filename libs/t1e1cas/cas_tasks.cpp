@@ -12,6 +12,7 @@
 #include <sys/prctl.h>
 
 std::atomic<kv_timer *> cas_onhook_timers[CAS_PORT_TABLE];
+std::atomic<bool> cas_stopping{false};
 
 namespace {
 
@@ -33,6 +34,7 @@ struct cas_task_list {
 
 cas_task_list headctrunlist = {nullptr, nullptr, PTHREAD_MUTEX_INITIALIZER, PTHREAD_COND_INITIALIZER};
 std::atomic<bool> dispatcher_started{false};
+pthread_t dispatcher;
 
 // Longest idle wait of the dispatcher before it looks at the list again.
 const long DISPATCH_POLL_NS = 10 * 1000 * 1000;
@@ -40,7 +42,7 @@ const long DISPATCH_POLL_NS = 10 * 1000 * 1000;
 cas_task *take_task()
 {
     pthread_mutex_lock(&headctrunlist.lock);
-    if (!headctrunlist.first) {
+    if (!headctrunlist.first && !cas_stopping.load()) {
         struct timespec until;
         clock_gettime(CLOCK_REALTIME, &until);
         until.tv_nsec += DISPATCH_POLL_NS;
@@ -133,7 +135,7 @@ void run_task(const cas_task &task)
 void *cas_dispatcher_thread(void *)
 {
     prctl(PR_SET_NAME, "tarn.cashelper", 0, 0, 0);
-    for (;;) {
+    while (!cas_stopping.load()) {
         cas_task *t = take_task();
         if (!t)
             continue;
@@ -162,13 +164,46 @@ int start_cas_dispatcher_thread()
 {
     if (dispatcher_started.exchange(true))
         return 0;
-    pthread_t th;
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    int rc = pthread_create(&th, &attr, cas_dispatcher_thread, nullptr);
-    pthread_attr_destroy(&attr);
-    return rc == 0 ? 0 : -1;
+    if (pthread_create(&dispatcher, nullptr, cas_dispatcher_thread, nullptr) != 0) {
+        dispatcher_started = false;
+        return -1;
+    }
+    return 0;
+}
+
+void cas_stop_dispatcher()
+{
+    if (!dispatcher_started.exchange(false))
+        return;
+    pthread_mutex_lock(&headctrunlist.lock);
+    pthread_cond_broadcast(&headctrunlist.wake);
+    pthread_mutex_unlock(&headctrunlist.lock);
+    if (pthread_equal(pthread_self(), dispatcher))
+        pthread_detach(dispatcher); // ends by itself after the callback returns
+    else
+        pthread_join(dispatcher, nullptr);
+}
+
+void cas_remove_timers()
+{
+    // A pass running now finds no owner for the node and does nothing;
+    // timer_remove waits for that pass to end before it frees the node.
+    for (int port = CAS_PORT_MIN; port <= CAS_PORT_MAX; port++)
+        if (kv_timer *t = cas_onhook_timers[port].exchange(nullptr))
+            timer_remove(t);
+}
+
+void cas_drop_tasks()
+{
+    pthread_mutex_lock(&headctrunlist.lock);
+    cas_task *t = headctrunlist.first;
+    headctrunlist.first = headctrunlist.last = nullptr;
+    pthread_mutex_unlock(&headctrunlist.lock);
+    while (t) {
+        cas_task *next = t->next;
+        delete t;
+        t = next;
+    }
 }
 
 void cas_timer_arm(int port, long sec, long usec, int timer_event)

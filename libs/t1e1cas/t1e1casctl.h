@@ -236,6 +236,13 @@ void cas_set_protocol(int port, int protocol);
 // on-hook timers).
 int cas_init(cas_event_callback cb, const cas_port_configuration *config, int sysdebug);
 
+// The orderly end: stops the read thread and the dispatcher and waits for
+// them, takes the ports' timers out of the timer service, drops queued tasks
+// and closes the devices; no callback runs once it returns. Safe to call
+// twice, without cas_init, and from the callback (the calling thread is then
+// not waited for). Call it before timer_exit.
+void cas_shutdown(void);
+
 // Call control's decisions and the line commands.
 int cas_send_event(int port, int event);
 int cas_send(int port, const char *pattern);

@@ -73,6 +73,10 @@ bool cas_live_start(const std::vector<cas_live_port> &ports)
 
 void cas_live_stop()
 {
+    // The library's threads and every timer (the pass recorder's included)
+    // end before the records they write are freed.
+    cas_shutdown();
+    timer_exit();
     delete sim;
     sim = nullptr;
     remove_tree(root);
