@@ -1,5 +1,6 @@
 #include "cas_live.h"
 
+#include "cas_internal.h"
 #include "timer.h"
 
 #include <atomic>
@@ -13,20 +14,17 @@ namespace {
 
 std::string root;
 linesim *sim = nullptr;
-double sim_epoch = 0;
 std::map<int, std::string> channels;
 
-std::vector<double> passes(6000);
-std::atomic<size_t> pass_count{0};
-
-int32_t on_pass(int32_t, kv_timer *)
+template <typename F> bool poll_until(F done, int ms)
 {
-    size_t i = pass_count.load();
-    if (i < passes.size()) {
-        passes[i] = monotonic_seconds();
-        pass_count = i + 1;
+    for (int waited = 0;; waited += 5) {
+        if (done())
+            return true;
+        if (waited >= ms)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    return 1;
 }
 
 int on_event(int port, unsigned event)
@@ -52,15 +50,9 @@ bool cas_live_start(const std::vector<cas_live_port> &ports)
         args.push_back(ch + ":" + p.role);
     }
     sim = new linesim("sim/cassim/cassim.py", root, args);
-    std::string epoch;
-    if (!sim->running() || !sim->request({"epoch"}, &epoch))
+    if (!sim->running())
         return false;
-    sim_epoch = atof(epoch.c_str());
-    if (timer_new() < 0)
-        return false;
-    kv_timer *ref = static_cast<kv_timer *>(calloc(1, sizeof(kv_timer)));
-    ref->tv.tv_usec = TIMER_TICK_MS * 1000;
-    if (timer_add(on_pass, 1, ref) < 0)
+    if (timer_list_new() < 0)
         return false;
     cas_port_configuration cfg[CAS_PORT_TABLE] = {};
     for (const auto &p : ports) {
@@ -73,8 +65,8 @@ bool cas_live_start(const std::vector<cas_live_port> &ports)
 
 void cas_live_stop()
 {
-    // The library's threads and every timer (the pass recorder's included)
-    // end before the records they write are freed.
+    // The library's threads and timers end before the records they use are
+    // freed.
     cas_shutdown();
     timer_exit();
     delete sim;
@@ -92,11 +84,6 @@ std::string cas_channel(int port)
     return channels[port];
 }
 
-double cas_sim_time(double t)
-{
-    return sim_epoch + t;
-}
-
 std::vector<std::string> cas_patterns(int port)
 {
     std::vector<std::string> v;
@@ -105,33 +92,56 @@ std::vector<std::string> cas_patterns(int port)
     return v;
 }
 
-double cas_pass_after(double t, size_t n)
+// The library arms and stops a port's timer only under its lock; passes run
+// on this thread. So under the lock the timer's count holds still.
+int cas_timer_ticks(int port)
 {
-    size_t count = pass_count.load();
-    for (size_t i = 0; i < count; i++)
-        if (passes[i] > t)
-            return i + n - 1 < count ? passes[i + n - 1] : -1;
+    cas_guard lk(cas_lock);
+    kv_timer *t = cas_onhook_timers[port].load();
+    return t ? t->interval : -1;
+}
+
+int cas_wait_armed(int port, int ms)
+{
+    int ticks = -1;
+    if (!poll_until([&] { return (ticks = cas_timer_ticks(port)) > 0; }, ms))
+        return -1;
+    return ticks;
+}
+
+int cas_passes_until_expiry(int port, int max)
+{
+    for (int n = 1; n <= max; n++) {
+        // Held across the pass: the dispatcher cannot re-arm the timer before
+        // its expiry has been seen.
+        cas_guard lk(cas_lock);
+        kv_timer *t = cas_onhook_timers[port].load();
+        if (!t)
+            return -1;
+        timer_pass(); // the port's timer callback runs here, on this thread
+        if (t->interval == 0)
+            return n;
+    }
     return -1;
+}
+
+int cas_lines_read(int port)
+{
+    cas_guard lk(cas_lock);
+    return cas_ctl.read_history.counter[port];
+}
+
+bool cas_wait_lines_read(int port, int count, int ms)
+{
+    return poll_until([&] { return cas_lines_read(port) >= count; }, ms);
 }
 
 bool cas_wait_in_use(int port, int want, int ms)
 {
-    for (int waited = 0;; waited += 5) {
-        if (cas_get_port_in_use(port) == want)
-            return true;
-        if (waited >= ms)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return poll_until([&] { return cas_get_port_in_use(port) == want; }, ms);
 }
 
 bool cas_wait_state(int port, const char *state, int ms)
 {
-    for (int waited = 0;; waited += 5) {
-        if (strcmp(cas_print_port_state_of_port(port), state) == 0)
-            return true;
-        if (waited >= ms)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    return poll_until([&] { return strcmp(cas_print_port_state_of_port(port), state) == 0; }, ms);
 }

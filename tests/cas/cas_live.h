@@ -1,7 +1,10 @@
 // Shared set-up of the CAS tests that run against cassim: a private path
 // root, the simulator with its channels, the timer service, the port
-// mappings and cas_init, and a recorder of the callback's events with their
-// times on the monotonic clock.
+// mappings and cas_init, and a recorder of the callback's events.
+//
+// The timer service has no thread here: the tests run its passes, so ring
+// cadences and on-hook timers are counted in exact ticks however loaded the
+// machine is, and nothing expires while a test looks elsewhere.
 #pragma once
 #include "line_events.h"
 #include "linesim_client.h"
@@ -24,18 +27,22 @@ void cas_live_stop();
 linesim &cas_sim();
 // The simulator's channel name of a port ("0/1").
 std::string cas_channel(int port);
-// Converts a simulator time stamp to the monotonic clock.
-double cas_sim_time(double t);
 // What the library reported to its callback.
 extern line_events cas_seen;
 // The patterns the simulator received on a port, in order.
 std::vector<std::string> cas_patterns(int port);
-// The timer service's passes, recorded by a timer that fires on every pass
-// from cas_live_start on: the time of the n-th pass after monotonic time t,
-// or -1 when there is none yet. Cadences are checked against the ticks the
-// timer service really counted (it may run a few per cent slow on a loaded
-// machine, as its passes are 10 ms sleeps).
-double cas_pass_after(double t, size_t n);
+// Waits until the port's timer is counting (armed by the library's threads)
+// and returns the ticks it has left; -1 when it is not armed within ms.
+int cas_wait_armed(int port, int ms = 3000);
+// Ticks left on the port's timer (0: stopped or expired; -1: none yet).
+int cas_timer_ticks(int port);
+// Runs timer passes until the port's timer has expired: the number of
+// passes that took, or -1 when it is still counting after `max`.
+int cas_passes_until_expiry(int port, int max);
+// How many lines the library has read on the port so far.
+int cas_lines_read(int port);
+// Waits until the library has read `count` lines on the port.
+bool cas_wait_lines_read(int port, int count, int ms = 3000);
 
 // Waits until the port's state has the name (the library changes some
 // states after its callback returns); true when it has.
