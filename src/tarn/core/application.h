@@ -38,6 +38,7 @@ struct t38_proxy_info;
 struct su_home_s;
 struct su_root_s;
 struct tarn_acl;
+struct headsyscalllist;
 
 enum {
     OPERATIONS_CAPACITY = 256,
@@ -123,7 +124,7 @@ struct application_object {
     void *nh_dismantler;
     void *tonelist;
     task_list *smrunlist;
-    void *syscalllist;
+    headsyscalllist *syscalllist;
 
     // configuration
     cm *config_tarn;

@@ -29,6 +29,7 @@
 #include "experimental_options.h"
 #include "init_config.h"
 #include "pg_port_groups.h"
+#include "kvfwd.h"
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
@@ -280,6 +281,9 @@ int tarn_main(int argc, char **argv)
         init_locks();
         run_diagnostic(res);
     }
+
+    // 2. the in-process packet-filter parser
+    kvfwd_init("iptables", "1.2.11");
 
     // 3. process priority
     errno = 0;
