@@ -45,12 +45,22 @@ static int loopback_up()
     return rc;
 }
 
+bool enter_private_network(std::string *why)
+{
+    if (unshare(CLONE_NEWNET) != 0 || loopback_up() != 0) {
+        *why = std::string("new network namespace: ") + strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 process_result run_in_new_netns(const std::function<int()> &body, int timeout_s)
 {
     return run_forked(
         [&body]() {
-            if (unshare(CLONE_NEWNET) != 0 || loopback_up() != 0) {
-                fprintf(stderr, "new network namespace: %s\n", strerror(errno));
+            std::string why;
+            if (!enter_private_network(&why)) {
+                fprintf(stderr, "%s\n", why.c_str());
                 return 125;
             }
             return body();

@@ -12,6 +12,10 @@
 // false with the reason when that is not possible (not root).
 bool enter_private_mounts(std::string *why);
 
+// Moves the calling process into a new network namespace with its loopback
+// up (after enter_private_mounts). false with the reason when it fails.
+bool enter_private_network(std::string *why);
+
 // run_forked, the child first entering a new network namespace with its
 // loopback up.
 process_result run_in_new_netns(const std::function<int()> &body, int timeout_s = 30);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "acl.h"
 #include "application.h"
 #include "call_progress.h"
 #include "cli.h"
@@ -138,6 +139,13 @@ static int step_call_progress_tables()
     return 0;
 }
 
+static int step_access_control()
+{
+    acl_init();
+    gp->msp_counter = 0;
+    return 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -151,7 +159,7 @@ static int step_timer_service()
 const init_step init_application_steps[] = {
     {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
     {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
-    {"SIP access control", nullptr, nullptr, nullptr, 0, nullptr},
+    {"SIP access control", step_access_control, nullptr, nullptr, 0, nullptr},
     {"start-up packet-filter rules", nullptr, nullptr, "Couldn't init iptables!", 89, nullptr},
     {"IP route list", step_route_list, nullptr, nullptr, 0, nullptr},
     {"media processor MAC", step_msp_mac, nullptr, "Couldn't parse MSP_MSPSIDEMAC!", 89, nullptr},
