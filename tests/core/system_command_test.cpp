@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,14 +29,6 @@ void keep_debug(int level, int module, const char *file, int line, const char *f
     debug_lines.push_back(std::to_string(level) + " " + log_module_names[module] + " " + file + ":" +
                           std::to_string(line) + " " + func + " " + t);
     free(t);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 bool exists(const std::string &path)
@@ -102,7 +93,7 @@ TEST_F(SystemCommand, SpoolFilesCarryTheCommandCutTo1023Characters)
     run_system_command("iptables -F configured_sip_peers");
     char name[64];
     snprintf(name, sizeof name, "/%05i.do", (int)command_counter);
-    EXPECT_EQ(read_file(dir + name), "iptables -F configured_sip_peers\n");
+    EXPECT_EQ(read_text_file(dir + name), "iptables -F configured_sip_peers\n");
     EXPECT_FALSE(exists(dir + std::string(name).substr(0, 6))) << "only the ready name remains";
     EXPECT_EQ(debug_lines.back().rfind("5 SIP ", 0), 0u) << debug_lines.back();
     EXPECT_NE(debug_lines.back().find("Dispatching |" + dir + name + "| for |iptables -F configured_sip_peers|"),
@@ -112,7 +103,7 @@ TEST_F(SystemCommand, SpoolFilesCarryTheCommandCutTo1023Characters)
     std::string long_text(2000, 'x');
     run_system_command("echo %s", long_text.c_str());
     snprintf(name, sizeof name, "/%05i.do", (int)command_counter);
-    std::string spooled = read_file(dir + name);
+    std::string spooled = read_text_file(dir + name);
     EXPECT_EQ(spooled.size(), 1024u);
     EXPECT_EQ(spooled, "echo " + long_text.substr(0, 1018) + "\n");
     EXPECT_EQ(gp->experimental_options->eo_syscall_mode, 5);
@@ -130,10 +121,10 @@ TEST_F(SystemCommand, ModeTwoAndPipeRunTheShellLine)
 {
     mode(2);
     run_system_command("echo two > %s/out2", root.c_str());
-    EXPECT_EQ(read_file(root + "/out2"), "two\n");
+    EXPECT_EQ(read_text_file(root + "/out2"), "two\n");
     mode(0);
     run_system_command("echo zero > %s/out0; echo discarded", root.c_str());
-    EXPECT_EQ(read_file(root + "/out0"), "zero\n");
+    EXPECT_EQ(read_text_file(root + "/out0"), "zero\n");
     mode(99);
     run_system_command("echo none > %s/out99", root.c_str());
     EXPECT_FALSE(exists(root + "/out99"));
@@ -144,22 +135,22 @@ TEST_F(SystemCommand, ModeThreeRunsRedirectionsThroughItsScript)
     mode(3);
     std::string script = root + "/tmp/tarn.syscallmode3.sh";
     run_system_command("echo 1 > %s/ip_forward", root.c_str());
-    EXPECT_EQ(read_file(root + "/ip_forward"), "1\n") << "written, not printed";
-    EXPECT_EQ(read_file(script), "#!/bin/bash\n$@\ntouch " + root + "/tmp/tarn.syslock\n");
+    EXPECT_EQ(read_text_file(root + "/ip_forward"), "1\n") << "written, not printed";
+    EXPECT_EQ(read_text_file(script), "#!/bin/bash\n$@\ntouch " + root + "/tmp/tarn.syslock\n");
     struct stat st;
     ASSERT_EQ(stat(script.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0755u);
     EXPECT_FALSE(exists(root + "/tmp/tarn.syslock")) << "removed after the wait";
     run_system_command("printf '%%s' 'a  *  b' > %s/quoted", root.c_str());
-    EXPECT_EQ(read_file(root + "/quoted"), "a  *  b") << "neither split nor globbed";
+    EXPECT_EQ(read_text_file(root + "/quoted"), "a  *  b") << "neither split nor globbed";
 
     // An existing script is used as it stands.
     std::string own = "#!/bin/bash\necho own > " + root + "/marker\n\"$@\"\ntouch " + root + "/tmp/tarn.syslock\n";
     std::ofstream(script) << own;
     run_system_command("echo 2 > %s/second", root.c_str());
-    EXPECT_EQ(read_file(root + "/second"), "2\n");
-    EXPECT_EQ(read_file(root + "/marker"), "own\n");
-    EXPECT_EQ(read_file(script), own);
+    EXPECT_EQ(read_text_file(root + "/second"), "2\n");
+    EXPECT_EQ(read_text_file(root + "/marker"), "own\n");
+    EXPECT_EQ(read_text_file(script), own);
 }
 
 TEST_F(SystemCommand, ModeOneWaitsForItsWorker)
@@ -167,9 +158,9 @@ TEST_F(SystemCommand, ModeOneWaitsForItsWorker)
     mode(1);
     std::string out = root + "/mode1";
     run_system_command("echo a >> %s", out.c_str());
-    EXPECT_EQ(read_file(out), "a\n") << "the caller returns once the worker is done";
+    EXPECT_EQ(read_text_file(out), "a\n") << "the caller returns once the worker is done";
     run_system_command("echo b >> %s", out.c_str());
-    EXPECT_EQ(read_file(out), "a\nb\n");
+    EXPECT_EQ(read_text_file(out), "a\nb\n");
     EXPECT_EQ(syscall_total_counter, 2);
     EXPECT_EQ(syscall_failed_counter, 0);
 }
@@ -184,7 +175,7 @@ TEST_F(SystemCommand, ModeOneRunsAHangingCommandAgainInTheNextWorker)
     EXPECT_EQ(syscall_failed_counter, failed + 1);
     EXPECT_EQ(syscall_thread_counter, index + 1);
     EXPECT_EQ(syscall_thread_active[index], -1);
-    EXPECT_TRUE(wait_for([&] { return read_file(out) == "run\nrun\n"; })) << read_file(out);
+    EXPECT_TRUE(wait_for([&] { return read_text_file(out) == "run\nrun\n"; })) << read_text_file(out);
 }
 
 TEST_F(SystemCommand, ModeOneWithoutWorkersLeft)

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,14 +32,6 @@ void keep_debug(int, int, const char *, int, const char *, const char *, const c
     char *t = _strdup_vprintf(fmt, ap);
     debug_lines.push_back(t);
     free(t);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }
 
 // The rules of the filter's INPUT chain.
@@ -154,7 +145,7 @@ TEST_F(Acl, EleventhInviteBlocksTheSourceOnce)
     EXPECT_EQ(acl_check(lan(), ACL_OPTIONS_PACKET, "192.0.2.7"), 1) << "OPTIONS are not limited here";
     EXPECT_EQ(input_rules(), "-A INPUT -s 192.0.2.7/32 -i eth1 -j DROP\n");
     ASSERT_EQ(lan()->blacklist_size, 1);
-    std::string line = read_file(lan()->blacklist_path);
+    std::string line = read_text_file(lan()->blacklist_path);
     long when = atol(line.c_str());
     EXPECT_GE(when, before);
     EXPECT_LE(when, before + 2);
@@ -169,7 +160,7 @@ TEST_F(Acl, EleventhInviteBlocksTheSourceOnce)
     // A restart deletes the rule and empties the file.
     start(invite_limits);
     EXPECT_EQ(input_rules(), "");
-    EXPECT_EQ(read_file(root + "/tmp/tarn.blacklist.lan"), "");
+    EXPECT_EQ(read_text_file(root + "/tmp/tarn.blacklist.lan"), "");
     EXPECT_EQ(lan()->blacklist_size, 0);
 }
 
@@ -258,7 +249,7 @@ TEST_F(Acl, BlacklistFileIsReadWholeAndCheckedLineByLine)
     }
     EXPECT_EQ(deletions, 120) << "every valid line, not 2048 bytes of them";
     EXPECT_EQ(skipped, 4);
-    EXPECT_EQ(read_file(root + "/tmp/tarn.blacklist.lan"), "");
+    EXPECT_EQ(read_text_file(root + "/tmp/tarn.blacklist.lan"), "");
 }
 
 TEST_F(Acl, ExpiryAndReleases)
@@ -290,14 +281,14 @@ TEST_F(Acl, ExpiryAndReleases)
     ASSERT_EQ(lan()->blacklist_size, 2);
     EXPECT_STREQ(lan()->blacklist[1].ip, "192.0.2.4");
     EXPECT_EQ(acl_check(lan(), ACL_OTHER_PACKET, "192.0.2.3"), 1);
-    std::string file = read_file(lan()->blacklist_path);
+    std::string file = read_text_file(lan()->blacklist_path);
     EXPECT_NE(file.find(" 192.0.2.1\n"), std::string::npos);
     EXPECT_EQ(file.find(" 192.0.2.3\n"), std::string::npos);
 
     acl_unblock_all_ips_from_blacklist(lan(), 1);
     EXPECT_EQ(lan()->blacklist_size, 0);
     EXPECT_EQ(input_rules(), "");
-    EXPECT_EQ(read_file(lan()->blacklist_path), "");
+    EXPECT_EQ(read_text_file(lan()->blacklist_path), "");
 }
 
 TEST_F(Acl, HousekeepingDrivesFramesAndExpiry)
@@ -363,7 +354,7 @@ TEST_F(Acl, BlacklistFileNeverFollowsALink)
     acl_check(lan(), ACL_INVITE_PACKET, "192.0.2.50");
     acl_check(lan(), ACL_INVITE_PACKET, "192.0.2.50");
     EXPECT_EQ(lan()->blacklist_size, 1);
-    EXPECT_EQ(read_file(root + "/victim"), "keep\n");
+    EXPECT_EQ(read_text_file(root + "/victim"), "keep\n");
     acl_unblock_all_ips_from_blacklist(lan(), 1);
 }
 
