@@ -77,6 +77,7 @@ protected:
         acl_resolve_address = nullptr;
 
         // localhost, LAN on eth1, WAN on eth2
+        drop_objects();
         memset(gp->sip_stacks, 0, sizeof gp->sip_stacks);
         const struct {
             const char *name, *ifname;
@@ -90,8 +91,23 @@ protected:
         }
         gp->sip_stack_size = 3;
     }
+    // The daemon keeps its objects for good; a test starts afresh.
+    void drop_objects()
+    {
+        if (!gp)
+            return;
+        for (int i = 0; i < 3; i++) {
+            if (tarn_acl *acl = gp->sip_stacks[i].acl) {
+                free(acl->whitelist);
+                pthread_mutex_destroy(&acl->acl_lock);
+                free(acl);
+            }
+            gp->sip_stacks[i].acl = nullptr;
+        }
+    }
     void TearDown() override
     {
+        drop_objects();
         log_set_log_handler_debug(nullptr);
         unsetenv("TARN_ROOT");
     }
@@ -106,8 +122,7 @@ protected:
             cm_destroy(gp->config_tarn); // the registry holds one manager per name
         gp->config_tarn = configman_create("TARN");
         ASSERT_EQ(cm_load(&gp->config_tarn, (root + "/usr/conf/tarn.conf").c_str()), 0);
-        for (int i = 0; i < 3; i++)
-            gp->sip_stacks[i].acl = nullptr;
+        drop_objects();
         acl_init();
     }
     tarn_acl *lan() { return gp->sip_stacks[1].acl; }
