@@ -11,19 +11,6 @@
 #include <cstring>
 #include <ctime>
 
-std::string read_text_file(const std::string &path)
-{
-    std::string text;
-    if (FILE *f = fopen(path.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            text.append(buf, n);
-        fclose(f);
-    }
-    return text;
-}
-
 std::string tarn_binary()
 {
     return std::string(TARN_BINARY_DIR) + "/src/tarn/tarn";

@@ -22,14 +22,6 @@
 
 extern char **environ;
 
-std::string read_text_file(const std::string &path)
-{
-    std::ifstream f(path);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
 namespace {
 
 // The child of a fork runs only system calls on data built before the fork.

@@ -156,4 +156,3 @@ private:
         }                                                                               \
     } while (0)
 
-std::string read_text_file(const std::string &path);
