@@ -15,6 +15,7 @@
 #include "acl.h"
 #include "application.h"
 #include "confman.h"
+#include "dns_cache.h"
 #include "schema.h"
 #include "experimental_options.h"
 #include "log.h"
@@ -47,13 +48,6 @@ std::string input_rules()
     return out;
 }
 
-// The DNS cache's answers: a pattern of addresses, the dummy when unknown.
-int fake_resolver(const char *name, char *buf, int size)
-{
-    snprintf(buf, size, "%s", strcmp(name, "peers.example") == 0 ? "203.0.113.5|203.0.113.6" : "128.0.0.1");
-    return 0;
-}
-
 class Acl : public ::testing::Test {
 protected:
     std::string root;
@@ -74,7 +68,6 @@ protected:
         debug_lines.clear();
         log_set_loglevel_debug(log_levels_debug, TARN, 9);
         log_set_log_handler_debug(keep_debug);
-        acl_resolve_address = nullptr;
 
         // localhost, LAN on eth1, WAN on eth2
         drop_objects();
@@ -205,7 +198,10 @@ TEST_F(Acl, WhitelistLines)
                                      "198.51.100.0/24/both\n" // any other word: both stacks
                                      "peers.example/32/wan\n" // a name: each of its addresses
                                      "gone.example/32/any\n");  // did not resolve: nothing
-    acl_resolve_address = fake_resolver;
+    // The names come from the DNS cache's overrides; the second one is the
+    // cache's mark of a name that did not resolve.
+    write("tmp/tarn.dns", "a:peers.example:203.0.113.5|203.0.113.6\na:gone.example:128.0.0.1\n");
+    dns_cache_update_overrides();
     start(invite_limits);
     ASSERT_EQ(lan()->whitelist_size, 2);
     ASSERT_EQ(wan()->whitelist_size, 3);

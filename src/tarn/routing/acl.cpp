@@ -14,19 +14,17 @@
 
 #include "application.h"
 #include "confman.h"
+#include "dns_cache.h"
 #include "log.h"
 #include "platform_path.h"
 #include "schema.h"
 #include "system_command.h"
-
-int (*acl_resolve_address)(const char *name, char *buf, int size);
 
 // Blacklist ids of both stacks; raised on every block, listed or not.
 static std::atomic<int> acl_blacklist_id;
 
 static const char *const WHITELIST_PATH = "/usr/conf/tarn.whitelist";
 static const char *const BLACKLIST_PATH = "/tmp/tarn.blacklist.%s";
-static const char *const UNRESOLVED = "128.0.0.1";
 
 // ------------------------------------------------------------ small helpers
 
@@ -390,14 +388,12 @@ static void add_whitelist_line(tarn_acl *acl, char *line)
     bool literal = is_ipv4_address(address);
     if (literal) {
         snprintf(pattern, sizeof pattern, "%s", address);
-    } else if (acl_resolve_address) {
-        acl_resolve_address(address, pattern, sizeof pattern);
-        if (strcmp(pattern, UNRESOLVED) == 0)
-            pattern[0] = '\0'; // the DNS cache's mark of a name that did not resolve
     } else {
-        static std::atomic<bool> told;
-        if (!told.exchange(true))
-            LOGD(TARN, 1, nullptr, "acl: no resolver for whitelist names yet, skipping |%s|", address);
+        // Host names through the DNS cache: "a|b|...", or its dummy address
+        // when the name did not resolve.
+        resolve_address_to_regexp(address, pattern, sizeof pattern);
+        if (strcmp(pattern, DNS_DUMMY_ADDRESS) == 0)
+            pattern[0] = '\0';
     }
     uint32_t mask = get_netmask_from_prefix((int)prefix);
     char *save = nullptr;

@@ -82,12 +82,6 @@ struct tarn_acl {
     int blacklist_max_other_packets_per_timeframe;
 };
 
-// How whitelist host names become addresses: the DNS cache's pattern of a
-// name ("a.b.c.d|e.f.g.h", or the dummy "128.0.0.1" when it did not
-// resolve). Until the DNS cache fills it, host names add nothing (logged
-// once); IPv4 literals never need it.
-extern int (*acl_resolve_address)(const char *name, char *buf, int size);
-
 // Start-up: an object for each active stack named "lan" or "wan".
 void acl_init();
 
