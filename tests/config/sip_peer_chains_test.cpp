@@ -34,14 +34,7 @@ void keep_debug(int level, int, const char *, int, const char *, const char *, c
 
 std::string saved_filter()
 {
-    FILE *p = popen("iptables-legacy-save -t filter | grep -v '^[#:*]' | grep -v COMMIT", "r");
-    std::string out;
-    char line[512];
-    while (p && fgets(line, sizeof line, p))
-        out += line;
-    if (p)
-        pclose(p);
-    return out;
+    return run_process({"sh", "-c", "iptables-legacy-save -t filter | grep '^-A'"}).out;
 }
 
 // The groups the SIP port groups would hand in.

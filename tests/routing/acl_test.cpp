@@ -38,14 +38,7 @@ void keep_debug(int, int, const char *, int, const char *, const char *, const c
 // The rules of the filter's INPUT chain.
 std::string input_rules()
 {
-    FILE *p = popen("iptables-legacy-save -t filter | grep '^-A INPUT'", "r");
-    std::string out;
-    char line[512];
-    while (p && fgets(line, sizeof line, p))
-        out += line;
-    if (p)
-        pclose(p);
-    return out;
+    return run_process({"sh", "-c", "iptables-legacy-save -t filter | grep '^-A INPUT'"}).out;
 }
 
 class Acl : public ::testing::Test {
