@@ -18,6 +18,7 @@
 #include "network_config.h"
 #include "platform_path.h"
 #include "schema.h"
+#include "system_command.h"
 
 static const char *const PLACEHOLDER = "/tmp/tarn.dummy";
 
@@ -199,6 +200,10 @@ int init_config()
         fprintf(stderr, "default call configuration: not available in this build\n");
         exit(0);
     }
+
+    // 14. the per-peer chains start empty (the board's firewall makes the
+    // parent chain)
+    run_system_command("iptables -F configured_sip_peers");
 
     // 15. DNS overrides
     if (app->experimental_options && app->experimental_options->eo_dns_override)

@@ -29,6 +29,7 @@
 #include "route_list.h"
 #include "experimental_options.h"
 #include "init_config.h"
+#include "init_iptables.h"
 #include "pg_port_groups.h"
 #include "kvfwd.h"
 #include "pools.h"
@@ -146,6 +147,12 @@ static int step_access_control()
     return 0;
 }
 
+// Only an unreadable multicast list stops start-up.
+static int step_packet_filter_rules()
+{
+    return init_iptables() == -1 ? -1 : 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -160,7 +167,7 @@ const init_step init_application_steps[] = {
     {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
     {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
     {"SIP access control", step_access_control, nullptr, nullptr, 0, nullptr},
-    {"start-up packet-filter rules", nullptr, nullptr, "Couldn't init iptables!", 89, nullptr},
+    {"start-up packet-filter rules", step_packet_filter_rules, nullptr, "Couldn't init iptables!", 89, nullptr},
     {"IP route list", step_route_list, nullptr, nullptr, 0, nullptr},
     {"media processor MAC", step_msp_mac, nullptr, "Couldn't parse MSP_MSPSIDEMAC!", 89, nullptr},
     {"media processor interface", step_msp_interface, nullptr, nullptr, 95, "Error setting up mindspeed interface %s!"},
