@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "application.h"
+#include "command_log.h"
 #include "experimental_options.h"
 #include "log.h"
 #include "private_netns.h"
@@ -20,17 +21,8 @@ namespace {
 std::string why_not;
 const bool isolated = enter_private_mounts(&why_not) && enter_private_network(&why_not);
 
-std::vector<std::string> commands, lines;
-void keep_debug(int level, int, const char *, int, const char *, const char *, const char *fmt, va_list ap)
-{
-    char *t = _strdup_vprintf(fmt, ap);
-    std::string s = t;
-    free(t);
-    if (level == 5 && s.size() > 2 && s.front() == '|' && s.back() == '|')
-        commands.push_back(s.substr(1, s.size() - 2));
-    else
-        lines.push_back(s);
-}
+std::vector<std::string> &commands = captured.commands;
+std::vector<std::string> &lines = captured.lines;
 
 std::string saved_filter()
 {
@@ -63,10 +55,7 @@ protected:
         snprintf(gp->netconf.host_ifname_wan, sizeof gp->netconf.host_ifname_wan, "eth2");
         snprintf(gp->statusport, sizeof gp->statusport, "5060");
         pg_remove_all_iptables_rules();
-        log_set_loglevel_debug(log_levels_debug, TARN, 9);
-        log_set_log_handler_debug(keep_debug);
-        commands.clear();
-        lines.clear();
+        capture_commands();
         groups.clear();
         pg_for_each_sip_peer_group = visit_groups;
     }
@@ -74,7 +63,7 @@ protected:
     {
         if (gp)
             pg_remove_all_iptables_rules();
-        log_set_log_handler_debug(nullptr);
+        stop_capturing_commands();
         pg_for_each_sip_peer_group = nullptr;
     }
     std::string listing()

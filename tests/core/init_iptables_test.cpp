@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "application.h"
+#include "command_log.h"
 #include "confman.h"
 #include "experimental_options.h"
 #include "init_iptables.h"
@@ -25,17 +26,8 @@ namespace {
 std::string why_not;
 const bool isolated = enter_private_mounts(&why_not) && enter_private_network(&why_not);
 
-std::vector<std::string> commands, lines;
-void keep_debug(int level, int, const char *, int, const char *, const char *, const char *fmt, va_list ap)
-{
-    char *t = _strdup_vprintf(fmt, ap);
-    std::string s = t;
-    free(t);
-    if (level == 5 && s.size() > 2 && s.front() == '|' && s.back() == '|')
-        commands.push_back(s.substr(1, s.size() - 2));
-    else
-        lines.push_back(s);
-}
+std::vector<std::string> &commands = captured.commands;
+std::vector<std::string> &lines = captured.lines;
 
 void lan_t38(const char *stack, int *start, int *stop)
 {
@@ -78,14 +70,11 @@ protected:
         init_iptables_t38_range = lan_t38;
         load("", "stack_active_lan = 1\nrtpports_lan = 6000-6398,5000-5100\n"
                  "stack_active_wan = 1\nrtpports_wan = 8000-8100\n");
-        log_set_loglevel_debug(log_levels_debug, TARN, 9);
-        log_set_log_handler_debug(keep_debug);
-        commands.clear();
-        lines.clear();
+        capture_commands();
     }
     void TearDown() override
     {
-        log_set_log_handler_debug(nullptr);
+        stop_capturing_commands();
         init_iptables_t38_range = nullptr;
     }
     void load(const std::string &tarn, const std::string &sip)

@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "log.h"
 #include "network_config.h"
 #include "schema.h"
+#include "strtools.h"
 #include "system_command.h"
 
 void (*init_iptables_t38_range)(const char *stack_name, int *start, int *stop);
@@ -33,17 +33,12 @@ static void t38_range(const char *stack_name, int *start, int *stop)
     }
 }
 
-static long number(const char *s, size_t len)
+// A port number text of up to five digits; -1 for anything else.
+static long port_number(const std::string &s)
 {
-    if (len == 0 || len > 5)
+    if (s.empty() || s.size() > 5 || st_string_has_non_digits(s.c_str()))
         return -1;
-    long v = 0;
-    for (size_t i = 0; i < len; i++) {
-        if (!isdigit((unsigned char)s[i]))
-            return -1;
-        v = v * 10 + (s[i] - '0');
-    }
-    return v;
+    return atol(s.c_str());
 }
 
 bool parse_multicast_entry(const char *entry, char address[16], char port[6])
@@ -61,7 +56,7 @@ bool parse_multicast_entry(const char *entry, char address[16], char port[6])
     if (!is_ipv4_address(text))
         return false;
     if (colon) {
-        long p = number(colon + 1, strlen(colon + 1));
+        long p = port_number(colon + 1);
         if (p < 1 || p > 65535)
             return false;
         snprintf(port, 6, "%ld", p);
@@ -136,7 +131,7 @@ static bool parse_range(const std::string &text, int *a, int *b)
     size_t dash = text.find('-');
     if (dash == std::string::npos)
         return false;
-    long x = number(text.c_str(), dash), y = number(text.c_str() + dash + 1, text.size() - dash - 1);
+    long x = port_number(text.substr(0, dash)), y = port_number(text.substr(dash + 1));
     if (x < 1 || y < 1 || x > 65535 || y > 65535 || x > y)
         return false;
     *a = (int)x;
