@@ -90,3 +90,6 @@ const char *ie_ton_name(int type, int enc);
 void ie_raw_text(char *field, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 // "%02x " per octet, at most 79 octets, into out of size octets.
 void ie_hexdump(const unsigned char *data, int len, char *out, int size);
+// Whether a coder's lines for the call are read: its level-18 log line or
+// the trace of the message being coded.
+bool ie_lines_wanted(const misdn_bchannel *bc);

@@ -102,6 +102,8 @@ int dec_ie_bearer(const msg_t *msg, int *coding, int *capability, int *mode, int
             }
         }
     }
+    if (!ie_lines_wanted(bc))
+        return 0;
     char parts[11][24];
     const char *names[11] = {"coding", "capability", "mode", "rate", "multi", "user",
                              "async", "urate", "stopbits", "dbits", "parity"};
@@ -340,14 +342,16 @@ static int dec_raw(const char *coder, const msg_t *msg, unsigned char ie, unsign
     }
     memcpy(data, p + 1, (size_t)L);
     *len = L;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, L, hex, sizeof(hex));
-    if (ie == IE_HLC) {
-        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_hlc_raw: len=%i hlc=%s\n", L, hex);
-        isdn_trace_add("  HLC: len=%i hlc=%s\n", L, hex);
-    } else {
-        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_llc_raw: len %i llc=%s\n", L, hex);
-        isdn_trace_add("  LLC: len=%i llc=%s\n", L, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(data, L, hex, sizeof(hex));
+        if (ie == IE_HLC) {
+            cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_hlc_raw: len=%i hlc=%s\n", L, hex);
+            isdn_trace_add("  HLC: len=%i hlc=%s\n", L, hex);
+        } else {
+            cb_log_as(coder, 18, port_of(bc), pid_of(bc), "dec_ie_llc_raw: len %i llc=%s\n", L, hex);
+            isdn_trace_add("  LLC: len=%i llc=%s\n", L, hex);
+        }
     }
     return 0;
 }
@@ -383,10 +387,12 @@ int dec_ie_useruser(const msg_t *msg, int *protocol, unsigned char *data, int si
         n = size;
     memcpy(data, p + 2, (size_t)n);
     *len = n;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, n, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_useruser: protocol=0x%x uulen=%d user=%s", *protocol, n, hex);
-    isdn_trace_add("  USERUSER: protocol=0x%x uulen=%d user=%s\n", *protocol, n, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(data, n, hex, sizeof(hex));
+        cb_log(18, port_of(bc), pid_of(bc), "dec_ie_useruser: protocol=0x%x uulen=%d user=%s", *protocol, n, hex);
+        isdn_trace_add("  USERUSER: protocol=0x%x uulen=%d user=%s\n", *protocol, n, hex);
+    }
     return 0;
 }
 
@@ -411,10 +417,12 @@ int dec_ie_facility(const msg_t *msg, unsigned char *fac, int size, int *len, in
 {
     if (dec_octets(__func__, msg, IE_FACILITY, fac, size, len, nt))
         return 1;
-    char hex[HEX_TEXT];
-    ie_hexdump(fac, *len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "dec_ie_facility: faclen=%i facility=%s\n", *len, hex);
-    isdn_trace_add("  FACILITY: faclen=%i facility=%s\n", *len, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(fac, *len, hex, sizeof(hex));
+        cb_log(18, port_of(bc), pid_of(bc), "dec_ie_facility: faclen=%i facility=%s\n", *len, hex);
+        isdn_trace_add("  FACILITY: faclen=%i facility=%s\n", *len, hex);
+    }
     return 0;
 }
 

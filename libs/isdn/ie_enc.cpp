@@ -283,14 +283,16 @@ static void enc_raw(const char *coder, unsigned char ie, msg_t *msg, const unsig
         return;
     if (len > 255)
         len = 255;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, len, hex, sizeof(hex));
-    if (ie == IE_HLC) {
-        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_hlc_raw: len=%i hlc=%s\n", len, hex);
-        isdn_trace_add("  HLC: len=%i hlc=%s\n", len, hex);
-    } else {
-        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_llc_raw: len %i hlc %s\n", len, hex);
-        isdn_trace_add("  LLC: len %i hlc %s\n", len, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(data, len, hex, sizeof(hex));
+        if (ie == IE_HLC) {
+            cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_hlc_raw: len=%i hlc=%s\n", len, hex);
+            isdn_trace_add("  HLC: len=%i hlc=%s\n", len, hex);
+        } else {
+            cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_llc_raw: len %i hlc %s\n", len, hex);
+            isdn_trace_add("  LLC: len %i hlc %s\n", len, hex);
+        }
     }
     place(msg, nt, bc, ie, data, len);
 }
@@ -312,11 +314,13 @@ void enc_ie_useruser(msg_t *msg, int protocol, const unsigned char *data, int le
         return;
     if (len > 254)
         len = 254;
-    char hex[HEX_TEXT];
-    ie_hexdump(data, len, hex, sizeof(hex));
-    cb_log(18, port_of(bc), pid_of(bc), "enc_ie_useruser: protocol=0x%x uulen=%d user=%s", protocol, len,
-           hex);
-    isdn_trace_add("  USERUSER: protocol=0x%x uulen=%d user=%s\n", protocol, len, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(data, len, hex, sizeof(hex));
+        cb_log(18, port_of(bc), pid_of(bc), "enc_ie_useruser: protocol=0x%x uulen=%d user=%s", protocol, len,
+               hex);
+        isdn_trace_add("  USERUSER: protocol=0x%x uulen=%d user=%s\n", protocol, len, hex);
+    }
     unsigned char c[255];
     c[0] = (unsigned char)protocol;
     memcpy(c + 1, data, (size_t)len);
@@ -332,10 +336,12 @@ static void enc_facility(const char *coder, msg_t *msg, const unsigned char *dat
         printf("%s: ERROR: facility(%d) is out of range.\n", coder, len);
         return;
     }
-    char hex[HEX_TEXT];
-    ie_hexdump(data, len, hex, sizeof(hex));
-    cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_facility: faclen=%d facility=%s", len, hex);
-    isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", len, hex);
+    if (ie_lines_wanted(bc)) {
+        char hex[HEX_TEXT];
+        ie_hexdump(data, len, hex, sizeof(hex));
+        cb_log_as(coder, 18, port_of(bc), pid_of(bc), "enc_ie_facility: faclen=%d facility=%s", len, hex);
+        isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", len, hex);
+    }
     place(msg, nt, bc, IE_FACILITY, data, len);
 }
 

@@ -2,6 +2,9 @@
 #include <cstdio>
 
 #include "ie_coders.h"
+#include "isdn_msg.h"
+#include "misdn_bchannel.h"
+#include "misdn_lib_iface.h"
 
 struct cause_text {
     int cause;
@@ -99,12 +102,21 @@ const char *ie_ton_name(int type, int enc)
 
 void ie_hexdump(const unsigned char *data, int len, char *out, int size)
 {
+    static const char digits[] = "0123456789abcdef";
     if (!out || size <= 0)
         return;
-    out[0] = 0;
     int o = 0;
-    for (int i = 0; data && i < len && i < 79 && o + 4 <= size; i++)
-        o += snprintf(out + o, (size_t)(size - o), "%02x ", data[i]);
+    for (int i = 0; data && i < len && i < 79 && o + 4 <= size; i++) {
+        out[o++] = digits[data[i] >> 4];
+        out[o++] = digits[data[i] & 15];
+        out[o++] = ' ';
+    }
+    out[o] = 0;
+}
+
+bool ie_lines_wanted(const misdn_bchannel *bc)
+{
+    return global_ie_trace || misdn_log_wanted(18, bc ? bc->port : 0);
 }
 
 void ie_raw_text(char *field, size_t size, const char *format, ...)

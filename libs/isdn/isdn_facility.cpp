@@ -273,7 +273,7 @@ static int first_invoke_id(const unsigned char *c, int n)
 int parse_facility(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 {
     misdn_clean_ie_buffers(bc);
-    isdn_trace_head("FACILITY");
+    isdn_trace_head(bc->port, "FACILITY");
     cb_log_as(__func__, 18, bc->port, bc->pid, "%s", __func__);
     const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
     if (!p) {
@@ -313,7 +313,7 @@ int parse_register(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
 {
     misdn_clean_ie_buffers(bc);
     misdn_clean_ie_buffers(bc);
-    isdn_trace_head("REGISTER");
+    isdn_trace_head(bc->port, "REGISTER");
     const unsigned char *p = l3_ie_get(msg, nt, IE_FACILITY, 0);
     if (!p)
         return 0;
@@ -329,7 +329,7 @@ msg_t *build_facility(const isdn_msg *, misdn_bchannel *bc, int nt)
 {
     const uint32_t prim = 0x36280;
     msg_t *msg = create_l3msg(prim, 0x62, bc->l3_id, NT_RECORD_SIZE, nt);
-    isdn_trace_head("FACILITY");
+    isdn_trace_head(bc->port, "FACILITY");
     cb_log_as(__func__, 18, bc->port, bc->pid, "%s", __func__);
     if (!msg)
         return nullptr;
@@ -354,9 +354,11 @@ msg_t *build_facility(const isdn_msg *, misdn_bchannel *bc, int nt)
         free_msg(msg);
         return nullptr;
     }
-    char hex[79 * 3 + 1];
-    ie_hexdump(buf + 2, n - 2, hex, sizeof(hex));
-    isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", n - 2, hex);
+    if (global_ie_trace) {
+        char hex[79 * 3 + 1];
+        ie_hexdump(buf + 2, n - 2, hex, sizeof(hex));
+        isdn_trace_add("  FACILITY: faclen=%d facility=%s\n", n - 2, hex);
+    }
     tx_log(bc);
     return msg;
 }

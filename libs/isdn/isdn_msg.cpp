@@ -56,6 +56,9 @@ const char EVENT_PORT_ALARM_INFO[] = "ALARM";
 const char EVENT_NEW_CHANNEL_INFO[] = "NEW_CHANNEL";
 
 thread_local char global_ie_buf[GLOBAL_IE_BUF_SIZE];
+thread_local bool global_ie_trace;
+
+enum { TRACE_LEVEL = 66 };
 
 int isdn_msg_get_index(const isdn_msg *msgs, const msg_t *frm, int nt)
 {
@@ -125,21 +128,27 @@ msg_t *isdn_msg_build_event(const isdn_msg *msgs, misdn_bchannel *bc, event_e ev
     return msgs[i].msg_builder(msgs, bc, nt);
 }
 
-void isdn_trace_head(const char *name)
+void isdn_trace_head(int port, const char *name)
 {
-    snprintf(global_ie_buf, sizeof(global_ie_buf), " MT_%s\n", name);
+    global_ie_trace = misdn_log_wanted(TRACE_LEVEL, port);
+    if (global_ie_trace)
+        snprintf(global_ie_buf, sizeof(global_ie_buf), " MT_%s\n", name);
 }
 
 void tx_log(const misdn_bchannel *bc)
 {
-    cb_log(66, bc->port, bc->pid, "ISDN TX: %s, %s, Port %i, Channel %i \n>>>>>>>>\n%s\n>>>>>>>>\n",
+    if (!global_ie_trace)
+        return;
+    cb_log(TRACE_LEVEL, bc->port, bc->pid, "ISDN TX: %s, %s, Port %i, Channel %i \n>>>>>>>>\n%s\n>>>>>>>>\n",
            bc->nt ? "NT" : "TE", q931_port_is_pri(bc->port) ? "PRI" : "BRI", bc->port, bc->channel,
            global_ie_buf);
 }
 
 void rx_log(const misdn_bchannel *bc)
 {
-    cb_log(66, bc->port, bc->pid, "ISDN RX: %s, %s, Port %i, Channel %i \n<<<<<<<<\n%s\n<<<<<<<<\n",
+    if (!global_ie_trace)
+        return;
+    cb_log(TRACE_LEVEL, bc->port, bc->pid, "ISDN RX: %s, %s, Port %i, Channel %i \n<<<<<<<<\n%s\n<<<<<<<<\n",
            bc->nt ? "NT" : "TE", q931_port_is_pri(bc->port) ? "PRI" : "BRI", bc->port, bc->channel,
            global_ie_buf);
 }

@@ -41,8 +41,11 @@ extern const char EVENT_PORT_ALARM_INFO[];
 extern const char EVENT_NEW_CHANNEL_INFO[];
 
 // The readable trace of the message being parsed or built. Each thread has
-// its own, so parsing and building on different threads never mix.
+// its own, so parsing and building on different threads never mix. It is
+// only written while global_ie_trace says the message's trace line will be
+// logged (level 66 on for the port when its head was written).
 extern thread_local char global_ie_buf[GLOBAL_IE_BUF_SIZE];
+extern thread_local bool global_ie_trace;
 
 int isdn_msg_get_index(const isdn_msg *msgs, const msg_t *frm, int nt);
 int isdn_msg_get_index_by_event(const isdn_msg *msgs, event_e event, int nt);
@@ -56,10 +59,16 @@ int isdn_msg_parse_event(const isdn_msg *msgs, msg_t *frm, misdn_bchannel *bc, i
 // Runs the builder of the event's row: its frame, or null.
 msg_t *isdn_msg_build_event(const isdn_msg *msgs, misdn_bchannel *bc, event_e event, int nt);
 
-// Trace head of a message (" MT_<name>\n"), replacing the trace.
-void isdn_trace_head(const char *name);
-// Appends to the trace, cut at its size.
-#define isdn_trace_add(...) st_safe_strcat(global_ie_buf, GLOBAL_IE_BUF_SIZE, __VA_ARGS__)
+// Starts the trace of a message on a port: decides whether it is traced and
+// if so writes its head (" MT_<name>\n"), replacing the trace.
+void isdn_trace_head(int port, const char *name);
+// Appends to the trace, cut at its size; the arguments are only evaluated
+// when the message is traced.
+#define isdn_trace_add(...)                                                 \
+    do {                                                                    \
+        if (global_ie_trace)                                                \
+            st_safe_strcat(global_ie_buf, GLOBAL_IE_BUF_SIZE, __VA_ARGS__); \
+    } while (0)
 // Log lines of a sent and of a received message with the trace.
 void tx_log(const misdn_bchannel *bc);
 void rx_log(const misdn_bchannel *bc);

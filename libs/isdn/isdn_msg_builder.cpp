@@ -14,7 +14,7 @@ static msg_t *begin(misdn_bchannel *bc, int nt, uint32_t prim, uint8_t mt, const
                     const char *name, int quiet)
 {
     msg_t *msg = create_l3msg(prim, mt, bc->l3_id, NT_RECORD_SIZE, nt);
-    isdn_trace_head(trace);
+    isdn_trace_head(bc->port, trace);
     if (!quiet)
         cb_log_as(name, 18, bc->port, bc->pid, "%s", name);
     return msg;

@@ -31,7 +31,7 @@ static void begin(misdn_bchannel *bc, const char *trace, const char *name, int k
 {
     if (!keep)
         misdn_clean_ie_buffers(bc);
-    isdn_trace_head(trace);
+    isdn_trace_head(bc->port, trace);
     if (!quiet)
         cb_log_as(name, 18, bc->port, bc->pid, "%s", name);
 }
