@@ -88,6 +88,44 @@ const char *ie_print_isdn_cause(int cause);
 const char *ie_ton_name(int type, int enc);
 // Formats into a fixed text field, cut at its size (raw IE texts, numbers).
 void ie_raw_text(char *field, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
+
+// A text written piece by piece into a fixed field: the same characters as
+// snprintf with "%s", "%i" and "%x" would write, cut at the field's size less
+// one, and always terminated. For the raw element texts every parse makes.
+class ie_text {
+  public:
+    ie_text(char *field, size_t size) : f(field), cap(size ? size - 1 : 0), n(0), ok(field && size)
+    {
+        if (ok)
+            f[0] = 0;
+    }
+    template <size_t N>
+    explicit ie_text(char (&field)[N]) : ie_text(field, N)
+    {
+    }
+    ie_text &str(const char *s) { return s ? put(s, __builtin_strlen(s)) : put("(null)", 6); }
+    ie_text &num(int v);
+    ie_text &hex(unsigned v);
+    // The base64 text of len octets (nothing for none).
+    ie_text &base64(const unsigned char *data, int len);
+
+  private:
+    ie_text &put(const char *s, size_t len)
+    {
+        if (!ok || n >= cap)
+            return *this;
+        if (len > cap - n)
+            len = cap - n;
+        __builtin_memcpy(f + n, s, len);
+        n += len;
+        f[n] = 0;
+        return *this;
+    }
+    char *f;
+    size_t cap;
+    size_t n;
+    bool ok;
+};
 // "%02x " per octet, at most 79 octets, into out of size octets.
 void ie_hexdump(const unsigned char *data, int len, char *out, int size);
 // Whether a coder's lines for the call are read: its level-18 log line or

@@ -2,6 +2,7 @@
 // element's length octet (checked against the frame by l3_ie_get) and every
 // copy by the output's size.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 
@@ -301,6 +302,44 @@ int dec_ie_complete(const msg_t *msg, int *complete, int nt, misdn_bchannel *bc)
     return 0;
 }
 
+// The system library's normalisation of a received date (mktime). mktime
+// looks at the time zone on every call, a file status call when TZ is not
+// set, which costs ten times the rest of a CONNECT. Dates repeat from one
+// message to the next: each thread keeps its last answer and gives it again
+// for the same fields under the same TZ within the same second, so a
+// change of the zone shows after one second at most.
+static void normalise_date(struct tm *tm)
+{
+    struct memo {
+        int in[6];
+        struct tm out;
+        time_t at;
+        char tz[64];
+        bool set;
+    };
+    static thread_local memo m;
+    const int in[6] = {tm->tm_year, tm->tm_mon, tm->tm_mday, tm->tm_hour, tm->tm_min, tm->tm_sec};
+    const char *tz = getenv("TZ");
+    size_t tzlen = tz ? strlen(tz) : 0;
+    time_t now = time(nullptr);
+    bool same_tz = tz ? (m.tz[0] == 1 && tzlen < sizeof(m.tz) - 1 && memcmp(m.tz + 1, tz, tzlen + 1) == 0)
+                      : m.tz[0] == 0;
+    if (m.set && now == m.at && same_tz && memcmp(in, m.in, sizeof(in)) == 0) {
+        *tm = m.out;
+        return;
+    }
+    mktime(tm);
+    m.set = tzlen < sizeof(m.tz) - 1;  // a longer TZ is not kept
+    if (!m.set)
+        return;
+    memcpy(m.in, in, sizeof(in));
+    m.out = *tm;
+    m.at = now;
+    m.tz[0] = tz ? 1 : 0;
+    if (tz)
+        memcpy(m.tz + 1, tz, tzlen + 1);
+}
+
 int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchannel *bc)
 {
     *len = 0;
@@ -316,7 +355,7 @@ int dec_ie_date(const msg_t *msg, struct tm *tm, int *len, int nt, misdn_bchanne
     tm->tm_min = L >= 5 ? c[4] : 0;
     tm->tm_sec = L >= 6 ? c[5] : 0;
     tm->tm_isdst = 0;
-    mktime(tm);
+    normalise_date(tm);
     *len = L;
     cb_log(18, port_of(bc), pid_of(bc), "enc_ie_time: year %i mon %i day %i hour %i min %i\n", tm->tm_year,
            tm->tm_mon, tm->tm_mday, tm->tm_hour, tm->tm_min);

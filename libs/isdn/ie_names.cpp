@@ -1,5 +1,8 @@
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "base64.h"
 
 #include "ie_coders.h"
 #include "isdn_msg.h"
@@ -11,7 +14,7 @@ struct cause_text {
     const char *text;
 };
 
-static const cause_text cause_texts[] = {
+static constexpr cause_text cause_texts[] = {
     {0, "<No cause>"},
     {1, "Unallocated number"},
     {2, "No route to transit network"},
@@ -76,12 +79,22 @@ static const cause_text cause_texts[] = {
     {127, "Interworking, unspecified"},
 };
 
+// The text of every cause value 0 to 127, from the list above.
+struct cause_index {
+    const char *text[128];
+    constexpr cause_index() : text()
+    {
+        for (const char *&t : text)
+            t = "Unknown cause";
+        for (const cause_text &c : cause_texts)
+            text[c.cause] = c.text;
+    }
+};
+static constexpr cause_index cause_index_g;
+
 const char *ie_print_isdn_cause(int cause)
 {
-    for (const cause_text &c : cause_texts)
-        if (c.cause == cause)
-            return c.text;
-    return "Unknown cause";
+    return cause >= 0 && cause < 128 ? cause_index_g.text[cause] : "Unknown cause";
 }
 
 const char *ie_ton_name(int type, int enc)
@@ -127,4 +140,38 @@ void ie_raw_text(char *field, size_t size, const char *format, ...)
     va_start(ap, format);
     vsnprintf(field, size, format, ap);
     va_end(ap);
+}
+
+ie_text &ie_text::num(int v)
+{
+    char b[12];
+    char *e = b + sizeof(b), *p = e;
+    unsigned u = v < 0 ? 0u - (unsigned)v : (unsigned)v;
+    do {
+        *--p = (char)('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (v < 0)
+        *--p = '-';
+    return put(p, (size_t)(e - p));
+}
+
+ie_text &ie_text::hex(unsigned v)
+{
+    static const char digits[] = "0123456789abcdef";
+    char b[8];
+    char *e = b + sizeof(b), *p = e;
+    do {
+        *--p = digits[v & 15];
+        v >>= 4;
+    } while (v);
+    return put(p, (size_t)(e - p));
+}
+
+ie_text &ie_text::base64(const unsigned char *data, int len)
+{
+    if (!ok || n >= cap || !data || len <= 0)
+        return *this;
+    n += (size_t)plaintext_to_base64((const char *)data, len, f + n, cap - n + 1);
+    return *this;
 }

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base64.h"
 #include "fac_coder.h"
 #include "ie_coders.h"
 #include "isdn_msg_parser.h"
@@ -283,16 +282,11 @@ int parse_facility(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
         return 0;
     }
     int L = p[0];
-    if (L > 0) {
-        char text[4 * ((255 + 2) / 3) + 1];
-        plaintext_to_base64((const char *)p + 1, L, text, sizeof(text));
-        ie_raw_text(bc->ie_facilities.ie_facility, sizeof(bc->ie_facilities.ie_facility),
-                    "length=%i;facility=%s", L, text);
-    }
+    if (L > 0)
+        ie_text(bc->ie_facilities.ie_facility).str("length=").num(L).str(";facility=").base64(p + 1, L);
     int r = fac_decode(p, &bc->fac_in);
     if (!dec_ie_display(msg, bc->display, sizeof(bc->display), nt, bc))
-        ie_raw_text(bc->ie_facilities.ie_display, sizeof(bc->ie_facilities.ie_display), "display=%s",
-                    bc->display);
+        ie_text(bc->ie_facilities.ie_display).str("display=").str(bc->display);
     if (r == 0) {
         cb_log(1, bc->port, bc->pid, "Decoding FACILITY succesful! (%d), ruf %i\n", 0, bc->reject_unknown_facility);
     } else {

@@ -9,7 +9,7 @@
 #include "q931_hooks.h"
 #include "strtools.h"
 
-const isdn_msg msgs_g[ISDN_MSG_ROWS + 1] = {
+constexpr isdn_msg msgs_g[ISDN_MSG_ROWS + 1] = {
     {0x30200, L3, EVENT_PROCEEDING, parse_proceeding, build_proceeding, "PROCEEDING"},
     {0x30100, L3, EVENT_ALERTING, parse_alerting, build_alerting, "ALERTING"},
     {0x30300, L3, EVENT_PROGRESS, parse_progress, build_progress, "PROGRESS"},
@@ -60,9 +60,30 @@ thread_local bool global_ie_trace;
 
 enum { TRACE_LEVEL = 66 };
 
+// The first row of each message type and of each event of msgs_g, so that
+// the lookups in the library's own table need no walk.
+struct msg_rows {
+    int8_t by_type[256];
+    int8_t by_event[EVENT_UNKNOWN - EVENT_NOTHING + 1];
+    constexpr msg_rows() : by_type(), by_event()
+    {
+        for (int8_t &r : by_type)
+            r = -1;
+        for (int8_t &r : by_event)
+            r = -1;
+        for (int i = ISDN_MSG_ROWS - 1; i >= 0; i--) {
+            by_type[(msgs_g[i].misdn_msg >> 8) & 0xFF] = (int8_t)i;
+            by_event[msgs_g[i].event - EVENT_NOTHING] = (int8_t)i;
+        }
+    }
+};
+static constexpr msg_rows rows_g;
+
 int isdn_msg_get_index(const isdn_msg *msgs, const msg_t *frm, int nt)
 {
     uint32_t prim = l3_frame_prim(frm, nt);
+    if (msgs == msgs_g)
+        return rows_g.by_type[(prim >> 8) & 0xFF];
     for (int i = 0; i < ISDN_MSG_ROWS; i++)
         if ((prim & 0xFF00) == (msgs[i].misdn_msg & 0xFF00))
             return i;
@@ -72,9 +93,15 @@ int isdn_msg_get_index(const isdn_msg *msgs, const msg_t *frm, int nt)
 int isdn_msg_get_index_by_event(const isdn_msg *msgs, event_e event, int nt)
 {
     (void)nt;
-    for (int i = 0; i <= ISDN_MSG_ROWS; i++)
-        if (msgs[i].event == event)
+    if (msgs == msgs_g && event >= EVENT_NOTHING && event <= EVENT_UNKNOWN) {
+        int i = rows_g.by_event[event - EVENT_NOTHING];
+        if (i >= 0)
             return i;
+    } else {
+        for (int i = 0; i <= ISDN_MSG_ROWS; i++)
+            if (msgs[i].event == event)
+                return i;
+    }
     cb_log_as("isdn_msg_get_index_by_event", 10, 0, -1, "get_index: event not found!\n");
     return -1;
 }

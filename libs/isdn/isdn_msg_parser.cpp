@@ -18,7 +18,8 @@ int misdn_set_time_from_isdn = 0;
 
 enum { B64_TEXT = 4 * ((BC_FAC_LEN + 2) / 3) + 1, NUMBER_BUF = 31 };
 
-#define RAW(field, ...) ie_raw_text(bc->ie_facilities.field, sizeof(bc->ie_facilities.field), __VA_ARGS__)
+// The raw text of an element, written into its field of the call.
+#define RAW(field) ie_text(bc->ie_facilities.field)
 
 static void b64(const unsigned char *data, int len, char *out, size_t size)
 {
@@ -53,25 +54,18 @@ static void step_bearer(const msg_t *msg, misdn_bchannel *bc, int nt)
     if (capability == -1)
         capability = 8;
     bc->capability = capability;
+    ie_text text = RAW(ie_bearer);
+    text.str("capability=").num(capability);
     if (capability == 8) {
         bc->urate = urate;
         bc->rate = rate;
         bc->user1 = user;
         bc->mode = mode;
-        RAW(ie_bearer, "capability=%i;user=%i;urate=%i;rate=%i;mode=%i", capability, user, urate, rate, mode);
-    } else {
-        RAW(ie_bearer, "capability=%i", capability);
+        text.str(";user=").num(user).str(";urate=").num(urate).str(";rate=").num(rate).str(";mode=").num(mode);
     }
     bc->law = (user == 2 || user == 3 || user == 5) ? user : 3;
-    if (bc->in_bearer_buf_len > 0) {
-        char text[B64_TEXT];
-        b64(bc->in_bearer_buf, bc->in_bearer_buf_len, text, sizeof(text));
-        if (text[0]) {
-            size_t used = strlen(bc->ie_facilities.ie_bearer);
-            ie_raw_text(bc->ie_facilities.ie_bearer + used, sizeof(bc->ie_facilities.ie_bearer) - used,
-                        ";length=%i;bearer=%s", bc->in_bearer_buf_len, text);
-        }
-    }
+    if (bc->in_bearer_buf_len > 0)
+        text.str(";length=").num(bc->in_bearer_buf_len).str(";bearer=").base64(bc->in_bearer_buf, bc->in_bearer_buf_len);
 }
 
 static void step_channel(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -87,7 +81,7 @@ static void step_channel(const msg_t *msg, misdn_bchannel *bc, int nt)
         if (cb_event)
             cb_event(EVENT_NEW_CHANNEL, bc, nullptr);
     }
-    RAW(ie_channel_id, "channel=%i;exclusive=%i", channel, exclusive);
+    RAW(ie_channel_id).str("channel=").num(channel).str(";exclusive=").num(exclusive);
 }
 
 void parse_facility_ie(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -96,10 +90,8 @@ void parse_facility_ie(const msg_t *msg, misdn_bchannel *bc, int nt)
     if (dec_ie_facility(msg, bc->infac, sizeof(bc->infac), &len, nt, bc))
         return;
     bc->infac_len = len;
-    char text[B64_TEXT];
-    b64(bc->infac, bc->infac_len, text, sizeof(text));
-    if (text[0])
-        RAW(ie_facility, "length=%i;facility=%s", bc->infac_len, text);
+    if (len > 0)
+        RAW(ie_facility).str("length=").num(len).str(";facility=").base64(bc->infac, len);
     parse_infac(bc);
 }
 
@@ -114,7 +106,7 @@ static void step_progress(const msg_t *msg, misdn_bchannel *bc, int nt)
     bc->progress_coding = coding;
     bc->progress_location = location;
     bc->progress_indicator = progress;
-    RAW(ie_progress, "coding=%i;location=%i;indicator=%i", coding, location, progress);
+    RAW(ie_progress).str("coding=").num(coding).str(";location=").num(location).str(";indicator=").num(progress);
 }
 
 static void step_cause(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -124,14 +116,14 @@ static void step_cause(const msg_t *msg, misdn_bchannel *bc, int nt)
         return;
     if (cause > 0)
         bc->cause = cause;
-    RAW(ie_cause, "location=%i;cause=%i", location, cause);
+    RAW(ie_cause).str("location=").num(location).str(";cause=").num(cause);
 }
 
 static void step_display(const msg_t *msg, misdn_bchannel *bc, int nt)
 {
     if (dec_ie_display(msg, bc->display, sizeof(bc->display), nt, bc))
         return;
-    RAW(ie_display, "display=%s", bc->display);
+    RAW(ie_display).str("display=").str(bc->display);
 }
 
 static void step_hlc(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -140,10 +132,12 @@ static void step_hlc(const msg_t *msg, misdn_bchannel *bc, int nt)
     if (dec_ie_hlc_raw(msg, bc->hlc, sizeof(bc->hlc), &len, nt, bc))
         return;
     bc->hlclen = len;
-    char text[B64_TEXT];
-    b64(bc->hlc, len, text, sizeof(text));
-    RAW(ie_hlc, "length=%i;hlc=%s", len, text);
-    cb_log(1, bc->port, bc->pid, "HLC: len %i (%s)\n", len, text);
+    RAW(ie_hlc).str("length=").num(len).str(";hlc=").base64(bc->hlc, len);
+    if (misdn_log_wanted(1, bc->port)) {
+        char text[B64_TEXT];
+        b64(bc->hlc, len, text, sizeof(text));
+        cb_log(1, bc->port, bc->pid, "HLC: len %i (%s)\n", len, text);
+    }
 }
 
 static void step_llc(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -152,10 +146,12 @@ static void step_llc(const msg_t *msg, misdn_bchannel *bc, int nt)
     if (dec_ie_llc_raw(msg, bc->llc, sizeof(bc->llc), &len, nt, bc))
         return;
     bc->llclen = len;
-    char text[B64_TEXT];
-    b64(bc->llc, len, text, sizeof(text));
-    RAW(ie_llc, "length=%i;llc=%s", len, text);
-    cb_log(1, bc->port, bc->pid, "LLC: len %i (%s)\n", len, text);
+    RAW(ie_llc).str("length=").num(len).str(";llc=").base64(bc->llc, len);
+    if (misdn_log_wanted(1, bc->port)) {
+        char text[B64_TEXT];
+        b64(bc->llc, len, text, sizeof(text));
+        cb_log(1, bc->port, bc->pid, "LLC: len %i (%s)\n", len, text);
+    }
 }
 
 static void step_useruser(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -166,17 +162,19 @@ static void step_useruser(const msg_t *msg, misdn_bchannel *bc, int nt)
     bc->uulen = len < 0 ? 0 : len;
     if (r || len < 0)
         return;
-    char text[B64_TEXT];
-    b64(bc->uu, len, text, sizeof(text));
-    RAW(ie_useruser, "protocol=0x%x;length=%i;useruser=%s", protocol, len, text);
-    cb_log(1, bc->port, bc->pid, "USERUSERINFO: len=%i (%s)\n", len, text);
+    RAW(ie_useruser).str("protocol=0x").hex((unsigned)protocol).str(";length=").num(len).str(";useruser=").base64(bc->uu, len);
+    if (misdn_log_wanted(1, bc->port)) {
+        char text[B64_TEXT];
+        b64(bc->uu, len, text, sizeof(text));
+        cb_log(1, bc->port, bc->pid, "USERUSERINFO: len=%i (%s)\n", len, text);
+    }
 }
 
 static void step_keypad(const msg_t *msg, misdn_bchannel *bc, int nt)
 {
     if (dec_ie_keypad(msg, bc->keypad, sizeof(bc->keypad), nt, bc))
         return;
-    RAW(ie_keypad, "keypad=%s", bc->keypad);
+    RAW(ie_keypad).str("keypad=").str(bc->keypad);
 }
 
 static void step_complete(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -185,27 +183,31 @@ static void step_complete(const msg_t *msg, misdn_bchannel *bc, int nt)
     dec_ie_complete(msg, &complete, nt, bc);
     bc->sending_complete = complete;
     if (complete)
-        RAW(ie_complete, "complete=%i", complete);
+        RAW(ie_complete).str("complete=").num(complete);
 }
 
 static void step_subaddresses(const msg_t *msg, misdn_bchannel *bc, int nt)
 {
     int len;
-    char text[B64_TEXT];
     if (!dec_ie_calling_subaddress(msg, bc->calling_subaddress, sizeof(bc->calling_subaddress), &len, nt,
                                    bc)) {
         bc->calling_subaddress_len = len;
-        b64(bc->calling_subaddress, len, text, sizeof(text));
-        if (text[0])
-            RAW(ie_calling_subaddress, "length=%i;calling_subaddress=%s", len, text);
+        if (len > 0)
+            RAW(ie_calling_subaddress).str("length=").num(len).str(";calling_subaddress=").base64(bc->calling_subaddress, len);
     }
     if (!dec_ie_called_subaddress(msg, bc->called_subaddress, sizeof(bc->called_subaddress), &len, nt,
                                   bc)) {
         bc->called_subaddress_len = len;
-        b64(bc->called_subaddress, len, text, sizeof(text));
-        if (text[0])
-            RAW(ie_called_subaddress, "length=%i;called_subaddress=%s", len, text);
+        if (len > 0)
+            RAW(ie_called_subaddress).str("length=").num(len).str(";called_subaddress=").base64(bc->called_subaddress, len);
     }
+}
+
+// "type=%i;plan=%i;<present>=%i;screen=%i" of a number's raw text.
+static ie_text &number_text(ie_text &&text, int type, int plan, const char *present_key, int present, int screen)
+{
+    return text.str("type=").num(type).str(";plan=").num(plan).str(";").str(present_key).str("=").num(present)
+        .str(";screen=").num(screen);
 }
 
 static int pres_or_screen(int v) { return (v == 0 || v == 1) ? v : 0; }
@@ -221,10 +223,10 @@ static void step_calling(const msg_t *msg, misdn_bchannel *bc, int nt)
     int type, plan, present, screen;
     char number[NUMBER_BUF];
     if (!dec_ie_calling_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc, 0))
-        RAW(ie_calling_pn, "type=%i;plan=%i;present=%i;screen=%i;oad=%s", type, plan, present, screen, number);
+        number_text(RAW(ie_calling_pn), type, plan, "present", present, screen).str(";oad=").str(number);
     bc->oton = (mISDN_NUMBER_TYPE)type;
     bc->onpi = (mISDN_NUMBER_PLAN)plan;
-    ie_raw_text(bc->oad, sizeof(bc->oad), "%s", number);
+    ie_text(bc->oad).str(number);
     bc->pres = pres_or_screen(present);
     bc->screen = pres_or_screen(screen);
 }
@@ -240,12 +242,12 @@ static void step_calling2(const msg_t *msg, misdn_bchannel *bc, int nt)
     cb_log(5, bc->port, bc->pid, "CALLING PARTY NR REPEATED: %s\n", number);
     if (r)
         return;
-    RAW(ie_calling_pn2, "type=%i;plan=%i;present=%i;screen=%i;oad=%s", type, plan, present, screen, number);
+    number_text(RAW(ie_calling_pn2), type, plan, "present", present, screen).str(";oad=").str(number);
     bc->o2ton = (mISDN_NUMBER_TYPE)type;
     bc->o2npi = (mISDN_NUMBER_PLAN)plan;
     bc->o2pres = pres_or_screen(present);
     bc->o2screen = pres_or_screen(screen);
-    ie_raw_text(bc->oad2, sizeof(bc->oad2), "%s", number);
+    ie_text(bc->oad2).str(number);
 }
 
 // The called number into `dad`, or for INFORMATION into `info_dad`.
@@ -255,12 +257,12 @@ static void called_into(const msg_t *msg, misdn_bchannel *bc, int nt, char *targ
     char number[NUMBER_BUF];
     int r = dec_ie_called_pn(msg, &type, &plan, number, sizeof(number), nt, bc);
     if (type >= 0)
-        ie_raw_text(target, size, "%s", number);
+        ie_text(target, size).str(number);
     if (r)
         return;
     bc->dton = (mISDN_NUMBER_TYPE)type;
     bc->dnpi = (mISDN_NUMBER_PLAN)plan;
-    RAW(ie_called_pn, "type=%i;plan=%i;dad=%s", type, plan, target);
+    RAW(ie_called_pn).str("type=").num(type).str(";plan=").num(plan).str(";dad=").str(target);
 }
 
 static void step_called(const msg_t *msg, misdn_bchannel *bc, int nt)
@@ -278,14 +280,14 @@ static void step_redir(const msg_t *msg, misdn_bchannel *bc, int nt)
     int type, plan, present, screen, reason;
     char number[NUMBER_BUF];
     int r = dec_ie_redir_nr(msg, &type, &plan, &present, &screen, &reason, number, sizeof(number), nt, bc);
-    ie_raw_text(bc->rad, sizeof(bc->rad), "%s", r ? "" : number);
+    ie_text(bc->rad).str(r ? "" : number);
     if (r)
         return;
     bc->rton = (mISDN_NUMBER_TYPE)type;
     bc->rnpi = (mISDN_NUMBER_PLAN)plan;
     bc->rscreen = screen;
     bc->rpres = present;
-    RAW(ie_redir_nr, "type=%i;plan=%i;present=%i;screen=%i;rad=%s", type, plan, present, screen, bc->rad);
+    number_text(RAW(ie_redir_nr), type, plan, "present", present, screen).str(";rad=").str(bc->rad);
 }
 
 // Sets the system clock from a received date when this port may and the
@@ -324,12 +326,12 @@ static void step_connected(const msg_t *msg, misdn_bchannel *bc, int nt)
     char number[NUMBER_BUF];
     if (dec_ie_connected_pn(msg, &type, &plan, &present, &screen, number, sizeof(number), nt, bc))
         return;
-    ie_raw_text(bc->cad, sizeof(bc->cad), "%s", number);
+    ie_text(bc->cad).str(number);
     bc->cton = (mISDN_NUMBER_TYPE)type;
     bc->cnpi = (mISDN_NUMBER_PLAN)plan;
     bc->cpres = present;
     bc->cscreen = screen;
-    RAW(ie_connect_pn, "type=%i;plan=%i;pres=%i;screen=%i;cad=%s", type, plan, present, screen, bc->cad);
+    number_text(RAW(ie_connect_pn), type, plan, "pres", present, screen).str(";cad=").str(bc->cad);
 }
 
 // The answering terminal of an NT CONNECT (TE: the device keeps it).
@@ -345,7 +347,7 @@ static void step_restart_channel(const msg_t *msg, misdn_bchannel *bc, int nt)
     if (dec_ie_channel_id(msg, &exclusive, &channel, nt, bc))
         return;
     bc->restart_channel = channel;
-    RAW(ie_channel_id, "channel=%i;exclusive=%i", channel, exclusive);
+    RAW(ie_channel_id).str("channel=").num(channel).str(";exclusive=").num(exclusive);
     cb_log(3, bc->port, bc->pid, "CC_RESTART Request on channel:%d on this port.\n", channel);
 }
 

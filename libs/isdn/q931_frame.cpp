@@ -220,9 +220,12 @@ const unsigned char *l3_ie_get(const msg_t *msg, int nt, uint8_t ie, int n)
         const unsigned char *first = row ? *(unsigned char *const *)((const char *)r + row->nt) : nullptr;
         if (first && n-- == 0)
             return inside(msg, 1, first, ie);
-        for (const auto &x : r->ext)
-            if (x.p && x.ie == ie && n-- == 0)
+        for (const auto &x : r->ext) {
+            if (!x.p)
+                break;  // the record's further elements are filled from the first entry on
+            if (x.ie == ie && n-- == 0)
                 return inside(msg, 1, x.p, ie);
+        }
         return nullptr;
     }
     const Q931_info_t *qi = te_info(msg);

@@ -11,15 +11,26 @@ struct slot_row {
 };
 
 #define SLOT_ROW(id, field) {id, offsetof(Q931_info_t, field)},
-static const slot_row slot_table[] = {Q931_RECORD_IES(SLOT_ROW)};
+static constexpr slot_row slot_table[] = {Q931_RECORD_IES(SLOT_ROW)};
 #undef SLOT_ROW
+
+// Offset of each element's slot in the record, 0 for elements without one.
+struct slot_offsets {
+    uint8_t at[256];
+    constexpr slot_offsets() : at()
+    {
+        for (const auto &r : slot_table)
+            at[r.ie] = (uint8_t)r.offset;
+    }
+};
+static constexpr slot_offsets slot_at;
+static_assert(offsetof(Q931_info_t, sending_complete) > 0 && offsetof(Q931_info_t, useruser) < 256,
+              "slot offsets fit an octet and are never 0");
 
 ie_info_t *q931_info_slot(Q931_info_t *qi, uint8_t ie)
 {
-    for (const auto &r : slot_table)
-        if (r.ie == ie)
-            return (ie_info_t *)((uint8_t *)qi + r.offset);
-    return nullptr;
+    int at = slot_at.at[ie];
+    return at ? (ie_info_t *)((uint8_t *)qi + at) : nullptr;
 }
 
 const ie_info_t *q931_info_slot(const Q931_info_t *qi, uint8_t ie)
@@ -90,6 +101,18 @@ static void link_repeat(Q931_info_t *qi, ie_info_t *s, int idx)
         qi->ext[at - 1].ridx = (uint8_t)(idx + 1);
 }
 
+// An element as on the wire at p: identifier, length, content (single-octet
+// elements: the identifier alone).
+static void write_ie(uint8_t *p, uint8_t ie, const uint8_t *content, int clen)
+{
+    p[0] = ie;
+    if (ie & 0x80)
+        return;
+    p[1] = (uint8_t)clen;
+    if (clen)
+        memcpy(p + 2, content, (size_t)clen);
+}
+
 int q931_info_add_ie(uint8_t *data, int len, int cap, uint8_t ie, const uint8_t *content, int clen)
 {
     bool single = ie & 0x80;
@@ -98,9 +121,19 @@ int q931_info_add_ie(uint8_t *data, int len, int cap, uint8_t ie, const uint8_t 
     int need = single ? 1 : 2 + clen;
     if (len + need > cap || len + need > 0xFFFF)
         return -1;
+    uint16_t off = (uint16_t)(single ? len : len + 1);
+    int at = slot_at.at[ie];
+    ie_info_t slot;
+    if (at)
+        memcpy(&slot, data + at, sizeof slot);  // the frame need not be aligned
+    if (at && !slot.off) {  // the usual case: the element's first occurrence
+        slot.off = off;
+        memcpy(data + at, &slot, sizeof slot);
+        write_ie(data + len, ie, content, clen);
+        return len + need;
+    }
     Q931_info_t qi;
     memcpy(&qi, data, sizeof qi);
-    uint16_t off = (uint16_t)(single ? len : len + 1);
     ie_info_t *s = q931_info_slot(&qi, ie);
     if (!s || s->off) {
         int idx = -1;
@@ -117,12 +150,7 @@ int q931_info_add_ie(uint8_t *data, int len, int cap, uint8_t ie, const uint8_t 
     } else {
         s->off = off;
     }
-    data[len] = ie;
-    if (!single) {
-        data[len + 1] = (uint8_t)clen;
-        if (clen)
-            memcpy(data + len + 2, content, (size_t)clen);
-    }
+    write_ie(data + len, ie, content, clen);
     memcpy(data, &qi, sizeof qi);
     return len + need;
 }
