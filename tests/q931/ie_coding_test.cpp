@@ -3,8 +3,13 @@
 // same octets back. Both frame shapes (TE info record, NT pointer record).
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <functional>
+
+#include "base64.h"
 
 #include "ie_coders.h"
 #include "isdn_msg.h"
@@ -581,6 +586,69 @@ TEST(IeNames, CauseTextsAndTypeNames)
     EXPECT_STREQ(ie_ton_name(7, 1), "ABBREVIATED");
     EXPECT_STREQ(ie_ton_name(7, 0), "INVALID");
     EXPECT_STREQ(ie_ton_name(-1, 0), "UNINITIALIZED");
+    EXPECT_STREQ(ie_print_isdn_cause(127), "Interworking, unspecified");
+    EXPECT_STREQ(ie_print_isdn_cause(128), "Unknown cause");
+}
+
+// The raw texts' writer gives what snprintf gives, cut the same way.
+TEST(IeNames, TextWriterCutsLikeSnprintf)
+{
+    const unsigned char octets[] = {0x80, 0x90, 0xa3, 0x01, 0xff};
+    char b64[16];
+    plaintext_to_base64((const char *)octets, 5, b64, sizeof(b64));
+    for (size_t size : {0, 1, 2, 5, 9, 12, 17, 40, 64}) {
+        SCOPED_TRACE(size);
+        char want[64], got[64];
+        memset(want, 'x', sizeof(want));
+        memset(got, 'x', sizeof(got));
+        snprintf(want, size, "type=%i;plan=%i;n=%i;m=%i;p=0x%x;q=0x%x;oad=%s;b=%s", -1, 0, INT_MIN, INT_MAX, 0u,
+                 0xffffffffu, "4711", b64);
+        ie_text(got, size)
+            .str("type=").num(-1).str(";plan=").num(0).str(";n=").num(INT_MIN).str(";m=").num(INT_MAX)
+            .str(";p=0x").hex(0).str(";q=0x").hex(0xffffffffu).str(";oad=").str("4711").str(";b=")
+            .base64(octets, 5);
+        EXPECT_EQ(0, memcmp(want, got, sizeof(want)));
+    }
+}
+
+// A received date is normalised by the time zone in force: the same fields
+// under another zone, within the same second, give the other zone's answer.
+TEST(IeDecoding, DateFollowsTheTimeZone)
+{
+    const char *old_tz = getenv("TZ");
+    std::string saved = old_tz ? old_tz : "";
+    msg_t *m = frame_from_wire(unhex("08 01 81 07 29 05 19 05 14 0c 1e"), 0);  // 2025-05-20 12:30
+    const struct {
+        const char *tz;
+        int hour, isdst;
+    } zones[] = {{"UTC0", 12, 0}, {"CET-1CEST,M3.5.0,M10.5.0/3", 13, 1}, {"UTC0", 12, 0}, {nullptr, -1, -1}};
+    for (const auto &z : zones) {
+        if (z.tz)
+            setenv("TZ", z.tz, 1);
+        else if (old_tz)
+            setenv("TZ", saved.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+        struct tm want = {};
+        want.tm_year = 125;
+        want.tm_mon = 4;
+        want.tm_mday = 20;
+        want.tm_hour = 12;
+        want.tm_min = 30;
+        mktime(&want);
+        struct tm tm;
+        int len;
+        ASSERT_EQ(dec_ie_date(m, &tm, &len, 0, nullptr), 0);
+        EXPECT_EQ(tm.tm_hour, want.tm_hour) << (z.tz ? z.tz : "own zone");
+        EXPECT_EQ(tm.tm_isdst, want.tm_isdst);
+        EXPECT_EQ(tm.tm_gmtoff, want.tm_gmtoff);
+        if (z.tz) {
+            EXPECT_EQ(tm.tm_hour, z.hour);
+            EXPECT_EQ(tm.tm_isdst, z.isdst);
+        }
+    }
+    free_msg(m);
 }
 
 }  // namespace

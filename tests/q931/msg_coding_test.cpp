@@ -712,7 +712,7 @@ namespace {
 // messages whose elements do not follow ISDN's rules.
 TEST(MsgParsers, RealCaptureFrames)
 {
-    std::string path = std::string(TARN_SOURCE_DIR) + "/../shared/data/q931-captures/q931_messages.tsv";
+    std::string path = shared_data_path("q931-captures/q931_messages.tsv");
     FILE *f = fopen(path.c_str(), "r");
     if (!f)
         GTEST_SKIP() << "no captures at " << path;

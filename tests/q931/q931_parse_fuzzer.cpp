@@ -5,7 +5,8 @@
 //
 // selector bits: 0 NT, 1 raw TE frame, 2-3 port (1 BRI, 2 PRI, 3 BRI with
 // cidlen 2, 4 none), 4 use_qsig, 5 reject unknown facilities, 6 cidmod,
-// 7 confirm instead of indication.
+// 7 confirm instead of indication. Row octet: bits 0-6 the row (modulo the
+// rows), bit 7 a log filter that lets no line through (nothing formatted).
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -62,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     uint8_t sel = data[0];
     int nt = sel & 1;
     int raw = !nt && (sel & 2);
-    int row = data[1] % ISDN_MSG_ROWS;
+    int row = (data[1] & 0x7F) % ISDN_MSG_ROWS;
+    misdn_lib_set_log_filter((data[1] & 0x80) ? [](int, int) { return 0; } : nullptr);
     const uint8_t *body = data + 2;
     size_t blen = size - 2;
 

@@ -294,3 +294,16 @@ octets unhex(const std::string &text)
     }
     return o;
 }
+
+std::string shared_data_path(const std::string &file)
+{
+    std::string dir = TARN_SOURCE_DIR;
+    while (!dir.empty()) {
+        std::string p = dir + "/../shared/data/" + file;
+        if (std::ifstream(p).good())
+            return p;
+        size_t slash = dir.find_last_of('/');
+        dir = slash == std::string::npos ? "" : dir.substr(0, slash);
+    }
+    return "";
+}

@@ -49,4 +49,8 @@ void install_test_ports();
 void fresh_bc(misdn_bchannel *bc, int port = 1, int nt = 0);
 
 std::string hex(const octets &o);
+
+// A file of the public corpora (shared/data beside the checkout or one of
+// the folders above it); empty when there is none.
+std::string shared_data_path(const std::string &file);
 octets unhex(const std::string &text);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -200,25 +201,10 @@ std::vector<std::pair<int, octets>> libpri_frames()
     return frames;
 }
 
-// The public corpora lie in shared/data beside the checkout or one of the
-// folders above it.
-std::string shared_data(const std::string &file)
-{
-    std::string dir = TARN_SOURCE_DIR;
-    while (!dir.empty()) {
-        std::string p = dir + "/../shared/data/" + file;
-        if (std::ifstream(p).good())
-            return p;
-        size_t slash = dir.find_last_of('/');
-        dir = slash == std::string::npos ? "" : dir.substr(0, slash);
-    }
-    return "";
-}
-
 std::vector<octets> capture_frames()
 {
     std::vector<octets> frames;
-    std::ifstream in(shared_data("q931-captures/q931_messages.tsv"));
+    std::ifstream in(shared_data_path("q931-captures/q931_messages.tsv"));
     std::string line;
     while (std::getline(in, line)) {
         if (line.rfind("file", 0) == 0 || line.empty())
@@ -288,6 +274,16 @@ std::string run_all()
     return out;
 }
 
+void expect_same(const std::string &want, const std::string &got);
+
+std::string golden_text()
+{
+    std::ifstream in(golden_dir + "trace_lines.txt");
+    std::stringstream want;
+    want << in.rdbuf();
+    return want.str();
+}
+
 TEST(TraceGolden, OutputOfTheCodersIsUnchanged)
 {
     if (capture_frames().empty())
@@ -298,14 +294,55 @@ TEST(TraceGolden, OutputOfTheCodersIsUnchanged)
         std::ofstream(path) << got;
         GTEST_SKIP() << "wrote " << path;
     }
-    std::ifstream in(path);
-    ASSERT_TRUE(in.good()) << "no " << path;
-    std::stringstream want;
-    want << in.rdbuf();
-    if (got == want.str())
+    ASSERT_TRUE(std::ifstream(path).good()) << "no " << path;
+    expect_same(golden_text(), got);
+}
+
+// With a log filter the callback sees exactly the lines the filter lets
+// through, and everything else (raw texts, printed errors, frames) stays.
+TEST(TraceGolden, FilterDecidesWhichLinesAreMade)
+{
+    if (capture_frames().empty())
+        GTEST_SKIP() << "no public capture";
+    static std::function<bool(int, int)> wanted;
+    struct {
+        const char *name;
+        std::function<bool(int, int)> on;
+    } cases[] = {
+        {"everything", [](int, int) { return true; }},
+        {"nothing", [](int, int) { return false; }},
+        {"message trace only", [](int level, int) { return level == 66; }},
+        {"element lines only", [](int level, int) { return level == 18; }},
+        {"errors and detail", [](int level, int) { return level < 10; }},
+        {"port 2 only", [](int, int port) { return port == 2; }},
+    };
+    const std::string golden = golden_text();
+    static const std::regex log_line("^log (\\d+) p(\\d+) ");
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        wanted = c.on;
+        misdn_lib_set_log_filter([](int level, int port) { return wanted(level, port) ? 1 : 0; });
+        std::string got = run_all();
+        misdn_lib_set_log_filter(nullptr);
+        std::string want;
+        std::stringstream in(golden);
+        std::string line;
+        while (std::getline(in, line)) {
+            std::smatch m;
+            if (std::regex_search(line, m, log_line) && !c.on(std::stoi(m[1]), std::stoi(m[2])))
+                continue;
+            want += line + "\n";
+        }
+        expect_same(want, got);
+    }
+}
+
+void expect_same(const std::string &want, const std::string &got)
+{
+    if (got == want)
         return;
     // the first line that differs, with the case it belongs to
-    std::stringstream g(got), w(want.str());
+    std::stringstream g(got), w(want);
     std::string gl, wl, head;
     int n = 0;
     while (true) {
