@@ -29,7 +29,9 @@ void misdn_lib_set_iface(const misdn_lib_iface *iface);
 // The owner of the callback installs it so that the library neither formats
 // nor hands over lines nobody reads; without one every line goes to the
 // callback. It must answer exactly as the callback decides, and is called
-// from every library thread.
+// from every library thread; install it with the callbacks, before
+// misdn_lib_init starts the threads (the bench in bench/q931 shows one for
+// a callback that routes lines by level to the log front-end).
 typedef int (*misdn_cb_log_on)(int level, int port);
 extern misdn_cb_log_on cb_log_on;
 void misdn_lib_set_log_filter(misdn_cb_log_on filter);
