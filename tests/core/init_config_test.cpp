@@ -164,15 +164,19 @@ TEST(InitLogging, DebugLogGoesToTheRotationList)
     e2e_world w;
     E2E_REQUIRE(w);
     conf_root &root = w.root;
-    root.write("usr/conf/tarn.conf",
-               "[general]\nlogging_debug=1\nlogging_message=1\nloglevel_debug=2\nexperimental_options = nco=3\n");
-    // The debug log file is not flushed per line: the orderly end of the
-    // console run writes it out.
+    // The debug log file is written out when it passes its size limit (it
+    // is not flushed per line): a limit of one byte closes it after every
+    // line and moves it one generation on.
+    std::string generations;
+    for (int i = 1; i <= 18; i++)
+        generations += (i > 1 ? "," : "") + std::string("/var/log/d") + std::to_string(i);
+    root.write("usr/conf/tarn.conf", "[general]\nlogging_debug=1\nlogging_message=1\nloglevel_debug=2\n"
+                                     "logsizelimit=1\nlogrotatefiles=" + generations +
+                                         "\nexperimental_options = nco=3\n");
     ASSERT_TRUE(w.start_tarn({"-o"})) << w.tarn_err();
-    w.close_console();
-    ASSERT_EQ(w.wait_tarn_exit(), 0) << w.tarn_err();
-    std::ifstream f(root.path("var/log/tarn.log.1"));
-    std::string log((std::istreambuf_iterator<char>(f)), {});
+    std::string log;
+    for (int i = 1; i <= 18; i++)
+        log += read_text_file(root.path("var/log/d" + std::to_string(i)));
     EXPECT_NE(log.find("ALLOCATING 3 CALL OBJECTS"), std::string::npos) << log;
 }
 

@@ -15,6 +15,8 @@
 #include "cli.h"
 #include "global_lock.h"
 #include "network_config.h"
+#include "rtp_ports.h"
+#include "sip_stack.h"
 #include "reg_object.h"
 
 struct cm;
@@ -25,7 +27,6 @@ struct iptables_rules_tracker;
 struct dns_cache;
 struct call_configuration_pool;
 struct audio_codec;
-struct rtp_port_pool;
 struct task_list;
 struct gsm_config;
 struct gsm_port_info;
@@ -50,37 +51,6 @@ enum {
 extern int OPERATIONARRAYSIZE;
 extern int CLSIPSIZE;
 extern int REGISTRATIONARRAYSIZE;
-
-enum { SIP_TRANSPORT_UDP = 1, SIP_TRANSPORT_TCP = 2, SIP_TRANSPORT_TLS = 4 };
-
-struct sip_stack {
-    char name[32];
-    char interface[32];
-    char mac[32];
-    char ip[64];
-    char rtp_ports[64];
-    char certificate_path[256];
-    int32_t stack_type;
-    int32_t active;
-    int32_t transport;
-    int32_t sip_port;
-    int32_t sip_ssl_port;
-    int32_t rtp_port_selection;
-    int32_t tls_verify;
-    int32_t tos_sip;
-    int32_t tos_rtp;
-    int32_t ssl_version;
-    int32_t registration_offset;
-    char user_agent[128];
-    char url[256];
-    char url_tls[256];
-    rtp_port_pool *rtp_pool;
-    su_home_s *home;
-    su_root_s *root;
-    nua_s *nua;
-    pthread_t thread;
-    tarn_acl *acl;
-};
 
 struct call_statistics {
     uint32_t calls_total;
@@ -116,7 +86,7 @@ struct application_object {
     call_object *operations[OPERATIONS_CAPACITY];
     call_leg_sip *sip_call_legs[SIP_LEGS_CAPACITY];
     reg_object **registrations;
-    rtp_port_pool *rtp_ports;
+    RTP_ports *rtp_ports;
     int32_t pid_counter;
 
     // locks and queues

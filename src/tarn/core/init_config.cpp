@@ -16,6 +16,7 @@
 #include "init_logging.h"
 #include "log.h"
 #include "network_config.h"
+#include "sip_stack.h"
 #include "platform_path.h"
 #include "schema.h"
 #include "system_command.h"
@@ -208,6 +209,11 @@ int init_config()
     // 15. DNS overrides
     if (app->experimental_options && app->experimental_options->eo_dns_override)
         dns_cache_update_overrides();
+
+    // 16. SIP stack parameters (the port groups of the SIP peers are not part
+    // of this build, so there is no second way to a usable setting)
+    if (init_global_sip_parameters() < 0)
+        FAIL("Failed initializing global sip settings!");
 
     // 18. placeholder RTP target of remote bridging
     app->dummy_rtp_port_for_remote_bridging_offset = 20000;

@@ -25,6 +25,8 @@
 #include "msp_link.h"
 #include "msp_queue.h"
 #include "msp_resource.h"
+#include "network_config.h"
+#include "nua_stack.h"
 #include "platform_path.h"
 #include "route_list.h"
 #include "experimental_options.h"
@@ -165,7 +167,7 @@ static int step_timer_service()
 // groups (which the bring-up of each technology does first).
 const init_step init_application_steps[] = {
     {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
-    {"SIP stacks", nullptr, nullptr, "NUA init failed!", 89, nullptr},
+    {"SIP stacks", init_nua_instance, nullptr, "NUA init failed!", 89, nullptr},
     {"SIP access control", step_access_control, nullptr, nullptr, 0, nullptr},
     {"start-up packet-filter rules", step_packet_filter_rules, nullptr, "Couldn't init iptables!", 89, nullptr},
     {"IP route list", step_route_list, nullptr, nullptr, 0, nullptr},
@@ -339,6 +341,9 @@ int tarn_main(int argc, char **argv)
     // 15. the console in the foreground
     if (!tarn_daemon_mode)
         read_commandline();
+
+    // 16.
+    wait_for_first_sip_stack();
 
     // 17.
     return tarn_orderly_stop();

@@ -1,0 +1,177 @@
+// The SIP stacks of the running daemon: which sockets listen, one
+// "tarn.sofia" thread per stack, OPTIONS answered 200 (sipp), stacks that
+// cannot come up, and the TLS listener against openssl s_client.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <signal.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "e2e.h"
+
+namespace {
+
+std::string scenario()
+{
+    return std::string(TARN_SOURCE_DIR) + "/tests/e2e/data/options.xml";
+}
+
+// Names of the daemon's threads.
+std::vector<std::string> thread_names(pid_t pid)
+{
+    std::vector<std::string> names;
+    std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            std::string n = read_text_file(dir + "/" + e->d_name + "/comm");
+            if (!n.empty() && n.back() == '\n')
+                n.pop_back();
+            names.push_back(n);
+        }
+        closedir(d);
+    }
+    return names;
+}
+
+int count(const std::vector<std::string> &v, const std::string &s)
+{
+    int n = 0;
+    for (const std::string &x : v)
+        n += x == s;
+    return n;
+}
+
+// One OPTIONS transaction from sipp inside the world: sipp's status.
+process_result options(const e2e_world &w, const std::string &target, const char *transport)
+{
+    std::string local = target.rfind("127.", 0) == 0 ? "127.0.0.1" : target.substr(0, target.find(':'));
+    return w.ns.run({"sipp", "-sf", scenario(), "-m", "1", "-t", transport, "-i", local, "-p", "5999", "-timeout",
+                     "20", "-timeout_error", "-nostdin", target},
+                    "", {}, 60);
+}
+
+e2e_options lan_world()
+{
+    e2e_options o;
+    o.ifaces.push_back({"eth0", "10.0.1.5/24"});
+    return o;
+}
+
+TEST(SipStacks, LocalhostAndLanListenAndAnswerOptions)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
+                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
+                                          "sip_transport_lan = udp,tcp\n");
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    std::string lo = "127.0.0.1:" + std::to_string(w.root.sip_port);
+
+    process_result udp = w.ns.run({"ss", "-lnuH"}), tcp = w.ns.run({"ss", "-lntH"});
+    EXPECT_NE(udp.out.find(lo), std::string::npos) << udp.out;
+    EXPECT_EQ(tcp.out.find(lo), std::string::npos) << "the localhost stack is UDP only: " << tcp.out;
+    EXPECT_NE(udp.out.find("10.0.1.5:5060"), std::string::npos) << udp.out;
+    EXPECT_NE(tcp.out.find("10.0.1.5:5060"), std::string::npos) << tcp.out;
+    EXPECT_EQ(count(thread_names(w.tarn_pid()), "tarn.sofia"), 2);
+    std::string err = w.tarn_err();
+    EXPECT_NE(err.find("get_net_info: dev eth0, mac " + w.ns.mac("eth0") + ", ip 10.0.1.5\n"), std::string::npos)
+        << err;
+
+    struct {
+        std::string target;
+        const char *transport;
+    } probes[] = {{lo, "u1"}, {"10.0.1.5:5060", "u1"}, {"10.0.1.5:5060", "t1"}};
+    for (auto &p : probes) {
+        process_result r = options(w, p.target, p.transport);
+        EXPECT_EQ(r.status, 0) << p.target << " " << p.transport << "\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(w.wait_out("S SEND: NUA_RESPOND[200] \"OK\"")) << w.tarn_out();
+    EXPECT_TRUE(w.tarn_running());
+
+    // The answers as an outside decoder reads them.
+    w.stop_tarn();
+}
+
+TEST(SipStacks, StacksThatCannotComeUp)
+{
+    // A LAN interface that does not exist only disables that stack.
+    {
+        e2e_world w;
+        E2E_REQUIRE(w);
+        w.root.write("usr/conf/tarn.sip", w.root.default_sip() + "stack_active_lan = 1\ninterface_name_lan = eth9\n");
+        ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+        EXPECT_NE(w.tarn_err().find("disabling SIP stack lan, couldn't open eth9!"), std::string::npos)
+            << w.tarn_err();
+        EXPECT_NE(w.tarn_out().find("CRITICAL: disabling SIP stack lan, couldn't open eth9!"), std::string::npos);
+        EXPECT_EQ(count(thread_names(w.tarn_pid()), "tarn.sofia"), 1);
+    }
+    // A port another program holds: the user agent cannot be created.
+    {
+        e2e_world w;
+        E2E_REQUIRE(w);
+        pid_t holder = w.ns.spawn({"python3", "-c",
+                                   "import socket,time\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                                   "s.bind(('127.0.0.1'," + std::to_string(w.root.sip_port) +
+                                       "))\nprint('bound',flush=True)\ntime.sleep(600)"},
+                                  {}, -1, -1, -1);
+        ASSERT_GT(holder, 0);
+        ASSERT_TRUE(e2e_world::wait_for(
+            [&] { return w.ns.run({"ss", "-lnuH"}).out.find(":" + std::to_string(w.root.sip_port)) != std::string::npos; },
+            20000));
+        EXPECT_EQ(w.run_tarn_to_exit(), 89);
+        EXPECT_NE(w.tarn_out().find("CRITICAL: nua_create failed!"), std::string::npos);
+        EXPECT_NE(w.tarn_err().find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos)
+            << w.tarn_err();
+        kill(holder, SIGKILL);
+    }
+    // Parameters that cannot be read end the configuration load.
+    {
+        e2e_options o;
+        o.media_processor = false;
+        o.capture = false;
+        e2e_world w(o);
+        E2E_REQUIRE(w);
+        w.root.write("usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = " + std::string(300, '5') + "\n");
+        EXPECT_EQ(w.run_tarn_to_exit(), 99);
+        EXPECT_NE(w.tarn_err().find("TARN EXITCODE 99: Failed initializing global sip settings!"), std::string::npos)
+            << w.tarn_err();
+    }
+}
+
+// A TLS-only LAN stack with the TLS port unset: it listens for TLS on the
+// next port and nowhere else.
+TEST(SipStacks, TlsOnlyStackListensOnTheNextPort)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    std::string certs = w.root.path("certs");
+    process_result gen = run_process(
+        {"sh", "-c",
+         "mkdir -p " + certs + " && cd " + certs +
+             " && openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=10.0.1.5 -keyout key.pem"
+             " -out cert.pem 2>/dev/null && cat key.pem cert.pem > agent.pem && cp cert.pem cafile.pem"},
+        "", {}, 60);
+    ASSERT_EQ(gen.status, 0) << gen.err;
+    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
+                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
+                                          "sip_transport_lan = tls\nssl_version_lan = tls1.0\ncert_dir_lan = " +
+                                          certs + "\n");
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    EXPECT_NE(w.tarn_out().find("Sip stack binding to sips:10.0.1.5:5061;transport=tls"), std::string::npos);
+    process_result tcp = w.ns.run({"ss", "-lntH"}), udp = w.ns.run({"ss", "-lnuH"});
+    EXPECT_NE(tcp.out.find("10.0.1.5:5061"), std::string::npos) << tcp.out;
+    EXPECT_EQ(tcp.out.find("10.0.1.5:5060"), std::string::npos) << "no sip: URL for a TLS-only stack";
+    EXPECT_EQ(udp.out.find("10.0.1.5:"), std::string::npos) << udp.out;
+    // The listener speaks TLS: it answers the client's hello. (Debian's
+    // build of the library completes no handshake with Debian's OpenSSL,
+    // whatever version tag it is given, so the answer is an alert.)
+    process_result s = w.ns.run({"openssl", "s_client", "-connect", "10.0.1.5:5061", "-brief"}, "", {}, 30);
+    EXPECT_NE(s.err.find("SSL alert number"), std::string::npos) << s.out << s.err;
+}
+
+} // namespace
