@@ -11,19 +11,11 @@
 #include "cli.h"
 #include "confman.h"
 #include "e2e.h"
-#include "log.h"
+#include "debug_lines.h"
 #include "schema.h"
 #include "sip_stack.h"
 
 namespace {
-
-std::vector<std::string> lines;
-void rec_debug(int, int, const char *, int, const char *, const char *, const char *fmt, va_list ap)
-{
-    char *t = _strdup_vprintf(fmt, ap);
-    lines.push_back(t);
-    free(t);
-}
 
 class SipParams : public ::testing::Test {
 protected:
@@ -32,10 +24,6 @@ protected:
         if (!gp)
             application_create();
         cm_init();
-        log_set_log_handler_debug(rec_debug);
-        log_levels_debug_enabled = 1;
-        for (int m : {TARN, SIP})
-            log_set_loglevel_debug(log_levels_debug, m, 9);
     }
     void TearDown() override
     {
@@ -53,7 +41,7 @@ protected:
         if (cm_load(&gp->config_sip, w.root.path("usr/conf/tarn.sip").c_str()) != 0)
             return -2;
         gp->stack_active_lan = gp->stack_active_wan = 0;
-        lines.clear();
+        log.clear();
         e2e_namespace::net_guard inside(w.ns);
         if (!inside.ok())
             return -3;
@@ -64,6 +52,7 @@ protected:
         unsetenv("TARN_ROOT");
         return r;
     }
+    debug_lines log{TARN, SIP};
     static e2e_options options()
     {
         e2e_options o;
@@ -124,8 +113,7 @@ TEST_F(SipParams, LanAndWanStacks)
     EXPECT_EQ(err, "get_net_info: dev eth0, mac " + w.ns.mac("eth0") +
                        ", ip 10.0.1.5\nget_net_info failed: dev eth9, mac unknown, ip unknown\n"
                        "disabling SIP stack wan, couldn't open eth9!");
-    EXPECT_NE(std::find(lines.begin(), lines.end(), "CRITICAL: disabling SIP stack wan, couldn't open eth9!"),
-              lines.end());
+    EXPECT_TRUE(log.has("CRITICAL: disabling SIP stack wan, couldn't open eth9!"));
     EXPECT_EQ(gp->rtp_ports->lanstart, 6000);
     EXPECT_EQ(gp->rtp_ports->lostart, 10000);
     EXPECT_EQ(gp->sip_stacks[1].rtp_ports, gp->rtp_ports);

@@ -8,19 +8,11 @@
 #include <vector>
 
 #include "application.h"
-#include "log.h"
+#include "debug_lines.h"
 #include "rtp_ports.h"
 #include "sip_stack.h"
 
 namespace {
-
-std::vector<std::string> lines;
-void rec_debug(int, int, const char *, int, const char *, const char *, const char *fmt, va_list ap)
-{
-    char *t = _strdup_vprintf(fmt, ap);
-    lines.push_back(t);
-    free(t);
-}
 
 class RtpPorts : public ::testing::Test {
 protected:
@@ -31,10 +23,6 @@ protected:
         ports.assign(RTP_PORT_TABLE_SIZE, 0);
         stacks.assign(RTP_PORT_TABLE_SIZE, 0);
         gp->sip_stack_size = 0;
-        lines.clear();
-        log_set_log_handler_debug(rec_debug);
-        log_levels_debug_enabled = 1;
-        log_set_loglevel_debug(log_levels_debug, TARN, 9);
     }
     // Adds a stack of that name and range, marks it; the pools are rebuilt.
     sip_stack *stack(const char *name, const char *range)
@@ -55,6 +43,7 @@ protected:
         return n;
     }
     std::vector<uint8_t> ports, stacks;
+    debug_lines log{TARN};
 };
 
 TEST_F(RtpPorts, RangesFromTheStackTexts)
@@ -84,9 +73,9 @@ TEST_F(RtpPorts, RangesFromTheStackTexts)
     EXPECT_EQ(check_if_rtp_port_belongs_to_stack(STACK_VPN, 10500), 0);
 
     // Tokens that are no usable port or range.
-    lines.clear();
+    log.clear();
     stack("localhost", "6001,7000-6000,65536,0-10,abc,6500-x,1030");
-    EXPECT_EQ(lines, (std::vector<std::string>{"CRITICAL: ignoring token 6001", "CRITICAL: ignoring token 7000-6000",
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"CRITICAL: ignoring token 6001", "CRITICAL: ignoring token 7000-6000",
                                                "CRITICAL: ignoring token 65536", "CRITICAL: ignoring token 0-10",
                                                "CRITICAL: ignoring token abc", "CRITICAL: ignoring token 6500-x"}));
     EXPECT_EQ(r->lostart, 1030);
