@@ -1,5 +1,6 @@
 // Collects the debug lines of the given modules (at every level) while it
 // lives, from any thread; the previous handler and levels come back after.
+// With with_tag each line is kept as "<call tag>|<text>".
 #pragma once
 #include <cstdlib>
 #include <initializer_list>
@@ -11,9 +12,13 @@
 
 class debug_lines {
 public:
-    explicit debug_lines(std::initializer_list<int> modules) : modules_(modules)
+    explicit debug_lines(std::initializer_list<int> modules, bool with_tag = false) : modules_(modules)
     {
         clear();
+        mask() = 0;
+        for (int m : modules_)
+            mask() |= 1u << m;
+        with_tag_() = with_tag;
         old_ = log_out_debug;
         old_enabled_ = log_levels_debug_enabled;
         for (int m : modules_) {
@@ -45,6 +50,14 @@ public:
                 return true;
         return false;
     }
+    // Lines that contain the text.
+    int count(const std::string &text) const
+    {
+        int n = 0;
+        for (const std::string &l : lines())
+            n += l.find(text) != std::string::npos;
+        return n;
+    }
     void clear()
     {
         std::lock_guard<std::mutex> g(mutex());
@@ -62,12 +75,27 @@ private:
         static std::vector<std::string> s;
         return s;
     }
-    static void on_debug(int, int, const char *, int, const char *, const char *, const char *fmt, va_list ap)
+    static unsigned &mask()
     {
+        static unsigned m;
+        return m;
+    }
+    static bool &with_tag_()
+    {
+        static bool t;
+        return t;
+    }
+    static void on_debug(int, int module, const char *, int, const char *, const char *tag, const char *fmt,
+                         va_list ap)
+    {
+        if (module < 0 || module >= 32 || !(mask() & (1u << module)))
+            return;
         char *t = _strdup_vprintf(fmt, ap);
-        std::lock_guard<std::mutex> g(mutex());
-        store().push_back(t ? t : "");
+        std::string line = with_tag_() ? std::string(tag ? tag : "") + "|" : std::string();
+        line += t ? t : "";
         free(t);
+        std::lock_guard<std::mutex> g(mutex());
+        store().push_back(line);
     }
     std::vector<int> modules_;
     std::vector<unsigned char> old_levels_;
