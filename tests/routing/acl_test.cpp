@@ -72,7 +72,7 @@ protected:
         for (int i = 0; i < 3; i++) {
             snprintf(gp->sip_stacks[i].name, sizeof gp->sip_stacks[i].name, "%s", stacks[i].name);
             snprintf(gp->sip_stacks[i].interface, sizeof gp->sip_stacks[i].interface, "%s", stacks[i].ifname);
-            gp->sip_stacks[i].stack_type = stacks[i].type;
+            gp->sip_stacks[i].sip_stack_type = stacks[i].type;
             gp->sip_stacks[i].active = 1;
         }
         gp->sip_stack_size = 3;

@@ -30,7 +30,7 @@ static const char *const BLACKLIST_PATH = "/tmp/tarn.blacklist.%s";
 
 static int stack_type_of(const tarn_acl *acl)
 {
-    return acl && acl->ss ? acl->ss->stack_type : 0;
+    return acl && acl->ss ? acl->ss->sip_stack_type : 0;
 }
 
 static const char *interface_of(const tarn_acl *acl)
@@ -378,8 +378,9 @@ static void add_whitelist_line(tarn_acl *acl, char *line)
     long prefix = strtol(prefix_text, &end, 10);
     if (!*address || !*prefix_text || *end || prefix < 0 || prefix > 32)
         return;
-    int type = strcasecmp(stack_word, "LAN") == 0 ? STACK_LAN : strcasecmp(stack_word, "WAN") == 0 ? STACK_WAN
-                                                                                                    : STACK_ANY;
+    int type = strcasecmp(stack_word, "LAN") == 0   ? (int)STACK_LAN
+               : strcasecmp(stack_word, "WAN") == 0 ? (int)STACK_WAN
+                                                    : (int)STACK_ANY;
     int own = stack_type_of(acl);
     if (type != STACK_ANY && !(type & own))
         return;

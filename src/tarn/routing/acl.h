@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <ctime>
 
+#include "sip_stack.h"
+
 struct cm;
-struct sip_stack;
+
 struct nua_s;
 
 enum acl_packet_type {
@@ -22,9 +24,8 @@ enum acl_packet_type {
     ACL_PACKET_TYPES = 4,
 };
 
+// STACK_LAN and STACK_WAN are the stack types of sip_stack.h.
 enum {
-    STACK_LAN = 2,
-    STACK_WAN = 4,
     STACK_ANY = 14,
 };
 
