@@ -135,7 +135,7 @@ struct application_object {
     struct dns_cache *dns_cache;
     struct call_configuration_pool *call_configuration_pool;
     char *global_provider_list[512];
-    audio_codec *all_supported_codecs;
+    codec_settings all_supported_codecs;
 
     // line and hardware data
     gsm_config *gsm_cfg[7];

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "application.h"
+#include "call_configuration.h"
 #include "confman.h"
 #include "dns_cache.h"
 #include "experimental_options.h"
@@ -196,9 +197,11 @@ int init_config()
         FAIL("Couldn't get network config!");
     list_netconf();
 
-    // 13. the call configuration is printed by -C once it can be built
+    // 13. the default call configuration; -C prints it and ends here
+    init_default_call_configuration();
     if (tarn_print_configuration) {
-        fprintf(stderr, "default call configuration: not available in this build\n");
+        cc_print_call_configuration(stdout, nullptr, 0, 0);
+        fflush(stdout);
         exit(0);
     }
 
@@ -266,6 +269,9 @@ int init_config()
     // 24. dial plan path
     path_for(app->cargs->dialplan, "tarn.dialplan", path, sizeof path);
     snprintf(app->dialplan_path, sizeof app->dialplan_path, "%s", path);
+
+    // 25. codecs the gateway supports at all
+    cc_allow_codecs(&app->all_supported_codecs, "pcma:pcmu:g729:g726-32");
     fflush(stdout);
     return 0;
 }

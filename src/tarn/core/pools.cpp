@@ -63,7 +63,7 @@ void init_call_object(call_object *co, int index)
     co->ecall_simple = -1;
     co->ecall_parsed = -1;
     co->cc_active = &co->cc;
-    call_configuration_init(&co->cc);
+    cc_init_call_configuration(&co->cc);
     co->cc_source = co->cc_destination = co->cc_override = default_cc();
     cdr_reset(&co->cdr);
     co->dismantling_timeout = 60;

@@ -13,6 +13,7 @@
 
 #include "acl.h"
 #include "application.h"
+#include "call_configuration.h"
 #include "call_progress.h"
 #include "cli.h"
 #include "csm_codes.h"
@@ -248,7 +249,6 @@ void check_if_msp_is_alive()
 
 static void run_diagnostic(const cli_result &res)
 {
-    const char *what = "";
     switch (res.action) {
     case CLI_DEFAULT_SETTINGS:
     case CLI_MODULE_SETTINGS:
@@ -261,9 +261,11 @@ static void run_diagnostic(const cli_result &res)
         TARN_EXIT(2, "Couldn't parse CLI arguments!");
     case CLI_MSP_ALIVE:
         check_if_msp_is_alive();
-    // The other diagnostics need parts of the daemon that are not in this
-    // build yet; say so instead of pretending.
-    case CLI_DEFAULT_CALLCONF: what = "-N"; break;
+    case CLI_DEFAULT_CALLCONF:
+        init_default_call_configuration();
+        cc_print_call_configuration(stdout, nullptr, 1, 0);
+        fflush(stdout);
+        TARN_EXIT(2, "Couldn't parse CLI arguments!");
     case CLI_RESOLVE: {
         char pattern[1024];
         resolve_address_to_regexp(res.argument, pattern, sizeof pattern);
@@ -279,8 +281,6 @@ static void run_diagnostic(const cli_result &res)
         exit(0);
     case CLI_RUN: return;
     }
-    fprintf(stderr, "option %s is not available in this build\n", what);
-    TARN_EXIT(2, "Couldn't parse CLI arguments!");
 }
 
 int tarn_main(int argc, char **argv)
