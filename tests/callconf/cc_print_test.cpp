@@ -1,13 +1,10 @@
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cc_test_support.h"
-#include "conf_root.h"
-#include "run_process.h"
 
 namespace {
 
@@ -36,12 +33,6 @@ std::string key_of(const std::string &row)
 {
     size_t a = row.find("][") + 2;
     return row.substr(a, row.find(']', a) - a);
-}
-
-std::string golden()
-{
-    std::ifstream f(TARN_SOURCE_DIR "/tests/callconf/golden/default_call_configuration.txt");
-    return std::string((std::istreambuf_iterator<char>(f)), {});
 }
 
 TEST_F(CallConf, PrintoutRows)
@@ -83,31 +74,6 @@ TEST_F(CallConf, PrintoutOfARecordShowsTheDefaults)
     std::string all = print(&cc, 0, 0, nullptr);
     EXPECT_NE(all.find("'g729:pcmu'\t('pcma')\n"), std::string::npos);
     EXPECT_NE(all.find("'1-5.7'\t('')\n"), std::string::npos);
-}
-
-// tarn -N and tarn -C print the same rows, with and without patterns.
-TEST(CallConfCommandLine, DefaultConfigurationOnTheCommandLine)
-{
-    std::string want = golden();
-    ASSERT_FALSE(want.empty());
-    process_result n = run_process({tarn_binary(), "-N"});
-    EXPECT_EQ(n.status, 2);
-    EXPECT_EQ(n.out, want);
-    EXPECT_NE(n.err.find("TARN EXITCODE 2: Couldn't parse CLI arguments!"), std::string::npos) << n.err;
-
-    std::string rows_without_patterns;
-    for (auto &l : lines_of(want))
-        rows_without_patterns += l.substr(0, l.find('\t')) + "\n";
-
-    conf_root root(false);
-    process_result c = run_process({tarn_binary(), "-e", root.dir + "/usr/conf", "-C"}, "", root.env());
-    EXPECT_EQ(c.status, 0) << c.err;
-    size_t header = c.out.find("Default call configuration:\n");
-    ASSERT_NE(header, std::string::npos) << c.out;
-    EXPECT_LT(c.out.find("reading tarn config file: "), header);
-    EXPECT_LT(c.out.find("sip config file: "), header);
-    EXPECT_EQ(c.out.substr(header), rows_without_patterns);
-    EXPECT_EQ(c.out.find("tone config"), std::string::npos); // nothing after step 13 ran
 }
 
 } // namespace

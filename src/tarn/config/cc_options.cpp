@@ -2,6 +2,8 @@
 // onto another, the dial plan's small condition texts and the per-leg values.
 #include <strings.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -20,12 +22,29 @@ const char *cc_tag_text(cc_tag t)
     return t.ro ? rinfo(t.ro) : cinfo(t.co);
 }
 
+// Row indexes sorted by key without regard to case, made once. Keys are
+// unique in that order, so the match is the first in table order too.
+static const std::array<int, CC_OPTION_COUNT> &rows_by_key()
+{
+    static const std::array<int, CC_OPTION_COUNT> rows = [] {
+        std::array<int, CC_OPTION_COUNT> r;
+        for (int i = 0; i < CC_OPTION_COUNT; i++)
+            r[i] = i;
+        std::sort(r.begin(), r.end(), [](int a, int b) {
+            return strcasecmp(call_configuration_options[a].var, call_configuration_options[b].var) < 0;
+        });
+        return r;
+    }();
+    return rows;
+}
+
 int cc_find_option(const char *key)
 {
-    for (int i = 0; i < CC_OPTION_COUNT; i++)
-        if (strcasecmp(call_configuration_options[i].var, key) == 0)
-            return i;
-    return -1;
+    const auto &rows = rows_by_key();
+    auto it = std::lower_bound(rows.begin(), rows.end(), key, [](int row, const char *k) {
+        return strcasecmp(call_configuration_options[row].var, k) < 0;
+    });
+    return it != rows.end() && strcasecmp(call_configuration_options[*it].var, key) == 0 ? *it : -1;
 }
 
 static long long decimal(const char *text)
