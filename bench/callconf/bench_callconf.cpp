@@ -36,7 +36,7 @@ void BM_ApplyOptionString(benchmark::State &state)
     for (auto _ : state) {
         cc_init_call_configuration(&cc);
         cc_parse_call_configuration_direct(nullptr, &cc, line_options);
-        benchmark::DoNotOptimize(cc.dtmfmode);
+        benchmark::DoNotOptimize(cc.dtmflen);
     }
 }
 BENCHMARK(BM_ApplyOptionString);
@@ -57,7 +57,7 @@ void BM_AdmissionOverlays(benchmark::State &state)
         _cc_update_call_configuration(&active, &destination, CCUF_DO_NOT_UPDATE_SIP_INBOUND);
         cc_update_call_configuration(&active, &line);
         cc_update_call_configuration(&active, &override_cc);
-        benchmark::DoNotOptimize(active.early_audio);
+        benchmark::DoNotOptimize(active.dtmflen);
     }
 }
 BENCHMARK(BM_AdmissionOverlays);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "application.h"
+#include "call_configuration.h"
 #include "confman.h"
 #include "pg_port_groups.h"
 #include "schema.h"
@@ -20,6 +21,7 @@ protected:
         application_create();
         init_locks();
         cm_init();
+        init_default_call_configuration();
     }
     void SetUp() override
     {
@@ -175,6 +177,9 @@ TEST_F(PortGroups, AnalogGroupsPerPortListsAndClamps)
     EXPECT_EQ(fxs->fxs_wink_duration, 2000);
     EXPECT_EQ(fxs->fxs_wink_offset, 0);
     EXPECT_STREQ(fxs->pga_config, "dtmfmode=inband");
+    EXPECT_EQ(fxs->pga_cc.dtmfmode, (uint32_t)CC_DTMF_INBAND); // the group's own options
+    EXPECT_TRUE(fxs->pga_cc.dtmfmode_set);
+    EXPECT_EQ(fxs->pga_cc.cid_gen_time, 1000); // on the defaults
     port_group_analog *fxo = pg_get_port_group_analog_by_name("fxo");
     ASSERT_TRUE(fxo);
     EXPECT_STREQ(fxo->port_settings[1].clip, "2"); // the third value is ignored

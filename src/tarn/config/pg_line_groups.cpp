@@ -323,9 +323,9 @@ int pg_init_analog_port_group_struct()
         g->fxo_dialtone_detection_timeout = group_int(c, CFG_ANALOG_PORT_FXO_DIALTONE_DETECTION_TIMEOUT, n);
         g->fxo_callerid_detection_timeout = group_int(c, CFG_ANALOG_PORT_FXO_CALLERID_DETECTION_TIMEOUT, n);
         g->pga_config = group_copy(c, CFG_ANALOG_PORT_CONFIG, n, T);
-        // The group's own options start from the defaults; the option text in
-        // pga_config is applied to them by the call-configuration code.
-        call_configuration_init(&g->pga_cc);
+        // The group's own options: the defaults with its option text applied.
+        cc_init_call_configuration(&g->pga_cc);
+        cc_parse_call_configuration_direct(nullptr, &g->pga_cc, g->pga_config);
         g->chansel_method = pg_parse_chansel_method(group_text(c, CFG_ANALOG_PORT_CHANSEL, n, T).c_str(), 0);
         g->chansel_direction = pg_parse_chansel_direction(group_text(c, CFG_ANALOG_PORT_CHANSEL_DIRECTION, n, T).c_str());
         g->complete_dialing_on_pound_or_star = group_bool(c, CFG_ANALOG_PORT_COMPLETE_DIALING_ON_POUND_OR_STAR, n);
