@@ -47,6 +47,7 @@ TEST(CallConfCommandLine, MinusCPrintsThemAfterTheStartUpLines)
     ASSERT_NE(header, std::string::npos) << out;
     EXPECT_LT(out.find("reading tarn config file: " + etc + "/tarn.conf"), header);
     EXPECT_LT(out.find("using sip config: "), header);
+    EXPECT_NE(w.tarn_err().find("host_ifname_vpn: "), std::string::npos); // the network facts were read
     EXPECT_EQ(out.substr(header), rows);
     EXPECT_EQ(out.find("tone config"), std::string::npos); // nothing after it ran
 }

@@ -1,4 +1,6 @@
+#include <atomic>
 #include <cstring>
+#include <thread>
 #include <functional>
 #include <string>
 
@@ -82,6 +84,23 @@ TEST_F(CallConf, CryptoSuites)
     EXPECT_EQ(take_lines(), std::vector<std::string>{"ignoring invalid crypto token |AES_CM_32|"});
     // A byte the parser never writes is skipped, not looked up.
     EXPECT_STREQ(cc_print_crypto_suites(1 | 9 << 8 | 2 << 16), "AES_CM_128_HMAC_SHA1_80:AES_CM_128_HMAC_SHA1_32");
+}
+
+// Each thread formats into its own buffer: two printouts at once keep their
+// own text.
+TEST_F(CallConf, CryptoSuiteNamesPerThread)
+{
+    std::atomic<int> wrong{0};
+    auto run = [&wrong](int32_t word, const char *want) {
+        for (int i = 0; i < 20000; i++)
+            if (strcmp(cc_print_crypto_suites(word), want) != 0)
+                wrong++;
+    };
+    std::thread a(run, 1, "AES_CM_128_HMAC_SHA1_80");
+    std::thread b(run, 3 | 2 << 8, "F8_128_HMAC_SHA1_80:AES_CM_128_HMAC_SHA1_32");
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(CallConf, FailoverCauses)

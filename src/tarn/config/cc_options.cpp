@@ -96,11 +96,15 @@ void cc_set_value_tagged(call_configuration *cc, const char *key, char *value, c
 
 void cc_set_call_configuration_value(call_configuration *cc, const char *key, char *value)
 {
+    if (!cc || !key || !value)
+        return;
     cc_set_value_tagged(cc, key, value, cc_tag{});
 }
 
 void cc_apply_option_string(call_configuration *cc, const char *options, cc_tag tag)
 {
+    if (!cc)
+        return;
     std::string copy(options ? options : "");
     char *rest = copy.data(), *item;
     while ((item = strsep(&rest, ","))) {
