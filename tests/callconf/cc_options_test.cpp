@@ -150,12 +150,12 @@ TEST_F(CallConf, OptionStrings)
     cc_parse_call_configuration_direct(nullptr, &cc, "ea=sdp,,codecs=pcmu:pcma");
     EXPECT_EQ(cc.early_audio, 2u);
     EXPECT_EQ(shown(cc, "codecs"), "pcmu:pcma");
-    auto lines = cc_log_lines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].text, "ignoring empty token");
-    EXPECT_EQ(lines[0].level, 1);
-    EXPECT_EQ(lines[0].tag, "CID:000000:00");
-    cc_log_lines().clear();
+    EXPECT_EQ(log->lines(), std::vector<std::string>{"CID:000000:00|ignoring empty token"});
+    log->clear();
+    log_levels_debug[TARN] = 0; // a level-1 line
+    cc_parse_call_configuration_direct(nullptr, &cc, ",");
+    EXPECT_TRUE(log->lines().empty());
+    log_levels_debug[TARN] = 9;
 
     cc_parse_call_configuration_direct(nullptr, &cc,
                                        "dialplan_go_on,=5,override=screen=1:pres=0,nosuchkey=1,ea=0,EA=1");
@@ -169,8 +169,8 @@ TEST_F(CallConf, OptionStrings)
     ro.pid = 42;
     call_configuration rc = fresh();
     cc_parse_call_configuration_reg(&ro, &rc, "x");
-    ASSERT_EQ(cc_log_lines().size(), 1u);
-    EXPECT_EQ(cc_log_lines()[0].tag.rfind("RID:000042", 0), 0u) << cc_log_lines()[0].tag;
+    ASSERT_EQ(log->lines().size(), 1u);
+    EXPECT_EQ(log->lines()[0].rfind("RID:000042:00|cannot parse token x", 0), 0u) << log->lines()[0];
 }
 
 TEST_F(CallConf, OverlayHonoursScopesAndSetFlags)

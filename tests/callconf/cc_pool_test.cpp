@@ -112,7 +112,7 @@ TEST_F(CallConf, PoolFullFallsBackToTheDefaultWithACriticalLine)
     EXPECT_EQ(gp->default_call_configuration.early_audio, 1u); // the string was not applied
     auto lines = take_lines();
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("CRITICAL:", 0), 0u);
+    EXPECT_EQ(lines[0].rfind("CRITICAL:", 0), 0u) << lines[0];
     EXPECT_NE(lines[0].find("|ea=sdp|"), std::string::npos) << lines[0];
     // Existing strings are still found.
     EXPECT_EQ(cc_parse_call_configuration_pool(nullptr, "dtmflen=100"), taken[0]);
@@ -159,7 +159,6 @@ TEST_F(CallConf, DtmfFlagsFollowOnFoundAndMadeRecords)
 // loader cleans: no record a thread holds is ever freed under it.
 TEST_F(CallConf, PoolUnderConcurrentUseAndCleaning)
 {
-    log_set_log_handler_debug(nullptr);
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
     std::vector<std::thread> users;

@@ -3,33 +3,13 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "application.h"
 #include "call_configuration.h"
-#include "log.h"
-
-struct cc_logged {
-    int level;
-    std::string tag, text;
-};
-
-inline std::vector<cc_logged> &cc_log_lines()
-{
-    static std::vector<cc_logged> lines;
-    return lines;
-}
-
-inline void cc_record_line(int level, int, const char *, int, const char *, const char *tag, const char *fmt,
-                           va_list ap)
-{
-    char *t = _strdup_vprintf(fmt, ap);
-    cc_log_lines().push_back({level, tag ? tag : "", t ? t : ""});
-    free(t);
-}
+#include "debug_lines.h"
 
 class CallConf : public ::testing::Test {
 protected:
@@ -39,11 +19,11 @@ protected:
         init_locks();
         init_default_call_configuration();
         cc_clean_call_configuration_pool();
-        cc_log_lines().clear();
-        log_levels_debug[TARN] = 9;
-        log_set_log_handler_debug(cc_record_line);
+        log = std::make_unique<debug_lines>(std::initializer_list<int>{TARN}, true);
     }
-    void TearDown() override { log_set_log_handler_debug(nullptr); }
+    void TearDown() override { log.reset(); }
+
+    std::unique_ptr<debug_lines> log; // "<tag>|<text>"
 
     static const call_configuration &defaults() { return gp->default_call_configuration; }
     static call_configuration fresh()
@@ -52,13 +32,13 @@ protected:
         cc_init_call_configuration(&cc);
         return cc;
     }
-    // Texts of the lines logged so far, then forgets them.
-    static std::vector<std::string> take_lines()
+    // Texts of the lines logged so far (without their tags), then forgets them.
+    std::vector<std::string> take_lines()
     {
         std::vector<std::string> out;
-        for (auto &l : cc_log_lines())
-            out.push_back(l.text);
-        cc_log_lines().clear();
+        for (auto &l : log->lines())
+            out.push_back(l.substr(l.find('|') + 1));
+        log->clear();
         return out;
     }
 };
