@@ -163,6 +163,8 @@ TEST_F(SystemCommand, ModeOneWaitsForItsWorker)
     EXPECT_EQ(read_text_file(out), "a\nb\n");
     EXPECT_EQ(syscall_total_counter, 2);
     EXPECT_EQ(syscall_failed_counter, 0);
+    process_result names = run_process({"sh", "-c", "cat /proc/" + std::to_string(getpid()) + "/task/*/comm"});
+    EXPECT_NE(names.out.find("tarn.syscall0\n"), std::string::npos) << names.out;
 }
 
 TEST_F(SystemCommand, ModeOneRunsAHangingCommandAgainInTheNextWorker)
