@@ -102,3 +102,26 @@ private:
     LogFuncDebug old_;
     int32_t old_enabled_;
 };
+
+// What the system-command runner logged for each command ("|<command>|"),
+// without the bars, and every other line.
+inline bool is_command_line(const std::string &l)
+{
+    return l.size() > 2 && l.front() == '|' && l.back() == '|';
+}
+inline std::vector<std::string> commands_in(const debug_lines &d)
+{
+    std::vector<std::string> out;
+    for (const std::string &l : d.lines())
+        if (is_command_line(l))
+            out.push_back(l.substr(1, l.size() - 2));
+    return out;
+}
+inline std::vector<std::string> other_lines_in(const debug_lines &d)
+{
+    std::vector<std::string> out;
+    for (const std::string &l : d.lines())
+        if (!is_command_line(l))
+            out.push_back(l);
+    return out;
+}

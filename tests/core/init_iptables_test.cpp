@@ -8,16 +8,18 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "application.h"
-#include "command_log.h"
+#include "debug_lines.h"
 #include "confman.h"
 #include "experimental_options.h"
 #include "init_iptables.h"
 #include "log.h"
 #include "private_netns.h"
+#include "rtp_ports.h"
 #include "schema.h"
 #include "system_command.h"
 
@@ -26,19 +28,12 @@ namespace {
 std::string why_not;
 const bool isolated = enter_private_mounts(&why_not) && enter_private_network(&why_not);
 
-std::vector<std::string> &commands = captured.commands;
-std::vector<std::string> &lines = captured.lines;
-
-void lan_t38(const char *stack, int *start, int *stop)
-{
-    if (strcmp(stack, "lan") == 0) {
-        *start = 6300;
-        *stop = 6398;
-    }
-}
 
 class InitIptables : public ::testing::Test {
 protected:
+    std::unique_ptr<debug_lines> rec;
+    std::vector<std::string> commands() const { return commands_in(*rec); }
+    std::vector<std::string> lines() const { return other_lines_in(*rec); }
     std::string root;
     void SetUp() override
     {
@@ -67,15 +62,20 @@ protected:
         snprintf(n.host_ifname_lan, sizeof n.host_ifname_lan, "eth1");
         snprintf(n.host_ifname_wan, sizeof n.host_ifname_wan, "eth2");
         snprintf(n.msp_devip, sizeof n.msp_devip, "10.0.0.2");
-        init_iptables_t38_range = lan_t38;
+        // The LAN stack's RTP ports end in a T.38 range, the WAN's do not.
+        static RTP_ports ports;
+        ports = RTP_ports();
+        ports.lan_t38start = 6300;
+        ports.lan_t38stop = 6398;
+        gp->rtp_ports = &ports;
         load("", "stack_active_lan = 1\nrtpports_lan = 6000-6398,5000-5100\n"
                  "stack_active_wan = 1\nrtpports_wan = 8000-8100\n");
-        capture_commands();
+        rec = std::make_unique<debug_lines>(std::initializer_list<int>{TARN});
     }
     void TearDown() override
     {
-        stop_capturing_commands();
-        init_iptables_t38_range = nullptr;
+        rec.reset();
+        gp->rtp_ports = nullptr;
     }
     void load(const std::string &tarn, const std::string &sip)
     {
@@ -102,7 +102,7 @@ protected:
 TEST_F(InitIptables, TextsInTheirOrder)
 {
     EXPECT_EQ(init_iptables(), 0);
-    EXPECT_EQ(commands, (std::vector<std::string>{
+    EXPECT_EQ(commands(), (std::vector<std::string>{
                             "iptables -t nat -F",
                             "echo 1 > /proc/sys/net/ipv4/ip_forward",
                             // multicast: the LAN stack comes first in the table
@@ -142,7 +142,8 @@ TEST_F(InitIptables, RangesAtOrAboveTheT38RangeAreNotForwarded)
     load("", "stack_active_lan = 1\nrtpports_lan = 6300-6398,6350-7000,bad,7-3\n");
     gp->sip_stacks[2].active = 0;
     EXPECT_EQ(init_iptables(), 0);
-    std::vector<std::string> rtp(commands.begin() + 11, commands.end());
+    std::vector<std::string> all = commands();
+    std::vector<std::string> rtp(all.begin() + 11, all.end());
     EXPECT_EQ(rtp, (std::vector<std::string>{
                        "iptables -t nat -I PREROUTING 1 -p udp --dport 6300:6398 -i eth1 -j ACCEPT",
                        "iptables -t nat -A OUTPUT -s 10.0.0.1  -p udp --sport 6300:6398  -j ACCEPT",
@@ -207,12 +208,12 @@ TEST_F(InitIptables, PortSettings)
         load(c.conf, "");
         gp->statusport[0] = '\0';
         gp->pcm_server_port = 1;
-        lines.clear();
+        rec->clear();
         EXPECT_EQ(init_iptables(), c.result);
         EXPECT_STREQ(gp->statusport, c.statusport);
         EXPECT_EQ(gp->pcm_server_port, c.pcm_port);
         if (c.message) {
-            EXPECT_EQ(lines.back(), c.message);
+            EXPECT_EQ(lines().back(), c.message);
         }
     }
 }
@@ -221,12 +222,12 @@ TEST_F(InitIptables, RtpTrafficLeavesOnlyTheFlush)
 {
     gp->rtp_traffic = 1;
     EXPECT_EQ(init_iptables(), 0);
-    EXPECT_EQ(commands, std::vector<std::string>{"iptables -t nat -F"});
+    EXPECT_EQ(commands(), std::vector<std::string>{"iptables -t nat -F"});
     gp->rtp_traffic = 0;
     cm_destroy(gp->config_tarn);
     gp->config_tarn = nullptr;
     EXPECT_EQ(init_iptables(), -1);
-    EXPECT_EQ(lines.back(), "Couldn't read pcm multicast address list from config!");
+    EXPECT_EQ(lines().back(), "Couldn't read pcm multicast address list from config!");
 }
 
 TEST_F(InitIptables, AppliedInProcess)

@@ -62,4 +62,45 @@ TEST(PacketFilterDaemon, StartUpEmptiesThePeerChainAndTheNatTable)
     EXPECT_EQ(r.out, "1\n0\n") << r.err;
 }
 
+TEST(PacketFilterDaemon, LanStackGetsItsMulticastAndRtpRules)
+{
+    e2e_options o;
+    o.ifaces.push_back({"eth0", "10.0.1.5/24"});
+    e2e_world w(o);
+    E2E_REQUIRE(w);
+    // The default list and two entries that never reach a command.
+    w.root.write("usr/conf/tarn.conf", "[general]\nmulticast_addresses = 224.0.0.251:5353,224.0.0.18,"
+                                       "224.0.1.75:5060,239.1.1.1,224.0.0.1\\;touch x\n");
+    // 5000-6398 is wide enough for a T.38 pool: its top 257 ports.
+    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
+                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
+                                          "rtpports_lan = 5000-5999,6000-6398\n");
+    ASSERT_EQ(w.ns.run({"sh", "-c", "echo 0 > /proc/sys/net/ipv4/ip_forward"}).status, 0);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    std::string err = w.tarn_err();
+    EXPECT_NE(err.find("init_iptables: ignoring invalid multicast address 239.1.1.1\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("init_iptables: ignoring invalid multicast address 224.0.0.1;touch x\n"), std::string::npos);
+    process_result r = w.ns.run({"sh", "-c",
+                                 "cat /proc/sys/net/ipv4/ip_forward; "
+                                 "(iptables-legacy-save -t filter; iptables-legacy-save -t nat) | grep '^-A'"});
+    EXPECT_EQ(r.out, "1\n"
+                     "-A INPUT -i eth0 -p udp -m udp --dport 6142:6398 -j DROP\n"
+                     "-A PREROUTING -i eth0 -p udp -m udp --dport 6142:6398 -j ACCEPT\n"
+                     "-A PREROUTING -d 224.0.0.251/32 -i eth0 -p udp -m udp --dport 5353 -j ACCEPT\n"
+                     "-A PREROUTING -d 224.0.0.18/32 -i eth0 -j ACCEPT\n"
+                     "-A PREROUTING -d 224.0.1.75/32 -i eth0 -p udp -m udp --dport 5060 -j ACCEPT\n"
+                     "-A PREROUTING -i eth0 -p udp -m udp --dport 5000:5999 -j DNAT --to-destination 10.0.0.2\n"
+                     "-A PREROUTING -i eth0 -p udp -m udp --dport 6000:6141 -j DNAT --to-destination 10.0.0.2\n"
+                     "-A OUTPUT -d 224.0.1.75/32 -p udp -m udp --dport 5060 -j ACCEPT\n"
+                     "-A OUTPUT -d 224.0.0.18/32 -j ACCEPT\n"
+                     "-A OUTPUT -d 224.0.0.251/32 -p udp -m udp --dport 5353 -j ACCEPT\n"
+                     "-A OUTPUT -d 10.0.1.5/32 -p udp -m udp --dport 5000:5999 -j DNAT --to-destination 10.0.0.2\n"
+                     "-A OUTPUT -s 10.0.1.5/32 -p udp -m udp --sport 6142:6398 -j ACCEPT\n"
+                     "-A OUTPUT -d 10.0.1.5/32 -p udp -m udp --dport 6000:6141 -j DNAT --to-destination 10.0.0.2\n"
+                     "-A POSTROUTING -o eth0 -j MASQUERADE\n"
+                     "-A POSTROUTING -o eth0 -j MASQUERADE\n"
+                     "-A POSTROUTING -o eth0 -j MASQUERADE\n")
+        << r.err;
+}
+
 } // namespace

@@ -13,23 +13,28 @@
 #include "experimental_options.h"
 #include "log.h"
 #include "network_config.h"
+#include "rtp_ports.h"
 #include "schema.h"
 #include "strtools.h"
 #include "system_command.h"
 
-void (*init_iptables_t38_range)(const char *stack_name, int *start, int *stop);
-
+// The T.38 sub-range of the "lan", "wan" or "vpn" stack's RTP ports; 0 and
+// 0 when it has none.
 static void t38_range(const char *stack_name, int *start, int *stop)
 {
     *start = *stop = 0;
-    if (init_iptables_t38_range) {
-        init_iptables_t38_range(stack_name, start, stop);
+    const RTP_ports *r = gp->rtp_ports;
+    if (!r)
         return;
-    }
-    static bool told;
-    if (!told) {
-        told = true;
-        LOGD(TARN, 1, nullptr, "init_iptables: RTP port pools are not part of this build, no T.38 ranges");
+    if (strcmp(stack_name, "lan") == 0) {
+        *start = r->lan_t38start;
+        *stop = r->lan_t38stop;
+    } else if (strcmp(stack_name, "wan") == 0) {
+        *start = r->wan_t38start;
+        *stop = r->wan_t38stop;
+    } else if (strcmp(stack_name, "vpn") == 0) {
+        *start = r->vpn_t38start;
+        *stop = r->vpn_t38stop;
     }
 }
 

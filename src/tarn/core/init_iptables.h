@@ -13,8 +13,3 @@ int init_iptables();
 // "224.0." with an optional ":port" (1-65535). The address and the port
 // text (empty without one) are copied out.
 bool parse_multicast_entry(const char *entry, char address[16], char port[6]);
-
-// The T.38 sub-range of the "lan", "wan" or "vpn" stack's RTP ports (0 and
-// 0 when it has none). The RTP port pools fill this; until then no stack
-// has a T.38 range (logged once).
-extern void (*init_iptables_t38_range)(const char *stack_name, int *start, int *stop);
