@@ -22,9 +22,9 @@
 namespace {
 
 pthread_t command_thread_id;
-volatile bool command_thread_running = false;
+std::atomic<bool> command_thread_running{false};
 sem_t stop_semaphore;
-volatile int stop_requested = 0;
+std::atomic<int> stop_requested{0};
 long answer_wait_usec = MSP_ANSWER_WAIT_USEC;
 
 // The DSP channel an address word names: the device, the channel on a TDM
@@ -339,14 +339,18 @@ bool msp_in_command_thread()
 
 void msp_stop_command_thread(int)
 {
-    if (stop_requested)
-        return;
-    stop_requested = 1;
-    if (!command_thread_running)
+    if (stop_requested.exchange(1))
         return;
     runcommandloop = 0;
+    if (!command_thread_running || msp_in_command_thread())
+        return;
     while (sem_wait(&stop_semaphore) != 0 && errno == EINTR) {
     }
+}
+
+void msp_command_thread_rearm()
+{
+    stop_requested = 0;
 }
 
 void *msp_command_loop(void *)
@@ -355,7 +359,9 @@ void *msp_command_loop(void *)
     sem_init(&stop_semaphore, 0, 0);
     command_thread_id = pthread_self();
     command_thread_running = true;
-    runcommandloop = 1;
+    // A stop asked for before the thread ran ends it after its first pass.
+    if (!stop_requested)
+        runcommandloop = 1;
     answer_wait_usec = csme_answer_wait_usec(MSP_ANSWER_WAIT_USEC);
     become_realtime();
 

@@ -2,6 +2,7 @@
 
 #include <sys/prctl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 
@@ -17,9 +18,18 @@ msp_command_manager *cman = nullptr;
 
 namespace {
 
-bool threads_started = false;
+std::atomic<bool> threads_started{false};
+std::atomic<bool> dispatcher_stop{false};
 pthread_t dispatcher_thread;
 pthread_t command_thread;
+
+void wait_for(pthread_t t)
+{
+    if (pthread_equal(pthread_self(), t))
+        pthread_detach(t); // ends by itself once the caller returns to its loop
+    else
+        pthread_join(t, nullptr);
+}
 
 void deliver(csmcontainer *c)
 {
@@ -78,12 +88,62 @@ int msp_init_lib(IndicationHandler handler, ContextInfo formatter)
     lock_manager_create();
     if (!msp_create_command_manager())
         return -1;
+    dispatcher_stop = false;
+    msp_command_thread_rearm();
     if (pthread_create(&dispatcher_thread, nullptr, msp_dispatcher, nullptr) != 0)
         return -1;
-    if (pthread_create(&command_thread, nullptr, msp_command_loop, nullptr) != 0)
+    if (pthread_create(&command_thread, nullptr, msp_command_loop, nullptr) != 0) {
+        dispatcher_stop = true;
+        sem_post(&cman->dispatcher_semaphore);
+        pthread_join(dispatcher_thread, nullptr);
         return -1;
+    }
     threads_started = true;
     return 0;
+}
+
+bool msp_lib_running(void)
+{
+    return threads_started.load();
+}
+
+void msp_stop_lib(void)
+{
+    if (!threads_started.exchange(false))
+        return;
+    msp_stop_command_thread(0);
+    wait_for(command_thread);
+    dispatcher_stop = true;
+    sem_post(&cman->dispatcher_semaphore);
+    wait_for(dispatcher_thread);
+
+    // Nothing sends what is still queued: its callers are not left waiting.
+    msp_queue_lock_take();
+    csminstruction *ins = cman->csm_queue->first;
+    cman->csm_queue->first = cman->csm_queue->last = nullptr;
+    cman->csm_queue->length = 0;
+    msp_queue_lock_release();
+    while (ins) {
+        csminstruction *next = ins->list;
+        msp_wake_caller(ins, -1);
+        msp_free_instruction(ins);
+        ins = next;
+    }
+    _listhead2 *q = cman->dispatch_queue;
+    pthread_mutex_lock(&q->lock);
+    csmcontainer *c = q->first;
+    q->first = q->last = nullptr;
+    pthread_mutex_unlock(&q->lock);
+    while (c) {
+        csmcontainer *next = c->list;
+        delete_csm_msg(c->csm_msg);
+        free(c);
+        c = next;
+    }
+    // The semaphore counts one post per event: start again from nothing.
+    while (sem_trywait(&cman->dispatcher_semaphore) == 0) {
+    }
+    LOGD(MSP, 2, nullptr, "msp_stop_lib: threads stopped");
 }
 
 void msp_dispatch_event(magic_csm message, int eventtype, int channel)
@@ -124,6 +184,8 @@ void *msp_dispatcher(void *)
     for (;;) {
         while (sem_wait(&cman->dispatcher_semaphore) != 0 && errno == EINTR) {
         }
+        if (dispatcher_stop)
+            break;
         pthread_mutex_lock(&q->lock);
         csmcontainer *c = q->first;
         if (c) {

@@ -48,6 +48,16 @@ intptr_t msp_dummyhandler(magic_csm message, int eventtype, int channel);
 // dispatcher thread and the command thread. 0, or -1 when an allocation or
 // a thread start fails. A second call only installs the callbacks.
 int msp_init_lib(IndicationHandler handler, ContextInfo formatter);
+// The orderly end: the command thread leaves its loop after the command or
+// idle wait it is in, the dispatcher after the event it delivers; both are
+// waited for (except the calling thread, when it is one of them). Commands
+// still queued are dropped and their blocking callers get -1; undelivered
+// events are dropped. The library's state stays for late callers, who find
+// no thread to run their commands (-1 for blocking ones). Safe to call twice
+// and without msp_init_lib; msp_init_lib starts the threads again.
+void msp_stop_lib(void);
+// True from msp_init_lib until msp_stop_lib.
+bool msp_lib_running(void);
 // Queues one message for delivery (the queue owns it from here).
 void msp_dispatch_event(magic_csm message, int eventtype, int channel);
 // The dispatcher thread.

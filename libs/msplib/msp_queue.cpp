@@ -12,13 +12,14 @@
 #include "csm_message.h"
 #include "global_lock.h"
 #include "log.h"
+#include "msp_dispatch.h"
 #include "msp_manager.h"
 #include "msp_timeslot.h"
 
 int msp_command_counter = 0;
 thread_local int msp_return_code = 0;
-volatile int msp_running = 1;
-volatile int runcommandloop = 0;
+std::atomic<int> msp_running{1};
+std::atomic<int> runcommandloop{0};
 int last_timeslot_destroyed = -1;
 int debug_create_channel_counter = 0;
 int debug_destroy_channel_counter = 0;
@@ -165,6 +166,17 @@ int _msp_queue_command(magic_csm message, int timeslot, void *context, int block
         ins->semablock = &waiter;
     }
     msp_queue_lock_take();
+    // Once the library has stopped nobody would answer a waiting caller.
+    if (blocking && !msp_lib_running()) {
+        msp_queue_lock_release();
+        LOGD(MSP, 0, nullptr, "CRITICAL: blocking command from %s after the library stopped",
+             function ? function : "?");
+        ins->semablock = nullptr;
+        sem_destroy(&waiter.sem);
+        msp_free_instruction(ins);
+        msp_return_code = -1;
+        return -1;
+    }
     msp_queue_append(ins);
     msp_queue_lock_release();
     if (!blocking)

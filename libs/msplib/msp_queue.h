@@ -7,6 +7,7 @@
 // The queue and the timeslot map are guarded by msp_queue_lock of the
 // process-wide lock set.
 #pragma once
+#include <atomic>
 #include <semaphore.h>
 
 #include "csm_records.h"
@@ -57,8 +58,8 @@ extern int msp_command_counter;
 // handler may set it to -1 while the command thread hands it a response.
 extern thread_local int msp_return_code;
 // Set whenever the command thread works; the housekeeping clears it.
-extern volatile int msp_running;
-extern volatile int runcommandloop;
+extern std::atomic<int> msp_running;
+extern std::atomic<int> runcommandloop;
 extern int last_timeslot_destroyed;
 extern int debug_create_channel_counter;
 extern int debug_destroy_channel_counter;
@@ -90,8 +91,11 @@ void _msp_queue_command_nolock(magic_csm message, int timeslot, void *context, i
 int msp_will_timeslot_be_free(int timeslot);
 // Logs the queue from its head; the caller holds msp_queue_lock.
 int msp_list_queue();
-// Stops the command thread (the first call waits until it has left its loop).
+// Stops the command thread (the first call waits until it has left its loop;
+// on the command thread itself it only tells the loop to end).
 void msp_stop_command_thread(int flag);
+// After a stop: the command thread may be started again.
+void msp_command_thread_rearm();
 // Lists the queue on standard error and ends the process (107).
 void msp_remove_from_queue_by_logical_timeslot(int timeslot);
 

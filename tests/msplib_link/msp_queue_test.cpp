@@ -4,12 +4,14 @@
 // the timeslot map kept by creates and destroys, and the faults of the link.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <pthread.h>
 #include <sys/prctl.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -124,11 +126,36 @@ public:
     }
     void TearDown() override
     {
+        msp_stop_lib(); // its threads end before the records they use
         delete sim;
         sim = nullptr;
     }
 };
 const auto *env = ::testing::AddGlobalTestEnvironment(new LinkEnvironment);
+
+// Whether a thread of this process carries the name.
+bool thread_named(const std::string &name)
+{
+    DIR *d = opendir("/proc/self/task");
+    bool found = false;
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string comm;
+        if (std::getline(f, comm) && comm == name)
+            found = true;
+    }
+    if (d)
+        closedir(d);
+    return found;
+}
+
+int queue_length()
+{
+    msp_queue_lock_take();
+    int n = cman->csm_queue->length;
+    msp_queue_lock_release();
+    return n;
+}
 
 int counter = 0;
 
@@ -297,6 +324,40 @@ TEST_F(MspQueue, FramesThatAreNotTheAnswerLeaveTheWaitGoing)
         EXPECT_TRUE(log.has(r.logged)) << r.rule;
         EXPECT_EQ(in_frames().size(), before + 1) << "sent once: " << r.rule;
     }
+}
+
+TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
+{
+    // The first command is answered late; a second caller queues behind it
+    // while the command thread waits; then the library stops.
+    rule(R"({"fc": "FC_SUPVSR_SET_PCM_LAW", "count": 1, "answer": "late", "delay_ms": 300})");
+    size_t sent = in_frames().size();
+    std::atomic<int> first{1}, second{1};
+    std::thread a([&] { first = ping(); });
+    for (int i = 0; i < 400 && in_frames().size() == sent; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(in_frames().size(), sent + 1);
+    std::thread b([&] { second = ping(); });
+    for (int i = 0; i < 400 && queue_length() < 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(queue_length(), 2);
+    msp_stop_lib();
+    a.join();
+    b.join();
+    EXPECT_EQ(first, 0) << "the command in flight ends with its answer";
+    EXPECT_EQ(second, -1) << "the queued one is dropped";
+    EXPECT_FALSE(thread_named("tarn.msp_loop"));
+    EXPECT_FALSE(thread_named("tarn.msp_disp"));
+    EXPECT_EQ(queue_length(), 0);
+    EXPECT_EQ(in_frames().size(), sent + 1) << "nothing sent after the stop";
+    EXPECT_EQ(ping(), -1) << "a blocking caller after the stop is refused at once";
+    msp_stop_lib(); // twice: nothing left to do
+
+    // started again, it works as before
+    ASSERT_EQ(msp_init_lib(test_handler, test_formatter), 0);
+    EXPECT_EQ(ping(), 0);
+    EXPECT_TRUE(thread_named("tarn.msp_loop"));
+    EXPECT_TRUE(thread_named("tarn.msp_disp"));
 }
 
 TEST_F(MspQueue, RefusalsReachTheCaller)
