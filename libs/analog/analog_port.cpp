@@ -120,6 +120,7 @@ void analog_debug(const char *format, ...)
 
 int analog_init(analog_event_callback cb, const analog_port_configuration *config, int sysdebug)
 {
+    analog_stopping = false;
     analog_callback = cb;
     if (sysdebug) {
         analog_debug_flag = 1;
@@ -152,6 +153,25 @@ int analog_init(analog_event_callback cb, const analog_port_configuration *confi
     }
     fflush(analog_debug_stream);
     return 0;
+}
+
+void analog_shutdown(void)
+{
+    analog_debug("analog_shutdown\n");
+    analog_stopping = true;
+    for (int port = ANALOG_PORT_MIN; port <= ANALOG_PORT_MAX; port++)
+        analog_stop_reader(&analog_ctlports[port]);
+    for (int port = ANALOG_PORT_MIN; port <= ANALOG_PORT_MAX; port++) {
+        analog_ctlport &r = analog_ctlports[port];
+        if (!r.port)
+            continue;
+        if (r.fdw >= 0)
+            close(r.fdw);
+        if (r.fdr >= 0)
+            close(r.fdr);
+        clear_row(r);
+    }
+    analog_callback = nullptr;
 }
 
 analog_ctlport *get_analog_ctlport(int port)

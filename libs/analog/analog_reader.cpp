@@ -5,14 +5,22 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+std::atomic<bool> analog_stopping{false};
 
 namespace {
 
 // Pause after a failed or empty read (the driver closed the device), so that
 // the thread neither spins nor gives the port up for good.
 const useconds_t READ_RETRY_US = 200 * 1000;
+// Longest wait for the device before the thread looks for a stop again.
+const int POLL_MS = 100;
+
+// Which rows have a read thread to wait for.
+std::atomic<bool> reader_started[ANALOG_PORT_TABLE];
 
 void deliver(analog_ctlport *row, const char *line)
 {
@@ -39,7 +47,11 @@ void *analog_read_thread(void *arg)
     analog_debug("port=(%d): Readthread running\n", row->port);
 
     char buf[ANALOG_LINE_SIZE]; // this thread's own line buffer
-    for (;;) {
+    while (!analog_stopping.load()) {
+        pollfd p = {row->fdr, POLLIN, 0};
+        int r = poll(&p, 1, POLL_MS);
+        if (r == 0 || (r < 0 && errno == EINTR))
+            continue;
         ssize_t n = read(row->fdr, buf, sizeof buf - 1);
         if (n < 0 && errno == EINTR)
             continue;
@@ -62,7 +74,7 @@ int analog_dispatch_read(analog_ctlport *row, char *buf, int len)
         len = ANALOG_LINE_SIZE - 1;
     buf[len] = '\0';
     analog_debug("port=(%d): read-event: %s\n", row->port, buf);
-    if (!analog_callback.load())
+    if (!analog_callback.load() || analog_stopping.load())
         return 0;
 
     // A read may carry more than one line: each is decoded on its own.
@@ -71,10 +83,18 @@ int analog_dispatch_read(analog_ctlport *row, char *buf, int len)
 
 int analog_start_reader(analog_ctlport *row)
 {
-    pthread_attr_t attr;
-    pthread_attr_init(&attr);
-    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    int rc = pthread_create(&row->t, &attr, analog_read_thread, row);
-    pthread_attr_destroy(&attr);
-    return rc == 0 ? 0 : -1;
+    if (pthread_create(&row->t, nullptr, analog_read_thread, row) != 0)
+        return -1;
+    reader_started[row->port] = true;
+    return 0;
+}
+
+void analog_stop_reader(analog_ctlport *row)
+{
+    if (!reader_started[row->port].exchange(false))
+        return;
+    if (pthread_equal(pthread_self(), row->t))
+        pthread_detach(row->t); // ends by itself once the callback returns
+    else
+        pthread_join(row->t, nullptr);
 }

@@ -107,6 +107,11 @@ struct analog_ctlport {
 // and waits until each read thread runs. 0, or -1 after
 // "Couldn't initialize analog port %i\n" on standard error.
 int analog_init(analog_event_callback cb, const analog_port_configuration *config, int sysdebug);
+// The orderly end: every read thread leaves its loop and is waited for (not
+// the calling thread, when it is one of them), then the devices are closed
+// and the rows emptied; no callback runs once it returns. Safe to call twice
+// and without analog_init.
+void analog_shutdown(void);
 
 // Sends the command word of an event to the port; always 0.
 int analog_send_event(int port, int event);

@@ -31,6 +31,14 @@
 // a port above the number of stacks, 122 no stack, 123/124 a slot failed.
 int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *user_data);
 
+// The orderly end: the catcher, the handler and the sender leave their
+// loops and are waited for (not the calling thread, when it is one of them),
+// the device is closed, which ends its timers and the device layer's own
+// thread. The stacks and call records stay for callers that still hold them;
+// events sent afterwards go nowhere. Safe to call twice and without
+// misdn_lib_init.
+void misdn_lib_destroy(void);
+
 extern int misdn_lib_chansel_behaviour[MISDN_MAX_PORTS];  // per port; 0 by mode
 extern int misdn_cw_reject_code;   // cause when no slot or channel is left (34)
 extern int g_check_queues_length;  // queued-frame limit for incoming SETUPs (0 off)

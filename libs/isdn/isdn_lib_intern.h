@@ -1,6 +1,7 @@
 // Inside of the ISDN library: the shared globals and the operations its
 // parts call across files (start-up, threads, layer and call handling).
 #pragma once
+#include <atomic>
 #include <semaphore.h>
 #include <cstdint>
 
@@ -9,6 +10,8 @@
 #include "misdn_msg.h"
 
 extern misdn_lib *glob_mgr;
+// Set by misdn_lib_destroy: the three threads leave their loops.
+extern std::atomic<bool> isdn_stopping;
 extern int entity;  // mISDN entity number from opening the device
 extern sem_t handler_started;
 extern unsigned char flip_table[256];

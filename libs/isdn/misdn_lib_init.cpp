@@ -15,6 +15,8 @@
 #include "q931_hooks.h"
 
 misdn_lib *glob_mgr = nullptr;
+std::atomic<bool> isdn_stopping{false};
+static std::atomic<bool> threads_running{false};
 sem_t handler_started;
 unsigned char flip_table[256];
 unsigned char tone_425[192];
@@ -101,6 +103,7 @@ int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *)
         return 1;
     }
     misdn_lib_set_iface(iface);
+    isdn_stopping = false;
     glob_mgr = mgr;
     chan_mgr = cs;
 
@@ -174,5 +177,32 @@ int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *)
     start_thread(&mgr->event_thread, misdn_lib_isdn_event_catcher, mgr);
     cb_log(8, 0, -1, "Event Catcher started\n");
     global_state = MISDN_INITIALIZED;
+    threads_running = true;
     return 0;
+}
+
+static void wait_for(pthread_t t)
+{
+    if (pthread_equal(pthread_self(), t))
+        pthread_detach(t);  // ends by itself once the caller returns to its loop
+    else
+        pthread_join(t, nullptr);
+}
+
+void misdn_lib_destroy(void)
+{
+    misdn_lib *mgr = glob_mgr;
+    if (!mgr || !threads_running.exchange(false))
+        return;
+    isdn_stopping = true;
+    // Closing the device wakes the catcher from its read and ends the
+    // device's timers (the network side's among them).
+    mISDN_close(mgr->midev);
+    sem_post(&mgr->new_msg);
+    sem_post(&mgr->new_sender_msg);
+    wait_for(mgr->event_thread);
+    wait_for(mgr->event_handler_thread);
+    wait_for(mgr->event_sender);
+    global_state = MISDN_INITIALIZING;
+    cb_log(2, 0, -1, "misdn_lib_destroy: threads stopped, device closed\n");
 }

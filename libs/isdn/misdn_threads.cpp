@@ -40,8 +40,9 @@ void queue_sender_frame(msg_t *msg)
 
 // ---- jobs the catcher leaves to the sender thread ----
 
+// Never destroyed: a thread may still take a job while the process exits.
 static std::mutex jobs_lock;
-static std::deque<std::pair<int, int>> jobs;  // (port, kind)
+static std::deque<std::pair<int, int>> &jobs = *new std::deque<std::pair<int, int>>;  // (port, kind)
 
 void queue_sender_job(int port, int kind)
 {
@@ -111,7 +112,7 @@ void *misdn_lib_isdn_event_catcher(void *arg)
         cb_log(1, 0, -1, "Setting SCHED_RR failed\n");
 
     int zero_frms = 0, fff_frms = 0;
-    for (;;) {
+    while (!isdn_stopping.load()) {
         msg_t *msg = alloc_msg(MAX_MSG_SIZE);
         if (!msg) {
             cb_log(0, 0, -1, "fetch_msg: alloc msg failed !!");
@@ -132,6 +133,10 @@ void *misdn_lib_isdn_event_catcher(void *arg)
             free_msg(msg);
             cb_log(9, 0, -1, "Got empty Msg..\n");
             continue;
+        }
+        if (r < 0 && isdn_stopping.load()) {  // the device was closed under the read
+            free_msg(msg);
+            break;
         }
         if (r < 0) {
             int e = errno;
@@ -231,6 +236,8 @@ void *manager_event_handler(void *arg)
     sem_post(&handler_started);
     for (;;) {
         wait_sem(&mgr->new_msg);
+        if (isdn_stopping.load())
+            break;
         while (msg_t *msg = msg_dequeue(&mgr->activatequeue)) {
             if (msg->len >= mISDN_HEADER_LEN) {
                 iframe_t *frm = (iframe_t *)msg->data;
@@ -276,6 +283,8 @@ void *application_event_sender(void *arg)
     pthread_mutex_t *global = g_lock_manager->global_lock;
     for (;;) {
         wait_sem(&mgr->new_sender_msg);
+        if (isdn_stopping.load())
+            break;
         while (msg_t *msg = msg_dequeue(&mgr->sender_queue)) {
             pthread_mutex_lock(global);
             handle_te_frame(msg);

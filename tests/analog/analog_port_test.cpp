@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <chrono>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -44,6 +47,7 @@ public:
     {
         root = make_test_root("analogport");
         ASSERT_FALSE(root.empty());
+        analog_shutdown(); // nothing started yet: nothing to do
         sim = new linesim("sim/analogsim/analogsim.py", root,
                           {"--port", "1:type=FXS,answer_after=300", "--port", "2:type=FXO",
                            "--port", "3:type=FXS,state=FXS_OFFHOOK", "--port", "4:type=FXS"});
@@ -58,6 +62,7 @@ public:
     }
     void TearDown() override
     {
+        analog_shutdown(); // the read threads end before what they report into
         delete sim;
         remove_tree(root);
     }
@@ -212,6 +217,39 @@ TEST(AnalogPort, VanishedDeviceDoesNotMakeTheReaderSpin)
     // the other ports still work
     analog_send_event(4, ANALOG_EVENT_FLASHHOOK);
     EXPECT_GE(sim->expect("4", "^flashhook$").t, 0);
+}
+
+// How many read threads of the library run.
+int read_threads()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/task");
+    while (dirent *e = d ? readdir(d) : nullptr) {
+        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
+        std::string name;
+        if (std::getline(f, name) && name.rfind("tarn.analog", 0) == 0)
+            n++;
+    }
+    if (d)
+        closedir(d);
+    return n;
+}
+
+TEST(AnalogPort, ShutdownEndsTheReadThreadsAndAStartOpensThemAgain)
+{
+    ASSERT_EQ(read_threads(), 4);
+    analog_shutdown();
+    EXPECT_EQ(read_threads(), 0);
+    EXPECT_EQ(get_analog_ctlport(1), nullptr);
+    analog_shutdown(); // twice: nothing left to do
+
+    analog_port_configuration cfg[ANALOG_PORT_TABLE] = {};
+    cfg[2] = {1, 2, 0};
+    ASSERT_EQ(analog_init(on_event, cfg, 0), 0);
+    EXPECT_EQ(read_threads(), 1);
+    seen.clear();
+    ASSERT_TRUE(sim->request({"ring", "2", "1", "100", "100"}));
+    EXPECT_EQ(wait_events(2, 1), std::vector<unsigned>{ANALOG_EVENT_RINGING});
 }
 
 // In a child: a start with ports 9 and 10 configured and no devices.

@@ -108,6 +108,8 @@ event_response_e stand_in(event_e event, misdn_bchannel *bc)
 
 class Loop : public ::testing::Environment {
   public:
+    // The library's threads end before the test's records they report into.
+    void TearDown() override { misdn_lib_destroy(); }
     void SetUp() override
     {
         traces = std::make_unique<tmp_dir>();

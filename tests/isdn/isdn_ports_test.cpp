@@ -23,6 +23,8 @@ namespace {
 
 class Ports : public ::testing::Environment {
   public:
+    // The library's threads end before the test's records they report into.
+    void TearDown() override { misdn_lib_destroy(); }
     void SetUp() override
     {
         int a = free_udp_port(), b = free_udp_port(), c = free_udp_port(), d = free_udp_port();
