@@ -81,8 +81,12 @@ int libgsm_modem_disable_wait(int port);
 int libgsm_ctrl_led(int port, int led, int state);
 int gsm_reset_line_interface(int li, int port_a, int port_b);
 
-// Thread body of the modem library's clock ("tarn.gsmtimer").
+// Thread body of the modem library's clock ("tarn.gsmtimer"), which
+// bring-up starts in a thread of its own beside gsm_init.
 void *gsm_timer_function(void *arg);
+// Ends the clock's loop within one tick (100 ms); whoever started the
+// thread then waits for it. For the orderly stop, after gsm_shutdown.
+void gsm_timer_stop(void);
 extern std::atomic<int> gsm_time;
 
 // The reader thread body ("tarn.gsm%i").
