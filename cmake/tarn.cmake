@@ -23,6 +23,13 @@ function(tarn_add_gtest name)
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()
 
+# tarn_threaded_tests(NAME...): tests that start threads of the libraries
+# (label "threads"): scripts/stress runs them many times at once under the
+# sanitizers. Call it in the folder that adds the tests.
+function(tarn_threaded_tests)
+  set_property(TEST ${ARGN} APPEND PROPERTY LABELS threads)
+endfunction()
+
 # tarn_add_fuzzer(NAME SOURCES f.cpp LIBS x y)
 # A libFuzzer target, built only with TARN_FUZZ, run for TARN_FUZZ_SECONDS under ctest.
 function(tarn_add_fuzzer name)

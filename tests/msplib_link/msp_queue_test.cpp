@@ -118,7 +118,9 @@ public:
         sim = new mspsim_runner({"--device-mac", "00:11:22:33:44:55", "--processor-id", "3"});
         ASSERT_TRUE(sim->ok());
         setenv("TARN_MSP_SIM", sim->socket.c_str(), 1);
-        setenv("TARN_MSP_SIM_WAIT_MS", "3000", 1);
+        // Room for the simulator's answers on a loaded machine (a missing
+        // answer ends the process).
+        setenv("TARN_MSP_SIM_WAIT_MS", "10000", 1);
         const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
         ASSERT_EQ(msp_init_interface("lo", mac), 0);
         ASSERT_EQ(msp_init_lib(test_handler, test_formatter), 0);
@@ -155,6 +157,15 @@ int queue_length()
     int n = cman->csm_queue->length;
     msp_queue_lock_release();
     return n;
+}
+
+// The command thread has taken the head of the queue in hand.
+bool head_in_hand()
+{
+    msp_queue_lock_take();
+    bool taken = cman->csm_queue->first && cman->csm_queue->first->processing == 1;
+    msp_queue_lock_release();
+    return taken;
 }
 
 int counter = 0;
@@ -328,19 +339,19 @@ TEST_F(MspQueue, FramesThatAreNotTheAnswerLeaveTheWaitGoing)
 
 TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
 {
-    // The first command is answered late; a second caller queues behind it
-    // while the command thread waits; then the library stops.
-    rule(R"({"fc": "FC_SUPVSR_SET_PCM_LAW", "count": 1, "answer": "late", "delay_ms": 300})");
+    // The first command is answered late: while the command thread waits
+    // for it, a second caller queues behind it; then the library stops.
+    rule(R"({"fc": "FC_SUPVSR_SET_PCM_LAW", "count": 1, "answer": "late", "delay_ms": 2000})");
     size_t sent = in_frames().size();
     std::atomic<int> first{1}, second{1};
     std::thread a([&] { first = ping(); });
-    for (int i = 0; i < 400 && in_frames().size() == sent; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(in_frames().size(), sent + 1);
+    for (int i = 0; i < 2000 && !head_in_hand(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(head_in_hand());
     std::thread b([&] { second = ping(); });
-    for (int i = 0; i < 400 && queue_length() < 2; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(queue_length(), 2);
+    for (int i = 0; i < 2000 && queue_length() < 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(queue_length(), 2);
     msp_stop_lib();
     a.join();
     b.join();
