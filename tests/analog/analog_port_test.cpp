@@ -4,13 +4,11 @@
 #include "line_events.h"
 #include "linesim_client.h"
 #include "log_capture.h"
+#include "thread_names.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <chrono>
-#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -219,20 +217,9 @@ TEST(AnalogPort, VanishedDeviceDoesNotMakeTheReaderSpin)
     EXPECT_GE(sim->expect("4", "^flashhook$").t, 0);
 }
 
-// How many read threads of the library run.
 int read_threads()
 {
-    int n = 0;
-    DIR *d = opendir("/proc/self/task");
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string name;
-        if (std::getline(f, name) && name.rfind("tarn.analog", 0) == 0)
-            n++;
-    }
-    if (d)
-        closedir(d);
-    return n;
+    return count_threads("tarn.analog", true);
 }
 
 TEST(AnalogPort, ShutdownEndsTheReadThreadsAndAStartOpensThemAgain)

@@ -4,17 +4,15 @@
 // so the ring cadence advances only when the test says so.
 #include "cas_internal.h"
 #include "linesim_client.h"
+#include "thread_names.h"
 #include "timer.h"
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -33,25 +31,9 @@ int on_event(int, unsigned event)
     return 0;
 }
 
-std::set<std::string> thread_names()
-{
-    std::set<std::string> names;
-    DIR *d = opendir("/proc/self/task");
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string name;
-        if (std::getline(f, name))
-            names.insert(name);
-    }
-    if (d)
-        closedir(d);
-    return names;
-}
-
 bool library_threads_running()
 {
-    std::set<std::string> n = thread_names();
-    return n.count("tarn.cas") || n.count("tarn.cashelper");
+    return count_threads("tarn.cas") + count_threads("tarn.cashelper") > 0;
 }
 
 template <typename F> bool wait_for(F done, int ms = 5000)
@@ -81,10 +63,7 @@ protected:
         cfg[PORT] = {1, CAS_SIGNALLING_T1_FXSKS, CAS_SIGNALLING_T1_FXSKS};
         events = 0;
         ASSERT_EQ(cas_init(on_event, cfg, 0), 0);
-        ASSERT_TRUE(wait_for([] {
-            std::set<std::string> n = thread_names();
-            return n.count("tarn.cas") && n.count("tarn.cashelper");
-        }));
+        ASSERT_TRUE(wait_for([] { return count_threads("tarn.cas") && count_threads("tarn.cashelper"); }));
         // ringing arms the port's timer on the dispatcher
         cas_send_event(PORT, CAS_EVENT_RINGING_START);
         ASSERT_TRUE(wait_for([] { return cas_onhook_timers[PORT].load() != nullptr; }));

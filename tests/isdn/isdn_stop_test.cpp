@@ -3,37 +3,18 @@
 // be called twice and without a start.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
-#include <fstream>
-#include <set>
 #include <string>
 
 #include "isdn_test_support.h"
 #include "misdn_harness.h"
 #include "misdn_kernel.h"
+#include "thread_names.h"
 
 namespace {
 
-std::set<std::string> thread_names()
+bool library_threads(int want)
 {
-    std::set<std::string> names;
-    DIR *d = opendir("/proc/self/task");
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string name;
-        if (std::getline(f, name))
-            names.insert(name);
-    }
-    if (d)
-        closedir(d);
-    return names;
-}
-
-bool library_threads(size_t want)
-{
-    std::set<std::string> n = thread_names();
-    return n.count("tarn.isdn_evc") + n.count("tarn.isdn_evh") + n.count("tarn.isdn_evs") == want;
+    return count_threads("tarn.isdn_evc") + count_threads("tarn.isdn_evh") + count_threads("tarn.isdn_evs") == want;
 }
 
 bool kernel_running()

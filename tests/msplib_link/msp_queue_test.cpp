@@ -4,14 +4,12 @@
 // the timeslot map kept by creates and destroys, and the faults of the link.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <pthread.h>
 #include <sys/prctl.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,6 +25,7 @@
 #include "msp_queue.h"
 #include "msp_timeslot.h"
 #include "mspsim_runner.h"
+#include "thread_names.h"
 
 namespace {
 
@@ -134,22 +133,6 @@ public:
     }
 };
 const auto *env = ::testing::AddGlobalTestEnvironment(new LinkEnvironment);
-
-// Whether a thread of this process carries the name.
-bool thread_named(const std::string &name)
-{
-    DIR *d = opendir("/proc/self/task");
-    bool found = false;
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string comm;
-        if (std::getline(f, comm) && comm == name)
-            found = true;
-    }
-    if (d)
-        closedir(d);
-    return found;
-}
 
 int queue_length()
 {
@@ -357,8 +340,8 @@ TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
     b.join();
     EXPECT_EQ(first, 0) << "the command in flight ends with its answer";
     EXPECT_EQ(second, -1) << "the queued one is dropped";
-    EXPECT_FALSE(thread_named("tarn.msp_loop"));
-    EXPECT_FALSE(thread_named("tarn.msp_disp"));
+    EXPECT_FALSE(count_threads("tarn.msp_loop"));
+    EXPECT_FALSE(count_threads("tarn.msp_disp"));
     EXPECT_EQ(queue_length(), 0);
     EXPECT_EQ(in_frames().size(), sent + 1) << "nothing sent after the stop";
     EXPECT_EQ(ping(), -1) << "a blocking caller after the stop is refused at once";
@@ -367,8 +350,8 @@ TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
     // started again, it works as before
     ASSERT_EQ(msp_init_lib(test_handler, test_formatter), 0);
     EXPECT_EQ(ping(), 0);
-    EXPECT_TRUE(thread_named("tarn.msp_loop"));
-    EXPECT_TRUE(thread_named("tarn.msp_disp"));
+    EXPECT_TRUE(count_threads("tarn.msp_loop"));
+    EXPECT_TRUE(count_threads("tarn.msp_disp"));
 }
 
 TEST_F(MspQueue, RefusalsReachTheCaller)

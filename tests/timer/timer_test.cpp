@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <string>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "log.h"
+#include "thread_names.h"
 #include "timer.h"
 
 namespace {
@@ -354,17 +352,7 @@ int32_t load_cb(int32_t, kv_timer *t)
 
 bool thread_named(const char *name)
 {
-    DIR *d = opendir("/proc/self/task");
-    bool found = false;
-    while (dirent *e = d ? readdir(d) : nullptr) {
-        std::ifstream f(std::string("/proc/self/task/") + e->d_name + "/comm");
-        std::string comm;
-        if (std::getline(f, comm) && comm == name)
-            found = true;
-    }
-    if (d)
-        closedir(d);
-    return found;
+    return count_threads(name) > 0;
 }
 
 // The thread names itself once it runs: wait a little for it.
