@@ -40,7 +40,7 @@ TEST(IsdnStop, ThreadsEndAndTheDeviceCloses)
                       "\n",
                   port_list({1, 2}, {1, 1}));
     ASSERT_TRUE(wait_until([] { return misdn_lib_port_up(1, 1) == 1 && misdn_lib_port_up(2, 1) == 1; }, 10000));
-    ASSERT_TRUE(library_threads(3));
+    ASSERT_TRUE(wait_until([] { return library_threads(3); }, 5000)) << "each thread names itself once it runs";
     ASSERT_TRUE(kernel_running());
 
     misdn_lib_destroy();

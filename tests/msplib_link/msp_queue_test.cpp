@@ -340,8 +340,8 @@ TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
     b.join();
     EXPECT_EQ(first, 0) << "the command in flight ends with its answer";
     EXPECT_EQ(second, -1) << "the queued one is dropped";
-    EXPECT_FALSE(count_threads("tarn.msp_loop"));
-    EXPECT_FALSE(count_threads("tarn.msp_disp"));
+    EXPECT_EQ(count_threads("tarn.msp_loop"), 0);
+    EXPECT_EQ(count_threads("tarn.msp_disp"), 0);
     EXPECT_EQ(queue_length(), 0);
     EXPECT_EQ(in_frames().size(), sent + 1) << "nothing sent after the stop";
     EXPECT_EQ(ping(), -1) << "a blocking caller after the stop is refused at once";
@@ -350,8 +350,11 @@ TEST_F(MspQueue, StopEndsBothThreadsAndNoCallerIsLeftWaiting)
     // started again, it works as before
     ASSERT_EQ(msp_init_lib(test_handler, test_formatter), 0);
     EXPECT_EQ(ping(), 0);
-    EXPECT_TRUE(count_threads("tarn.msp_loop"));
-    EXPECT_TRUE(count_threads("tarn.msp_disp"));
+    // each thread names itself once it runs
+    for (int i = 0; i < 2000 && count_threads("tarn.msp_disp") == 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(count_threads("tarn.msp_loop"), 1);
+    EXPECT_EQ(count_threads("tarn.msp_disp"), 1);
 }
 
 TEST_F(MspQueue, RefusalsReachTheCaller)
