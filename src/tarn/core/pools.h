@@ -2,6 +2,7 @@
 // tags of calls and registrations.
 #pragma once
 #include "application.h"
+#include "log.h"
 
 void init_call_object(call_object *co, int index);
 reg_object *init_reg_object(reg_object *ro, int index);
@@ -30,3 +31,11 @@ reg_object *get_registered_user_by_index(int index);
 // thread that its next call overwrites.
 const char *cinfo(const call_object *co);
 const char *rinfo(const reg_object *ro);
+
+// A debug line about a call: the level is tested before the call's tag is
+// formatted.
+#define LOGD_CALL(module, level, co, ...)                                                                          \
+    do {                                                                                                           \
+        if (log_levels_debug_enabled && log_get_loglevel(log_levels_debug, (module)) >= (level))                 \
+            LOGD((module), (level), cinfo(co), __VA_ARGS__);                                                       \
+    } while (0)
