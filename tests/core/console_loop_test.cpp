@@ -34,10 +34,10 @@ TEST(ConsoleSplit, Pieces)
 }
 
 std::vector<std::string> ran;
-int rec_handler(const char *input, FILE *, int state)
+int rec_handler(const char *input, FILE *, int *state)
 {
-    ran.push_back(std::string(input) + "@" + std::to_string(state));
-    return state + 1; // follow-up state travels from piece to piece
+    ran.push_back(std::string(input) + "@" + std::to_string(*state));
+    return ++*state; // follow-up state travels from piece to piece
 }
 
 std::string run_loop(const std::string &input, volatile int *leave = nullptr)

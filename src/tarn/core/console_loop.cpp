@@ -44,11 +44,10 @@ std::vector<std::string> console_split_line(const char *line)
     return pieces;
 }
 
-static int run_line(const std::string &line, FILE *out, console_input_fn handler, int state)
+static void run_line(const std::string &line, FILE *out, console_input_fn handler, int *state)
 {
     for (const std::string &piece : console_split_line(line.c_str()))
-        state = handler(piece.c_str(), out, state);
-    return state;
+        handler(piece.c_str(), out, state);
 }
 
 void read_commandline_fd(int fd, FILE *out, console_input_fn handler, volatile int *leave_flag)
@@ -76,7 +75,7 @@ void read_commandline_fd(int fd, FILE *out, console_input_fn handler, volatile i
             continue;
         if (n <= 0) {
             if (!line.empty())
-                state = run_line(line, out, handler, state);
+                run_line(line, out, handler, &state);
             fprintf(out, "read_commandline: error reading from stdin\n");
             fflush(out);
             return;
@@ -89,7 +88,7 @@ void read_commandline_fd(int fd, FILE *out, console_input_fn handler, volatile i
                             CONSOLE_LINE_MAX);
                     fflush(out);
                 }
-                state = run_line(line, out, handler, state);
+                run_line(line, out, handler, &state);
                 line.clear();
                 overlong = false;
             } else if (line.size() < CONSOLE_LINE_MAX) {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-typedef int (*console_input_fn)(const char *input, FILE *out, int state);
+typedef int (*console_input_fn)(const char *input, FILE *out, int *state);
 
 enum { CONSOLE_LINE_MAX = 511 };
 

@@ -16,6 +16,7 @@
 #include "log_sip.h"
 #include "platform_path.h"
 #include "schema.h"
+#include "status_server.h"
 
 void set_loglevels(unsigned char *table, const char *digits)
 {
@@ -74,7 +75,7 @@ int init_logging()
 
     // 2.
     if (ca && ca->logstdout)
-        lb->debug_fp = stdout;
+        set_debugfp_to_stdout();
 
     // 3. size limits
     char lim[256], nlim[256];

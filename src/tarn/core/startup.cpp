@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@
 #include "csm_codes.h"
 #include "csm_message.h"
 #include "console_loop.h"
+#include "mc_options.h"
+#include "status_server.h"
 #include "daemon.h"
 #include "dns_cache.h"
 #include "log.h"
@@ -156,6 +159,13 @@ static int step_packet_filter_rules()
     return init_iptables() == -1 ? -1 : 0;
 }
 
+// The console's listening socket; 0 is failure.
+static int step_status_server()
+{
+    gp->socket_fd = init_status_server();
+    return gp->socket_fd == 0 ? -1 : 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -189,7 +199,7 @@ const init_step init_application_steps[] = {
     {"analog", pg_init_analog_port_group_struct, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
     {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
     {"CAS", pg_init_cas_port_group_struct, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
-    {"status server socket", nullptr, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
+    {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
     {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
     {"outgoing registrations", nullptr, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
@@ -337,6 +347,12 @@ int tarn_main(int argc, char **argv)
     // 11.
     LOGN(TARN, 0, "TARN STARTED");
     LOGD(TARN, 2, nullptr, "Initialization finished successfully");
+
+    // 12. the console on the status port
+    mc_init_options();
+    app->run_status_server = 1;
+    if (pthread_create(&app->status_thread, nullptr, status_server_thread, nullptr) != 0)
+        LOGD(TARN, 0, nullptr, "CRITICAL: couldn't start the status server thread");
 
     // 15. the console in the foreground
     if (!tarn_daemon_mode)

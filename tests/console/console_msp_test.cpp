@@ -1,0 +1,110 @@
+// The timeslot question of the console ("s", follow-up state 6) against the
+// simulated media processor: the answer lines and the query on the wire.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "application.h"
+#include "console.h"
+#include "mc_options.h"
+#include "msp_dispatch.h"
+#include "msp_link.h"
+#include "msp_manager.h"
+#include "msp_resource.h"
+#include "mspsim_runner.h"
+
+namespace {
+
+mspsim_runner *sim = nullptr;
+
+intptr_t handler(magic_csm, int, int)
+{
+    return 0;
+}
+void formatter(void *, char *buffer, int size)
+{
+    if (size > 0)
+        buffer[0] = '\0';
+}
+
+class LinkEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        application_create();
+        init_locks();
+        mc_init_options();
+        sim = new mspsim_runner({"--device-mac", "00:11:22:33:44:55"});
+        ASSERT_TRUE(sim->ok());
+        setenv("TARN_MSP_SIM", sim->socket.c_str(), 1);
+        setenv("TARN_MSP_SIM_WAIT_MS", "3000", 1);
+        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+        ASSERT_EQ(msp_init_interface("lo", mac), 0);
+        ASSERT_EQ(msp_init_lib(handler, formatter), 0);
+        cman->msplib_initializing = 0;
+    }
+    void TearDown() override
+    {
+        delete sim;
+        sim = nullptr;
+    }
+};
+const auto *env = ::testing::AddGlobalTestEnvironment(new LinkEnvironment);
+
+std::string answer_in_state_6(const char *line)
+{
+    char *buf = nullptr;
+    size_t size = 0;
+    FILE *f = open_memstream(&buf, &size);
+    int state = 6;
+    EXPECT_EQ(mc_handle_input(line, f, &state), 0);
+    EXPECT_EQ(state, 0);
+    fclose(f);
+    std::string s(buf, size);
+    free(buf);
+    return s;
+}
+
+TEST(ConsoleTimeslotQuery, AsksTheProcessorAboutTheTimeslot)
+{
+    ASSERT_NE(sim, nullptr);
+    int counter_before = gp->msp_counter;
+    std::string out = answer_in_state_6("5");
+    EXPECT_EQ(out, "Channel Usage: 0/" + std::to_string(msp_get_total_channels()) +
+                       "\nPrinting info for timeslot 5\n");
+    EXPECT_EQ(gp->msp_counter, counter_before + 1);
+
+    // The query reaches the processor with the timeslot, and is answered.
+    std::vector<json_value> in, outgoing;
+    for (int i = 0; i < 200 && outgoing.empty(); i++) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        in = sim->frames("in");
+        outgoing = sim->frames("out");
+    }
+    ASSERT_EQ(in.size(), 1u);
+    EXPECT_EQ(in[0]["name"].str(), "FC_SUPVSR_CREATE_CHANNEL");
+    EXPECT_EQ(in[0]["type"].num(), 1);
+    EXPECT_EQ(in[0]["class"].num(), 6);
+    EXPECT_EQ(in[0]["index"].num(), counter_before);
+    EXPECT_EQ(in[0]["channel"].num(), 0xFFFF);
+    EXPECT_EQ(in[0]["len"].num(), 10);
+    EXPECT_EQ(in[0]["fields"]["timeslot"].num(), 5);
+    EXPECT_TRUE(in[0]["problems"].a.empty());
+    ASSERT_EQ(outgoing.size(), 1u);
+
+    // A timeslot the processor does not have is refused here; nothing is sent.
+    for (const char *bad : {"600", "512", "abc", "5 6"})
+        EXPECT_EQ(answer_in_state_6(bad), std::string("Ignoring invalid value ") + bad + "\n\r\n");
+    EXPECT_EQ(answer_in_state_6("511"), "Channel Usage: 0/" + std::to_string(msp_get_total_channels()) +
+                                            "\nPrinting info for timeslot 511\n");
+    for (int i = 0; i < 200 && sim->frames("out").size() < 2; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    in = sim->frames("in");
+    ASSERT_EQ(in.size(), 2u);
+    EXPECT_EQ(in[1]["fields"]["timeslot"].num(), 511);
+}
+
+} // namespace

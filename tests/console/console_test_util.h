@@ -1,0 +1,139 @@
+// Helpers of the console tests: a TCP client of the status server, the
+// dispatcher's answer to a line as the reference text and captured log
+// lines.
+#pragma once
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "console.h"
+#include "log.h"
+
+struct console_conn {
+    int fd = -1;
+    std::string got;   // read but not yet taken
+    bool eof = false;  // the server closed
+
+    explicit console_conn(int port)
+    {
+        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons((uint16_t)port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd, (sockaddr *)&a, sizeof a) != 0) {
+            close(fd);
+            fd = -1;
+        }
+    }
+    ~console_conn()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    console_conn(const console_conn &) = delete;
+    console_conn &operator=(const console_conn &) = delete;
+
+    int local_port() const
+    {
+        sockaddr_in a{};
+        socklen_t l = sizeof a;
+        getsockname(fd, (sockaddr *)&a, &l);
+        return ntohs(a.sin_port);
+    }
+    bool send(const std::string &text) { return write(fd, text.data(), text.size()) == (ssize_t)text.size(); }
+    // Reads until `want` has arrived, the server closed or 10 s passed;
+    // returns what came.
+    std::string read_until(const std::string &want)
+    {
+        for (int waited = 0; waited < 10000 && got.find(want) == std::string::npos && !eof;) {
+            pollfd p = {fd, POLLIN, 0};
+            if (poll(&p, 1, 50) != 1) {
+                waited += 50;
+                continue;
+            }
+            char buf[4096];
+            ssize_t n = read(fd, buf, sizeof buf);
+            if (n <= 0)
+                eof = true;
+            else
+                got.append(buf, (size_t)n);
+        }
+        std::string s = got;
+        got.clear();
+        return s;
+    }
+    // True when the server closes the connection within 10 s; what came
+    // before stays in `got`.
+    bool closed_by_server()
+    {
+        std::string before = read_until(std::string("\x01\x02never\x02\x01"));
+        got = before;
+        return eof;
+    }
+};
+
+// The dispatcher's whole answer to one line (no follow-up state).
+inline std::string dispatcher_answer(const char *line)
+{
+    char *buf = nullptr;
+    size_t size = 0;
+    FILE *f = open_memstream(&buf, &size);
+    int state = 0;
+    mc_handle_input(line, f, &state);
+    fclose(f);
+    std::string s(buf, size);
+    free(buf);
+    return s;
+}
+
+inline const std::string CONSOLE_GREETING = "quilmar VoIP Gateway Console (enter h for help, q to quit)\r\n\r\n";
+
+// Debug log lines, captured once test_log_capture() is called.
+struct test_log {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+inline test_log &captured_log()
+{
+    static test_log log;
+    return log;
+}
+inline void capture_debug_line(int, int, const char *, int, const char *, const char *, const char *fmt,
+                               va_list ap)
+{
+    char text[1024];
+    vsnprintf(text, sizeof text, fmt, ap);
+    std::lock_guard<std::mutex> g(captured_log().mutex);
+    captured_log().lines.push_back(text);
+}
+// Every module's debug lines up to level 9 go to the capture.
+inline void test_log_capture()
+{
+    log_set_log_handler_debug(capture_debug_line);
+    log_levels_debug_enabled = 1;
+    for (int m = 0; m < MODULECOUNT; m++)
+        log_set_loglevel_debug(log_levels_debug, m, 9);
+}
+// Captured lines that contain text.
+inline int count_lines(const std::string &text)
+{
+    std::lock_guard<std::mutex> g(captured_log().mutex);
+    int n = 0;
+    for (const std::string &l : captured_log().lines)
+        n += l.find(text) != std::string::npos;
+    return n;
+}
+inline bool logged(const std::string &text)
+{
+    return count_lines(text) > 0;
+}

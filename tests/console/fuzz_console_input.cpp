@@ -1,0 +1,44 @@
+// What a console client may send, through the splitting of reads into
+// lines and the dispatcher with the whole command table.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "application.h"
+#include "console.h"
+#include "console_input.h"
+#include "log.h"
+#include "mc_options.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static FILE *sink = [] {
+        application_create();
+        init_locks();
+        log_levels_debug_enabled = 0;
+        mc_init_options();
+        return fopen("/dev/null", "w");
+    }();
+    // The first byte says which reads filled the buffer; the rest is cut
+    // into reads of up to 64 bytes as a client's packets.
+    if (size == 0)
+        return 0;
+    uint8_t full_bits = data[0];
+    data++;
+    size--;
+    console_input in;
+    int state = 0;
+    int read_no = 0;
+    for (size_t at = 0; at < size; read_no++) {
+        size_t n = size - at < 64 ? size - at : 64;
+        std::vector<std::string> lines;
+        console_split_input(in, (const char *)data + at, n, (full_bits >> (read_no % 8)) & 1, lines);
+        for (const std::string &l : lines)
+            if (mc_handle_input(l.c_str(), sink, &state) == 1)
+                state = 0; // the server would close this client
+        at += n;
+    }
+    return 0;
+}
