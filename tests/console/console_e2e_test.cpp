@@ -3,6 +3,7 @@
 // by a Python client and by test clients inside the same namespace.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -50,6 +51,19 @@ bool console_listens(const e2e_world &w)
     return e2e_world::wait_for([&] { return listening(w).find(":54322 ") != std::string::npos; }, 10000);
 }
 
+// A thread of the process carries the name.
+bool has_thread(pid_t pid, const std::string &name)
+{
+    std::string dir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = opendir(dir.c_str());
+    bool found = false;
+    for (dirent *e = d ? readdir(d) : nullptr; e && !found; e = readdir(d))
+        found = e->d_name[0] != '.' && read_text_file(dir + "/" + e->d_name + "/comm") == name + "\n";
+    if (d)
+        closedir(d);
+    return found;
+}
+
 // The Python client: one connection, the steps, one text per read step.
 std::vector<std::string> client_session(const e2e_world &w, const std::vector<std::string> &steps)
 {
@@ -84,6 +98,7 @@ TEST_F(ConsoleE2E, ASessionOnTheStatusPort)
     write_demo_conf(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     ASSERT_TRUE(console_listens(w)) << listening(w);
+    EXPECT_TRUE(has_thread(w.tarn_pid(), "tarn.status"));
     std::string ls = listening(w);
     EXPECT_NE(ls.find("127.0.0.1:54322 "), std::string::npos) << ls;
     EXPECT_EQ(ls.find("0.0.0.0:54322 "), std::string::npos) << ls;

@@ -16,6 +16,7 @@
 #include "console_hooks.h"
 #include "console_input.h"
 #include "console_test_util.h"
+#include "debug_lines.h"
 #include "global_lock.h"
 #include "log.h"
 #include "mc_options.h"
@@ -72,7 +73,6 @@ protected:
             application_create();
             init_locks();
         }
-        test_log_capture();
         mc_init_options();
     }
     void TearDown() override { mc_reset_hooks(); }
@@ -281,6 +281,7 @@ int set_five_through_pointer(const char *, FILE *, int *state)
 
 TEST_F(Console, ResultsAndFollowUpStates)
 {
+    debug_lines log({TARN});
     int v = row_of("v", ""), q = row_of("q", "");
     mc_function_t saved_v = mc_options[v].mc_function;
     mc_options[v].mc_function = ask_three;
@@ -332,7 +333,7 @@ TEST_F(Console, ResultsAndFollowUpStates)
     c.send("greeting");
     EXPECT_EQ(c.take(), "quilmar VoIP Gateway Console (enter h for help, q to quit)\r\n\r\n");
     // Every line is logged with its descriptor.
-    EXPECT_GE(count_lines("|greeting| on fd -1"), 1);
+    EXPECT_GE(log.count("|greeting| on fd -1"), 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -432,6 +433,7 @@ TEST_F(Console, FollowUpAnswers)
 
 TEST_F(Console, UnfilledHooksLogOnceAndDoNothing)
 {
+    debug_lines log({TARN});
     const char *names[16];
     EXPECT_EQ(mc_unfilled_hooks(names, 16), 10);
     client c;
@@ -440,7 +442,7 @@ TEST_F(Console, UnfilledHooksLogOnceAndDoNothing)
     c.state = 2;
     c.send("y");
     EXPECT_EQ(c.take(), "Shutting down application!\n\r\nShutting down application!\n\r\n");
-    EXPECT_EQ(count_lines("CRITICAL: console: shutdown_nua is not part of this build"), 1);
+    EXPECT_EQ(log.count("CRITICAL: console: shutdown_nua is not part of this build"), 1);
     EXPECT_EQ(mc_hooks().get_operation_by_telnet_fd(4), nullptr);
     EXPECT_STREQ(mc_hooks().print_sm_state_call(nullptr, 1), "UNKNOWN_STATE");
 

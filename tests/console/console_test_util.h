@@ -1,6 +1,5 @@
 // Helpers of the console tests: a TCP client of the status server, the
-// dispatcher's answer to a line as the reference text and captured log
-// lines.
+// dispatcher's answer to a line as the reference text.
 #pragma once
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -8,15 +7,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "console.h"
-#include "log.h"
 
 struct console_conn {
     int fd = -1;
@@ -97,43 +92,3 @@ inline std::string dispatcher_answer(const char *line)
 }
 
 inline const std::string CONSOLE_GREETING = "quilmar VoIP Gateway Console (enter h for help, q to quit)\r\n\r\n";
-
-// Debug log lines, captured once test_log_capture() is called.
-struct test_log {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-};
-inline test_log &captured_log()
-{
-    static test_log log;
-    return log;
-}
-inline void capture_debug_line(int, int, const char *, int, const char *, const char *, const char *fmt,
-                               va_list ap)
-{
-    char text[1024];
-    vsnprintf(text, sizeof text, fmt, ap);
-    std::lock_guard<std::mutex> g(captured_log().mutex);
-    captured_log().lines.push_back(text);
-}
-// Every module's debug lines up to level 9 go to the capture.
-inline void test_log_capture()
-{
-    log_set_log_handler_debug(capture_debug_line);
-    log_levels_debug_enabled = 1;
-    for (int m = 0; m < MODULECOUNT; m++)
-        log_set_loglevel_debug(log_levels_debug, m, 9);
-}
-// Captured lines that contain text.
-inline int count_lines(const std::string &text)
-{
-    std::lock_guard<std::mutex> g(captured_log().mutex);
-    int n = 0;
-    for (const std::string &l : captured_log().lines)
-        n += l.find(text) != std::string::npos;
-    return n;
-}
-inline bool logged(const std::string &text)
-{
-    return count_lines(text) > 0;
-}

@@ -26,6 +26,7 @@
 #include "application.h"
 #include "call_info.h"
 #include "console_test_util.h"
+#include "debug_lines.h"
 #include "console_hooks.h"
 #include "experimental_options.h"
 #include "global_lock.h"
@@ -174,7 +175,6 @@ protected:
             application_create();
             init_locks();
         }
-        test_log_capture();
         mc_init_options();
     }
     void SetUp() override
@@ -198,6 +198,7 @@ protected:
 
 TEST_F(StatusServer, GreetsRunsLinesAndCloses)
 {
+    debug_lines log({TARN});
     server s("telnet_max_connections=2");
     client a(s.port);
     EXPECT_EQ(a.read_until(GREETING), GREETING);
@@ -211,7 +212,7 @@ TEST_F(StatusServer, GreetsRunsLinesAndCloses)
     client c(s.port);
     EXPECT_TRUE(c.closed_by_server());
     EXPECT_EQ(c.got, "");
-    EXPECT_TRUE(logged("connected_clients 2, max_clients 2, closing rfd"));
+    EXPECT_TRUE(log.count("connected_clients 2, max_clients 2, closing rfd") > 0);
 
     // "q" closes after its answer; the slot is free again.
     b.send("q\r\n");
@@ -311,6 +312,7 @@ TEST_F(StatusServer, AnInconsistentReleaseEndsAtOnce)
 
 TEST_F(StatusServer, OutboundConnectsForWaitingCalls)
 {
+    debug_lines log({TARN});
     server s("itapi_support=1");
     // The peer unit: a listener that accepts one connection.
     int peer = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -366,7 +368,7 @@ TEST_F(StatusServer, OutboundConnectsForWaitingCalls)
         EXPECT_EQ(tasks[1].event, 0x30001002);
         EXPECT_TRUE(tasks[1].check_pid);
     }
-    EXPECT_TRUE(logged("CRITICAL: Couldn't connect to telnet server"));
+    EXPECT_TRUE(log.count("CRITICAL: Couldn't connect to telnet server") > 0);
     EXPECT_EQ(itapi_state(fd), ITAPI_OUTBOUND_IN_USE);
     lock_itapi();
     EXPECT_EQ(itapi_fds_remote_ports[fd], ok.telnet_remote_telnet_port);
@@ -450,6 +452,7 @@ TEST_F(StatusServer, AnOutboundDescriptorBeyondTheTablesIsRefused)
 
 TEST_F(StatusServer, ClosingAClientResetsItsCall)
 {
+    debug_lines log({TARN});
     server s("itapi_support=1");
     client a(s.port);
     a.read_until(GREETING);
@@ -469,7 +472,7 @@ TEST_F(StatusServer, ClosingAClientResetsItsCall)
     EXPECT_EQ(resets[0], &co);
     EXPECT_EQ(co.telnet_fd, 0);
     EXPECT_EQ(co.telnet_fp, nullptr);
-    EXPECT_TRUE(logged("client disconnect2 "));
+    EXPECT_TRUE(log.count("client disconnect2 ") > 0);
 }
 
 TEST(StatusServerSocket, FailuresReturnZero)
@@ -478,7 +481,7 @@ TEST(StatusServerSocket, FailuresReturnZero)
         application_create();
         init_locks();
     }
-    test_log_capture();
+    debug_lines log({TARN});
     _parse_experimental_options("");
     snprintf(gp->statusport, sizeof gp->statusport, "0");
     int first = init_status_server();
@@ -489,7 +492,7 @@ TEST(StatusServerSocket, FailuresReturnZero)
     EXPECT_EQ(a.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     snprintf(gp->statusport, sizeof gp->statusport, "%d", ntohs(a.sin_port));
     EXPECT_EQ(init_status_server(), 0);
-    EXPECT_TRUE(logged("Error binding status server on port " + std::string(gp->statusport) + "!"));
+    EXPECT_TRUE(log.count("Error binding status server on port " + std::string(gp->statusport) + "!") > 0);
     close(first);
     snprintf(gp->statusport, sizeof gp->statusport, "70000");
     EXPECT_EQ(init_status_server(), 0);

@@ -18,7 +18,6 @@
 
 #include "application.h"
 #include "call_info.h"
-#include "confman.h"
 #include "console.h"
 #include "console_hooks.h"
 #include "console_input.h"
@@ -27,7 +26,6 @@
 #include "log.h"
 #include "log_backend.h"
 #include "pools.h"
-#include "schema.h"
 #include "statemachine.h"
 
 FILE *fstreams[STATUS_SERVER_FDS];
@@ -67,18 +65,10 @@ struct server_state {
     console_input input[STATUS_SERVER_FDS];
 };
 
+// `statusport` as the packet-filter start-up read and checked it; -1 when
+// it is not a port.
 int configured_port()
 {
-    // The packet-filter start-up reads and checks `statusport`; without it
-    // the value comes from tarn.conf here, under the same check.
-    if (gp && !gp->statusport[0] && gp->config_tarn) {
-        char text[16];
-        if (cm_get(gp->config_tarn, text, sizeof text, 0, CFG_TARN_STATUSPORT) == 0) {
-            int p = atoi(text);
-            if (p >= 1 && p <= 65535)
-                snprintf(gp->statusport, sizeof gp->statusport, "%d", p);
-        }
-    }
     if (!gp || !gp->statusport[0])
         return -1;
     char *end = nullptr;

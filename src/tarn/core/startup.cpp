@@ -20,6 +20,7 @@
 #include "csm_codes.h"
 #include "csm_message.h"
 #include "console_loop.h"
+#include "console_hooks.h"
 #include "mc_options.h"
 #include "status_server.h"
 #include "daemon.h"
@@ -157,6 +158,16 @@ static int step_access_control()
 static int step_packet_filter_rules()
 {
     return init_iptables() == -1 ? -1 : 0;
+}
+
+// The console reaches the parts of the daemon built so far through its
+// hook record; the others answer that they are not part of this build.
+static void connect_console_hooks()
+{
+    console_hooks h{};
+    h.shutdown_nua = shutdown_nua;
+    h.cc_print_call_configuration = cc_print_call_configuration;
+    mc_set_hooks(&h);
 }
 
 // The console's listening socket; 0 is failure.
@@ -349,6 +360,7 @@ int tarn_main(int argc, char **argv)
     LOGD(TARN, 2, nullptr, "Initialization finished successfully");
 
     // 12. the console on the status port
+    connect_console_hooks();
     mc_init_options();
     app->run_status_server = 1;
     if (pthread_create(&app->status_thread, nullptr, status_server_thread, nullptr) != 0)
