@@ -15,6 +15,7 @@
 #include "acl.h"
 #include "application.h"
 #include "call_configuration.h"
+#include "call_lookups.h"
 #include "call_progress.h"
 #include "cli.h"
 #include "csm_codes.h"
@@ -167,6 +168,7 @@ static void connect_console_hooks()
     console_hooks h{};
     h.shutdown_nua = shutdown_nua;
     h.cc_print_call_configuration = cc_print_call_configuration;
+    h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
     mc_set_hooks(&h);
 }
 
