@@ -118,7 +118,7 @@ struct server {
         socklen_t l = sizeof a;
         getsockname(gp->socket_fd, (sockaddr *)&a, &l);
         port = ntohs(a.sin_port);
-        gp->run_status_server = 1;
+        __atomic_store_n(&gp->run_status_server, 1, __ATOMIC_RELEASE);
         pthread_create(&thread, nullptr, status_server_thread, nullptr);
     }
     ~server()
@@ -132,7 +132,7 @@ struct server {
             unlock_itapi();
             return none;
         }));
-        gp->run_status_server = 0;
+        __atomic_store_n(&gp->run_status_server, 0, __ATOMIC_RELEASE);
         pthread_join(thread, nullptr);
         close(gp->socket_fd);
     }
@@ -346,8 +346,10 @@ TEST_F(StatusServer, OutboundConnectsForWaitingCalls)
     pthread_mutex_lock(g_lock_manager->global_lock);
     gp->operations[0] = &ok;
     gp->operations[1] = &refused;
-    gp->telnet_new_outgoing_call = 1;
     pthread_mutex_unlock(g_lock_manager->global_lock);
+    lock_itapi(); // as the request of a free outbound descriptor does
+    gp->telnet_new_outgoing_call = 1;
+    unlock_itapi();
 
     ASSERT_TRUE(wait_for([] { return task_count() >= 2; }));
     pthread_mutex_lock(g_lock_manager->global_lock);
@@ -356,8 +358,10 @@ TEST_F(StatusServer, OutboundConnectsForWaitingCalls)
     EXPECT_NE(ok.telnet_fp, nullptr);
     EXPECT_EQ(ok.sm_state, 0x10000u); // SM_ITAPI_SOCKET_CREATED
     EXPECT_EQ(refused.telnet_fd, 0);
-    EXPECT_EQ(gp->telnet_new_outgoing_call, 0);
     pthread_mutex_unlock(g_lock_manager->global_lock);
+    lock_itapi();
+    EXPECT_EQ(gp->telnet_new_outgoing_call, 0);
+    unlock_itapi();
     {
         std::lock_guard<std::mutex> lk(doubles_mutex);
         ASSERT_EQ(tasks.size(), 2u);
@@ -436,8 +440,10 @@ TEST_F(StatusServer, AnOutboundDescriptorBeyondTheTablesIsRefused)
     call_object *saved = gp->operations[0];
     pthread_mutex_lock(g_lock_manager->global_lock);
     gp->operations[0] = &co;
-    gp->telnet_new_outgoing_call = 1;
     pthread_mutex_unlock(g_lock_manager->global_lock);
+    lock_itapi();
+    gp->telnet_new_outgoing_call = 1;
+    unlock_itapi();
     ASSERT_TRUE(wait_for([] { return task_count() >= 1; }));
     pthread_mutex_lock(g_lock_manager->global_lock);
     gp->operations[0] = saved;

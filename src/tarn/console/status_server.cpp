@@ -332,6 +332,15 @@ bool outbound_pass(server_state &s)
     return made;
 }
 
+// Set by mc_itapi_get_free_socket under itapi_lock.
+bool outgoing_call_waiting()
+{
+    lock_itapi();
+    bool w = gp->telnet_new_outgoing_call != 0;
+    unlock_itapi();
+    return w;
+}
+
 bool release_requested()
 {
     lock_itapi();
@@ -429,10 +438,10 @@ void run_status_server()
         fd_set readset = s.master;
         timeval tv = {0, 100000};
         errno = 0;
-        telnet_server_time = time(nullptr);
+        __atomic_store_n(&telnet_server_time, time(nullptr), __ATOMIC_RELAXED);
 
         bool connected = false;
-        if (s.itapi && gp->telnet_new_outgoing_call)
+        if (s.itapi && outgoing_call_waiting())
             connected = outbound_pass(s);
         if (connected)
             readset = s.master;
@@ -441,7 +450,7 @@ void run_status_server()
         bool release = s.itapi && release_requested();
 
         if (r == 0 && !release) {
-            if (gp->run_status_server)
+            if (__atomic_load_n(&gp->run_status_server, __ATOMIC_ACQUIRE))
                 continue;
             if (!connected) {
                 LOGD(TARN, 0, nullptr, "CRITICAL: TELNET ERROR RETURN\n");

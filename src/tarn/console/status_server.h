@@ -40,14 +40,14 @@ extern int release_telnet_fstreams[STATUS_SERVER_FDS];
 extern int release_telnet_fd_flag;
 
 // Wall-clock seconds at the start of the server loop's latest pass: the
-// liveness stamp the housekeeping watches.
+// liveness stamp the housekeeping watches (stored atomically).
 extern volatile time_t telnet_server_time;
 
 // The listening socket on 127.0.0.1 (every address with the experimental
 // option telnet_remote_access) and the port `statusport`; 0 on failure.
 int init_status_server();
-// The server loop; returns once run_status_server is cleared and a pass
-// runs idle.
+// The server loop; returns once run_status_server is cleared (an atomic
+// store, as its load here) and a pass runs idle.
 void run_status_server();
 // Thread body around run_status_server for pthread_create.
 void *status_server_thread(void *);
