@@ -31,3 +31,26 @@ lock_manager *lock_manager_create();
 
 // The members in declaration order, for code that walks them.
 pthread_mutex_t *lock_manager_at(lock_manager *lm, int index);
+
+// Holds one of the set's mutexes for a scope, e.g.
+//     lock_hold hold(&lock_manager::dialplan_lock);
+// Holds nothing while the set does not exist (before start-up).
+class lock_hold {
+public:
+    explicit lock_hold(pthread_mutex_t *lock_manager::*which)
+        : m_(g_lock_manager ? g_lock_manager->*which : nullptr)
+    {
+        if (m_)
+            pthread_mutex_lock(m_);
+    }
+    ~lock_hold()
+    {
+        if (m_)
+            pthread_mutex_unlock(m_);
+    }
+    lock_hold(const lock_hold &) = delete;
+    lock_hold &operator=(const lock_hold &) = delete;
+
+private:
+    pthread_mutex_t *m_;
+};

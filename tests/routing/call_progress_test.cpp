@@ -7,6 +7,7 @@
 #include "application.h"
 #include "call_progress.h"
 #include "routing_fixture.h"
+#include "run_process.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ TEST_F(CallProgress, BuiltinTablesListAsGiven)
     EXPECT_EQ(cpt_s2fxo_builtin.timeout_polrev, 10000);
     EXPECT_EQ(cpt_s2fxo_builtin.timeout_alerting_ended, -1);
     // The golden text is transcribed from the given rows, not from the code.
-    EXPECT_EQ(list_tables(), read_text(TARN_SOURCE_DIR "/tests/routing/golden/lcpt_builtin.txt"));
+    EXPECT_EQ(list_tables(), read_text_file(TARN_SOURCE_DIR "/tests/routing/golden/lcpt_builtin.txt"));
 }
 
 TEST_F(CallProgress, NamesOfCodesAndStates)

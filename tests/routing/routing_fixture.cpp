@@ -3,7 +3,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "application.h"
 #include "call_progress.h"
@@ -42,12 +41,4 @@ captured RoutingTest::load_cpt(const std::string &text) const
     fflush(stdout);
     captured c{rc, testing::internal::GetCapturedStdout(), testing::internal::GetCapturedStderr()};
     return c;
-}
-
-std::string read_text(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
 }

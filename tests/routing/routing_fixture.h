@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 struct captured {
     int rc;
@@ -22,6 +23,3 @@ protected:
     captured load_cpt(const std::string &text) const;
     std::string dir;
 };
-
-// The whole contents of a file.
-std::string read_text(const std::string &path);

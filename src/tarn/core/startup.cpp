@@ -17,6 +17,7 @@
 #include "call_configuration.h"
 #include "call_lookups.h"
 #include "call_progress.h"
+#include "dialplan.h"
 #include "cli.h"
 #include "csm_codes.h"
 #include "csm_message.h"
@@ -139,6 +140,19 @@ static int step_firmware_query()
     return 0;
 }
 
+static int step_dialplan()
+{
+    const char *path = gp->dialplan_path;
+    if (access(path, F_OK) != 0) {
+        printf("dialplan: %s does not exist, starting with no dialplan\n", path);
+        return 0;
+    }
+    printf("using dialplan: %s\n", path);
+    fflush(stdout);
+    dialplan_load(path);
+    return 0;
+}
+
 // The built-in call-progress tables, then the file's; a missing file
 // leaves only the built-in ones.
 static int step_call_progress_tables()
@@ -206,7 +220,7 @@ const init_step init_application_steps[] = {
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
     {"ISDN", pg_init_isdn_port_group_struct, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
-    {"dial plan", nullptr, nullptr, nullptr, 0, nullptr},
+    {"dial plan", step_dialplan, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
     {"GSM", pg_init_gsm_port_group_struct, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
     {"analog", pg_init_analog_port_group_struct, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},

@@ -15,6 +15,7 @@
 
 #include "application.h"
 #include "call_progress.h"
+#include "global_lock.h"
 #include "log.h"
 #include "strtools.h"
 
@@ -387,19 +388,6 @@ void read_tables(FILE *f)
     }
 }
 
-struct global_lock_hold {
-    pthread_mutex_t *m = g_lock_manager ? g_lock_manager->global_lock : nullptr;
-    global_lock_hold()
-    {
-        if (m)
-            pthread_mutex_lock(m);
-    }
-    ~global_lock_hold()
-    {
-        if (m)
-            pthread_mutex_unlock(m);
-    }
-};
 
 } // namespace
 
@@ -407,7 +395,7 @@ int cpt_parse_call_progress_tables(const char *path)
 {
     if (!gp)
         return -1;
-    global_lock_hold hold;
+    lock_hold hold(&lock_manager::global_lock);
     clear_file_tables();
     FILE *f = path ? fopen(path, "r") : nullptr;
     if (!f) {
@@ -423,7 +411,7 @@ int cpt_parse_call_progress_stream(FILE *f)
 {
     if (!gp)
         return -1;
-    global_lock_hold hold;
+    lock_hold hold(&lock_manager::global_lock);
     clear_file_tables();
     if (!f)
         return -1;
