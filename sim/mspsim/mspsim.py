@@ -26,6 +26,9 @@ JSON object back a line, always with "ok"):
                                          stopped processors
     {"cmd": "set", "processor_id": N}    (also "firmware", "version")
     {"cmd": "state"}                     -> channels, timeslots, counters
+    {"cmd": "leftover", "timeslot": TS, "channel_type": T}
+                                         a channel active on TS as an earlier
+                                         run of the daemon left it -> "channel"
     {"cmd": "layout", "fc": FC}          -> the layout's header and defaults
     {"cmd": "stop"}                      end the simulator
 
@@ -148,6 +151,16 @@ class Device:
                              "vopena": None, "commands": {}}
         self.by_timeslot[ts] = ch
         return response(h, {"response_code": 0, "channel_number": ch, "timeslot": ts})
+
+    def leftover(self, ts, channel_type):
+        """A channel on a timeslot that nobody created in this run."""
+        if ts in self.by_timeslot:
+            return None
+        ch = self.free_channel()
+        if ch is not None:
+            self.channels[ch] = {"timeslot": ts, "type": channel_type, "vopena": None, "commands": {}}
+            self.by_timeslot[ts] = ch
+        return ch
 
     def destroy_channel(self, h, fields):
         ch = fields.get("channel_number", 0)
@@ -491,6 +504,9 @@ class Sim:
                     "length": length, "defaults": w.layout_defaults(fc)}
         if cmd == "state":
             return dict(self.device.state(), ok=True)
+        if cmd == "leftover":
+            ch = self.device.leftover(int(req["timeslot"]), int(req.get("channel_type", 2)))
+            return {"ok": ch is not None, "channel": ch}
         if cmd == "stop":
             self.running = False
             return {"ok": True}

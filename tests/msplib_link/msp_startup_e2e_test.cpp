@@ -82,8 +82,9 @@ TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
     w.stop_tarn();
     EXPECT_NE(w.tarn_out().find("FIRMWARE VERSION: mspsim-1.0"), std::string::npos);
 
+    // The two queries come first; the device bring-up follows them.
     std::vector<json_value> f = sim.frames();
-    ASSERT_EQ(f.size(), 4u) << w.tarn_err();
+    ASSERT_GE(f.size(), 4u) << w.tarn_err();
     struct want {
         const char *dir, *name;
         int type;
@@ -112,6 +113,10 @@ TEST(MspStartup, QueriesTheDeviceOneAtATimeInOrder)
 
     // An outside decoder reads the same frames.
     std::string t = tshark_fields(sim.pcap);
+    size_t end = 0;
+    for (int line = 0; line < 4 && end != std::string::npos; line++)
+        end = t.find('\n', end ? end + 1 : 0);
+    t = end == std::string::npos ? t : t.substr(0, end + 1);
     std::ostringstream want_text;
     for (size_t i = 0; i < 4; i++)
         want_text << "0xffff\t" << (i < 2 ? "0x0031" : "0x0021") << "\t" << order[i].type << "\t6\t"

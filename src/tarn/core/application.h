@@ -17,6 +17,7 @@
 #include "network_config.h"
 #include "rtp_ports.h"
 #include "sip_stack.h"
+#include "tdm_settings.h"
 #include "reg_object.h"
 
 struct cm;
@@ -30,7 +31,6 @@ struct audio_codec;
 struct task_list;
 struct gsm_config;
 struct gsm_port_info;
-struct tdm_map;
 struct hardware_info;
 struct analog_port_info;
 struct cause_map_row;
@@ -144,7 +144,7 @@ struct application_object {
     int32_t isdn_crlen_settings[32];
     void *chansel_settings;
     int32_t number_of_chansel_settings;
-    struct tdm_map *tdm_map;
+    tdm_settings tdm_map;
     network_config netconf;
     int32_t msp_processor_id;
     int32_t msp_bridging;

@@ -12,6 +12,7 @@
 #include "application.h"
 #include "call_configuration.h"
 #include "confman.h"
+#include "device_info.h"
 #include "dns_cache.h"
 #include "experimental_options.h"
 #include "init_logging.h"
@@ -21,6 +22,7 @@
 #include "platform_path.h"
 #include "schema.h"
 #include "system_command.h"
+#include "tdm_settings.h"
 
 static const char *const PLACEHOLDER = "/tmp/tarn.dummy";
 
@@ -159,6 +161,9 @@ int init_config()
     if (cm_init() != 0)
         FAIL("cm_init failed, config engine is broken!");
 
+    // 2. device identity
+    get_device_info();
+
     // 3. tarn.conf
     load_tarn_conf(app);
 
@@ -184,6 +189,8 @@ int init_config()
     path_for(app->cargs->tdm_settings, "tarn.tdm", path, sizeof path);
     if (!exists(path))
         FAIL("tdm settings file: %s does not exist, cannot continue", path);
+    if (read_device_config(path) == -1)
+        FAIL("Couldn't read device config/tdm settings!");
 
     // 10. cause map path
     path_for(app->cargs->cause_map, "tarn.causes", path, sizeof path);

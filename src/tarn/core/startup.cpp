@@ -28,6 +28,7 @@
 #include "daemon.h"
 #include "dns_cache.h"
 #include "log.h"
+#include "msp_device.h"
 #include "msp_dispatch.h"
 #include "msp_link.h"
 #include "msp_queue.h"
@@ -91,7 +92,9 @@ static int step_msp_interface()
 }
 
 // Until call control's media event handler is part of the build, start-up
-// installs this one: it keeps the two device answers start-up asks for.
+// installs this one: it keeps the device answers start-up asks for (the
+// identity, the firmware and, while leftover channels are cleared, the
+// channel found on a timeslot).
 static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
 {
     const csm_header *h = eventtype == MSP_EVENT_MESSAGE ? get_header(msg) : nullptr;
@@ -104,6 +107,9 @@ static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
                h->command_type == CSM_TYPE_QUERY_RESPONSE) {
         snprintf(gp->firmware_version, sizeof gp->firmware_version, "%s",
                  msg.u_csmdev_get_arm_code_version_query_response->arm_code_version);
+    } else if (h->function_code == FC_SUPVSR_CREATE_CHANNEL && h->command_type == CSM_TYPE_QUERY_RESPONSE) {
+        msp_cleanup_channel_type = msg.u_csmdev_create_channel_query_response->channel_type;
+        msp_cleanup_channel_id = msg.u_csmdev_create_channel_query_response->channel_id;
     }
     return 0;
 }
@@ -215,7 +221,7 @@ const init_step init_application_steps[] = {
     {"processor id query", step_processor_id_query, nullptr, nullptr, 0, nullptr},
     {"processor type", step_processor_type, nullptr, nullptr, 92, "Couldn't identify mindspeed processor type!"},
     {"firmware version query", step_firmware_query, nullptr, nullptr, 0, nullptr},
-    {"media processor device", nullptr, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
+    {"media processor device", init_msp_device, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
     {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
     {"ISDN", pg_init_isdn_port_group_struct, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
