@@ -10,6 +10,7 @@
 
 #include "call_configuration.h"
 #include "call_progress.h"
+#include "cause_map.h"
 #include "call_leg_sip.h"
 #include "call_object.h"
 #include "cli.h"
@@ -33,7 +34,7 @@ struct gsm_config;
 struct gsm_port_info;
 struct hardware_info;
 struct analog_port_info;
-struct cause_map_row;
+struct headtonelist;
 struct nonce_entry;
 struct t38_proxy_info;
 struct su_home_s;
@@ -92,7 +93,7 @@ struct application_object {
     // locks and queues
     lock_manager *locks;
     void *nh_dismantler;
-    void *tonelist;
+    headtonelist *tonelist;
     task_list *smrunlist;
     headsyscalllist *syscalllist;
 
@@ -119,8 +120,7 @@ struct application_object {
     dialplan_element *dialplan;
     int32_t dialplan_size;
     char dialplan_path[256];
-    cause_map_row *causemap;
-    int32_t causemap_size;
+    cause_map causemap;
     cpt_s2i sip_to_isdn_call_progress_tables[CPT_MAX_TABLES];
     int32_t sip_to_isdn_call_progress_tables_size;
     cpt_i2s isdn_to_sip_call_progress_tables[CPT_MAX_TABLES];

@@ -11,6 +11,7 @@
 
 #include "application.h"
 #include "call_configuration.h"
+#include "cause_map.h"
 #include "confman.h"
 #include "device_info.h"
 #include "dns_cache.h"
@@ -23,6 +24,7 @@
 #include "schema.h"
 #include "system_command.h"
 #include "tdm_settings.h"
+#include "tones.h"
 
 static const char *const PLACEHOLDER = "/tmp/tarn.dummy";
 
@@ -195,6 +197,7 @@ int init_config()
     // 10. cause map path
     path_for(app->cargs->cause_map, "tarn.causes", path, sizeof path);
     snprintf(app->path_config_causes, sizeof app->path_config_causes, "%s", path);
+    load_causes_map();
 
     // 11. SIP
     load_sip_conf(app);
@@ -241,6 +244,8 @@ int init_config()
         printf("tone config file: %s does not exist\n", path);
     }
     app->tonelist = nullptr;
+    if (app->config_tones)
+        init_tones();
 
     // 20.-22. ISDN, CAS, analog
     const optional_module lines[] = {
