@@ -215,8 +215,9 @@ TEST_F(CauseMap, RejectCause)
                      std::to_string(c.to) + " " + std::to_string(c.in));
         clean_causes_map();
         gp->causemap.count = 0;
-        if (c.map)
+        if (c.map) {
             ASSERT_EQ(parse_causes_map(write(c.map).c_str()), 0);
+        }
         int cause = -5;
         const char *text = "unset";
         get_reject_cause(c.from, c.to, c.in, &cause, &text);

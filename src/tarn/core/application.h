@@ -10,6 +10,7 @@
 
 #include "call_configuration.h"
 #include "call_progress.h"
+#include "call_statistics.h"
 #include "cause_map.h"
 #include "call_leg_sip.h"
 #include "call_object.h"
@@ -52,16 +53,6 @@ enum {
 extern int OPERATIONARRAYSIZE;
 extern int CLSIPSIZE;
 extern int REGISTRATIONARRAYSIZE;
-
-struct call_statistics {
-    uint32_t calls_total;
-    uint32_t calls_connected;
-    uint32_t calls_failed;
-};
-struct call_duration_statistics {
-    uint64_t seconds_total;
-    uint32_t calls;
-};
 
 struct stunserver_entry {
     char stunserver[128];
