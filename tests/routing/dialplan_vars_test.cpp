@@ -14,6 +14,7 @@
 #include "call_object.h"
 #include "confman.h"
 #include "debug_lines.h"
+#include "dialplan.h"
 #include "dialplan_vars.h"
 #include "misdn_bchannel.h"
 #include "pg_port_groups.h"
@@ -24,15 +25,12 @@ namespace {
 
 // What the test doubles of the records of other parts answer.
 struct fake_records {
-    std::string destination = "1";
-    bool has_line = true;
     std::map<int, std::string> address;
     const char *account_user = nullptr;
     const char *account_domain = nullptr;
 };
 fake_records fake;
 
-const char *f_destination(const call_object *) { return fake.has_line ? fake.destination.c_str() : nullptr; }
 const char *f_address(const call_object *, int part)
 {
     auto it = fake.address.find(part);
@@ -58,18 +56,21 @@ protected:
         ASSERT_TRUE(mkdtemp(tmpl));
         dir = tmpl;
         fake = fake_records{};
-        dialplan_vars_iface i{f_destination, f_address, f_account_user, f_account_domain, f_reg_user, f_reg_domain};
+        dialplan_vars_iface i{f_address, f_account_user, f_account_domain, f_reg_user, f_reg_domain};
         dialplan_set_vars_iface(&i);
         co = (call_object *)calloc(1, sizeof *co);
         cc_clone_call_configuration(&co->cc, &gp->default_call_configuration);
         co->callinfo = CI_SIP_TO_ISDN;
         co->configured_ton = -1;
-        co->dp = (dialplan_element *)&line_marker;
+        line = dialplan_element{};
+        line.to_id = strdup("1");
+        co->dp = &line;
     }
     void TearDown() override
     {
         for (char *s : {co->new_source, co->new_destination, co->new_source_auto, co->new_destination_auto})
             free(s);
+        free(line.to_id);
         cc_cleanup_call_configuration(&co->cc);
         free(co);
         delete bc;
@@ -115,7 +116,12 @@ protected:
         free(*slot);
         *slot = v ? strdup(v) : nullptr;
     }
-    int line_marker = 0;
+    void destination(const char *to_id)
+    {
+        free(line.to_id);
+        line.to_id = to_id ? strdup(to_id) : nullptr;
+    }
+    dialplan_element line{};
     call_object *co = nullptr;
     misdn_bchannel *bc = nullptr;
     std::string dir;
@@ -443,7 +449,7 @@ TEST_F(DialplanVars, CreateNewAutoOnTheCall)
     EXPECT_TRUE(log.has("new_destination_auto: |4930123| => |123| ton: |TON_SUBSCRIBER=4| => |TON_SUBSCRIBER=4|\n"));
 
     // A "p:" group; the new value replaces the older one.
-    fake.destination = "p:trunk";
+    destination("p:trunk");
     set(&co->new_source, "431555");
     EXPECT_EQ(dialplan_create_new_auto(co, DP_AUTO_NEW_SOURCE), 1);
     EXPECT_STREQ(co->new_source_auto, "555");
@@ -464,7 +470,7 @@ TEST_F(DialplanVars, CreateNewAutoOnTheCall)
     gp->test_dp_auto = 0;
 
     // An unknown destination gives no codes; an unset number counts as empty.
-    fake.destination = "g:nowhere";
+    destination("g:nowhere");
     set(&co->new_source, nullptr);
     EXPECT_EQ(dialplan_create_new_auto(co, DP_AUTO_NEW_SOURCE), 1);
     EXPECT_STREQ(co->new_source_auto, "");

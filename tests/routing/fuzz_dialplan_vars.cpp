@@ -12,6 +12,7 @@
 
 #include "application.h"
 #include "call_object.h"
+#include "dialplan.h"
 #include "dialplan_url.h"
 #include "dialplan_vars.h"
 #include "misdn_bchannel.h"
@@ -21,7 +22,6 @@ namespace {
 std::vector<std::string> pieces;
 
 const char *piece(size_t i) { return i < pieces.size() ? pieces[i].c_str() : nullptr; }
-const char *f_destination(const call_object *) { return piece(4); }
 const char *f_address(const call_object *, int part) { return piece(5 + (size_t)part); }
 const char *f_account_user(const call_object *) { return piece(25); }
 const char *f_account_domain(const call_object *) { return piece(26); }
@@ -32,6 +32,7 @@ const int kinds[] = {CI_SIP_TO_ISDN, CI_SIP_TO_ANALOG, CI_SIP_TO_GSM, CI_SIP_TO_
 
 call_object *co;
 misdn_bchannel *bc;
+dialplan_element line;
 
 char *dup_or_null(const char *s) { return s ? strdup(s) : nullptr; }
 
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     application_create();
     init_locks();
     init_default_call_configuration();
-    dialplan_vars_iface i{f_destination, f_address, f_account_user, f_account_domain, nullptr, nullptr};
+    dialplan_vars_iface i{f_address, f_account_user, f_account_domain, nullptr, nullptr};
     dialplan_set_vars_iface(&i);
     co = (call_object *)calloc(1, sizeof *co);
     bc = (misdn_bchannel *)calloc(1, sizeof *bc);
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     cc_clone_call_configuration(&co->cc, &gp->default_call_configuration);
     co->callinfo = kinds[(pieces[0].empty() ? 0 : (uint8_t)pieces[0][0]) % (sizeof kinds / sizeof kinds[0])];
     co->configured_ton = pieces[0].size() > 1 ? pieces[0][1] % 8 - 1 : 1;
-    co->dp = (dialplan_element *)bc; // only tested for null
+    line.to_id = const_cast<char *>(piece(4)); // read only
+    co->dp = piece(4) ? &line : nullptr;
     co->new_source = dup_or_null(piece(2));
     co->new_destination = dup_or_null(piece(3));
     co->bc = pieces.size() > 27 ? bc : nullptr;

@@ -11,6 +11,7 @@
 #include "application.h"
 #include "call_configuration.h"
 #include "call_object.h"
+#include "dialplan.h"
 #include "dialplan_vars.h"
 #include "log.h"
 #include "pg_port_groups.h"
@@ -41,7 +42,6 @@ void not_built_once(std::atomic<bool> &said, const char *what)
         return nullptr;                                                         \
     }
 
-DP_PLACEHOLDER(line_destination, const call_object *)
 DP_PLACEHOLDER(incoming_address_part, const call_object *, int)
 DP_PLACEHOLDER(account_username, const call_object *)
 DP_PLACEHOLDER(account_domain, const call_object *)
@@ -49,8 +49,8 @@ DP_PLACEHOLDER(registration_username, const reg_object *)
 DP_PLACEHOLDER(registration_domain, const reg_object *)
 
 const dialplan_vars_iface placeholders = {
-    line_destination_not_built,      incoming_address_part_not_built,  account_username_not_built,
-    account_domain_not_built,        registration_username_not_built, registration_domain_not_built,
+    incoming_address_part_not_built, account_username_not_built,      account_domain_not_built,
+    registration_username_not_built, registration_domain_not_built,
 };
 
 } // namespace
@@ -61,8 +61,6 @@ void dialplan_set_vars_iface(const dialplan_vars_iface *iface)
 {
     dialplan_vars_iface i = placeholders;
     if (iface) {
-        if (iface->line_destination)
-            i.line_destination = iface->line_destination;
         if (iface->incoming_address_part)
             i.incoming_address_part = iface->incoming_address_part;
         if (iface->account_username)
@@ -221,7 +219,7 @@ const port_group_isdn *isdn_group_by_name(const char *name)
 // The location codes of the call's destination port or group.
 const port_group_isdn *destination_group(const call_object *co)
 {
-    const char *to = dialplan_vars.line_destination(co);
+    const char *to = co->dp->to_id;
     if (!to)
         return nullptr;
     if ((to[0] == 'p' || to[0] == 'g' || to[0] == 'P' || to[0] == 'G') && to[1] == ':')

@@ -75,9 +75,8 @@ int dialplan_auto_ton(const char *number, int configured_ton, const dp_auto_code
 // dial plan line: 1 when built, else 0.
 int dialplan_create_new_auto(call_object *co, int which);
 
-// What the variables read of records that other parts own: the dial plan
-// line's destination, the SIP legs' proxy definitions and address records,
-// the SIP port groups. Until a member is installed it logs once and gives
+// What the variables read of records that other parts own: the SIP legs'
+// proxy definitions and address records, the SIP port groups. Until a member is installed it logs once and gives
 // nothing (null).
 enum dp_address_part {
     DPA_FROM_USER,
@@ -102,8 +101,6 @@ enum dp_address_part {
     DPA_CONTACT_HOST,
 };
 struct dialplan_vars_iface {
-    // The destination (to_id) of the call's dial plan line; null without line.
-    const char *(*line_destination)(const call_object *co);
     // A part of the incoming leg's address record; null when not set.
     const char *(*incoming_address_part)(const call_object *co, int part);
     // The user of the outgoing leg's proxy definition; null without one.
