@@ -12,6 +12,8 @@
 #include "call_services.h"
 #include "call_statistics.h"
 #include "debug_lines.h"
+#include "dialplan.h"
+#include "misdn_bchannel.h"
 #include "log_backend.h"
 #include "nua_stack.h"
 #include "pools.h"
@@ -322,6 +324,54 @@ TEST(SipPeerReport, OneLinePerRegistration)
     sip_peer_report_set_hooks(nullptr);
     gp->registrations = saved;
     REGISTRATIONARRAYSIZE = saved_size;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(CallPool, EmergencyOnAnIsdnPort)
+{
+    static misdn_bchannel bcs[3];
+    call_object *urgent = in_use(0, 20);
+    dialplan_element dp{};
+    char to_id[] = "2";
+    dp.to_id = to_id;
+    urgent->dp = &dp;
+    int ports[] = {2, 3, 2};
+    for (int i = 0; i < 3; i++) {
+        bcs[i] = misdn_bchannel{};
+        bcs[i].port = ports[i];
+        in_use(i + 1, 21 + i)->bc = &bcs[i];
+    }
+    op(1)->f.emergency = 1;
+
+    struct {
+        const char *target;
+        int chosen; // index, or -1
+    } cases[] = {{"2", 3}, {"3,2", 2}, {"5", -1}, {"", -1}, {"x", -1}};
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.target);
+        finished.clear();
+        messages().clear();
+        pthread_mutex_lock(gp->locks->global_lock);
+        misdn_bchannel *bc = emergency_terminate_isdn_call(urgent, c.target);
+        pthread_mutex_unlock(gp->locks->global_lock);
+        EXPECT_EQ(bc, nullptr); // no ISDN port is up here
+        if (c.chosen < 0) {
+            EXPECT_TRUE(finished.empty());
+            continue;
+        }
+        ASSERT_EQ(finished.size(), 1u);
+        EXPECT_EQ(finished[0].co, op(c.chosen));
+        EXPECT_EQ(finished[0].origin, 2);
+        EXPECT_TRUE(finished[0].lock_free);
+        char want[256];
+        snprintf(want, sizeof want, "16|emergency_terminate_call (%p): FOUND KILLABLE CO %p AT INDEX %i PORT %i\n",
+                 (void *)urgent, (void *)op(c.chosen), c.chosen, op(c.chosen)->bc->port);
+        ASSERT_EQ(messages().size(), 1u);
+        EXPECT_EQ(messages()[0], want);
+    }
 }
 
 } // namespace

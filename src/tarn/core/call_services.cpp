@@ -6,7 +6,10 @@
 
 #include "analogctl.h"
 #include "application.h"
+#include "dialplan.h"
+#include "dialplan_targets.h"
 #include "log.h"
+#include "misdn_bchannel.h"
 #include "nua_stack.h"
 #include "pools.h"
 
@@ -35,6 +38,35 @@ void emergency_terminate_call(call_object *co)
         pthread_mutex_lock(gp->locks->global_lock);
         return;
     }
+}
+
+misdn_bchannel *emergency_terminate_isdn_call(call_object *co, const char *target)
+{
+    int ports[64];
+    if (isdn_dpstring_to_int_array(target, ports, 64) < 1)
+        return nullptr;
+    for (int i = 0; i < OPERATIONARRAYSIZE; i++) {
+        call_object *c = gp->operations[i];
+        if (!killable(c, co) || !c->bc || c->bc->port != ports[0])
+            continue;
+        LOGM(TARN, 16, "emergency_terminate_call (%p): FOUND KILLABLE CO %p AT INDEX %i PORT %i\n", (void *)co,
+             (void *)c, i, ports[0]);
+        pthread_mutex_unlock(gp->locks->global_lock);
+        nua_hooks.finish_call(c, stderr, 2);
+        misdn_bchannel *bc = nullptr;
+        for (int attempt = 0; attempt < 8 && !bc && co && co->dp; attempt++) {
+            usleep(50 * 1000);
+            // the channel search runs under the lock its callers hold; the
+            // lock is free between the attempts for the call being finished
+            pthread_mutex_lock(gp->locks->global_lock);
+            int ports_down = 0;
+            bc = get_isdn_channel_by_dialplan_string(co, co->dp->to_id, &ports_down);
+            pthread_mutex_unlock(gp->locks->global_lock);
+        }
+        pthread_mutex_lock(gp->locks->global_lock);
+        return bc;
+    }
+    return nullptr;
 }
 
 call_object *get_transcoding_buddy(call_object *co)
