@@ -9,10 +9,13 @@
 #include <string>
 
 #include "application.h"
+#include "cleanup.h"
 #include "cli.h"
+#include "dialplan.h"
 #include "e2e.h"
 #include "init_config.h"
 #include "isdn_lib.h"
+#include "pools.h"
 #include "tones.h"
 
 namespace {
@@ -60,6 +63,29 @@ TEST(InProcessConfig, ToneSetsAndCauseMap)
 
     EXPECT_EQ(gp->causemap.count, 2);
     EXPECT_EQ(misdn_cw_reject_code, 44);
+
+    // The final clean-up after the load, with call objects and a dial plan
+    // as start-up makes them; the sanitizer tree checks that nothing is
+    // freed twice and nothing leaks.
+    ASSERT_EQ(create_call_object_pools(3), 0);
+    w.root.write("usr/conf/tarn.dialplan", "SIP\tISDN\t*\t1\t(.*)\t\\1\t(.*)\t\\1\t\n");
+    ASSERT_EQ(dialplan_load(w.root.path("usr/conf/tarn.dialplan").c_str()), 0);
+    ASSERT_EQ(gp->dialplan_size, 1);
+    static int resets;
+    cleanup_hooks h = {};
+    h.reset_call = [](call_object *) { resets++; };
+    cleanup_set_hooks(&h);
+    cleanup_memory();
+    cleanup_set_hooks(nullptr);
+    EXPECT_EQ(resets, 3);
+    EXPECT_EQ(gp->operations[0], nullptr);
+    EXPECT_EQ(gp->tonelist, nullptr);
+    EXPECT_EQ(gp->dialplan, nullptr);
+    EXPECT_EQ(gp->rtp_ports, nullptr);
+    for (cm *c : {gp->config_tones, gp->config_tarn, gp->config_isdn, gp->config_sip, gp->config_analog,
+                  gp->config_cas, gp->config_gsm})
+        EXPECT_EQ(c, nullptr);
+    EXPECT_EQ(gp->causemap.causes[1].out_cause_text, nullptr);
 }
 
 } // namespace

@@ -256,6 +256,11 @@ void read_lines(FILE *f, dialplan_element *table, int capacity)
 
 } // namespace
 
+void dialplan_free_table()
+{
+    clear_table();
+}
+
 int dialplan_load(const char *path)
 {
     FILE *f = path ? fopen(path, "r") : nullptr;

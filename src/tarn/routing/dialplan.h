@@ -62,6 +62,10 @@ struct dialplan_element {
 // opened (the table is kept).
 int dialplan_load(const char *path);
 
+// Cleans every element of the table and frees it (the final clean-up; no
+// lock is taken).
+void dialplan_free_table();
+
 // A new element equal to the given one (own texts, own compiled patterns,
 // cloned proxy definitions, one more reference on cc), without
 // original_line, to_ports and failover_proxy; null for null or when memory
