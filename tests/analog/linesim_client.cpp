@@ -38,12 +38,12 @@ int remove_entry(const char *p, const struct stat *, int, struct FTW *)
 } // namespace
 
 linesim::linesim(const std::string &script, const std::string &root,
-                 const std::vector<std::string> &args)
+                 const std::vector<std::string> &args, const std::string &name)
 {
-    std::string control = root + "/sim.ctl";
+    std::string control = root + "/" + name + ".ctl";
     std::vector<std::string> argv = {"python3", std::string(TARN_SOURCE_DIR) + "/" + script,
                                      "--root", root, "--control", control,
-                                     "--transcript", root + "/sim.transcript"};
+                                     "--transcript", root + "/" + name + ".transcript"};
     argv.insert(argv.end(), args.begin(), args.end());
     sim_.start(argv, control, false, 5000);
 }

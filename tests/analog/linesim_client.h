@@ -15,8 +15,11 @@ struct sim_record {
 class linesim {
 public:
     // script: path below the source tree ("sim/analogsim/analogsim.py");
-    // root: the test's path root; args: the simulator's line options.
-    linesim(const std::string &script, const std::string &root, const std::vector<std::string> &args);
+    // root: the test's path root; args: the simulator's line options; name:
+    // of its control socket and transcript in the root (two simulators
+    // sharing a root need two names).
+    linesim(const std::string &script, const std::string &root, const std::vector<std::string> &args,
+            const std::string &name = "sim");
     ~linesim();
     linesim(const linesim &) = delete;
     linesim &operator=(const linesim &) = delete;

@@ -16,6 +16,7 @@
 #include "call_object.h"
 #include "cli.h"
 #include "global_lock.h"
+#include "hardware_conf.h"
 #include "network_config.h"
 #include "rtp_ports.h"
 #include "sip_stack.h"
@@ -48,6 +49,7 @@ enum {
     SIP_LEGS_CAPACITY = 512,
     SIP_STACKS_CAPACITY = 64,
     TRACE_RING_SIZE = 1024,
+    ISDN_PORT_SETTINGS = 33, // ISDN ports 1..32 by number
 };
 
 extern int OPERATIONARRAYSIZE;
@@ -57,14 +59,6 @@ extern int REGISTRATIONARRAYSIZE;
 struct stunserver_entry {
     char stunserver[128];
     char externip[64];
-};
-
-struct hwconf_slot {
-    int32_t interface_type;
-    int32_t protocol;
-    int32_t ports[8];
-    int32_t permanent_layer1[8];
-    int32_t port_count;
 };
 
 struct application_object {
@@ -130,9 +124,10 @@ struct application_object {
 
     // line and hardware data
     gsm_config *gsm_cfg[7];
-    int32_t isdn_ptp_settings[32];
-    int32_t isdn_cidlen_settings[32];
-    int32_t isdn_crlen_settings[32];
+    // per ISDN port, indexed by port number 1..32
+    int32_t isdn_ptp_settings[ISDN_PORT_SETTINGS];
+    int32_t isdn_cidlen_settings[ISDN_PORT_SETTINGS];
+    int32_t isdn_crlen_settings[ISDN_PORT_SETTINGS];
     void *chansel_settings;
     int32_t number_of_chansel_settings;
     tdm_settings tdm_map;
@@ -143,7 +138,7 @@ struct application_object {
     analog_port_info *analog_info;
     char analog_lang_mapping[16][16];
     hardware_info *hi;
-    hwconf_slot hwconf[3];
+    hardware_config hwconf;
     char gsm_spool_dir[8][256];
     char gsm_smsc[8][64];
     char gsm_pin[8][16];

@@ -16,6 +16,7 @@
 #include "device_info.h"
 #include "dns_cache.h"
 #include "experimental_options.h"
+#include "hardware_conf.h"
 #include "init_logging.h"
 #include "log.h"
 #include "network_config.h"
@@ -163,8 +164,10 @@ int init_config()
     if (cm_init() != 0)
         FAIL("cm_init failed, config engine is broken!");
 
-    // 2. device identity
+    // 2. device identity and the hardware description (start-up goes on
+    // without one)
     get_device_info();
+    parse_hardware_conf();
 
     // 3. tarn.conf
     load_tarn_conf(app);
@@ -267,9 +270,9 @@ int init_config()
         load_module(lines[i], path, nullptr, 0);
     }
 
-    // 23. GSM or LTE: tarn.lte once the hardware description names an LTE
-    // module; until it is read, tarn.gsm.
-    const char *kind = "gsm";
+    // 23. GSM or LTE: tarn.lte when the hardware description names an LTE
+    // module.
+    const char *kind = hw_has_line_interface(LI_2LTE) ? "lte" : "gsm";
     char name[32];
     snprintf(name, sizeof name, "tarn.%s", kind);
     path_for(app->cargs->config_gsm, name, path, sizeof path);

@@ -42,6 +42,7 @@
 #include "init_iptables.h"
 #include "pg_port_groups.h"
 #include "kvfwd.h"
+#include "line_bringup.h"
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
@@ -199,6 +200,14 @@ static int step_status_server()
     return gp->socket_fd == 0 ? -1 : 0;
 }
 
+// Ports of tarn.isdn and tarn.gsm, counted before the bring-up.
+static int isdn_port_count, gsm_port_count;
+
+static int step_isdn()
+{
+    return isdn_port_count > 0 ? init_isdn() : 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -206,9 +215,9 @@ static int step_timer_service()
 
 // The start-up sequence. Rows without a function belong to parts of the
 // daemon that this build does not contain yet; they keep their place so the
-// order stays visible and each part plugs in where it belongs. Until the
-// lines are brought up, the ISDN, GSM, analog and CAS rows build their port
-// groups (which the bring-up of each technology does first).
+// order stays visible and each part plugs in where it belongs. Until GSM is
+// brought up, its row builds the GSM port groups (which the bring-up does
+// first).
 const init_step init_application_steps[] = {
     {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
     {"SIP stacks", init_nua_instance, nullptr, "NUA init failed!", 89, nullptr},
@@ -224,14 +233,14 @@ const init_step init_application_steps[] = {
     {"media processor device", init_msp_device, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
     {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
     {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
-    {"ISDN", pg_init_isdn_port_group_struct, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
+    {"ISDN", step_isdn, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", step_dialplan, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
     {"GSM", pg_init_gsm_port_group_struct, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
-    {"analog", pg_init_analog_port_group_struct, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
+    {"analog", init_analog, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
     {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
-    {"CAS", pg_init_cas_port_group_struct, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
+    {"CAS", init_cas, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
     {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
     {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
@@ -373,6 +382,10 @@ int tarn_main(int argc, char **argv)
     // 8. housekeeping threads
     app->run_msp_safeguard = 1;
     app->pid_counter = 1;
+
+    // 9. the ports of the configuration
+    count_ports(&isdn_port_count, &gsm_port_count);
+    usleep(100 * 1000);
 
     // 10. bring-up
     init_application();

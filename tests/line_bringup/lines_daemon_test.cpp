@@ -1,0 +1,113 @@
+// The daemon brings its lines up at start: ISDN ports against a libpri far
+// end, analog ports against analogsim and CAS channels against cassim.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "e2e.h"
+#include "linesim_client.h"
+#include "run_process.h"
+
+namespace {
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// q931peer inside the daemon's namespace, its lines in a file.
+struct q931_peer {
+    std::string out;
+    pid_t pid = -1;
+    q931_peer(const e2e_world &w, const std::vector<std::string> &args)
+    {
+        out = w.root.path("peer.out");
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid = w.ns.spawn(argv, {}, -1, fd, fd);
+        close(fd);
+    }
+    ~q931_peer()
+    {
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+    bool wait(const std::string &line, int ms = 20000) const
+    {
+        return e2e_world::wait_for([&] { return has(read_text_file(out), line); }, ms);
+    }
+};
+
+// Port 1 a TE point-to-point BRI wired to the peer, ports 2 and 3 multipoint
+// ports without a far end; the hardware description says the same.
+TEST(LinesDaemon, IsdnPortsComeUpAndNewCallsAreRefused)
+{
+    e2e_world w;
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,0,0,0\n");
+    w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1,2\n[trunk]\nports=3\n");
+    w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + w.root.path("port1.trace") +
+                                    "\n2 te bri ptmp - - -\n3 te bri ptmp - - -\n");
+    q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+                       "wait up 30", "-e", "dial 1234 5678", "-e", "wait hangup 20"});
+    ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
+        << w.tarn_err();
+    EXPECT_TRUE(w.wait_out("using ports: 1ptp,2,3")) << w.tarn_out();
+    EXPECT_TRUE(peer.wait("HANGUP cause=16")) << read_text_file(peer.out);
+    EXPECT_TRUE(w.tarn_running());
+    // no CAS group: the CAS library is not started and nothing is printed
+    EXPECT_FALSE(has(w.tarn_out(), "CAS PORTNU"));
+    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+}
+
+TEST(LinesDaemon, IsdnPortOutsideTheListEndsStartUp)
+{
+    e2e_world w;
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.isdn", "[isdn]\nports=1,40\n");
+    EXPECT_EQ(w.run_tarn_to_exit(), 89) << w.tarn_err();
+    EXPECT_TRUE(has(w.tarn_err(), "ignoring isdn bogus port 40\n")) << w.tarn_err();
+    EXPECT_TRUE(has(w.tarn_err(), "init_application: ISDN init failed!\n")) << w.tarn_err();
+    EXPECT_TRUE(has(w.tarn_out(), "CRITICAL: ISDN ports not configured correctly")) << w.tarn_out();
+}
+
+// Analog ports 1 (FXS) and 2 (FXO), and the channels of one T1 line whose
+// CAS interface the driver reports connected.
+TEST(LinesDaemon, AnalogAndCasLines)
+{
+    e2e_world w;
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/hardware.conf",
+                 "[lif0]\ntype=dv2FXS\n[lif1]\ntype=dv2t1e1\ninterface_type=cas,cas\nprotocol=t1,t1\n");
+    w.root.write("usr/conf/tarn.analog", "[phones]\nports=1,2,40\ntones=[us]\n");
+    w.root.write("usr/conf/tarn.cas", "[t1]\nports=1,2\n");
+    linesim analog("sim/analogsim/analogsim.py", w.root.dir, {"--port", "1:type=FXS", "--port", "2:type=FXO"});
+    ASSERT_TRUE(analog.running());
+    linesim cas("sim/cassim/cassim.py", w.root.dir,
+                {"--channel", "0/1:role=plain", "--channel", "0/2:role=plain", "--connected", "1:0"}, "cassim");
+    ASSERT_TRUE(cas.running());
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    std::string err = w.tarn_err(), out = w.tarn_out();
+    EXPECT_TRUE(has(err, "ignoring analog bogus port 40\n")) << err;
+    EXPECT_TRUE(has(out, "CAS PORTNU 1\nCAS CONFIGURED 1\nCAS CONNECTED PORT 1 1\n")) << out;
+    EXPECT_TRUE(has(out, "CAS PORTNU 2\nCAS NOT CONFIGURED 2\n")) << out;
+    EXPECT_TRUE(has(out, "CAS NOW pp 1 p 1 conf 1 conn 1\n")) << out;
+
+    // Both analog ports and the CAS channel are open: events of the far
+    // ends reach the daemon's line callbacks.
+    ASSERT_TRUE(analog.inject("1", "FXS_OFFHOOK\r\n"));
+    ASSERT_TRUE(analog.inject("2", "FXO_RINGING\r\n"));
+    EXPECT_TRUE(w.wait_out("1 analog event: 8193")) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("2 analog event: 8196")) << w.tarn_out();
+    ASSERT_TRUE(cas.inject("0/1", "0000\n"));
+    EXPECT_TRUE(w.wait_out("1 cas event:")) << w.tarn_out();
+    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+}
+
+} // namespace
