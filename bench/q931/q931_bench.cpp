@@ -24,6 +24,7 @@
 
 #include "isdn_msg.h"
 #include "libpri_peer.h"
+#include "line_bringup.h"
 #include "log.h"
 #include "misdn_lib_iface.h"
 #include "q931_frame.h"
@@ -35,36 +36,8 @@ namespace {
 
 // ---- log callbacks ----
 
-// What call control's callback does with a line: format it (1,022
-// characters), then route it by level to the log front-end.
-void daemon_log(int level, int port, int pid, const char *file, int line, const char *function,
-                const char *format, ...)
-{
-    char text[1023];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(text, sizeof(text), format, ap);
-    va_end(ap);
-    char tag[128];
-    snprintf(tag, sizeof(tag), "CID:%06i:p%i", pid, port);
-    if (level & 0x40)
-        log_msg_nmessage(level, ISDN, __FILE__, __LINE__, "%s %s", tag, text);
-    else if (level & 0x30)
-        log_msg_message(level | 0x10, ISDN, __FILE__, __LINE__, "%s %s", tag, text);
-    else if (level <= 40)
-        log_msg_debug(level, ISDN, file, line, function, tag, "%s", text);
-}
-
-// Whether daemon_log would write a line of the level.
-int daemon_log_on(int level, int)
-{
-    if (level & 0x40)
-        return log_levels_nmessage_enabled && log_out_nmessage;
-    if (level & 0x30)
-        return log_levels_message_enabled && log_levels_message[ISDN] >= ((level | 0x10) & LOG_MSG_LEVEL_MASK);
-    return level <= 40 && log_levels_debug_enabled && log_levels_debug[ISDN] >= level && log_out_debug;
-}
-
+// The daemon's ISDN log callback and its filter: every line is formatted
+// (1,022 characters) and routed by level to the log front-end.
 void drop_debug(int, int, const char *, int, const char *, const char *, const char *format, va_list ap)
 {
     char text[1024];
@@ -85,9 +58,9 @@ void log_default()
 {
     log_levels_debug_enabled = log_levels_message_enabled = log_levels_nmessage_enabled = 0;
     misdn_lib_iface iface{};
-    iface.cb_log = daemon_log;
+    iface.cb_log = startup_isdn_iface.cb_log;
     misdn_lib_set_iface(&iface);
-    misdn_lib_set_log_filter(daemon_log_on);
+    misdn_lib_set_log_filter(startup_isdn_log_on);
 }
 
 // Every line written (formatted by the back-ends, then dropped).
@@ -102,9 +75,9 @@ void log_everything()
     log_set_log_handler_message(drop_message);
     log_set_log_handler_nmessage(drop_message);
     misdn_lib_iface iface{};
-    iface.cb_log = daemon_log;
+    iface.cb_log = startup_isdn_iface.cb_log;
     misdn_lib_set_iface(&iface);
-    misdn_lib_set_log_filter(daemon_log_on);
+    misdn_lib_set_log_filter(startup_isdn_log_on);
 }
 
 // ---- frames as the device hands them over ----

@@ -13,6 +13,7 @@
 #include "confman.h"
 #include "experimental_options.h"
 #include "hardware_conf.h"
+#include "isdn_lib.h"
 #include "isdn_msg_parser.h"
 #include "line_bringup.h"
 #include "log.h"

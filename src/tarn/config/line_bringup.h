@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "analogctl.h"
-#include "isdn_lib.h"
+#include "misdn_lib_iface.h"
 #include "t1e1casctl.h"
 
 struct cm;
