@@ -1,19 +1,10 @@
 // Analog bring-up: the port facts kept from the driver, the port-up voltage
 // of configured FXO ports and the tone codes of the ports.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "application.h"
-#include "confman.h"
+#include "bringup_fixture.h"
 #include "line_bringup.h"
-#include "linesim_client.h"
-#include "pg_port_groups.h"
-#include "schema.h"
 
 namespace {
 
@@ -24,29 +15,13 @@ int record_programmed(char *lang, int index)
     return 0;
 }
 
-class AnalogBringup : public ::testing::Test {
+class AnalogBringup : public bringup_test {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!gp)
-            application_create();
-        cm_init();
-    }
     void SetUp() override
     {
-        root = make_test_root("tarn-analog-bringup");
+        bringup_test::SetUp();
         programmed.clear();
         set_host_programmable_language_code_hook = record_programmed;
-    }
-    void TearDown() override
-    {
-        pg_free_line_port_groups();
-        if (gp->config_analog) {
-            cm_destroy(gp->config_analog);
-            gp->config_analog = nullptr;
-        }
-        unsetenv("TARN_ROOT");
-        remove_tree(root);
     }
     // The driver's ports, one type word each, from index 0.
     void driver(const std::vector<std::string> &types)
@@ -63,16 +38,11 @@ protected:
     // cannot open the ports here); what went to standard error.
     std::string bring_up(const std::string &text)
     {
-        std::string path = root + "/tarn.analog";
-        write_text_file(path, text);
-        gp->config_analog = configman_create("ANALOG");
-        EXPECT_TRUE(gp->config_analog);
-        EXPECT_EQ(cm_load(&gp->config_analog, path.c_str()), 0);
+        load(&gp->config_analog, "ANALOG", text);
         testing::internal::CaptureStderr();
         init_analog();
         return testing::internal::GetCapturedStderr();
     }
-    std::string root;
 };
 
 TEST_F(AnalogBringup, PortFactsAndToneCodes)

@@ -1,56 +1,14 @@
 // The hardware description: module words, slot keys, port numbering of every
 // technology, the CAS channel mappings, the listing and the CAS connection
 // check.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <string>
-
-#include "application.h"
+#include "bringup_fixture.h"
 #include "hardware_conf.h"
-#include "confman.h"
 #include "line_bringup.h"
-#include "log_capture.h"
-#include "pg_port_groups.h"
-#include "schema.h"
 
 namespace {
 
-class HardwareConf : public ::testing::Test {
+class HardwareConf : public bringup_test {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (!gp)
-            application_create();
-        log_capture_start();
-    }
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/tarn-hwconf-test-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        root = tmpl;
-        setenv("TARN_ROOT", root.c_str(), 1);
-        memset(gp->isdn_ptp_settings, 0, sizeof gp->isdn_ptp_settings);
-        log_capture_clear();
-    }
-    void TearDown() override
-    {
-        unsetenv("TARN_ROOT");
-        std::string cmd = "rm -rf '" + root + "'";
-        if (system(cmd.c_str())) {
-        }
-    }
-    void write(const std::string &rel, const std::string &text)
-    {
-        std::string path = root + "/" + rel;
-        std::string dir = path.substr(0, path.rfind('/'));
-        std::string cmd = "mkdir -p '" + dir + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
-        std::ofstream(path) << text;
-    }
     // Parses the text as hardware.conf; what went to standard output.
     std::string parse(const std::string &text, int *rc = nullptr)
     {
@@ -62,13 +20,7 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
     const line_interface &li(int m) { return gp->hwconf.hwc_li[m]; }
-    std::string root;
 };
-
-bool has(const std::string &text, const std::string &part)
-{
-    return text.find(part) != std::string::npos;
-}
 
 TEST_F(HardwareConf, IsdnPortsAcrossModules)
 {
@@ -266,11 +218,7 @@ TEST_F(HardwareConf, CasGroupsMarkTheirInterfaces)
 {
     parse("[lif0]\ntype=dv2t1e1\ninterface_type=cas,cas\nprotocol=e1,e1\n"
           "[lif1]\ntype=dv2t1e1\ninterface_type=hdlc,cas\n");
-    write("usr/conf/tarn.cas", "[r2]\nports=16,33\n");
-    cm_init();
-    gp->config_cas = configman_create("CAS");
-    ASSERT_TRUE(gp->config_cas);
-    ASSERT_EQ(cm_load(&gp->config_cas, (root + "/usr/conf/tarn.cas").c_str()), 0);
+    load(&gp->config_cas, "CAS", "[r2]\nports=16,33\n");
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     init_cas(); // no channel devices here: the library itself fails to open them
@@ -284,9 +232,6 @@ TEST_F(HardwareConf, CasGroupsMarkTheirInterfaces)
     EXPECT_EQ(li(1).cas_port_configured[1], 0);
     EXPECT_TRUE(has(out, "CAS PORTNU 2\nCAS CONFIGURED 2\nCAS CONNECTED PORT 2 0\n")) << out;
     EXPECT_TRUE(has(out, "LINE INTERFACE 0: LI_2E1T1")) << out;
-    pg_free_line_port_groups();
-    cm_destroy(gp->config_cas);
-    gp->config_cas = nullptr;
 }
 
 } // namespace

@@ -1,60 +1,16 @@
 // The texts ISDN bring-up hands the ISDN library, and the log filter of the
 // interim callbacks.
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdarg>
-#include <cstdlib>
-#include <fstream>
 #include <string>
+#include <vector>
 
-#include "application.h"
-#include "confman.h"
+#include "bringup_fixture.h"
 #include "line_bringup.h"
 #include "log.h"
-#include "log_capture.h"
-#include "schema.h"
 
 namespace {
 
-class IsdnBringup : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        if (!gp)
-            application_create();
-        cm_init();
-    }
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/tarn-isdn-bringup-XXXXXX";
-        ASSERT_TRUE(mkdtemp(tmpl));
-        dir = tmpl;
-        memset(gp->isdn_ptp_settings, 0, sizeof gp->isdn_ptp_settings);
-        log_capture_start();
-        log_capture_clear();
-    }
-    void TearDown() override
-    {
-        for (cm **c : {&gp->config_isdn, &gp->config_gsm})
-            if (*c) {
-                cm_destroy(*c);
-                *c = nullptr;
-            }
-        std::string cmd = "rm -rf '" + dir + "'";
-        if (system(cmd.c_str())) {
-        }
-    }
-    void load(cm **slot, const char *module, const std::string &text)
-    {
-        std::string path = dir + "/" + module + ".conf";
-        std::ofstream(path) << text;
-        *slot = configman_create(module);
-        ASSERT_TRUE(*slot);
-        ASSERT_EQ(cm_load(slot, path.c_str()), 0);
-    }
-    std::string dir;
-};
+using IsdnBringup = bringup_test;
 
 TEST_F(IsdnBringup, PortList)
 {
@@ -98,8 +54,6 @@ TEST_F(IsdnBringup, PortListLimits)
             EXPECT_STREQ(list, c.text);
         else
             EXPECT_TRUE(log_capture_has(c.text));
-        cm_destroy(gp->config_isdn);
-        gp->config_isdn = nullptr;
     }
 }
 
