@@ -59,10 +59,26 @@ TEST(LinesDaemon, IsdnPortsComeUpAndNewCallsAreRefused)
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
         << w.tarn_err();
     EXPECT_TRUE(w.wait_out("using ports: 1ptp,2,3")) << w.tarn_out();
+    EXPECT_TRUE(has(w.tarn_out(), "ALLOCATING 7 CALL OBJECTS")) << w.tarn_out(); // (3 x 2 + 1) x 1.1
     EXPECT_TRUE(peer.wait("HANGUP cause=16")) << read_text_file(peer.out);
     EXPECT_TRUE(w.tarn_running());
     // no CAS group: the CAS library is not started and nothing is printed
     EXPECT_FALSE(has(w.tarn_out(), "CAS PORTNU"));
+    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+}
+
+// A primary-rate port counts 30 calls in the call-object pool.
+TEST(LinesDaemon, PrimaryRatePortSizesThePool)
+{
+    e2e_world w;
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv1E1\n");
+    w.root.write("usr/conf/tarn.isdn", "[trunk]\nports=1\n");
+    w.root.write("misdn.ports", "1 te e1 ptp - - -\n");
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
+        << w.tarn_err();
+    EXPECT_TRUE(has(w.tarn_out(), "using ports: 1ptp")) << w.tarn_out();
+    EXPECT_TRUE(has(w.tarn_out(), "ALLOCATING 34 CALL OBJECTS")) << w.tarn_out(); // (30 + 1) x 1.1
     EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
 }
 

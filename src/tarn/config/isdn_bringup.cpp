@@ -207,6 +207,13 @@ void count_ports(int *isdn_ports, int *gsm_ports)
         *gsm_ports = (int)configured_port_numbers(gp->config_gsm).size();
 }
 
+void count_isdn_ports_by_rate(int *pri, int *other)
+{
+    *pri = *other = 0;
+    for (int port : configured_port_numbers(gp->config_isdn))
+        (misdn_lib_port_is_pri(port) == 1 ? *pri : *other)++;
+}
+
 // ---- bring-up -------------------------------------------------------------------------------------
 
 static void apply_group_settings(cm *c)

@@ -32,6 +32,10 @@ int parse_cli_ptp();
 // (0 for a file that is not loaded).
 void count_ports(int *isdn_ports, int *gsm_ports);
 
+// The ports of tarn.isdn the ISDN library runs as primary-rate ports, and
+// the others (all of them before the library is started).
+void count_isdn_ports_by_rate(int *pri, int *other);
+
 // The callbacks start-up hands the ISDN library until call control brings
 // its own: lines go to the log front-end (module ISDN) as call control
 // writes them, a new call is refused (RELEASE COMPLETE, cause 16), every

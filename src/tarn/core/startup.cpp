@@ -59,12 +59,14 @@ static int count_config_ports(cm *c)
     return n;
 }
 
-// Call objects for the configured lines. Until the hardware description is
-// read every ISDN port counts as basic rate.
+// Call objects for the configured lines; the ISDN library, started just
+// before, knows which ISDN ports are primary-rate.
 static int step_call_object_pools()
 {
     experimental_options *eo = gp->experimental_options;
-    int n = get_number_of_needed_call_objects(0, count_config_ports(gp->config_isdn),
+    int pri, other;
+    count_isdn_ports_by_rate(&pri, &other);
+    int n = get_number_of_needed_call_objects(pri, other,
                                               count_config_ports(gp->config_cas),
                                               count_config_ports(gp->config_analog),
                                               count_config_ports(gp->config_gsm),
