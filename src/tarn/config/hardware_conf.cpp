@@ -219,9 +219,9 @@ static void read_file(FILE *f, hardware_config &hw)
     }
 }
 
-// T1/E1 modules: every slot a line of ISDN or CAS, counted; anything else is
-// a description the board cannot run.
-static void check_t1e1_modules(hardware_config &hw)
+// T1/E1 modules: every slot a line of ISDN or CAS, counted; -1 for anything
+// else (a description the board cannot run).
+static int check_t1e1_modules(hardware_config &hw)
 {
     for (line_interface &li : hw.hwc_li) {
         if (!is_t1e1(li))
@@ -234,12 +234,13 @@ static void check_t1e1_modules(hardware_config &hw)
             } else if (li.interface_types[s] == HWCONF_INTERFACE_TYPE_CAS) {
                 cas++;
             } else {
-                TARN_EXIT(85, "hardware.conf not configured correctly!");
+                return -1;
             }
         }
         li.port_count_isdn = isdn;
         li.port_count_cas = cas;
     }
+    return 0;
 }
 
 // A call-reference or call-id length not given as 1 or 2: 2 on a
@@ -280,7 +281,7 @@ static void number_ports(hardware_config &hw, application_object *app)
 // The channel ports of the CAS interfaces: a T1 line takes 24 ports, an E1
 // line 31 (timeslot 16 keeps its number but carries no channel). The CAS
 // library holds ports up to 149; channels beyond get no mapping.
-static void number_cas_channels(hardware_config &hw)
+static void number_cas_channels(hardware_config &hw, FILE *out)
 {
     int p = 1, d = 0;
     bool reported = false;
@@ -294,7 +295,7 @@ static void number_cas_channels(hardware_config &hw)
         }
         cas_port_mappings[port] = {d + 1, d, chan, 0, 0};
         cas_set_protocol(port, protocol);
-        printf("%s port %i: cas%i/%i\n", label, port, d, chan);
+        fprintf(out, "%s port %i: cas%i/%i\n", label, port, d, chan);
     };
     for (int m = 0; m < HWCONF_MODULES; m++) {
         line_interface &li = hw.hwc_li[m];
@@ -339,25 +340,34 @@ static void number_gsm_modules(hardware_config &hw)
     }
 }
 
+int hwconf_parse(FILE *f, FILE *out)
+{
+    hardware_config &hw = gp->hwconf;
+    memset(&hw, 0, sizeof hw);
+    read_file(f, hw);
+    if (check_t1e1_modules(hw) != 0)
+        return -1;
+    number_ports(hw, gp);
+    list_hardware_conf(out);
+    number_cas_channels(hw, out);
+    number_gsm_modules(hw);
+    return 0;
+}
+
 int parse_hardware_conf()
 {
-    application_object *app = gp;
-    hardware_config &hw = app->hwconf;
-    memset(&hw, 0, sizeof hw);
+    memset(&gp->hwconf, 0, sizeof gp->hwconf);
     std::string path = platform_path("/usr/conf/hardware.conf");
     FILE *f = fopen(path.c_str(), "re");
     if (!f) {
         LOGD(TARN, 0, nullptr, "CRITICAL: cannot read hardware.conf");
         return -1;
     }
-    read_file(f, hw);
-    check_t1e1_modules(hw);
-    number_ports(hw, app);
-    list_hardware_conf(stdout);
-    number_cas_channels(hw);
-    number_gsm_modules(hw);
+    int rc = hwconf_parse(f, stdout);
     fclose(f);
     fflush(stdout);
+    if (rc != 0)
+        TARN_EXIT(85, "hardware.conf not configured correctly!");
     return 0;
 }
 

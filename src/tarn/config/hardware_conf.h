@@ -84,6 +84,11 @@ struct hardware_config {
 // process with 85.
 int parse_hardware_conf();
 
+// The same on an open file, the listing and the CAS mappings written to out;
+// -1 (instead of the end of the process) for the T1/E1 slot. Tests and the
+// fuzz target use it.
+int hwconf_parse(FILE *f, FILE *out);
+
 // The listing of every module with slots; 0.
 int list_hardware_conf(FILE *fp);
 
