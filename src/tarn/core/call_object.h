@@ -111,17 +111,37 @@ struct telnet_call_request {
     int32_t codec;
 };
 
+// The outgoing numbers and identities that the dial plan's rewriting
+// builds, one layout per direction. Texts are cut to their fields; an empty
+// text means "not set".
+enum { MANGLED_PRIV_HEADERS = 10 };
 struct mangled_pstn_to_sip {
-    char request_uri[256];
     char to_display[256];
     char to_user[256];
+    char to_url[256];
     char from_display[256];
     char from_user[256];
+    char from_url[64];
+    char contact[256];
+    char p_asserted_identity[256];
+    char p_preferred_identity[256];
+    char p_remote_party_id[256];
+    char p_called_party_id[256];
+    char local_qsig_name[256];
+    char p_priv_header[MANGLED_PRIV_HEADERS][256]; // p_priv0_header .. p_priv9_header
 };
 struct mangled_sip_to_pstn {
-    char oad[256];
-    char dad[256];
-    char display[256];
+    char oad[128];
+    int32_t oad_ton;
+    char oad2[128];
+    int32_t oad2_ton;
+    char dad[128];
+    int32_t dad_ton;
+    char redirected_nr[128];
+    char qsig_local_name[128];
+    char display[128];
+    char user_user_name[128];
+    char sip_302_contact_user[128];
 };
 struct mangled_sip_to_sip {
     char request_uri[256];
@@ -137,7 +157,7 @@ struct mangled_sip_to_sip {
     char p_preferred_identity[256];
     char p_remote_party_id[256];
     char p_called_party_id[256];
-    char p_priv_header[10][256]; // p_priv0_header .. p_priv9_header
+    char p_priv_header[MANGLED_PRIV_HEADERS][256]; // p_priv0_header .. p_priv9_header
 };
 union mangled_headers {
     mangled_pstn_to_sip pstn_to_sip;
