@@ -129,14 +129,18 @@ TEST(SipStacks, StacksThatCannotComeUp)
             << w.tarn_err();
         kill(holder, SIGKILL);
     }
-    // Parameters that cannot be read end the configuration load.
+    // Parameters that cannot be read, with SIP peers that cannot be read
+    // either, end the configuration load.
     {
         e2e_options o;
         o.media_processor = false;
         o.capture = false;
         e2e_world w(o);
         E2E_REQUIRE(w);
-        w.root.write("usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = " + std::string(300, '5') + "\n");
+        // The SIP peers are then built at once; a peer that cannot be read
+        // fails that too.
+        w.root.write("usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = " + std::string(300, '5') +
+                                              "\n[peer]\nsip_stack = " + std::string(200, 'l') + "\n");
         EXPECT_EQ(w.run_tarn_to_exit(), 99);
         EXPECT_NE(w.tarn_err().find("TARN EXITCODE 99: Failed initializing global sip settings!"), std::string::npos)
             << w.tarn_err();

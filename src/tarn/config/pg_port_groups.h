@@ -162,7 +162,17 @@ struct port_groups {
     port_group_gsm *port_groups_gsm[PG_GSM_GROUPS];
     int32_t port_groups_gsm_count;
     port_group_gsm *gsm_port_to_port_group_map[PG_GSM_MAP];
-    // the SIP port groups follow here
+
+    // SIP port groups (pg_sip_groups.h)
+    struct port_group_sip *port_group_sip_local;
+    char *default_emergency_numbers;
+    struct port_group_sip *port_groups_sip; // current generation
+    int32_t port_groups_sip_count;
+    struct port_group_sip *port_groups_sip_old; // previous generation
+    int32_t port_groups_sip_old_count;
+    // The owners of the two arrays (reference counted with their holders).
+    struct pg_sip_generation *port_groups_sip_generation;
+    struct pg_sip_generation *port_groups_sip_old_generation;
 };
 
 // The application object's port groups, made (zero-filled) on first use.

@@ -20,6 +20,7 @@
 #include "init_logging.h"
 #include "log.h"
 #include "network_config.h"
+#include "pg_sip_groups.h"
 #include "sip_stack.h"
 #include "platform_path.h"
 #include "schema.h"
@@ -226,10 +227,14 @@ int init_config()
     if (app->experimental_options && app->experimental_options->eo_dns_override)
         dns_cache_update_overrides();
 
-    // 16. SIP stack parameters (the port groups of the SIP peers are not part
-    // of this build, so there is no second way to a usable setting)
-    if (init_global_sip_parameters() < 0)
+    // 16. SIP stack parameters, then the SIP port groups. When the stack
+    // parameters fail, the groups are built at once: they still need to come
+    // out right.
+    if (init_global_sip_parameters() < 0 && pg_init_sip_port_group_struct() != 0)
         FAIL("Failed initializing global sip settings!");
+    pg_init_sip_port_group_local();
+    if (pg_init_sip_port_group_struct() != 0)
+        FAIL("Failed getting config settings in init_sip_port_group_struct, check your settings!");
 
     // 18. placeholder RTP target of remote bridging
     app->dummy_rtp_port_for_remote_bridging_offset = 20000;

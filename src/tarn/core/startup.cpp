@@ -35,6 +35,7 @@
 #include "msp_resource.h"
 #include "network_config.h"
 #include "nua_stack.h"
+#include "pg_sip_groups.h"
 #include "platform_path.h"
 #include "route_list.h"
 #include "experimental_options.h"
@@ -210,6 +211,13 @@ static int step_isdn()
     return isdn_port_count > 0 ? init_isdn() : 0;
 }
 
+// Once the ISDN groups exist, the SIP peers they monitor learn of them.
+static int step_monitored_sip_peers()
+{
+    pg_refresh_monitored_sip_peers();
+    return 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -234,8 +242,8 @@ const init_step init_application_steps[] = {
     {"firmware version query", step_firmware_query, nullptr, nullptr, 0, nullptr},
     {"media processor device", init_msp_device, nullptr, nullptr, 93, "Couldn't initialize mindspeed device!"},
     {"timer service", step_timer_service, "init_application: Timer initialization failed!", "Timer initialization failed!", 89, nullptr},
-    {"monitored SIP peers", nullptr, nullptr, nullptr, 0, nullptr},
     {"ISDN", step_isdn, "init_application: ISDN init failed!", "ISDN init failed!", 89, nullptr},
+    {"monitored SIP peers", step_monitored_sip_peers, nullptr, nullptr, 0, nullptr},
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", step_dialplan, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
