@@ -9,6 +9,7 @@
 #include "application.h"
 #include "call_configuration.h"
 #include "confman.h"
+#include "config_text.h"
 #include "pg_port_groups.h"
 #include "schema.h"
 
@@ -44,12 +45,7 @@ protected:
     // Loads a configuration text for a module ("ISDN", "CAS", "ANALOG", "GSM").
     cm *load(const char *module, const std::string &text)
     {
-        std::string path = dir + "/" + module + ".conf";
-        std::ofstream(path) << text;
-        cm *c = configman_create(module);
-        EXPECT_TRUE(c);
-        EXPECT_EQ(cm_load(&c, path.c_str()), 0);
-        return c;
+        return load_config_text(dir, module, text);
     }
     // Builds the groups of one technology and returns what went to standard error.
     std::string build(const char *module, const std::string &text)

@@ -14,6 +14,7 @@
 #include "application.h"
 #include "confman.h"
 #include "dns_cache.h"
+#include "config_text.h"
 #include "dnsmasq_runner.h"
 #include "experimental_options.h"
 #include "pg_port_groups.h"
@@ -103,12 +104,7 @@ protected:
     }
     cm *load(const char *module, const std::string &text)
     {
-        std::string path = dir + "/" + module + ".conf";
-        std::ofstream(path) << text;
-        cm *c = configman_create(module);
-        EXPECT_TRUE(c);
-        EXPECT_EQ(cm_load(&c, path.c_str()), 0);
-        return c;
+        return load_config_text(dir, module, text);
     }
     // Builds the SIP groups of a tarn.sip text; the result of the build.
     int build(const std::string &text)
