@@ -1,6 +1,7 @@
 // The daemon builds its SIP peers at start: a peer given by IPv4 addresses
 // sends no DNS query (the name server's traffic on lo is captured and
-// decoded by tshark), and its packet-filter chain is made.
+// decoded by tshark), its packet-filter chain is made and the dial plan
+// finds it.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -70,7 +71,14 @@ TEST(SipGroupsDaemon, Ipv4PeerSendsNoDnsQuery)
     };
     ASSERT_TRUE(probe("ready.test")) << "the capture sees the name server's queries";
 
-    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, resolver)) << w.tarn_err();
+    // The dial plan finds the peer and refuses an unknown one.
+    std::string dialplan = w.root.path("routes.dialplan");
+    w.root.write("routes.dialplan", "SIP\tISDN\tp:ipv4\t1\t*\t\t*\t\t\n"
+                                    "SIP\tISDN\tp:nosuch\t1\t*\t\t*\t\t\n");
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9", "-p", dialplan}, resolver)) << w.tarn_err();
+    EXPECT_EQ(w.tarn_out().find("invalid sip port group p:ipv4"), std::string::npos) << w.tarn_out();
+    EXPECT_NE(w.tarn_out().find("CRITICAL: invalid sip port group p:nosuch on line 2, skipping line"),
+              std::string::npos);
     process_result chain = w.ns.run({"iptables-legacy", "-S", "csp__ipv4"});
     ASSERT_TRUE(probe("end.test"));
     EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);

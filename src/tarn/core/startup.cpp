@@ -36,6 +36,7 @@
 #include "network_config.h"
 #include "nua_stack.h"
 #include "pg_sip_groups.h"
+#include "proxy_def.h"
 #include "platform_path.h"
 #include "route_list.h"
 #include "experimental_options.h"
@@ -194,6 +195,31 @@ static void connect_console_hooks()
     h.cc_print_call_configuration = cc_print_call_configuration;
     h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
     mc_set_hooks(&h);
+}
+
+// The dial plan finds its SIP peers and makes their proxy definitions
+// through the SIP port groups.
+static proxy_def *inbound_proxy_definition(port_group_sip *pgs, int user_index)
+{
+    const port_group_sip_user *user =
+        pgs && user_index >= 0 && user_index < pgs->pgs_user_count ? pgs->pgs_users[user_index] : nullptr;
+    return create_proxy_definition_by_pgs(pgs, user, SIP_INBOUND);
+}
+
+static proxy_def *outbound_proxy_definition(const char *to_id)
+{
+    return create_proxy_definition_by_id(to_id, SIP_OUTBOUND);
+}
+
+static void connect_dialplan_sip_iface()
+{
+    dialplan_sip_iface i{};
+    i.get_port_group_sip_by_name = pg_get_port_group_sip_by_name;
+    i.create_inbound_proxy_definition = inbound_proxy_definition;
+    i.create_outbound_proxy_definition_by_id = outbound_proxy_definition;
+    i.clone_proxy_definition = clone_proxy_definition;
+    i.free_proxy_def = free_proxy_def;
+    dialplan_set_sip_iface(&i);
 }
 
 // The console's listening socket; 0 is failure.
@@ -398,6 +424,7 @@ int tarn_main(int argc, char **argv)
     usleep(100 * 1000);
 
     // 10. bring-up
+    connect_dialplan_sip_iface();
     init_application();
 
     // 11.
