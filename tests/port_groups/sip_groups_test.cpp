@@ -523,6 +523,20 @@ TEST_F(SipGroups, LayerControlListIsBounded)
     EXPECT_EQ(group(0)->pgs_isdn_layer_control_group_count, 16);
 }
 
+TEST_F(SipGroups, GroupOfARegistration)
+{
+    ASSERT_EQ(build("[prov]\nsip_stack=lan\nregister=1\n"), 0);
+    reg_object ro{};
+    const char *name = nullptr;
+    int do_register = -1, do_validate = -1;
+    EXPECT_EQ(pg_sip_group_of_registration(&ro, &name, &do_register, &do_validate), -1);
+    ro.pgs = group(0);
+    ASSERT_EQ(pg_sip_group_of_registration(&ro, &name, &do_register, &do_validate), 0);
+    EXPECT_STREQ(name, "prov");
+    EXPECT_EQ(do_register, 1);
+    EXPECT_EQ(do_validate, 0);
+}
+
 // ---- generations -------------------------------------------------------------------------
 
 TEST_F(SipGroups, HeldGenerationOutlivesTwoReloads)

@@ -123,6 +123,16 @@ port_group_sip *pg_get_port_group_sip_by_name(const char *name, int *user_index)
     return nullptr;
 }
 
+int pg_sip_group_of_registration(const reg_object *ro, const char **name, int *do_register, int *do_validate)
+{
+    if (!ro || !ro->pgs)
+        return -1;
+    *name = ro->pgs->pgs_name;
+    *do_register = ro->pgs->pgs_do_register;
+    *do_validate = ro->pgs->pgs_do_validate;
+    return 0;
+}
+
 int pg_parse_matchtype_from_sip_group(const char *text)
 {
     static const struct {

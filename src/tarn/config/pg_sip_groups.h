@@ -23,6 +23,7 @@ struct dns_cache_a_record;
 struct dns_cache_srv_record;
 struct sip_stack;
 struct pg_sip_generation;
+struct reg_object;
 
 enum {
     PGS_ACTIVE_IPS_MAX = 64,
@@ -203,6 +204,10 @@ int pg_sip_get_sip_port_for_port_group(const port_group_sip *pgs);
 void pg_sip_update_contact_string(port_group_sip *pgs);
 void pg_sip_get_contact_string_by_pgs_name(const char *name, char *buf, size_t size);
 void pg_sip_get_contact_string_with_user_by_pgs_name(const char *name, char *buf, size_t size);
+
+// Name, register and validate flags of a registration's group (the SIP peer
+// report): 0, or -1 when the registration has no group.
+int pg_sip_group_of_registration(const reg_object *ro, const char **name, int *do_register, int *do_validate);
 
 // ---- what other parts fill in ---------------------------------------------------
 

@@ -22,6 +22,7 @@
 #include "csm_codes.h"
 #include "csm_message.h"
 #include "console_loop.h"
+#include "call_statistics.h"
 #include "console_hooks.h"
 #include "mc_options.h"
 #include "status_server.h"
@@ -220,6 +221,14 @@ static void connect_dialplan_sip_iface()
     i.clone_proxy_definition = clone_proxy_definition;
     i.free_proxy_def = free_proxy_def;
     dialplan_set_sip_iface(&i);
+}
+
+// The SIP peer report names each registration's group.
+static void connect_sip_peer_report_hooks()
+{
+    sip_peer_report_hooks h{};
+    h.peer_group = pg_sip_group_of_registration;
+    sip_peer_report_set_hooks(&h);
 }
 
 // The console's listening socket; 0 is failure.
@@ -425,6 +434,7 @@ int tarn_main(int argc, char **argv)
 
     // 10. bring-up
     connect_dialplan_sip_iface();
+    connect_sip_peer_report_hooks();
     init_application();
 
     // 11.
