@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "application.h"
+#include "cdr_log.h"
 #include "call_configuration.h"
 #include "cause_map.h"
 #include "confman.h"
@@ -190,6 +191,12 @@ int init_config()
     if (cm_get(app->config_tarn, buf, sizeof buf, 0, CFG_TARN_MSP_BRIDGING) != 0)
         FAIL("Failed getting bridging settings from tarn config, check your settings!");
     app->msp_bridging = strcasecmp(buf, "NO") == 0 ? 1 : strcasecmp(buf, "YES") == 0 ? 2 : 0;
+
+    // 8. the CDR log and its thread
+    prctl(PR_SET_NAME, "tarn.pthread", 0, 0, 0);
+    if (app->log_cdr)
+        cdr_log_start();
+    prctl(PR_SET_NAME, "tarn", 0, 0, 0);
 
     // 9. TDM and device settings
     path_for(app->cargs->tdm_settings, "tarn.tdm", path, sizeof path);

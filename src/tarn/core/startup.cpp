@@ -14,6 +14,7 @@
 
 #include "acl.h"
 #include "application.h"
+#include "cdr_log.h"
 #include "call_configuration.h"
 #include "call_lookups.h"
 #include "call_progress.h"
@@ -320,6 +321,11 @@ static void name_thread(const char *name)
 
 int tarn_orderly_stop()
 {
+    // The CDR file is moved aside and its thread ended first.
+    if (gp && (gp->log_cdr || cdr_log_thread_exists()))
+        cdr_log_stop();
+    if (gp)
+        cdr_log_end_thread();
     fputs("stopping threads\n", stderr);
     usleep(300 * 1000);
     std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
