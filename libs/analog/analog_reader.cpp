@@ -2,6 +2,7 @@
 // become event codes for the line callback.
 #include "analog_internal.h"
 #include "lineif_lines.h"
+#include "log.h"
 
 #include <cerrno>
 #include <cstring>
@@ -91,10 +92,6 @@ int analog_start_reader(analog_ctlport *row)
 
 void analog_stop_reader(analog_ctlport *row)
 {
-    if (!reader_started[row->port].exchange(false))
-        return;
-    if (pthread_equal(pthread_self(), row->t))
-        pthread_detach(row->t); // ends by itself once the callback returns
-    else
-        pthread_join(row->t, nullptr);
+    if (reader_started[row->port].exchange(false))
+        tarn_join_thread(row->t, "tarn.analog");
 }

@@ -181,14 +181,6 @@ int misdn_lib_init(isdn_init_info *iii, misdn_lib_iface *iface, void *)
     return 0;
 }
 
-static void wait_for(pthread_t t)
-{
-    if (pthread_equal(pthread_self(), t))
-        pthread_detach(t);  // ends by itself once the caller returns to its loop
-    else
-        pthread_join(t, nullptr);
-}
-
 void misdn_lib_destroy(void)
 {
     misdn_lib *mgr = glob_mgr;
@@ -200,9 +192,9 @@ void misdn_lib_destroy(void)
     mISDN_close(mgr->midev);
     sem_post(&mgr->new_msg);
     sem_post(&mgr->new_sender_msg);
-    wait_for(mgr->event_thread);
-    wait_for(mgr->event_handler_thread);
-    wait_for(mgr->event_sender);
+    tarn_join_thread(mgr->event_thread, "tarn.isdn_evc");
+    tarn_join_thread(mgr->event_handler_thread, "tarn.isdn_evh");
+    tarn_join_thread(mgr->event_sender, "tarn.isdn_evs");
     global_state = MISDN_INITIALIZING;
     cb_log(2, 0, -1, "misdn_lib_destroy: threads stopped, device closed\n");
 }

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -203,6 +205,51 @@ char *_strdup_vprintf(const char *format, va_list ap)
     }
 }
 
+static std::atomic<tarn_exit_stop_fn> exit_stop{nullptr};
+static std::atomic<bool> exiting{false};
+// Held by the first thread in _tarn_exit until the process has ended: a
+// second one waits here instead of running exit() beside it.
+static pthread_mutex_t exit_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// How long a stop during _tarn_exit waits for one thread.
+static const int EXIT_JOIN_MS = 2000;
+
+void tarn_set_exit_stop(tarn_exit_stop_fn stop)
+{
+    exit_stop = stop;
+}
+
+bool tarn_exiting(void)
+{
+    return exiting.load();
+}
+
+int tarn_join_thread(pthread_t thread, const char *what)
+{
+    if (pthread_equal(pthread_self(), thread)) {
+        pthread_detach(thread);
+        return 0;
+    }
+    if (!exiting.load())
+        return pthread_join(thread, nullptr) == 0 ? 0 : -1;
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += EXIT_JOIN_MS / 1000;
+    until.tv_nsec += (long)(EXIT_JOIN_MS % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec++;
+        until.tv_nsec -= 1000000000L;
+    }
+    int rc;
+    while ((rc = pthread_timedjoin_np(thread, nullptr, &until)) == EINTR) {
+    }
+    if (rc == 0)
+        return 0;
+    log_msg_debug(0, TARN, __FILE__, __LINE__, __func__, nullptr,
+                  "CRITICAL: thread %s did not stop within %i ms", what ? what : "?", EXIT_JOIN_MS);
+    return -1;
+}
+
 void _tarn_exit(int code, const char *file, int line, const char *format, ...)
 {
     char reason[1024];
@@ -214,5 +261,9 @@ void _tarn_exit(int code, const char *file, int line, const char *format, ...)
     fprintf(stderr, "TARN EXITCODE %i: %s [%s:%i]\n", code, reason, base, line);
     log_msg_debug(0, TARN, file, line, "_tarn_exit", nullptr,
                   "TARN EXITCODE %i: %s [%s:%i]", code, reason, base, line);
+    exiting = true;
+    pthread_mutex_lock(&exit_lock);
+    if (tarn_exit_stop_fn stop = exit_stop.exchange(nullptr))
+        stop();
     exit(code);
 }

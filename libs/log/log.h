@@ -4,6 +4,8 @@
 // output belong to the back-ends that start-up installs.
 // Also home of the numbered exit _tarn_exit.
 #pragma once
+#include <pthread.h>
+
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -90,6 +92,23 @@ const char *log_basename(const char *path);
 
 [[noreturn]] void _tarn_exit(int code, const char *file, int line, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
+
+// The stop of the libraries' threads that _tarn_exit runs, on whatever
+// thread called it, after its lines and before the process ends (start-up
+// installs the daemon's; none by default). It runs once, also when several
+// threads end the process at the same time.
+typedef void (*tarn_exit_stop_fn)(void);
+void tarn_set_exit_stop(tarn_exit_stop_fn stop);
+// Set once _tarn_exit has begun.
+bool tarn_exiting(void);
+
+// A library's stop waits here for one of its threads. The calling thread
+// itself is not waited for: it is detached and ends once it is back in its
+// loop. During _tarn_exit the wait is bounded (the caller may hold a lock
+// the thread waits for): 0 when the thread ended, -1 after the bound with a
+// CRITICAL line naming `what`; the library then leaves alone what the
+// thread may still use.
+int tarn_join_thread(pthread_t thread, const char *what);
 
 // Call-site shorthands: source position and function are filled in.
 #define LOGD(module, level, tag, ...) \

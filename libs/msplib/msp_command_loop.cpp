@@ -348,6 +348,12 @@ void msp_stop_command_thread(int)
     }
 }
 
+void msp_end_command_loop()
+{
+    stop_requested = 1;
+    runcommandloop = 0;
+}
+
 void msp_command_thread_rearm()
 {
     stop_requested = 0;

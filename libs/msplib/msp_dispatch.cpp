@@ -23,13 +23,6 @@ std::atomic<bool> dispatcher_stop{false};
 pthread_t dispatcher_thread;
 pthread_t command_thread;
 
-void wait_for(pthread_t t)
-{
-    if (pthread_equal(pthread_self(), t))
-        pthread_detach(t); // ends by itself once the caller returns to its loop
-    else
-        pthread_join(t, nullptr);
-}
 
 void deliver(csmcontainer *c)
 {
@@ -111,11 +104,17 @@ void msp_stop_lib(void)
 {
     if (!threads_started.exchange(false))
         return;
-    msp_stop_command_thread(0);
-    wait_for(command_thread);
+    msp_end_command_loop();
+    bool command_ended = tarn_join_thread(command_thread, "tarn.msp_loop") == 0;
     dispatcher_stop = true;
     sem_post(&cman->dispatcher_semaphore);
-    wait_for(dispatcher_thread);
+    bool dispatcher_ended = tarn_join_thread(dispatcher_thread, "tarn.msp_disp") == 0;
+    // While the process ends the queues are left as they are: a thread that
+    // did not end may still use their head, the exiting thread may hold the
+    // queue's lock, and a caller woken now could end the process with a
+    // status of its own.
+    if (!command_ended || !dispatcher_ended || tarn_exiting())
+        return;
 
     // Nothing sends what is still queued: its callers are not left waiting.
     msp_queue_lock_take();

@@ -52,7 +52,7 @@ int msp_init_lib(IndicationHandler handler, ContextInfo formatter);
 // idle wait it is in, the dispatcher after the event it delivers; both are
 // waited for (except the calling thread, when it is one of them). Commands
 // still queued are dropped and their blocking callers get -1; undelivered
-// events are dropped. The library's state stays for late callers, who find
+// events are dropped (not from _tarn_exit: the queues stay as they are). The library's state stays for late callers, who find
 // no thread to run their commands (-1 for blocking ones). Safe to call twice
 // and without msp_init_lib; msp_init_lib starts the threads again.
 void msp_stop_lib(void);

@@ -94,6 +94,8 @@ int msp_list_queue();
 // Stops the command thread (the first call waits until it has left its loop;
 // on the command thread itself it only tells the loop to end).
 void msp_stop_command_thread(int flag);
+// Tells the command thread to leave its loop, without waiting for it.
+void msp_end_command_loop();
 // After a stop: the command thread may be started again.
 void msp_command_thread_rearm();
 // Lists the queue on standard error and ends the process (107).

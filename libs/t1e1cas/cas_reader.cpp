@@ -2,6 +2,7 @@
 // runs each line read through the port's receive step.
 #include "cas_internal.h"
 #include "lineif_lines.h"
+#include "log.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -134,10 +135,6 @@ int cas_start_reader()
 
 void cas_stop_reader()
 {
-    if (!reader_started.exchange(false))
-        return;
-    if (pthread_equal(pthread_self(), cas_ctl.t))
-        pthread_detach(cas_ctl.t); // ends by itself after the callback returns
-    else
-        pthread_join(cas_ctl.t, nullptr);
+    if (reader_started.exchange(false))
+        tarn_join_thread(cas_ctl.t, "tarn.cas");
 }

@@ -178,10 +178,7 @@ void cas_stop_dispatcher()
     pthread_mutex_lock(&headctrunlist.lock);
     pthread_cond_broadcast(&headctrunlist.wake);
     pthread_mutex_unlock(&headctrunlist.lock);
-    if (pthread_equal(pthread_self(), dispatcher))
-        pthread_detach(dispatcher); // ends by itself after the callback returns
-    else
-        pthread_join(dispatcher, nullptr);
+    tarn_join_thread(dispatcher, "tarn.cashelper");
 }
 
 void cas_remove_timers()

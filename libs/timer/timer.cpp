@@ -333,8 +333,10 @@ int timer_exit(void)
     s.thread_running = false;
     s.stop = true;
     pthread_mutex_unlock(&s.list_lock);
-    if (join)
-        pthread_join(s.thread, nullptr);
+    // A thread that did not stop (the process is ending) may be in a pass:
+    // the nodes stay.
+    if (join && tarn_join_thread(s.thread, "tarn.timer") != 0)
+        return -1;
 
     pthread_mutex_lock(&s.list_lock);
     kv_timer *t = s.list_start;

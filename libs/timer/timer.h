@@ -107,7 +107,10 @@ int timer_stop(kv_timer *timer);
 // Whole seconds left; -1 when the node is not listed.
 int timer_get_seconds_left(kv_timer *timer);
 
-// Stops the thread, frees every node and the list; -1 when there is no list.
+// Stops the thread and waits for it, then frees every node and the list;
+// -1 when there is no list, on the timer thread (a callback), or when the
+// thread did not stop while the process ends (the nodes then stay).
+// Owners of timers take theirs out first (their stop paths).
 int timer_exit(void);
 
 // (later - earlier) in milliseconds, the microsecond part truncated toward zero.

@@ -152,7 +152,7 @@ TEST(CliProcess, ForegroundConsoleEndsWhenStdinCloses)
     ASSERT_TRUE(w.start_tarn({"-d", "0", "-o", "-l", "2"})) << w.tarn_err();
     w.console("some command");
     w.close_console();
-    EXPECT_TRUE(w.wait_out("read_commandline: error reading from stdin"));
+    EXPECT_TRUE(w.wait_out("read_commandline: end of input"));
     // The console is over; the daemon waits for its first SIP stack to end.
     EXPECT_TRUE(w.tarn_running());
     EXPECT_EQ(w.tarn_err().find("stopping threads"), std::string::npos);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <string>
@@ -69,7 +70,22 @@ TEST(ConsoleLoop, RunsPiecesWithStateAndStopsAtEnd)
 {
     std::string out = run_loop("a;b\\;c\n\n ; ;\nd");
     EXPECT_EQ(ran, (std::vector<std::string>{"a@0", "b;c@1", "d@2"}));
-    EXPECT_EQ(out, "read_commandline: error reading from stdin\n");
+    EXPECT_EQ(out, "read_commandline: end of input\n");
+}
+
+TEST(ConsoleLoop, ReadErrorIsNotTheEndOfInput)
+{
+    // readable at once, but no read succeeds on a descriptor opened for writing
+    int fd = open("/dev/null", O_WRONLY);
+    ASSERT_GE(fd, 0);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *out = open_memstream(&buf, &len);
+    read_commandline_fd(fd, out, rec_handler, nullptr);
+    fclose(out);
+    close(fd);
+    EXPECT_EQ(std::string(buf, len), "read_commandline: error reading from stdin\n");
+    free(buf);
 }
 
 TEST(ConsoleLoop, OverlongLineTailIsDiscarded)

@@ -89,4 +89,43 @@ TEST(ExitUnderLoad, ExitFromAnyThreadWhileOthersLog)
     EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
+// The exiting thread holds a lock that another thread waits for: the stop
+// that _tarn_exit runs waits for that thread only a bounded time, and does
+// not wait for the exiting thread itself.
+pthread_mutex_t held = PTHREAD_MUTEX_INITIALIZER;
+pthread_t stuck;
+
+void stop_with_a_stuck_thread()
+{
+    fprintf(stderr, "stop ran\n");
+    if (tarn_join_thread(stuck, "stuck") != 0)
+        fprintf(stderr, "stuck thread left\n");
+    if (tarn_join_thread(pthread_self(), "self") == 0)
+        fprintf(stderr, "own thread not waited for\n");
+}
+
+[[noreturn]] void exit_while_a_thread_waits_for_our_lock()
+{
+    pthread_mutex_lock(&held);
+    pthread_create(
+        &stuck, nullptr,
+        [](void *) -> void * {
+            pthread_mutex_lock(&held);
+            return nullptr;
+        },
+        nullptr);
+    tarn_set_exit_stop(stop_with_a_stuck_thread);
+    TARN_EXIT(5, "fatal");
+}
+
+TEST(ExitStop, RunsOnceAndWaitsForAStuckThreadOnlyABoundedTime)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EXIT(exit_while_a_thread_waits_for_our_lock(), ::testing::ExitedWithCode(5),
+                "TARN EXITCODE 5: fatal .*stop ran\nstuck thread left\nown thread not waited for\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+    EXPECT_FALSE(tarn_exiting());
+}
+
 } // namespace

@@ -47,6 +47,8 @@ int main(int argc, char **argv)
     if (argc != 2)
         return 2;
     const char *what = argv[1];
+    // As in the daemon: a fatal end on any thread stops the library first.
+    tarn_set_exit_stop(msp_stop_lib);
     const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     if (msp_init_interface("lo", mac) != 0)
         return 3;

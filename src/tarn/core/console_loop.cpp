@@ -76,7 +76,9 @@ void read_commandline_fd(int fd, FILE *out, console_input_fn handler, volatile i
         if (n <= 0) {
             if (!line.empty())
                 run_line(line, out, handler, &state);
-            fprintf(out, "read_commandline: error reading from stdin\n");
+            // The end of the input is no error: say which one it was.
+            fprintf(out, n == 0 ? "read_commandline: end of input\n"
+                                : "read_commandline: error reading from stdin\n");
             fflush(out);
             return;
         }

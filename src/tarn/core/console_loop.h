@@ -13,9 +13,9 @@ enum { CONSOLE_LINE_MAX = 511 };
 std::vector<std::string> console_split_line(const char *line);
 
 // Reads lines from fd and hands every piece to handler with out as stream.
-// Returns when fd fails or ends (after printing
-// "read_commandline: error reading from stdin"), or, at a 100 ms pause, when
-// *leave_flag is 1.
+// Returns when fd ends (after printing "read_commandline: end of input") or
+// fails ("read_commandline: error reading from stdin"), or, at a 100 ms
+// pause, when *leave_flag is 1.
 void read_commandline_fd(int fd, FILE *out, console_input_fn handler, volatile int *leave_flag);
 
 // The daemon's loop: standard input, mc_handle_input, gp->reject_calls.

@@ -42,6 +42,7 @@
 #include "platform_path.h"
 #include "route_list.h"
 #include "experimental_options.h"
+#include "gsm_port.h"
 #include "init_config.h"
 #include "init_iptables.h"
 #include "pg_port_groups.h"
@@ -50,6 +51,7 @@
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
+#include "stop.h"
 #include "timer.h"
 
 // Ports of a line module: the keys of its port section.
@@ -328,11 +330,15 @@ int tarn_orderly_stop()
         cdr_log_end_thread();
     fputs("stopping threads\n", stderr);
     usleep(300 * 1000);
+    gsm_shutdown();
     std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
     if (FILE *f = fopen(sg.c_str(), "w")) {
         fputc('0', f);
         fclose(f);
     }
+    // Nothing a library thread uses may be torn down by the process's end
+    // while the thread still runs.
+    tarn_stop_libraries();
     return 0;
 }
 
@@ -390,6 +396,9 @@ int tarn_main(int argc, char **argv)
 {
     // A console peer that goes away must not end the daemon.
     signal(SIGPIPE, SIG_IGN);
+
+    // A fatal end on any thread first stops the libraries' threads.
+    tarn_set_exit_stop(tarn_stop_libraries);
 
     // 1. thread name and command line
     name_thread("tarn");

@@ -1,0 +1,94 @@
+// The daemon's end: the orderly stop and a fatal end on a library's own
+// thread both stop the libraries' threads before the process ends (in the
+// sanitizer tree: without a report, or the exit status would be its).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "conf_root.h"
+#include "log.h"
+#include "startup.h"
+#include "stop.h"
+#include "t1e1casctl.h"
+#include "thread_names.h"
+#include "timer.h"
+
+namespace {
+
+bool wait_threads(const char *name, int want)
+{
+    for (int i = 0; i < 2000; i++) {
+        if (count_threads(name) == want)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+// The timer service and a CAS port ringing (its reader, its dispatcher and
+// its timer), the device being /dev/null.
+void start_libraries(const conf_root &root)
+{
+    setenv("TARN_ROOT", root.dir.c_str(), 1);
+    root.write("dev/cas0/placeholder", "");
+    ASSERT_EQ(symlink("/dev/null", root.path("dev/cas0/1").c_str()), 0);
+    ASSERT_EQ(timer_new(), 0);
+    cas_port_mappings[1] = {1, 0, 1, 1, 1};
+    cas_set_protocol(1, HWCONF_ISDN_PROTOCOL_T1);
+    cas_port_configuration cfg[CAS_PORT_TABLE] = {};
+    cfg[1] = {1, CAS_SIGNALLING_T1_FXSKS, CAS_SIGNALLING_T1_FXSKS};
+    ASSERT_EQ(cas_init([](int, unsigned) { return 0; }, cfg, 0), 0);
+    cas_send_event(1, CAS_EVENT_RINGING_START);
+    ASSERT_TRUE(wait_threads("tarn.timer", 1));
+    ASSERT_TRUE(wait_threads("tarn.cashelper", 1));
+}
+
+TEST(OrderlyStop, LibraryThreadsEndAndTheSafeguardIsSwitchedOff)
+{
+    conf_root root(false);
+    root.write("sys/class/quilmar/safeguard/enabled", "1");
+    start_libraries(root);
+    EXPECT_EQ(tarn_orderly_stop(), 0);
+    for (const char *name : {"tarn.timer", "tarn.cas", "tarn.cashelper"})
+        EXPECT_EQ(count_threads(name), 0) << name;
+    std::ifstream f(root.path("sys/class/quilmar/safeguard/enabled"));
+    std::string text;
+    std::getline(f, text);
+    EXPECT_EQ(text, "0");
+    tarn_stop_libraries(); // once more: nothing left to stop
+    unsetenv("TARN_ROOT");
+}
+
+int32_t fatal_tick(int32_t, kv_timer *)
+{
+    TARN_EXIT(42, "fatal on the timer thread");
+}
+
+// In the death test's child: a library thread ends the process while the
+// others run.
+[[noreturn]] void fatal_end_on_the_timer_thread()
+{
+    tarn_set_exit_stop(tarn_stop_libraries);
+    conf_root root(false);
+    start_libraries(root);
+    kv_timer *t = static_cast<kv_timer *>(calloc(1, sizeof(kv_timer)));
+    t->tv.tv_usec = 20 * 1000;
+    timer_add(fatal_tick, T_EVENT_A, t);
+    for (;;)
+        pause();
+}
+
+TEST(OrderlyStop, FatalEndOnALibraryThreadStopsTheOthersFirst)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(fatal_end_on_the_timer_thread(), testing::ExitedWithCode(42),
+                "TARN EXITCODE 42: fatal on the timer thread");
+}
+
+} // namespace
