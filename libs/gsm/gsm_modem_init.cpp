@@ -60,7 +60,7 @@ int libgsm_send_expect(_libgsm_ctlport_t *ctl, const char *command, const char *
     char cmd[EXPECT_LINE];
     snprintf(cmd, sizeof cmd, "%s", command);
     cmd[strcspn(cmd, "\r\n")] = '\0';
-    const int byte_ms = gsm_scaled_ms(seconds * 1000);
+    const int byte_ms = gsm_scaled_wait_ms(seconds * 1000);
     bool echo = false;
     char line[EXPECT_LINE];
     for (;;) {
@@ -148,7 +148,7 @@ static void step_network_connect(_libgsm_ctlport_t *ctl)
     bool cpin_seen = false;
     gsm_send(port, "AT+CPIN?", 100);
     char line[EXPECT_LINE];
-    const int byte_ms = gsm_scaled_ms(1000);
+    const int byte_ms = gsm_scaled_wait_ms(1000);
     for (;;) {
         if (!read_byte_line(ctl, line, sizeof line, byte_ms)) {
             if (cpin_seen || retries > 3 || ctl->hung_up)

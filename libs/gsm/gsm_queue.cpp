@@ -400,7 +400,7 @@ void execute_gsm_command(_libgsm_ctlport_t *ctl, gsm_command *cmd)
         finish_gsm_command_unanswered(cmd);
         return;
     }
-    const int timeout = gsm_scaled_ms(def->timeout);
+    const int timeout = gsm_scaled_wait_ms(def->timeout);
     char *answer = (char *)malloc(GSM_ANSWER_SIZE);
     char *line = (char *)malloc(GSM_LINE_SIZE);
     char *clean = (char *)malloc(GSM_LINE_SIZE);

@@ -30,6 +30,13 @@ void gsm_set_time_scale(int percent)
     time_scale_percent = percent;
 }
 
+int gsm_scaled_wait_ms(int ms)
+{
+    const int floor_ms = ms < 500 ? ms : 500;
+    int scaled = gsm_scaled_ms(ms);
+    return scaled < floor_ms ? floor_ms : scaled;
+}
+
 int gsm_scaled_ms(int ms)
 {
     if (ms <= 0)
