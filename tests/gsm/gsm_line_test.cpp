@@ -57,13 +57,19 @@ std::vector<std::string> read_all(pipe_port &pp, const line_case &c, int method)
     });
     std::vector<std::string> got;
     std::vector<char> line(4096);
-    for (size_t i = 0; i < c.lines.size() + 1; i++) {
-        int r = gsm_read_line("CID:000000:g1", pp.ctl, line.data(), (int)line.size(), 200, c.prompt);
+    // Each expected line ends its wait when it is complete; the bound only
+    // matters when the reader misses it.
+    for (size_t i = 0; i < c.lines.size(); i++) {
+        int r = gsm_read_line("CID:000000:g1", pp.ctl, line.data(), (int)line.size(), 5000, c.prompt);
         if (r != 1)
             break;
         got.emplace_back(line.data());
     }
     writer.join();
+    // Everything has been written by now: no further line may come.
+    if (got.size() == c.lines.size() &&
+        gsm_read_line("CID:000000:g1", pp.ctl, line.data(), (int)line.size(), 50, c.prompt) == 1)
+        got.emplace_back(line.data());
     global_gsm_read_method = 1;
     return got;
 }
