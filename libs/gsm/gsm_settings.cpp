@@ -32,7 +32,7 @@ void gsm_set_time_scale(int percent)
 
 int gsm_scaled_wait_ms(int ms)
 {
-    const int floor_ms = ms < 500 ? ms : 500;
+    const int floor_ms = ms < 1000 ? ms : 1000;
     int scaled = gsm_scaled_ms(ms);
     return scaled < floor_ms ? floor_ms : scaled;
 }

@@ -24,8 +24,8 @@ extern int global_gsm_port_needs_reregister_timestamp[8];
 // percentage (100 on the board). Simulations and tests shorten them.
 void gsm_set_time_scale(int percent);
 int gsm_scaled_ms(int ms);
-// A wait for the modem's answer, scaled, but not below half a second (nor
-// above its own length): a loaded machine may take that long to deliver an
+// A wait for the modem's answer, scaled, but not below a second (nor above
+// its own length): a loaded machine may take that long to deliver an
 // answer, and a wait that ends with the answer costs nothing. On the board
 // (scale 100) it is the wait itself.
 int gsm_scaled_wait_ms(int ms);

@@ -232,6 +232,10 @@ protected:
 TEST_F(GsmExchange, EndPatternsEchoChecksAndTimeLimits)
 {
     const std::string cops_line = "0000" + std::string(96, 'L');
+    // The limit of these commands (5 s, scaled as the library scales a wait
+    // for an answer), counted in the library's 100 ms ticks; an answer that
+    // comes may take a while on a loaded machine.
+    const long L = gsm_scaled_wait_ms(5000), TICK = 110, SLACK = 2000;
     struct {
         const char *name;
         const char *fault;
@@ -245,20 +249,26 @@ TEST_F(GsmExchange, EndPatternsEchoChecksAndTimeLimits)
         long min_ms, max_ms; // duration bounds
         int sends;           // times the line went out
     } cases[] = {
-        {"plain", nullptr, "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, 1000, 1},
+        {"plain", nullptr, "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, L + SLACK, 1},
         {"CME error ends", "cme", "AT+CSQ", 1, "SIM busy", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n",
-         "+CME ERROR: SIM busy\r", true, 0, 1000, 1},
-        {"ATD ends at BUSY", "final", "ATD", 1, "BUSY", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n", "BUSY\r", true, 0, 1000, 1},
+         "+CME ERROR: SIM busy\r", true, 0, L + SLACK, 1},
+        {"ATD ends at BUSY", "final", "ATD", 1, "BUSY", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n", "BUSY\r", true, 0,
+         L + SLACK, 1},
         {"ATA runs past BUSY to its limit", "final", "ATA", 1, "BUSY", GSM_EVENT_TYPE_ATA, "ATA\r\n",
-         "BUSY\r\n", false, 140, 1000, 1},
-        {"no final line", "nofinal", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\n", false, 140, 1000, 1},
-        {"split writes", "split", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, 1000, 1},
-        {"NUL bytes", "nul", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, 1000, 1},
-        {"over-long line", "longline", "5000", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, 1000, 1},
-        {"no echo: three tries", "noecho", "", 3, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "", false, 450, 3000, 3},
-        {"silence: three tries", "silence", "", 3, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "", false, 450, 3000, 3},
+         "BUSY\r\n", false, L - TICK, L + SLACK, 1},
+        {"no final line", "nofinal", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\n", false,
+         L - TICK, L + SLACK, 1},
+        {"split writes", "split", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0,
+         L + SLACK, 1},
+        {"NUL bytes", "nul", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0, L + SLACK, 1},
+        {"over-long line", "longline", "5000", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true,
+         0, L + SLACK, 1},
+        {"no echo: three tries", "noecho", "", 3, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "", false, 3 * (L - TICK),
+         3 * L + SLACK, 3},
+        {"silence: three tries", "silence", "", 3, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "", false, 3 * (L - TICK),
+         3 * L + SLACK, 3},
         {"silence once, then the retry answers", "silence", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n",
-         "+CSQ: 17,99\r\nOK\r", true, 140, 1500, 2},
+         "+CSQ: 17,99\r\nOK\r", true, L - TICK, 2 * L + SLACK, 2},
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.name);
