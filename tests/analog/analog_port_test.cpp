@@ -180,7 +180,8 @@ TEST(AnalogPort, TelephoneSetAnswersTheRinging)
             t_off = t;
     }
     ASSERT_GE(t_ring, 0) << tr;
-    EXPECT_NEAR(t_answer - t_ring, 0.300, 0.1) << tr;
+    // not before its 300 ms (how much later depends on the machine's load)
+    EXPECT_GE(t_answer - t_ring, 0.295) << tr;
     EXPECT_GT(t_off, t_answer);
 }
 
