@@ -51,6 +51,7 @@
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
+#include "state_names.h"
 #include "stop.h"
 #include "timer.h"
 
@@ -198,6 +199,7 @@ static void connect_console_hooks()
     h.shutdown_nua = shutdown_nua;
     h.cc_print_call_configuration = cc_print_call_configuration;
     h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
+    h.print_sm_state_call = print_sm_state_call;
     mc_set_hooks(&h);
 }
 
