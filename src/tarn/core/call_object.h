@@ -261,7 +261,7 @@ struct call_object {
     // times and CDR
     time_t connect_start;
     time_t connect_stop;
-    cdr_data cdr;
+    cdr_info cdr;
     int32_t dismantling_timeout;
     int32_t overlap_dialing_timeout;
     int32_t overlap_dialing_initial_timeout;

@@ -57,6 +57,10 @@ struct dialplan_element {
     uint32_t internal_pstn_to_sip : 1;
 };
 
+// The name of a technology: "TARN", "SIP", ... "UNKNOWN" (also for values
+// outside 0..7).
+const char *dialplan_get_tech_name(int tech);
+
 // Loads the file into the application's table, replacing it: 0 when the
 // file was read (bad lines are logged and skipped), -1 when it cannot be
 // opened (the table is kept).
