@@ -27,6 +27,11 @@ void init_locks()
         gp->locks = lm;
 }
 
+long get_proc_uptime_seconds()
+{
+    return read_uptime_seconds();
+}
+
 long read_uptime_seconds(const char *path)
 {
     FILE *f = fopen(path, "r");

@@ -256,3 +256,5 @@ void init_locks();
 
 // Integer seconds of the first line of /proc/uptime; 0 when unreadable.
 long read_uptime_seconds(const char *path = "/proc/uptime");
+// The system's uptime in whole seconds (0 when /proc/uptime is unreadable).
+long get_proc_uptime_seconds();

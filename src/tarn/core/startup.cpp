@@ -48,6 +48,7 @@
 #include "pg_port_groups.h"
 #include "kvfwd.h"
 #include "line_bringup.h"
+#include "registrations.h"
 #include "pools.h"
 #include "confman.h"
 #include "schema.h"
@@ -258,6 +259,12 @@ static int step_monitored_sip_peers()
     return 0;
 }
 
+static int step_registration_array()
+{
+    reg_init_outbound_registration_array();
+    return 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -269,7 +276,7 @@ static int step_timer_service()
 // brought up, its row builds the GSM port groups (which the bring-up does
 // first).
 const init_step init_application_steps[] = {
-    {"registration array", nullptr, nullptr, nullptr, 0, nullptr},
+    {"registration array", step_registration_array, nullptr, nullptr, 0, nullptr},
     {"SIP stacks", init_nua_instance, nullptr, "NUA init failed!", 89, nullptr},
     {"SIP access control", step_access_control, nullptr, nullptr, 0, nullptr},
     {"start-up packet-filter rules", step_packet_filter_rules, nullptr, "Couldn't init iptables!", 89, nullptr},
@@ -294,7 +301,7 @@ const init_step init_application_steps[] = {
     {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
     {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
-    {"outgoing registrations", nullptr, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
+    {"outgoing registrations", register_users, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
 };
 const int init_application_step_count = sizeof init_application_steps / sizeof init_application_steps[0];
 
