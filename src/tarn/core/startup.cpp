@@ -14,6 +14,7 @@
 
 #include "acl.h"
 #include "application.h"
+#include "cdr.h"
 #include "cdr_log.h"
 #include "call_configuration.h"
 #include "call_lookups.h"
@@ -235,6 +236,12 @@ static void connect_sip_peer_report_hooks()
     sip_peer_report_hooks h{};
     h.peer_group = pg_sip_group_of_registration;
     sip_peer_report_set_hooks(&h);
+}
+
+// Call detail records name the last event of a call.
+static void connect_cdr_hooks()
+{
+    cdr_print_event = print_event;
 }
 
 // The console's listening socket; 0 is failure.
@@ -459,6 +466,7 @@ int tarn_main(int argc, char **argv)
     // 10. bring-up
     connect_dialplan_sip_iface();
     connect_sip_peer_report_hooks();
+    connect_cdr_hooks();
     init_application();
 
     // 11.
