@@ -1,7 +1,8 @@
 // A call object for the dial plan's templates and rewriting: the
 // application with its default call configuration, a SIP-to-ISDN call with a
-// dial plan line toward port 1, test doubles of the records that other
-// parts own, port groups from configuration texts, a directory per test.
+// dial plan line toward port 1 whose SIP leg carries the incoming request's
+// address record, a second leg for the outgoing side, line and SIP port
+// groups from configuration texts, a directory per test.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -17,28 +18,13 @@
 #include "confman.h"
 #include "dialplan.h"
 #include "dialplan_vars.h"
+#include "experimental_options.h"
 #include "misdn_bchannel.h"
 #include "pg_port_groups.h"
+#include "pg_sip_groups.h"
+#include "proxy_def.h"
 #include "reg_object.h"
 #include "schema.h"
-
-// What the test doubles of the records of other parts answer.
-struct fake_records {
-    std::map<int, std::string> address;
-    const char *account_user = nullptr;
-    const char *account_domain = nullptr;
-};
-inline fake_records fake;
-
-inline const char *f_address(const call_object *, int part)
-{
-    auto it = fake.address.find(part);
-    return it == fake.address.end() ? nullptr : it->second.c_str();
-}
-inline const char *f_account_user(const call_object *) { return fake.account_user; }
-inline const char *f_account_domain(const call_object *) { return fake.account_domain; }
-inline const char *f_reg_user(const reg_object *) { return "reguser"; }
-inline const char *f_reg_domain(const reg_object *) { return "reg.example.test"; }
 
 class DialplanCall : public ::testing::Test {
 protected:
@@ -54,10 +40,11 @@ protected:
         char tmpl[] = "/tmp/tarn-dpvars-XXXXXX";
         ASSERT_TRUE(mkdtemp(tmpl));
         dir = tmpl;
-        fake = fake_records{};
-        dialplan_vars_iface i{f_address, f_account_user, f_account_domain, f_reg_user, f_reg_domain};
-        dialplan_set_vars_iface(&i);
         co = (call_object *)calloc(1, sizeof *co);
+        in_leg = call_leg_sip{};
+        out_leg = call_leg_sip{};
+        in_leg.address_info = (sip_address_info_object *)calloc(1, sizeof(sip_address_info_object));
+        co->cl_sip = &in_leg;
         cc_clone_call_configuration(&co->cc, &gp->default_call_configuration);
         co->callinfo = CI_SIP_TO_ISDN;
         co->configured_ton = -1;
@@ -70,17 +57,21 @@ protected:
         for (char *s : {co->new_source, co->new_destination, co->new_source_auto, co->new_destination_auto})
             free(s);
         free(line.to_id);
+        for (call_leg_sip *leg : {&in_leg, &out_leg}) {
+            free_address_info(leg->address_info);
+            free_proxy_def(leg->pd);
+        }
         cc_cleanup_call_configuration(&co->cc);
         free(co);
         delete bc;
         gp->test_dp_auto = 0;
         pg_free_line_port_groups();
-        for (cm **c : {&gp->config_isdn, &gp->config_analog, &gp->config_cas})
+        pg_free_all_sip_port_groups();
+        for (cm **c : {&gp->config_isdn, &gp->config_analog, &gp->config_cas, &gp->config_sip})
             if (*c) {
                 cm_destroy(*c);
                 *c = nullptr;
             }
-        dialplan_set_vars_iface(nullptr);
         std::string cmd = "rm -rf '" + dir + "'";
         if (system(cmd.c_str())) {
         }
@@ -110,6 +101,38 @@ protected:
         dialplan_find_and_replace_variables_in_string(co, tmpl, out, size, counter ? counter : &dummy);
         return out;
     }
+    // SIP port groups of a tarn.sip text, on a LAN stack with every
+    // transport; proxies given as addresses need no DNS.
+    void sip_groups(const std::string &text)
+    {
+        _parse_experimental_options("syscall_mode=99"); // no packet-filter commands
+        gp->sip_stack_size = 1;
+        sip_stack &lan = gp->sip_stacks[0];
+        lan = sip_stack{};
+        snprintf(lan.name, sizeof lan.name, "lan");
+        snprintf(lan.ip, sizeof lan.ip, "10.0.0.5");
+        lan.active = 1;
+        lan.transport = SIP_TRANSPORT_UDP | SIP_TRANSPORT_TCP | SIP_TRANSPORT_TLS;
+        lan.sip_port = 5060;
+        lan.sip_ssl_port = 5061;
+        snprintf(gp->netconf.host_ip_lan, sizeof gp->netconf.host_ip_lan, "10.0.0.5");
+        groups("SIP", &gp->config_sip, pg_init_sip_port_group_struct, text);
+    }
+    // A part of the incoming request's address record.
+    void address(char *sip_address_info_object::*part, const char *value)
+    {
+        free(in_leg.address_info->*part);
+        in_leg.address_info->*part = strdup(value);
+    }
+    // The outgoing leg's proxy definition (group name may be null).
+    proxy_def *proxy(call_leg_sip &leg, const char *user, const char *group)
+    {
+        free_proxy_def(leg.pd);
+        leg.pd = (proxy_def *)calloc(1, sizeof(proxy_def));
+        leg.pd->user = user ? strdup(user) : nullptr;
+        leg.pd->name = group ? strdup(group) : nullptr;
+        return leg.pd;
+    }
     void set(char **slot, const char *v)
     {
         free(*slot);
@@ -121,6 +144,7 @@ protected:
         line.to_id = to_id ? strdup(to_id) : nullptr;
     }
     dialplan_element line{};
+    call_leg_sip in_leg{}, out_leg{};
     call_object *co = nullptr;
     misdn_bchannel *bc = nullptr;
     std::string dir;

@@ -38,8 +38,8 @@ TEST_F(DialplanVars, FindingReferences)
 TEST_F(DialplanVars, ReplacingOnASipToIsdnCall)
 {
     set(&co->new_destination, "4930123");
-    fake.address[DPA_FROM_DISPLAY] = "new_destination";
-    fake.address[DPA_FROM_USER] = "alice";
+    address(&sip_address_info_object::from_display, "new_destination");
+    address(&sip_address_info_object::from_url_user, "alice");
     struct {
         const char *tmpl;
         const char *out;
@@ -74,7 +74,7 @@ TEST_F(DialplanVars, AtMostElevenReferencesAndCounting)
     EXPECT_EQ(expand(tmpl.c_str(), 256, &counter), "11111111111${new_source}");
     EXPECT_EQ(counter, 5 + 11);
 
-    fake.address[DPA_FROM_DISPLAY] = "new_source";
+    address(&sip_address_info_object::from_display, "new_source");
     counter = 0;
     EXPECT_EQ(expand("${${from_display}}:${new_source}", 256, &counter), "1:1");
     EXPECT_EQ(counter, 1 + 2); // one nested pass, then both at once
@@ -83,7 +83,7 @@ TEST_F(DialplanVars, AtMostElevenReferencesAndCounting)
 TEST_F(DialplanVars, SelfReferringValueEnds)
 {
     debug_lines log({TARN});
-    fake.address[DPA_FROM_DISPLAY] = "${from_display}";
+    address(&sip_address_info_object::from_display, "${from_display}");
     int counter = 0;
     EXPECT_EQ(expand("${x${from_display}}", 256, &counter), "}");
     EXPECT_EQ(counter, DP_MAX_NESTED_PASSES + 1);
@@ -92,7 +92,7 @@ TEST_F(DialplanVars, SelfReferringValueEnds)
         capped += l.find("nested deeper than 11 levels") != std::string::npos;
     EXPECT_EQ(capped, 1);
     // A value that grows each pass stays inside the work text and the output.
-    fake.address[DPA_FROM_DISPLAY] = "${from_display}${from_display}";
+    address(&sip_address_info_object::from_display, "${from_display}${from_display}");
     std::string out = expand("${a${from_display}}", 256);
     EXPECT_LE(out.size(), 255u);
 }
@@ -126,8 +126,9 @@ TEST_F(DialplanVars, IsdnToSipValues)
     snprintf(b->userusername, sizeof b->userusername, "UU");
     snprintf(b->activersionDivQNumber1, sizeof b->activersionDivQNumber1, "888");
     b->activersionDivQNumber1_ton = 1;
-    fake.account_user = "acct";
-    fake.account_domain = "sip.example.test";
+    sip_groups("[provider]\nsip_stack=lan\nsip_proxy=10.9.0.1\nsip_domain=sip.example.test\n");
+    co->cl_sip = &out_leg; // a line's call has one SIP leg, the outgoing one
+    proxy(out_leg, "acct", "provider");
     struct {
         const char *tmpl, *out;
     } cases[] = {
@@ -149,6 +150,16 @@ TEST_F(DialplanVars, IsdnToSipValues)
     EXPECT_EQ(expand("${account_base_number_auto}"), "4930555");
     set(&co->new_source_auto, "4930111");
     EXPECT_EQ(expand("${account_base_number_auto}"), "4930111");
+    // A proxy definition that names no group, or no proxy definition.
+    free(out_leg.pd->name);
+    out_leg.pd->name = nullptr;
+    EXPECT_EQ(expand("${account_domain}"), "unknown");
+    out_leg.pd->name = strdup("gone");
+    EXPECT_EQ(expand("${account_domain}"), "unknown");
+    free_proxy_def(out_leg.pd);
+    out_leg.pd = nullptr;
+    snprintf(co->cc.sip_account_base_number, sizeof co->cc.sip_account_base_number, "%s", "");
+    EXPECT_EQ(expand("[${account_domain}${account_username}${account_base_number_auto}]"), "[]");
     // Without a B-channel the ISDN values are empty.
     co->bc = nullptr;
     EXPECT_EQ(expand("[${oad}${dad}${qsigname}${actdivq1p}]"), "[]");
@@ -185,32 +196,54 @@ TEST_F(DialplanVars, LineAndRegistrationTables)
     co->callinfo = CI_SIP_TO_ISDN;
     EXPECT_EQ(expand("${clip2port[200]}"), "");
 
+    // A registration: the user of its proxy definition, else of its group's
+    // user, and its group's domain.
     reg_object *ro = (reg_object *)calloc(1, sizeof *ro);
     ro->callinfo = CI_REGISTER;
+    port_group_sip pgs{};
+    pgs.pgs_sip_domain = (char *)"reg.example.test";
+    port_group_sip_user user{};
+    user.pgsu_user = (char *)"groupuser";
+    ro->pgs = &pgs;
+    ro->pgsu = &user;
     char out[128];
-    dialplan_find_and_replace_variables_in_string(ro, "${account_username}@${account_d}|${new_source}", out,
-                                                  sizeof out, nullptr);
+    const char *tmpl = "${account_username}@${account_d}|${new_source}";
+    dialplan_find_and_replace_variables_in_string(ro, tmpl, out, sizeof out, nullptr);
+    EXPECT_STREQ(out, "groupuser@reg.example.test|");
+    ro->pd = proxy(out_leg, "reguser", nullptr);
+    dialplan_find_and_replace_variables_in_string(ro, tmpl, out, sizeof out, nullptr);
     EXPECT_STREQ(out, "reguser@reg.example.test|");
     free(ro);
 }
 
 TEST_F(DialplanVars, SipTablesReadTheIncomingRequest)
 {
-    const std::pair<const char *, int> names[] = {
-        {"from_user", DPA_FROM_USER},       {"from_display", DPA_FROM_DISPLAY},
-        {"to_user", DPA_TO_USER},           {"pai_all", DPA_PAI_ALL},
-        {"pai_user", DPA_PAI_USER},         {"pai_display", DPA_PAI_DISPLAY},
-        {"ppi_all", DPA_PPI_ALL},           {"ppi_user", DPA_PPI_USER},
-        {"ppi_display", DPA_PPI_DISPLAY},   {"rpi_all", DPA_RPI_ALL},
-        {"rpi_user", DPA_RPI_USER},         {"rpi_display", DPA_RPI_DISPLAY},
-        {"cpi_all", DPA_CPI_ALL},           {"cpi_user", DPA_CPI_USER},
-        {"cpi_display", DPA_CPI_DISPLAY},   {"request_url_user", DPA_REQUEST_URL_USER},
-        {"request_url_host", DPA_REQUEST_URL_HOST}, {"contact_user", DPA_CONTACT_USER},
-        {"contact_host", DPA_CONTACT_HOST},
+    using A = sip_address_info_object;
+    const std::pair<const char *, char *sip_address_info_object::*> names[] = {
+        {"from_user", &A::from_url_user},
+        {"from_display", &A::from_display},
+        {"to_user", &A::to_url_user},
+        {"pai_all", &A::p_asserted_identity},
+        {"pai_user", &A::p_asserted_identity_user},
+        {"pai_display", &A::p_asserted_identity_display},
+        {"ppi_all", &A::p_preferred_identity},
+        {"ppi_user", &A::p_preferred_identity_user},
+        {"ppi_display", &A::p_preferred_identity_display},
+        {"rpi_all", &A::p_remote_party_id},
+        {"rpi_user", &A::p_remote_party_id_user},
+        {"rpi_display", &A::p_remote_party_id_display},
+        {"cpi_all", &A::p_called_party_id},
+        {"cpi_user", &A::p_called_party_id_user},
+        {"cpi_display", &A::p_called_party_id_display},
+        {"request_url_user", &A::request_url_user},
+        {"request_url_host", &A::request_url_host},
+        {"contact_user", &A::contact_user},
+        {"contact_host", &A::contact_host},
     };
     for (auto [name, part] : names)
-        fake.address[part] = std::string("v-") + name;
-    fake.address[DPA_TO_DISPLAY] = "v-to_display";
+        address(part, (std::string("v-") + name).c_str());
+    address(&A::to_display, "v-to_display");
+    address(&A::to_url, "v-to_url");
     for (int ci : {CI_SIP_TO_SIP, CI_SIP_TO_ISDN, CI_SIP_TO_GSM}) {
         co->callinfo = ci;
         for (auto [name, part] : names) {
@@ -223,6 +256,13 @@ TEST_F(DialplanVars, SipTablesReadTheIncomingRequest)
     EXPECT_EQ(expand("${to_display}|${pcpi_all}|${p}|${r}"), "v-to_display||v-pai_all|v-rpi_all");
     co->callinfo = CI_SIP_TO_ISDN;
     EXPECT_EQ(expand("${to_display}|${p}|${r}"), "|v-pai_all|v-rpi_all");
+    // A SIP-to-SIP call reads its incoming leg, not the current one.
+    co->callinfo = CI_SIP_TO_SIP;
+    co->cl_sip_in = &in_leg;
+    co->cl_sip = co->cl_sip_out = &out_leg;
+    out_leg.address_info = (sip_address_info_object *)calloc(1, sizeof(sip_address_info_object));
+    out_leg.address_info->from_url_user = strdup("outgoing");
+    EXPECT_EQ(expand("${from_user}"), "v-from_user");
 }
 
 TEST_F(DialplanVars, CallDeflectionNumber)
@@ -381,18 +421,6 @@ TEST_F(DialplanVars, AutoNumbersAsVariables)
     EXPECT_EQ(co->new_auto_ton, 2);
     co->callinfo = CI_SIP_TO_CAS; // built only for ISDN
     EXPECT_EQ(expand("[${new_destination_auto}]"), "[]");
-}
-
-TEST_F(DialplanVars, PlaceholdersLogOnceAndGiveNothing)
-{
-    dialplan_set_vars_iface(nullptr);
-    debug_lines log({TARN});
-    co->callinfo = CI_SIP_TO_SIP;
-    EXPECT_EQ(expand("${from_user}${from_user}${account_domain}"), "");
-    int lines = 0;
-    for (const std::string &l : log.lines())
-        lines += l == "CRITICAL: dialplan_vars.incoming_address_part not built";
-    EXPECT_LE(lines, 1); // once per process
 }
 
 } // namespace

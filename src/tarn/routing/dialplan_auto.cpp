@@ -1,8 +1,7 @@
 // Type-of-number prefixes and the automatic type of number of SIP-to-ISDN
-// calls; the placeholders of what the variables read of other parts.
+// calls.
 #include <strings.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,57 +22,6 @@
         if (log_levels_debug_enabled && log_get_loglevel(log_levels_debug, (module)) >= (level))        \
             LOGD((module), (level), cinfo(co), __VA_ARGS__);                                           \
     } while (0)
-
-// ---- placeholders ---------------------------------------------------------------------------
-
-namespace {
-
-void not_built_once(std::atomic<bool> &said, const char *what)
-{
-    if (!said.exchange(true))
-        LOGD(TARN, 1, nullptr, "CRITICAL: %s not built", what);
-}
-
-#define DP_PLACEHOLDER(member, owner_type, ...)                                 \
-    const char *member##_not_built(owner_type __VA_OPT__(, ) __VA_ARGS__)       \
-    {                                                                           \
-        static std::atomic<bool> said{false};                                   \
-        not_built_once(said, "dialplan_vars." #member);                         \
-        return nullptr;                                                         \
-    }
-
-DP_PLACEHOLDER(incoming_address_part, const call_object *, int)
-DP_PLACEHOLDER(account_username, const call_object *)
-DP_PLACEHOLDER(account_domain, const call_object *)
-DP_PLACEHOLDER(registration_username, const reg_object *)
-DP_PLACEHOLDER(registration_domain, const reg_object *)
-
-const dialplan_vars_iface placeholders = {
-    incoming_address_part_not_built, account_username_not_built,      account_domain_not_built,
-    registration_username_not_built, registration_domain_not_built,
-};
-
-} // namespace
-
-dialplan_vars_iface dialplan_vars = placeholders;
-
-void dialplan_set_vars_iface(const dialplan_vars_iface *iface)
-{
-    dialplan_vars_iface i = placeholders;
-    if (iface) {
-        if (iface->incoming_address_part)
-            i.incoming_address_part = iface->incoming_address_part;
-        if (iface->account_username)
-            i.account_username = iface->account_username;
-        if (iface->account_domain)
-            i.account_domain = iface->account_domain;
-        if (iface->registration_username)
-            i.registration_username = iface->registration_username;
-        if (iface->registration_domain)
-            i.registration_domain = iface->registration_domain;
-    }
-    dialplan_vars = i;
-}
 
 // ---- type-of-number prefix ------------------------------------------------------------------
 
@@ -239,7 +187,7 @@ int dialplan_create_new_auto(call_object *co, int which)
         return 0;
     const char *what = which == DP_AUTO_NEW_SOURCE ? "new_source" : "new_destination";
     const char *number = which == DP_AUTO_NEW_SOURCE ? co->new_source : co->new_destination;
-    const call_configuration *cc = co->cc_active ? co->cc_active : &co->cc;
+    const call_configuration *cc = dialplan_call_configuration(co);
     dp_auto_codes codes{};
     if (gp && gp->test_dp_auto) {
         codes.country = gp->test_dp_country_code;

@@ -12,8 +12,6 @@
 
 namespace {
 
-const call_configuration *active_cc(const call_object *co) { return co->cc_active ? co->cc_active : &co->cc; }
-
 template <size_t N>
 void expand(call_object *co, const char *tmpl, char (&out)[N])
 {
@@ -51,7 +49,7 @@ mangled_sip_to_pstn &fresh_layout(call_object *co)
 
 int dialplan_mangle_names_sip_to_isdn(call_object *co)
 {
-    const call_configuration *cc = active_cc(co);
+    const call_configuration *cc = dialplan_call_configuration(co);
     mangled_sip_to_pstn &m = fresh_layout(co);
     m.oad_ton = expand_number(co, cc->isdn_oad_setting, (int)cc->oton, m.oad);
     expand(co, cc->isdn_oad2_setting, m.oad2);
@@ -68,7 +66,7 @@ int dialplan_mangle_names_sip_to_isdn(call_object *co)
 
 int dialplan_mangle_names_sip_to_analog(call_object *co)
 {
-    const call_configuration *cc = active_cc(co);
+    const call_configuration *cc = dialplan_call_configuration(co);
     mangled_sip_to_pstn &m = fresh_layout(co);
     expand(co, cc->analog_oad_setting, m.oad);
     expand(co, cc->analog_display_setting, m.display);
@@ -79,7 +77,7 @@ int dialplan_mangle_names_sip_to_analog(call_object *co)
 int dialplan_mangle_names_sip_to_gsm(call_object *co)
 {
     mangled_sip_to_pstn &m = fresh_layout(co);
-    expand(co, active_cc(co)->gsm_oad_setting, m.oad);
+    expand(co, dialplan_call_configuration(co)->gsm_oad_setting, m.oad);
     copy_number(co->new_destination, m.dad);
     return 0;
 }
@@ -87,7 +85,7 @@ int dialplan_mangle_names_sip_to_gsm(call_object *co)
 int dialplan_mangle_names_sip_to_cas(call_object *co)
 {
     mangled_sip_to_pstn &m = fresh_layout(co);
-    expand(co, active_cc(co)->cas_oad_setting, m.oad);
+    expand(co, dialplan_call_configuration(co)->cas_oad_setting, m.oad);
     copy_number(co->new_destination, m.dad);
     return 0;
 }

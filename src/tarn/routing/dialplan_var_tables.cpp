@@ -14,6 +14,8 @@
 #include "log.h"
 #include "misdn_bchannel.h"
 #include "pg_port_groups.h"
+#include "pg_sip_groups.h"
+#include "proxy_def.h"
 #include "reg_object.h"
 
 namespace {
@@ -30,8 +32,6 @@ thread_local char value_buf[DP_VALUE_SIZE];
 
 const char *text_or_empty(const char *s) { return s ? s : ""; }
 
-const call_configuration *active_cc(const call_object *co) { return co->cc_active ? co->cc_active : &co->cc; }
-
 
 // A number field of the B-channel (read no further than its width) with
 // the prefix of its type.
@@ -40,7 +40,7 @@ const char *prefixed(const char (&field)[N], int ton, const call_object *co)
 {
     char number[N + 1];
     snprintf(number, sizeof number, "%.*s", (int)N, field);
-    dialplan_prefix_ton(value_buf, sizeof value_buf, number, ton, active_cc(co));
+    dialplan_prefix_ton(value_buf, sizeof value_buf, number, ton, dialplan_call_configuration(co));
     return value_buf;
 }
 
@@ -59,25 +59,37 @@ const char *v_new_destination_auto(call_object *co, const char *, int)
     return dialplan_create_new_auto(co, DP_AUTO_NEW_DESTINATION) ? text_or_empty(co->new_destination_auto) : "";
 }
 
+const proxy_def *outgoing_proxy(const call_object *co)
+{
+    const call_leg_sip *leg = dialplan_outgoing_leg(co);
+    return leg ? leg->pd : nullptr;
+}
+
 const char *v_account_username(call_object *co, const char *, int)
 {
-    return text_or_empty(dialplan_vars.account_username(co));
+    const proxy_def *pd = outgoing_proxy(co);
+    return pd ? text_or_empty(pd->user) : "";
 }
+// The SIP domain of the group the outgoing proxy definition names.
 const char *v_account_domain(call_object *co, const char *, int)
 {
-    return text_or_empty(dialplan_vars.account_domain(co));
+    const proxy_def *pd = outgoing_proxy(co);
+    if (!pd)
+        return "";
+    const port_group_sip *pgs = pd->name ? pg_get_port_group_sip_by_name(pd->name, nullptr) : nullptr;
+    return pgs ? text_or_empty(pgs->pgs_sip_domain) : "unknown";
 }
 const char *v_account_base_number(call_object *co, const char *, int)
 {
-    return active_cc(co)->sip_account_base_number;
+    return dialplan_call_configuration(co)->sip_account_base_number;
 }
 // Empty base number: the outgoing proxy's user; else the automatic or the
 // new calling number when it begins with the base number, else the base.
 const char *v_account_base_number_auto(call_object *co, const char *, int)
 {
-    const char *base = active_cc(co)->sip_account_base_number;
+    const char *base = dialplan_call_configuration(co)->sip_account_base_number;
     if (!base[0])
-        return text_or_empty(dialplan_vars.account_username(co));
+        return v_account_username(co, nullptr, 0);
     if (co->new_source_auto && begins_with(co->new_source_auto, base))
         return co->new_source_auto;
     if (begins_with(co->new_source, base))
@@ -87,10 +99,11 @@ const char *v_account_base_number_auto(call_object *co, const char *, int)
 
 // ---- the incoming SIP request ---------------------------------------------------------------
 
-template <int PART>
+template <char *sip_address_info_object::*PART>
 const char *v_address(call_object *co, const char *, int)
 {
-    return text_or_empty(dialplan_vars.incoming_address_part(co, PART));
+    const call_leg_sip *leg = dialplan_incoming_leg(co);
+    return leg && leg->address_info ? text_or_empty(leg->address_info->*PART) : "";
 }
 
 // The deflected-to number of an incoming call deflection, or the number of
@@ -252,26 +265,26 @@ static_assert(std::size(gsm_extension_rows) == 3, "row count as given");
 const variable_row sip_to_sip_rows[] = {
     /*  1 */ {"new_source", v_new_source, false},
     /*  2 */ {"new_destination", v_new_destination, false},
-    /*  3 */ {"from_user", v_address<DPA_FROM_USER>, false},
-    /*  4 */ {"from_display", v_address<DPA_FROM_DISPLAY>, false},
-    /*  5 */ {"to_user", v_address<DPA_TO_USER>, false},
-    /*  6 */ {"to_display", v_address<DPA_TO_DISPLAY>, false},
-    /*  7 */ {"pai_all", v_address<DPA_PAI_ALL>, false},
-    /*  8 */ {"pai_user", v_address<DPA_PAI_USER>, false},
-    /*  9 */ {"pai_display", v_address<DPA_PAI_DISPLAY>, false},
-    /* 10 */ {"ppi_all", v_address<DPA_PPI_ALL>, false},
-    /* 11 */ {"ppi_user", v_address<DPA_PPI_USER>, false},
-    /* 12 */ {"ppi_display", v_address<DPA_PPI_DISPLAY>, false},
-    /* 13 */ {"rpi_all", v_address<DPA_RPI_ALL>, false},
-    /* 14 */ {"rpi_user", v_address<DPA_RPI_USER>, false},
-    /* 15 */ {"rpi_display", v_address<DPA_RPI_DISPLAY>, false},
-    /* 16 */ {"cpi_all", v_address<DPA_CPI_ALL>, false},
-    /* 17 */ {"cpi_user", v_address<DPA_CPI_USER>, false},
-    /* 18 */ {"cpi_display", v_address<DPA_CPI_DISPLAY>, false},
-    /* 19 */ {"request_url_user", v_address<DPA_REQUEST_URL_USER>, false},
-    /* 20 */ {"request_url_host", v_address<DPA_REQUEST_URL_HOST>, false},
-    /* 21 */ {"contact_user", v_address<DPA_CONTACT_USER>, false},
-    /* 22 */ {"contact_host", v_address<DPA_CONTACT_HOST>, false},
+    /*  3 */ {"from_user", v_address<&sip_address_info_object::from_url_user>, false},
+    /*  4 */ {"from_display", v_address<&sip_address_info_object::from_display>, false},
+    /*  5 */ {"to_user", v_address<&sip_address_info_object::to_url_user>, false},
+    /*  6 */ {"to_display", v_address<&sip_address_info_object::to_display>, false},
+    /*  7 */ {"pai_all", v_address<&sip_address_info_object::p_asserted_identity>, false},
+    /*  8 */ {"pai_user", v_address<&sip_address_info_object::p_asserted_identity_user>, false},
+    /*  9 */ {"pai_display", v_address<&sip_address_info_object::p_asserted_identity_display>, false},
+    /* 10 */ {"ppi_all", v_address<&sip_address_info_object::p_preferred_identity>, false},
+    /* 11 */ {"ppi_user", v_address<&sip_address_info_object::p_preferred_identity_user>, false},
+    /* 12 */ {"ppi_display", v_address<&sip_address_info_object::p_preferred_identity_display>, false},
+    /* 13 */ {"rpi_all", v_address<&sip_address_info_object::p_remote_party_id>, false},
+    /* 14 */ {"rpi_user", v_address<&sip_address_info_object::p_remote_party_id_user>, false},
+    /* 15 */ {"rpi_display", v_address<&sip_address_info_object::p_remote_party_id_display>, false},
+    /* 16 */ {"cpi_all", v_address<&sip_address_info_object::p_called_party_id>, false},
+    /* 17 */ {"cpi_user", v_address<&sip_address_info_object::p_called_party_id_user>, false},
+    /* 18 */ {"cpi_display", v_address<&sip_address_info_object::p_called_party_id_display>, false},
+    /* 19 */ {"request_url_user", v_address<&sip_address_info_object::request_url_user>, false},
+    /* 20 */ {"request_url_host", v_address<&sip_address_info_object::request_url_host>, false},
+    /* 21 */ {"contact_user", v_address<&sip_address_info_object::contact_user>, false},
+    /* 22 */ {"contact_host", v_address<&sip_address_info_object::contact_host>, false},
     /* 23 */ {"account_username", v_account_username, false},
     /* 24 */ {"account_base_number", v_account_base_number, false},
     /* 25 */ {"account_base_number_auto", v_account_base_number_auto, false},
@@ -284,25 +297,25 @@ const variable_row sip_to_pstn_rows[] = {
     /*  2 */ {"new_source_auto", v_new_source_auto, false},
     /*  3 */ {"new_destination", v_new_destination, false},
     /*  4 */ {"new_destination_auto", v_new_destination_auto, false},
-    /*  5 */ {"from_user", v_address<DPA_FROM_USER>, false},
-    /*  6 */ {"from_display", v_address<DPA_FROM_DISPLAY>, false},
-    /*  7 */ {"pai_all", v_address<DPA_PAI_ALL>, false},
-    /*  8 */ {"pai_user", v_address<DPA_PAI_USER>, false},
-    /*  9 */ {"pai_display", v_address<DPA_PAI_DISPLAY>, false},
-    /* 10 */ {"ppi_all", v_address<DPA_PPI_ALL>, false},
-    /* 11 */ {"ppi_user", v_address<DPA_PPI_USER>, false},
-    /* 12 */ {"ppi_display", v_address<DPA_PPI_DISPLAY>, false},
-    /* 13 */ {"rpi_all", v_address<DPA_RPI_ALL>, false},
-    /* 14 */ {"rpi_user", v_address<DPA_RPI_USER>, false},
-    /* 15 */ {"rpi_display", v_address<DPA_RPI_DISPLAY>, false},
-    /* 16 */ {"to_user", v_address<DPA_TO_USER>, false},
-    /* 17 */ {"cpi_all", v_address<DPA_CPI_ALL>, false},
-    /* 18 */ {"cpi_user", v_address<DPA_CPI_USER>, false},
-    /* 19 */ {"cpi_display", v_address<DPA_CPI_DISPLAY>, false},
-    /* 20 */ {"request_url_user", v_address<DPA_REQUEST_URL_USER>, false},
-    /* 21 */ {"request_url_host", v_address<DPA_REQUEST_URL_HOST>, false},
-    /* 22 */ {"contact_user", v_address<DPA_CONTACT_USER>, false},
-    /* 23 */ {"contact_host", v_address<DPA_CONTACT_HOST>, false},
+    /*  5 */ {"from_user", v_address<&sip_address_info_object::from_url_user>, false},
+    /*  6 */ {"from_display", v_address<&sip_address_info_object::from_display>, false},
+    /*  7 */ {"pai_all", v_address<&sip_address_info_object::p_asserted_identity>, false},
+    /*  8 */ {"pai_user", v_address<&sip_address_info_object::p_asserted_identity_user>, false},
+    /*  9 */ {"pai_display", v_address<&sip_address_info_object::p_asserted_identity_display>, false},
+    /* 10 */ {"ppi_all", v_address<&sip_address_info_object::p_preferred_identity>, false},
+    /* 11 */ {"ppi_user", v_address<&sip_address_info_object::p_preferred_identity_user>, false},
+    /* 12 */ {"ppi_display", v_address<&sip_address_info_object::p_preferred_identity_display>, false},
+    /* 13 */ {"rpi_all", v_address<&sip_address_info_object::p_remote_party_id>, false},
+    /* 14 */ {"rpi_user", v_address<&sip_address_info_object::p_remote_party_id_user>, false},
+    /* 15 */ {"rpi_display", v_address<&sip_address_info_object::p_remote_party_id_display>, false},
+    /* 16 */ {"to_user", v_address<&sip_address_info_object::to_url_user>, false},
+    /* 17 */ {"cpi_all", v_address<&sip_address_info_object::p_called_party_id>, false},
+    /* 18 */ {"cpi_user", v_address<&sip_address_info_object::p_called_party_id_user>, false},
+    /* 19 */ {"cpi_display", v_address<&sip_address_info_object::p_called_party_id_display>, false},
+    /* 20 */ {"request_url_user", v_address<&sip_address_info_object::request_url_user>, false},
+    /* 21 */ {"request_url_host", v_address<&sip_address_info_object::request_url_host>, false},
+    /* 22 */ {"contact_user", v_address<&sip_address_info_object::contact_user>, false},
+    /* 23 */ {"contact_host", v_address<&sip_address_info_object::contact_host>, false},
     /* 24 */ {"cd_num", v_cd_num, false},
     /* 25 */ {"clip2port[", v_clip2port, true}, // SIP to ANALOG only
 };
@@ -360,13 +373,20 @@ const char *dialplan_get_variable_gsm_to_sip_extensions(call_object *co, const c
     return lookup(gsm_extension_rows, co, name, len);
 }
 
+// The registration's user (of its proxy definition, else of its group's
+// user) and its group's SIP domain.
 const char *dialplan_get_variable_sip_reg(reg_object *ro, const char *name, int len)
 {
     static const char *const names[] = {"account_username", "account_domain"};
-    for (size_t i = 0; i < std::size(names); i++)
-        if ((size_t)len <= strlen(names[i]) && strncmp(name, names[i], (size_t)len) == 0)
-            return text_or_empty(i == 0 ? dialplan_vars.registration_username(ro)
-                                        : dialplan_vars.registration_domain(ro));
+    for (size_t i = 0; i < std::size(names); i++) {
+        if ((size_t)len > strlen(names[i]) || strncmp(name, names[i], (size_t)len) != 0)
+            continue;
+        if (i == 1)
+            return ro->pgs ? text_or_empty(ro->pgs->pgs_sip_domain) : "";
+        if (ro->pd)
+            return text_or_empty(ro->pd->user);
+        return ro->pgsu ? text_or_empty(ro->pgsu->pgsu_user) : "";
+    }
     return "";
 }
 

@@ -97,6 +97,13 @@ bool find_innermost(const char *text, int *pos, int *len)
 
 } // namespace
 
+const call_configuration *dialplan_call_configuration(const call_object *co)
+{
+    return co->cc_active ? co->cc_active : &co->cc;
+}
+call_leg_sip *dialplan_incoming_leg(const call_object *co) { return co->cl_sip_in ? co->cl_sip_in : co->cl_sip; }
+call_leg_sip *dialplan_outgoing_leg(const call_object *co) { return co->cl_sip_out ? co->cl_sip_out : co->cl_sip; }
+
 int dialplan_find_variables_in_string(const char *text, int *positions, int *lengths, int *count, int most)
 {
     int n = 0;

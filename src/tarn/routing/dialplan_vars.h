@@ -12,6 +12,7 @@
 struct call_object;
 struct reg_object;
 struct call_configuration;
+struct call_leg_sip;
 
 enum {
     DP_MAX_VARIABLES = 11,    // references taken from one template
@@ -32,6 +33,13 @@ int dialplan_find_variables_in_string(const char *text, int *positions, int *len
 // whose table gives no value stays as written. Returns the length written.
 int dialplan_replace_variables(void *owner, const char *tmpl, char *out, int size, const int *positions,
                                const int *lengths, int count);
+
+// The configuration whose templates a call uses (cc_active, else cc), and
+// its incoming and outgoing SIP legs (a call between a line and SIP has
+// cl_sip only).
+const call_configuration *dialplan_call_configuration(const call_object *co);
+call_leg_sip *dialplan_incoming_leg(const call_object *co);
+call_leg_sip *dialplan_outgoing_leg(const call_object *co);
 
 // Replaces references including nested ones (the innermost first, in a
 // work text of 1024 bytes); adds the number of replacements to *counter.
@@ -74,44 +82,3 @@ int dialplan_auto_ton(const char *number, int configured_ton, const dp_auto_code
 // (DP_AUTO_NEW_DESTINATION) and new_auto_ton for a SIP-to-ISDN call with a
 // dial plan line: 1 when built, else 0.
 int dialplan_create_new_auto(call_object *co, int which);
-
-// What the variables read of records that other parts own: the SIP legs'
-// proxy definitions and address records, the SIP port groups. Until a member is installed it logs once and gives
-// nothing (null).
-enum dp_address_part {
-    DPA_FROM_USER,
-    DPA_FROM_DISPLAY,
-    DPA_TO_USER,
-    DPA_TO_DISPLAY,
-    DPA_PAI_ALL,
-    DPA_PAI_USER,
-    DPA_PAI_DISPLAY,
-    DPA_PPI_ALL,
-    DPA_PPI_USER,
-    DPA_PPI_DISPLAY,
-    DPA_RPI_ALL,
-    DPA_RPI_USER,
-    DPA_RPI_DISPLAY,
-    DPA_CPI_ALL,
-    DPA_CPI_USER,
-    DPA_CPI_DISPLAY,
-    DPA_REQUEST_URL_USER,
-    DPA_REQUEST_URL_HOST,
-    DPA_CONTACT_USER,
-    DPA_CONTACT_HOST,
-};
-struct dialplan_vars_iface {
-    // A part of the incoming leg's address record; null when not set.
-    const char *(*incoming_address_part)(const call_object *co, int part);
-    // The user of the outgoing leg's proxy definition; null without one.
-    const char *(*account_username)(const call_object *co);
-    // The SIP domain of the outgoing leg's SIP port group, "unknown" when the
-    // proxy definition names no group; null without proxy definition.
-    const char *(*account_domain)(const call_object *co);
-    // The registration's user and SIP domain.
-    const char *(*registration_username)(const reg_object *ro);
-    const char *(*registration_domain)(const reg_object *ro);
-};
-// Installs the members given (null members keep the placeholders).
-void dialplan_set_vars_iface(const dialplan_vars_iface *iface);
-extern dialplan_vars_iface dialplan_vars;
