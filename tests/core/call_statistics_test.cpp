@@ -11,6 +11,7 @@
 #include "application.h"
 #include "call_services.h"
 #include "call_statistics.h"
+#include "cleanup.h"
 #include "debug_lines.h"
 #include "dialplan.h"
 #include "misdn_bchannel.h"
@@ -372,6 +373,25 @@ TEST_F(CallPool, EmergencyOnAnIsdnPort)
         ASSERT_EQ(messages().size(), 1u);
         EXPECT_EQ(messages()[0], want);
     }
+}
+
+} // namespace
+
+namespace {
+
+TEST(StopThreads, RunFlagsCleared)
+{
+    application_create();
+    for (volatile int *flag : {&gp->run_sm_helper, &gp->run_pcm_server, &gp->run_status_server,
+                               &gp->run_msp_safeguard, &gp->run_pcm_client})
+        *flag = 1;
+    stop_threads();
+    EXPECT_EQ(gp->run_sm_helper, 0);
+    EXPECT_EQ(gp->run_pcm_server, 0);
+    EXPECT_EQ(gp->run_status_server, 0);
+    EXPECT_EQ(gp->run_msp_safeguard, 0);
+    EXPECT_EQ(gp->run_pcm_client, 1); // the client keeps running
+    gp->run_pcm_client = 0;
 }
 
 } // namespace
