@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "application.h"
 #include "conf_root.h"
 #include "log.h"
 #include "startup.h"
@@ -62,6 +63,31 @@ TEST(OrderlyStop, LibraryThreadsEndAndTheSafeguardIsSwitchedOff)
     std::getline(f, text);
     EXPECT_EQ(text, "0");
     tarn_stop_libraries(); // once more: nothing left to stop
+    unsetenv("TARN_ROOT");
+}
+
+// With the application object: the message, the run flags of the daemon's
+// own threads (the PCM client keeps running), the safeguard switch.
+TEST(OrderlyStop, DaemonThreadsAreToldToStop)
+{
+    conf_root root(false);
+    root.write("sys/class/quilmar/safeguard/enabled", "1");
+    setenv("TARN_ROOT", root.dir.c_str(), 1);
+    application_create();
+    init_locks();
+    for (volatile int *flag : {&gp->run_sm_helper, &gp->run_pcm_server, &gp->run_status_server,
+                               &gp->run_msp_safeguard, &gp->run_pcm_client})
+        *flag = 1;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(tarn_orderly_stop(), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("stopping threads\n"), std::string::npos) << err;
+    EXPECT_EQ(gp->run_sm_helper | gp->run_pcm_server | gp->run_status_server | gp->run_msp_safeguard, 0);
+    EXPECT_EQ(gp->run_pcm_client, 1);
+    std::ifstream f(root.path("sys/class/quilmar/safeguard/enabled"));
+    std::string text;
+    std::getline(f, text);
+    EXPECT_EQ(text, "0");
     unsetenv("TARN_ROOT");
 }
 

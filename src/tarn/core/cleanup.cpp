@@ -15,6 +15,8 @@
 
 void stop_threads()
 {
+    if (!gp)
+        return;
     __atomic_store_n(&gp->run_sm_helper, 0, __ATOMIC_RELEASE);
     __atomic_store_n(&gp->run_pcm_server, 0, __ATOMIC_RELEASE);
     __atomic_store_n(&gp->run_status_server, 0, __ATOMIC_RELEASE);

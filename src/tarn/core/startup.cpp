@@ -20,6 +20,7 @@
 #include "call_lookups.h"
 #include "call_progress.h"
 #include "dialplan.h"
+#include "cleanup.h"
 #include "cli.h"
 #include "csm_codes.h"
 #include "csm_message.h"
@@ -345,6 +346,7 @@ int tarn_orderly_stop()
     if (gp)
         cdr_log_end_thread();
     fputs("stopping threads\n", stderr);
+    stop_threads();
     usleep(300 * 1000);
     gsm_shutdown();
     std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
