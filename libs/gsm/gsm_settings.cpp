@@ -12,7 +12,7 @@ int global_gsm_read_method = 1;
 int global_gsm_sim_detect_fix = 0;
 int global_gsm_libexpect_accept_cme_error = 0;
 int global_gsm_cbm_enable = 0;
-int global_gsm_cbm_remove_trailing_cr = 0;
+std::atomic<int> global_gsm_cbm_remove_trailing_cr{0};
 int gsm_sms_delivery_report = 0;
 
 std::atomic<int> global_gsm_cds_waiting[8];

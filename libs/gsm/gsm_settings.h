@@ -12,7 +12,7 @@ extern int global_gsm_read_method;          // 1 buffered reader, else byte read
 extern int global_gsm_sim_detect_fix;
 extern int global_gsm_libexpect_accept_cme_error;
 extern int global_gsm_cbm_enable;
-extern int global_gsm_cbm_remove_trailing_cr;
+extern std::atomic<int> global_gsm_cbm_remove_trailing_cr; // changed at run time, read by the readers
 extern int gsm_sms_delivery_report;
 
 // Per port (index = port number).

@@ -63,14 +63,13 @@ static misdn_bchannel *find_bc_by_bframe(uint32_t addr, misdn_stack **on)
 // The call's B-stack identity, derived from its channel when missing. Read
 // once into the caller's hands: the catcher works on calls that the sender
 // thread changes meanwhile (the records pointed to live as long as their
-// stack).
+// stack), and it leaves the record to the sender.
 static misdn_bchannel_meta_info *current_meta(misdn_stack *stack, misdn_bchannel *bc)
 {
     misdn_bchannel_meta_info *meta = __atomic_load_n(&bc->meta, __ATOMIC_RELAXED);
-    if (!meta && stack && bc->channel >= 1 && bc->channel <= 254) {
-        meta = meta_of_channel(stack, bc->channel);
-        __atomic_store_n(&bc->meta, meta, __ATOMIC_RELAXED);
-    }
+    int channel = bc->channel;
+    if (!meta && stack && channel >= 1 && channel <= 254)
+        meta = meta_of_channel(stack, channel);
     return meta;
 }
 
@@ -95,7 +94,7 @@ int handle_bchan(msg_t *msg)
         return 0;
     }
     cb_log(1, bc->port, bc->pid, "handle_bchan: bc %p meta %p for prim:%x with addr:%x dinfo:%x\n", (void *)bc,
-           (void *)bc->meta, frm->prim, frm->addr, frm->dinfo);
+           (void *)__atomic_load_n(&bc->meta, __ATOMIC_RELAXED), frm->prim, frm->addr, frm->dinfo);
     if (!get_stack_by_bc(bc)) {
         cb_log(0, bc->port, bc->pid, "handle_bchan: STACK not found for prim:%x with addr:%x dinfo:%x\n", frm->prim,
                frm->addr, frm->dinfo);

@@ -216,7 +216,7 @@ static bool nt_answer(misdn_stack *stack, misdn_bchannel *bc, uint32_t prim)
         release_record(stack, bc);
         return false;
     }
-    bc->meta = meta_of_channel(stack, bc->channel);
+    __atomic_store_n(&bc->meta, meta_of_channel(stack, bc->channel), __ATOMIC_RELAXED);
     manager_bchannel_activate(bc);
     return true;
 }
@@ -458,13 +458,13 @@ int handle_event_nt(void *dat, void *arg)
     case DL_ESTABLISH | CONFIRM:
         cb_log(3, stack->port, -1, "%% GOT L2 Activate Info.\n");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:2:%i:1\n", stack->port);
-        if (stack->ptp && stack->l2link) {
+        if (stack->ptp && misdn_link_get(&stack->l2link)) {
             cb_log(0, stack->port, -1,
                    "%% GOT L2 Activate Info. but we're activated already.. this l2 is faulty, blocking port\n");
             if (cb_event)
                 cb_event(EVENT_PORT_ALARM, &stack->bc[0], glob_mgr->user_data);
         }
-        stack->l2link = 1;
+        misdn_link_set(&stack->l2link, 1);
         stack->l2upcnt = 0;
         free_msg(msg);
         return 0;
@@ -475,7 +475,7 @@ int handle_event_nt(void *dat, void *arg)
             _tarn_snmp_msg("SNMP:ISDN_LAYER:2:%i:0\n", stack->port);
             if (stack->l2upcnt > 3) {
                 cb_log(0, stack->port, -1, "!!! Could not Get the L2 up after 3 Attemps!!!\n");
-            } else if (stack->l1link == 1) {
+            } else if (misdn_link_get(&stack->l1link) == 1) {
                 request_l2_establish(stack);
                 stack->l2upcnt++;
             }
@@ -483,7 +483,7 @@ int handle_event_nt(void *dat, void *arg)
             cb_log(1, stack->port, -1, "%% GOT L2 DeActivate Info.\n");
             _tarn_snmp_msg("SNMP:ISDN_LAYER:2:%i:0\n", stack->port);
         }
-        stack->l2link = 0;
+        misdn_link_set(&stack->l2link, 0);
         free_msg(msg);
         return 0;
     default:

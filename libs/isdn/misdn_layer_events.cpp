@@ -45,13 +45,13 @@ static void short_status(misdn_stack *stack, iframe_t *frm)
         cb_log(lvl, stack->port, -1, "MGMT: SSTATUS: L1_DEACTIVATED \n");
         cb_log(17, stack->port, -1, "L1: PH_DEACTIVATE|INDICATION");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:1:%i:0\n", stack->port);
-        stack->l1link = 0;
+        misdn_link_set(&stack->l1link, 0);
         break;
     case SSTATUS_L1_ACTIVATED:
         cb_log(lvl, stack->port, -1, "MGMT: SSTATUS: L1_ACTIVATED \n");
         cb_log(17, stack->port, -1, "L1: PH_ACTIVATE|INDICATION");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:1:%i:1\n", stack->port);
-        stack->l1link = 1;
+        misdn_link_set(&stack->l1link, 1);
         if (l1_came_back(stack) && restart_wanted(stack))
             queue_sender_job(stack->port, JOB_LINKLOSS_RESTART);
         break;
@@ -59,13 +59,13 @@ static void short_status(misdn_stack *stack, iframe_t *frm)
         cb_log(lvl, stack->port, -1, "MGMT: SSTATUS: L2_RELEASED \n");
         cb_log(17, stack->port, -1, "L2: DL_RELEASE|INDICATION");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:2:%i:0\n", stack->port);
-        stack->l2link = 0;
+        misdn_link_set(&stack->l2link, 0);
         break;
     case SSTATUS_L2_ESTABLISHED:
         cb_log(lvl, stack->port, -1, "MGMT: SSTATUS: L2_ESTABLISH \n");
         cb_log(17, stack->port, -1, "L2: DL_ESTABLISH|INDICATION");
         _tarn_snmp_msg("SNMP:ISDN_LAYER:2:%i:1\n", stack->port);
-        stack->l2link = 1;
+        misdn_link_set(&stack->l2link, 1);
         break;
     default:
         break;
@@ -145,18 +145,18 @@ static bool handle_layers(misdn_stack *stack, iframe_t *frm, msg_t *msg)
     case DL_ESTABLISH | CONFIRM:
     case DL_ESTABLISH | INDICATION:
         cb_log(lvl, stack->port, -1, "L2: L2Link Up! \n");
-        if (stack->ptp && stack->l2link) {
+        if (stack->ptp && misdn_link_get(&stack->l2link)) {
             cb_log(-1, stack->port, -1, "L2: L2Link Up! but it's already UP.. must be faulty, blocking port\n");
             if (cb_event)
                 cb_event(EVENT_PORT_ALARM, &stack->bc[0], glob_mgr->user_data);
         }
-        stack->l2link = 1;
+        misdn_link_set(&stack->l2link, 1);
         free_msg(msg);
         return true;
     case DL_RELEASE | CONFIRM:
     case DL_RELEASE | INDICATION:
         cb_log(lvl, stack->port, -1, "L2: L2Link Down! \n");
-        stack->l2link = 0;
+        misdn_link_set(&stack->l2link, 0);
         free_msg(msg);
         return true;
     case PH_ACTIVATE | REQUEST:
@@ -172,7 +172,7 @@ static bool handle_layers(misdn_stack *stack, iframe_t *frm, msg_t *msg)
     case PH_ACTIVATE | CONFIRM:
     case PH_ACTIVATE | INDICATION:
         cb_log(lvl, stack->port, -1, "L1: PH L1Link Up!\n");
-        stack->l1link = 1;
+        misdn_link_set(&stack->l1link, 1);
         if (stack->nt) {
             nt_l1_l2(stack, msg);
             if (stack->ptp)
@@ -192,8 +192,8 @@ static bool handle_layers(misdn_stack *stack, iframe_t *frm, msg_t *msg)
             nt_l1_l2(stack, msg);
         else
             free_msg(msg);
-        stack->l1link = 0;
-        stack->l2link = 0;
+        misdn_link_set(&stack->l1link, 0);
+        misdn_link_set(&stack->l2link, 0);
         return true;
     default:
         return false;

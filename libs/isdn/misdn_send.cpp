@@ -43,7 +43,7 @@ void manager_bchannel_activate(misdn_bchannel *bc)
     if (bc->astbuf)
         bc->astbuf->rsize = bc->astbuf->wsize = 0;
     if (bc->channel >= 1 && bc->channel <= 254)
-        bc->meta = meta_of_channel(stack, bc->channel);
+        __atomic_store_n(&bc->meta, meta_of_channel(stack, bc->channel), __ATOMIC_RELAXED);
     if (!bc->meta) {
         cb_log(0, bc->port, bc->pid, "bchannel_activate: Channel not set!");
         return;
@@ -76,7 +76,7 @@ void manager_bchannel_deactivate(misdn_bchannel *bc)
     }
     misdn_stack *stack = get_stack_by_bc(bc);
     if (!bc->meta && stack && bc->channel >= 1 && bc->channel <= 254)
-        bc->meta = meta_of_channel(stack, bc->channel);
+        __atomic_store_n(&bc->meta, meta_of_channel(stack, bc->channel), __ATOMIC_RELAXED);
     if (!bc->meta || !stack) {
         cb_log(5, bc->port, bc->pid, "manager_bchannel_deactivate: Channel not set!");
         return;
@@ -153,7 +153,7 @@ int empty_bc(misdn_bchannel *bc)
     bc->fac_in.Function = Fac_None;
     bc->fac_out.Function = Fac_None;
     bc->ie_facilities.ie_counter[0] = 0;
-    bc->meta = nullptr;
+    __atomic_store_n(&bc->meta, nullptr, __ATOMIC_RELAXED);
     return channel_spender_release_channel(chan_mgr, bc, port, channel);
 }
 
@@ -281,7 +281,7 @@ int init_bc(misdn_stack *stack, misdn_bchannel *bc, int midev, int port, int bid
     cb_log(8, port, -1, "Init.BC %d.\n", bidx);
     memset(bc, 0, sizeof *bc);
     if (bidx >= 0 && bidx < MISDN_SLOTS)
-        bc->meta = &stack->bc_meta[bidx];
+        __atomic_store_n(&bc->meta, &stack->bc_meta[bidx], __ATOMIC_RELAXED);
     pthread_mutex_init(&bc->send_lock, nullptr);
     snprintf(bc->msn, sizeof bc->msn, "%s", msn ? msn : "");
     empty_bc(bc);
@@ -306,7 +306,7 @@ int init_bc(misdn_stack *stack, misdn_bchannel *bc, int midev, int port, int bid
                                            : bidx + 1;
         setup_bc(bc, bidx);
     }
-    bc->meta = nullptr;
+    __atomic_store_n(&bc->meta, nullptr, __ATOMIC_RELAXED);
     return 0;
 }
 
@@ -393,7 +393,7 @@ int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
         if (bc->channel < 1 || bc->channel > 254)
             return -1;
         bc->exclusive = channel_spender_get_behaviour(chan_mgr, stack->port) == CHANNEL_EXCLUSIVE ? 1 : 0;
-        bc->meta = meta_of_channel(stack, bc->channel);
+        __atomic_store_n(&bc->meta, meta_of_channel(stack, bc->channel), __ATOMIC_RELAXED);
         manager_bchannel_activate(bc);
         if (misdn_cap_is_speech(bc->capability) && (event == EVENT_CONNECT || event == EVENT_RETRIEVE_ACKNOWLEDGE))
             speech_connect_steps(stack, bc);
@@ -406,7 +406,7 @@ int misdn_lib_send_event(misdn_bchannel *bc, event_e event)
             return -1;
         }
         bc->channel = granted;
-        bc->meta = meta_of_channel(stack, bc->channel);
+        __atomic_store_n(&bc->meta, meta_of_channel(stack, bc->channel), __ATOMIC_RELAXED);
         bc->exclusive = channel_spender_get_behaviour(chan_mgr, stack->port) == CHANNEL_EXCLUSIVE ? 1 : 0;
         cb_log(4, stack->port, bc->pid, " -->  found channel: %d\n", bc->channel);
         if (stack->nt) {

@@ -50,7 +50,7 @@ void prepare_bc(misdn_bchannel *bc, int channel, int generate_pid)
     bc->need_release = 1;
     bc->need_release_complete = 1;
     memset(bc->event_queue, 0, sizeof bc->event_queue);
-    bc->meta = nullptr;
+    __atomic_store_n(&bc->meta, nullptr, __ATOMIC_RELAXED);
     if (generate_pid && bc->pid == 0)
         bc->pid = get_new_global_pid();
 }
@@ -264,7 +264,7 @@ void misdn_lib_attach_meta(misdn_bchannel *bc)
         cb_log(1, bc->port, bc->pid, "misdn_lib_attach_meta: no B-channel for channel %d\n", bc->channel);
         return;
     }
-    bc->meta = m;
+    __atomic_store_n(&bc->meta, m, __ATOMIC_RELAXED);
 }
 
 int misdn_is_channel_assigned(misdn_bchannel *bc, int port, int channel)

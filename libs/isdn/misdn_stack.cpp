@@ -238,8 +238,8 @@ misdn_stack *stack_init(int midev, int port, int ptp, int crlen, int cidlen)
 
     if (stack->nt)
         nt_layers_init(stack, midev);
-    stack->l2link = 0;
-    stack->l1link = 0;
+    misdn_link_set(&stack->l2link, 0);
+    misdn_link_set(&stack->l1link, 0);
 
     int behaviour = port >= 0 && port < MISDN_MAX_PORTS ? misdn_lib_chansel_behaviour[port] : 0;
     if (!behaviour)
@@ -268,7 +268,7 @@ void misdn_lib_reinit_nt_stack(int port)
     misdn_stack *stack = get_stack_by_isdn_port(port);
     if (!stack || !stack->nt || !glob_mgr)
         return;
-    stack->l2link = 0;
+    misdn_link_set(&stack->l2link, 0);
     stack->blocked = 0;
     pthread_mutex_lock(&stack->lock);
     if (stack->nst.layer3)
@@ -306,9 +306,9 @@ int misdn_lib_get_port_up(int port)
     misdn_stack *stack = get_stack_by_isdn_port(port);
     if (!stack)
         return 0;
-    if (!stack->l1link)
+    if (!misdn_link_get(&stack->l1link))
         write_frame((uint32_t)stack->upper_id | FLG_MSG_DOWN, PH_ACTIVATE | REQUEST, 0);
-    if (!stack->l2link)
+    if (!misdn_link_get(&stack->l2link))
         request_l2_establish(stack);
     return 0;
 }
@@ -318,7 +318,7 @@ int misdn_lib_get_port_down(int port)
     misdn_stack *stack = get_stack_by_isdn_port(port);
     if (!stack)
         return 0;
-    if (stack->l2link) {
+    if (misdn_link_get(&stack->l2link)) {
         if (stack->nt && stack->ptp)
             nt_request(stack, DL_RELEASE | REQUEST);
         else
@@ -334,16 +334,17 @@ int misdn_lib_port_up(int port, int check)
     if (!stack)
         return -1;
     if (stack->blocked) {
-        cb_log(3, port, -1, "Port Blocked:%d L2:%d L1:%d\n", stack->blocked, stack->l2link, stack->l1link);
+        cb_log(3, port, -1, "Port Blocked:%d L2:%d L1:%d\n", stack->blocked, misdn_link_get(&stack->l2link),
+               misdn_link_get(&stack->l1link));
         return -1;
     }
     if (stack->ptp) {
-        if (stack->l1link && stack->l2link)
+        if (misdn_link_get(&stack->l1link) && misdn_link_get(&stack->l2link))
             return 1;
-        cb_log(5, port, -1, "Port Down L2:%d L1:%d\n", stack->l2link, stack->l1link);
+        cb_log(5, port, -1, "Port Down L2:%d L1:%d\n", misdn_link_get(&stack->l2link), misdn_link_get(&stack->l1link));
         return 0;
     }
-    if (!check || stack->l1link)
+    if (!check || misdn_link_get(&stack->l1link))
         return 1;
     cb_log(1, port, -1, "Port down PMP\n");
     return 0;
@@ -415,13 +416,13 @@ int misdn_is_port_blocked_by_stack(misdn_stack *stack) { return stack && stack->
 int misdn_lib_is_l2_up(int port)
 {
     misdn_stack *stack = get_stack_by_isdn_port(port);
-    return stack ? (stack->l2link ? 1 : 0) : -1;
+    return stack ? (misdn_link_get(&stack->l2link) ? 1 : 0) : -1;
 }
 
 int misdn_lib_is_te_ptp_l2_down(int port)
 {
     misdn_stack *stack = get_stack_by_isdn_port(port);
-    return stack && !stack->nt && stack->ptp && stack->l1link == 1 && stack->l2link == 0 ? 1 : 0;
+    return stack && !stack->nt && stack->ptp && misdn_link_get(&stack->l1link) == 1 && misdn_link_get(&stack->l2link) == 0 ? 1 : 0;
 }
 
 // ---- port facts ----
@@ -575,8 +576,8 @@ void get_show_stack_details(int port, char *buf, int size)
     if (!s)
         return;
     snprintf(buf, (size_t)size, "* Port %d Type %s Prot. %s L2Link %s L1Link:%s Blocked:%d", s->port,
-             yesno(s->nt, "NT", "TE"), yesno(s->ptp, "PTP", "PMP"), yesno(s->l2link, "UP", "DOWN"),
-             yesno(s->l1link, "UP", "DOWN"), s->blocked);
+             yesno(s->nt, "NT", "TE"), yesno(s->ptp, "PTP", "PMP"), yesno(misdn_link_get(&s->l2link), "UP", "DOWN"),
+             yesno(misdn_link_get(&s->l1link), "UP", "DOWN"), s->blocked);
 }
 
 void get_show_stack_details_compact(int port, char *buf, int size)
@@ -585,7 +586,7 @@ void get_show_stack_details_compact(int port, char *buf, int size)
     if (!s)
         return;
     snprintf(buf, (size_t)size, "ISDNINFO:%d:%s:%s:%i:%i:%i", s->port, yesno(s->nt, "NT", "TE"),
-             yesno(s->ptp, "PTP", "PMP"), s->l2link, s->l1link, s->blocked);
+             yesno(s->ptp, "PTP", "PMP"), misdn_link_get(&s->l2link), misdn_link_get(&s->l1link), s->blocked);
 }
 
 void misdn_dump_chan_list_by_port(int port)

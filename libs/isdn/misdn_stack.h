@@ -75,6 +75,17 @@ struct misdn_stack {
 };
 
 // The library record: one per process, never freed.
+// Layer 1 and 2 states (l1link, l2link) change on the catcher thread and are
+// read on every thread: they are read and written whole.
+inline int misdn_link_get(const int *link)
+{
+    return __atomic_load_n(link, __ATOMIC_RELAXED);
+}
+inline void misdn_link_set(int *link, int value)
+{
+    __atomic_store_n(link, value, __ATOMIC_RELAXED);
+}
+
 struct misdn_lib {
     int midev;
     int midev_nt;

@@ -207,25 +207,20 @@ static void send_te_frame(misdn_stack *stack, msg_t *msg)
         return;
     }
     iframe_t *frm = (iframe_t *)msg->data;
-    misdn_bchannel *bc = find_bc_by_l3id(stack, frm->dinfo);
-    if (!bc) {
-        // The call record is gone (or never was one, as for a scratch
-        // record's RELEASE COMPLETE): the layer-3 process still is.
-        if (!frm->dinfo) {
-            free_msg(msg);
-            return;
-        }
-        cb_log(4, stack->port, -1, "send_msg: no call for l3id %x, sent as it stands\n", frm->dinfo);
+    // The frame carries the layer-3 id it was built for; the call record
+    // itself belongs to the sender thread, which may be releasing it now, so
+    // it is not consulted here. A frame without one (a scratch record's
+    // RELEASE COMPLETE) has no layer-3 process to go to.
+    if (!frm->dinfo) {
+        free_msg(msg);
+        return;
     }
     frm->addr = (uint32_t)stack->upper_id | FLG_MSG_DOWN;
-    if (bc)
-        frm->dinfo = bc->l3_id;
     frm->len = msg->len - mISDN_HEADER_LEN;
-    cb_log(4, stack->port, bc ? bc->pid : -1, "Sending msg, prim:%x addr:%x dinfo:%x\n", frm->prim, frm->addr,
-           frm->dinfo);
+    cb_log(4, stack->port, -1, "Sending msg, prim:%x addr:%x dinfo:%x\n", frm->prim, frm->addr, frm->dinfo);
     int n = mISDN_write(glob_mgr->midev, msg->data, msg->len, TIMEOUT_1SEC);
     if (n < msg->len)
-        cb_log(0, stack->port, bc ? bc->pid : -1, "send_msg: LESS WRITTEN THAN EXPECTED! (%d of %d)\n", n, msg->len);
+        cb_log(0, stack->port, -1, "send_msg: LESS WRITTEN THAN EXPECTED! (%d of %d)\n", n, msg->len);
     free_msg(msg);
 }
 

@@ -1,5 +1,8 @@
 #include "log.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -227,7 +230,10 @@ bool tarn_exiting(void)
 int tarn_join_thread(pthread_t thread, const char *what)
 {
     if (pthread_equal(pthread_self(), thread)) {
-        pthread_detach(thread);
+        // Its resources go when it ends; the process's first thread is left
+        // as it is (it ends with the process).
+        if (syscall(SYS_gettid) != getpid())
+            pthread_detach(thread);
         return 0;
     }
     if (!exiting.load())

@@ -141,7 +141,7 @@ TEST(Stacks, PortListOutsideOneToThirtyOneIsRefused)
 TEST(Stacks, PointToMultipointTePortCountsAsUp)
 {
     ASSERT_EQ(misdn_sim_set_l1(2, false), 0);
-    ASSERT_TRUE(wait_until([] { return get_stack_by_isdn_port(2)->l1link == 0; }, 2000));
+    ASSERT_TRUE(wait_until([] { return misdn_link_get(&get_stack_by_isdn_port(2)->l1link) == 0; }, 2000));
     EXPECT_EQ(misdn_lib_port_up(2, 1), 0);
     EXPECT_EQ(misdn_lib_port_up(2, 0), 1);
     EXPECT_EQ(is_port_up(2, 1), 1) << "layer 1 comes up with the call";
@@ -149,7 +149,7 @@ TEST(Stacks, PointToMultipointTePortCountsAsUp)
     EXPECT_EQ(is_port_up(2, 1), 0);
     misdn_set_permanent_l1(2, 0);
     ASSERT_EQ(misdn_sim_set_l1(2, true), 0);
-    ASSERT_TRUE(wait_until([] { return get_stack_by_isdn_port(2)->l1link == 1; }, 2000));
+    ASSERT_TRUE(wait_until([] { return misdn_link_get(&get_stack_by_isdn_port(2)->l1link) == 1; }, 2000));
     EXPECT_EQ(is_port_up(-5, 1), 1) << "an unconfigured port counts as up here";
 }
 

@@ -160,7 +160,7 @@ void with_global_lock(const std::function<void()> &fn)
     pthread_mutex_unlock(g_lock_manager->global_lock);
 }
 
-bool all_free(std::string *why)
+static bool all_free_locked(std::string *why)
 {
     for (misdn_stack *s = get_misdn_stack(); s; s = s->next) {
         for (int i = 0; i <= s->b_num && i < MISDN_SLOTS; i++)
@@ -185,6 +185,14 @@ bool all_free(std::string *why)
         }
     }
     return true;
+}
+
+bool all_free(std::string *why)
+{
+    bool free = true;
+    // The sender thread changes the records under global_lock.
+    with_global_lock([&] { free = all_free_locked(why); });
+    return free;
 }
 
 extern char **environ;

@@ -18,7 +18,7 @@ int32_t log_tick(int32_t event, kv_timer *)
 
 // Enough generations that the line of the exit survives the rotations the
 // other threads do while the process ends, however long that takes.
-const int GENERATIONS = 8;
+const int GENERATIONS = 32;
 
 std::string rotation_list(const std::string &stem)
 {
