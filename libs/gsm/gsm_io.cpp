@@ -20,7 +20,7 @@ static long long now_ms()
 static void mark_hung_up(_libgsm_ctlport_t *ctl)
 {
     if (!ctl->hung_up.exchange(1))
-        GLOG(0, ctl->port, "CRITICAL: port %i: modem device hung up, backing off", ctl->port);
+        GLOG(0, ctl->port, "CRITICAL: port %i: modem device hung up, backing off", (int)ctl->port);
 }
 
 int gsm_send_raw(int port, const char *text, int pause_ms, int lock)

@@ -104,7 +104,7 @@ int libgsm_port_close(_libgsm_ctlport_t *ctl)
         errno = EINVAL;
         return 0;
     }
-    GLOG(5, ctl->port, "port %i", ctl->port);
+    GLOG(5, ctl->port, "port %i", (int)ctl->port);
     if (ctl->fd_r >= 0) {
         GLOG(5, ctl->port, "closing fd_r %i", ctl->fd_r);
         close(ctl->fd_r);

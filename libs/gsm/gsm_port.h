@@ -11,7 +11,7 @@
 enum { GSM_READ_BUFFER_SIZE = 8192 };
 
 struct _libgsm_ctlport_t {
-    int port;                               // 1-based; 0 marks a free record
+    std::atomic<int> port;                  // 1-based; 0 marks a free record (start-up looks it up while other ports start)
     int fd_r;                               // modem device, read-only
     int fd_w;                               // modem device, write-only
     pthread_t thread;                       // reader thread
