@@ -232,9 +232,9 @@ TEST_F(PortGroups, CasGroups)
 
 TEST_F(PortGroups, GsmGroups)
 {
-    snprintf(gp->gsm_pin[1], sizeof gp->gsm_pin[1], "1234");
-    snprintf(gp->gsm_smsc[1], sizeof gp->gsm_smsc[1], "+49170");
-    gp->gsm_codec[1] = 5;
+    gp->gsm_pins[1] = strdup("1234");
+    gp->gsm_sms_centrals[1] = strdup("+49170");
+    gp->gsm_codecs[1] = 5;
     gp->gsm_provider_mode[1] = 1;
     gp->gsm_provider_numeric[1] = 26201;
     gp->gsm_access_technology[1] = 7;

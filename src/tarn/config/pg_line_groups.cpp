@@ -374,9 +374,9 @@ int pg_init_gsm_port_group_struct()
             s.cid_wait_time = cid_wait;
             int k = s.port - 1; // GSM ports 1 to 6
             bool known = k >= 0 && k < 8;
-            s.pin = strdup(known ? gp->gsm_pin[k] : "");
-            s.smsc = strdup(known ? gp->gsm_smsc[k] : "");
-            s.gsmcodec = known ? gp->gsm_codec[k] : 0;
+            s.pin = strdup(known && gp->gsm_pins[k] ? gp->gsm_pins[k] : "");
+            s.smsc = strdup(known && gp->gsm_sms_centrals[k] ? gp->gsm_sms_centrals[k] : "");
+            s.gsmcodec = known ? gp->gsm_codecs[k] : 0;
             s.provider_mode = known ? gp->gsm_provider_mode[k] : 0;
             s.provider_id = known ? gp->gsm_provider_numeric[k] : 0;
             s.access_technology = known ? gp->gsm_access_technology[k] : 0;

@@ -16,6 +16,7 @@
 #include "call_object.h"
 #include "cli.h"
 #include "global_lock.h"
+#include "gsm_status.h"
 #include "hardware_conf.h"
 #include "network_config.h"
 #include "rtp_ports.h"
@@ -32,8 +33,6 @@ struct dns_cache;
 struct call_configuration_pool;
 struct audio_codec;
 struct task_list;
-struct gsm_config;
-struct gsm_port_info;
 struct hardware_info;
 struct analog_port_info;
 struct headtonelist;
@@ -123,7 +122,7 @@ struct application_object {
     codec_settings all_supported_codecs;
 
     // line and hardware data
-    gsm_config *gsm_cfg[7];
+    gsm_config_t gsm_cfg[GSM_PORT_TABLE]; // by port number
     // per ISDN port, indexed by port number 1..32
     int32_t isdn_ptp_settings[ISDN_PORT_SETTINGS];
     int32_t isdn_cidlen_settings[ISDN_PORT_SETTINGS];
@@ -139,16 +138,23 @@ struct application_object {
     char analog_lang_mapping[16][16];
     hardware_info *hi;
     hardware_config hwconf;
-    char gsm_spool_dir[8][256];
-    char gsm_smsc[8][64];
-    char gsm_pin[8][16];
+    char *gsm_sms_spool_base; // owned texts of the GSM file's folder keys
+    char *gsm_sms_spool_in;
+    char *gsm_sms_spool_out;
+    char *gsm_sms_spool_failout;
+    char *gsm_sms_spool_parts;
+    char *gsm_cbm_spool_base;
+    char *gsm_cbm_spool_in;
+    char *gsm_cbm_spool_parts;
+    char *gsm_pins[8]; // owned; entry n for port n + 1
+    char *gsm_sms_centrals[8];
     int32_t gsm_provider_mode[8];
     int32_t gsm_provider_numeric[8];
     int32_t gsm_access_technology[8];
-    int32_t gsm_codec[8];
-    struct gsm_port_info *gsm_port_info;
+    int32_t gsm_codecs[8];
+    gsm_port_infos gsm_port_info;
     int32_t gsm_initialized;
-    void *gsm_global_config;
+    struct gsm_global_config *gsm_global_config;
     char *gsm_cusd_send_buffer[7];
     char *gsm_cusd_response_buffer[7];
     int32_t bert_stat[255];

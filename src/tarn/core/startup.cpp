@@ -44,6 +44,7 @@
 #include "platform_path.h"
 #include "route_list.h"
 #include "experimental_options.h"
+#include "gsm_bringup.h"
 #include "gsm_port.h"
 #include "init_config.h"
 #include "init_iptables.h"
@@ -273,6 +274,16 @@ static int step_registration_array()
     return 0;
 }
 
+// The modems come up here unless they wait for the console (the default);
+// only a configuration or folder failure stops start-up.
+static int step_gsm()
+{
+    experimental_options *eo = gp->experimental_options;
+    if (gsm_port_count == 0 || (eo && eo->eo_gsm_init_after_telnet))
+        return 0;
+    return init_gsm() == -1 ? -1 : 0;
+}
+
 static int step_timer_service()
 {
     return timer_new() != 0 ? -1 : 0;
@@ -302,7 +313,7 @@ const init_step init_application_steps[] = {
     {"call-object and SIP-leg pools", step_call_object_pools, nullptr, nullptr, 0, nullptr},
     {"dial plan", step_dialplan, nullptr, nullptr, 0, nullptr},
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
-    {"GSM", pg_init_gsm_port_group_struct, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
+    {"GSM", step_gsm, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
     {"analog", init_analog, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
     {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
     {"CAS", init_cas, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
@@ -481,6 +492,14 @@ int tarn_main(int argc, char **argv)
     app->run_status_server = 1;
     if (pthread_create(&app->status_thread, nullptr, status_server_thread, nullptr) != 0)
         LOGD(TARN, 0, nullptr, "CRITICAL: couldn't start the status server thread");
+
+    // 14. the modems after the console is up
+    experimental_options *eo = app->experimental_options;
+    if (eo && eo->eo_gsm_init_after_telnet) {
+        count_ports(&isdn_port_count, &gsm_port_count);
+        if (gsm_port_count > 0 && init_gsm() == -1)
+            TARN_EXIT(90, "GSM init failed!");
+    }
 
     // 15. the console in the foreground
     if (!tarn_daemon_mode)
