@@ -168,7 +168,8 @@ void *gsm_helper_thread_reset_line_interface(void *arg)
     int li = *static_cast<int *>(arg);
     if (!resettable_module(li, true))
         return nullptr;
-    const int ports[2] = {0, 0}; // HWCONF-PENDING
+    int ports[2];
+    gsm_hook.line_interface_gsm_ports(li, ports);
     LOGD(GSM, 5, nullptr, "GSM => resetting gsm on line interface %i, gport %i %i", li, ports[0], ports[1]);
     gsm_reset_line_interface(li, ports[0], ports[1]);
     return nullptr;

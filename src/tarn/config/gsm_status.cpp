@@ -34,7 +34,15 @@ static void restart_not_built(FILE *, int)
         LOGD(GSM, 2, nullptr, "GSM port restart not available in this build");
 }
 
-gsm_hooks gsm_hook = {events_not_handled, restart_not_built};
+static void no_hardware_description(int, int ports[2])
+{
+    static std::atomic<bool> said;
+    if (!said.exchange(true))
+        LOGD(GSM, 2, nullptr, "GSM ports of the line interfaces not known in this build");
+    ports[0] = ports[1] = 0;
+}
+
+gsm_hooks gsm_hook = {events_not_handled, restart_not_built, no_hardware_description};
 
 void gsm_set_hooks(const gsm_hooks *h)
 {
@@ -44,6 +52,8 @@ void gsm_set_hooks(const gsm_hooks *h)
         n.event_handler = events_not_handled;
     if (!n.restart_gsm_port)
         n.restart_gsm_port = restart_not_built;
+    if (!n.line_interface_gsm_ports)
+        n.line_interface_gsm_ports = no_hardware_description;
     gsm_hook = n;
 }
 

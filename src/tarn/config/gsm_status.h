@@ -67,6 +67,9 @@ struct gsm_hooks {
     // Restarts a port from the console's restart command (report stream may
     // be null). Unset: logs once; the restart counts as not successful.
     void (*restart_gsm_port)(FILE *report, int port);
+    // The two GSM port numbers of a line-interface slot from the hardware
+    // description (0: none). Unset: logs once, both 0.
+    void (*line_interface_gsm_ports)(int li, int ports[2]);
 };
 void gsm_set_hooks(const gsm_hooks *hooks);
 extern gsm_hooks gsm_hook;
