@@ -104,3 +104,15 @@ char *st_extract_line_from_buffer(char *buffer, const char *prefix)
         line = lf + 1;
     }
 }
+
+std::vector<std::string> st_split_string(const std::string &text, char separator)
+{
+    std::vector<std::string> pieces;
+    for (size_t start = 0;;) {
+        size_t end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return pieces;
+        start = end + 1;
+    }
+}

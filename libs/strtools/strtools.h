@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <sys/types.h>
 
+#include <string>
+#include <vector>
+
 // ---- comparison and classification ---------------------------------------
 
 // 0 when both texts have the same length and are equal ignoring case, else -1.
@@ -81,6 +84,10 @@ int st_hexstring_to_bytearray(const char *hex, unsigned char *buf, size_t size);
 void st_date(char *buf, size_t size);
 
 // ---- splitting lists --------------------------------------------------------
+
+// The pieces of text between the separators, empty ones included (one empty
+// piece for an empty text).
+std::vector<std::string> st_split_string(const std::string &text, char separator);
 
 // Splits text (which is cut up) at commas and stores new copies of the first
 // size items, empty items included. Returns the number of items FOUND, which

@@ -352,3 +352,13 @@ TEST(StrtoolsFiles, CreateAppendRead)
 }
 
 } // namespace
+
+TEST(StrtoolsSplit, PiecesBetweenSeparators)
+{
+    using v = std::vector<std::string>;
+    EXPECT_EQ(st_split_string("", ','), v{""});
+    EXPECT_EQ(st_split_string("a,,b", ','), (v{"a", "", "b"}));
+    EXPECT_EQ(st_split_string("a,", ','), (v{"a", ""}));
+    EXPECT_EQ(st_split_string("1|2|4", '|'), (v{"1", "2", "4"}));
+    EXPECT_EQ(st_split_string("no separator", ','), v{"no separator"});
+}

@@ -35,19 +35,6 @@ std::string config_text(int key, size_t size = 4096)
     return buf.data();
 }
 
-// The comma-separated items of a list (empty items included).
-std::vector<std::string> items(const std::string &text)
-{
-    std::vector<std::string> v;
-    for (size_t start = 0;;) {
-        size_t comma = text.find(',', start);
-        v.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            return v;
-        start = comma + 1;
-    }
-}
-
 void replace_text(char *&slot, const std::string &value)
 {
     free(slot);
@@ -64,14 +51,7 @@ void gsm_parse_provider(const char *entry, int *mode, int *numeric, int *access_
     *mode = entry[0] - '0';
     std::string rest = entry + 2;
     rest = rest.substr(0, rest.find(':'));
-    std::vector<std::string> f;
-    for (size_t start = 0;;) {
-        size_t bar = rest.find('|', start);
-        f.push_back(rest.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-        if (bar == std::string::npos)
-            break;
-        start = bar + 1;
-    }
+    std::vector<std::string> f = st_split_string(rest, '|');
     if (f.size() > 3)
         *numeric = atoi(f[3].c_str());
     if (f.size() > 4)
@@ -81,23 +61,20 @@ void gsm_parse_provider(const char *entry, int *mode, int *numeric, int *access_
 int gsm_parse_codec(const char *entry)
 {
     long sum = 0;
-    std::string e = entry ? entry : "";
-    for (size_t start = 0;;) {
-        size_t bar = e.find('|', start);
-        sum += atol(e.substr(start, bar == std::string::npos ? std::string::npos : bar - start).c_str());
-        if (sum > 255 || bar == std::string::npos)
-            break;
-        start = bar + 1;
+    for (const std::string &number : st_split_string(entry ? entry : "", '|')) {
+        sum += atol(number.c_str());
+        if (sum > 255)
+            return 0;
     }
-    return sum > 255 || sum < 0 ? 0 : (int)sum;
+    return sum < 0 ? 0 : (int)sum;
 }
 
 void gsm_config_get_general_settings()
 {
-    std::vector<std::string> pins = items(config_text(CFG_GSM_PIN));
-    std::vector<std::string> smscs = items(config_text(CFG_GSM_SMSC));
-    std::vector<std::string> providers = items(config_text(CFG_GSM_PROVIDER));
-    std::vector<std::string> codecs = items(config_text(CFG_GSM_CODEC));
+    std::vector<std::string> pins = st_split_string(config_text(CFG_GSM_PIN), ',');
+    std::vector<std::string> smscs = st_split_string(config_text(CFG_GSM_SMSC), ',');
+    std::vector<std::string> providers = st_split_string(config_text(CFG_GSM_PROVIDER), ',');
+    std::vector<std::string> codecs = st_split_string(config_text(CFG_GSM_CODEC), ',');
     for (int i = 0; i < GSM_SETTINGS_SLOTS; i++) {
         bool listed = i < GSM_LIST_ENTRIES;
         replace_text(gp->gsm_pins[i], listed && i < (int)pins.size() ? pins[i] : "");

@@ -20,6 +20,7 @@
 #include "network_config.h"
 #include "pools.h"
 #include "schema.h"
+#include "strtools.h"
 
 volatile int msp_cleanup_channel_type = 0xFFFF;
 volatile int msp_cleanup_channel_id = 0;
@@ -204,15 +205,7 @@ int read_multicast_list()
         LOGD(TARN, 0, nullptr, "CRITICAL: Couldn't read pcm multicast address list from config!");
         return -1;
     }
-    multicast_items.clear();
-    std::string all = text;
-    for (size_t start = 0;;) {
-        size_t comma = all.find(',', start);
-        multicast_items.push_back(all.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (comma == std::string::npos)
-            break;
-        start = comma + 1;
-    }
+    multicast_items = st_split_string(text, ',');
     return (int)multicast_items.size();
 }
 
@@ -318,20 +311,18 @@ bool multicast_item_usable(const char *item, uint8_t *b4, uint8_t *b5)
 {
     std::string host = item ? item : "";
     host = host.substr(0, host.find(':'));
-    int part[4], n = 0;
-    for (size_t start = 0; n <= 4;) {
-        size_t dot = host.find('.', start);
-        std::string p = host.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    std::vector<std::string> parts = st_split_string(host, '.');
+    if (parts.size() != 4)
+        return false;
+    int part[4];
+    for (int n = 0; n < 4; n++) {
         char *end = nullptr;
-        long v = strtol(p.c_str(), &end, 10);
-        if (n == 4 || p.empty() || *end || v < 0 || v > 255)
+        long v = strtol(parts[n].c_str(), &end, 10);
+        if (parts[n].empty() || *end || v < 0 || v > 255)
             return false;
-        part[n++] = (int)v;
-        if (dot == std::string::npos)
-            break;
-        start = dot + 1;
+        part[n] = (int)v;
     }
-    if (n != 4 || part[0] != 224 || part[1] != 0)
+    if (part[0] != 224 || part[1] != 0)
         return false;
     *b4 = (uint8_t)part[2];
     *b5 = (uint8_t)part[3];
