@@ -16,6 +16,7 @@
 #include "fpga.h"
 #include "gsm_lib.h"
 #include "gsm_status.h"
+#include "line_bringup.h"
 #include "log.h"
 #include "pg_port_groups.h"
 #include "pools.h"
@@ -145,8 +146,7 @@ void *gsm_helper_thread_reset_line_interface(void *arg)
     int li = *static_cast<int *>(arg);
     if (!resettable_module(li, true))
         return nullptr;
-    int ports[2];
-    gsm_hook.line_interface_gsm_ports(li, ports);
+    const int *ports = gp->hwconf.hwc_li[li].gsm_ports;
     LOGD(GSM, 5, nullptr, "GSM => resetting gsm on line interface %i, gport %i %i", li, ports[0], ports[1]);
     gsm_reset_line_interface(li, ports[0], ports[1]);
     return nullptr;
@@ -325,7 +325,7 @@ int init_gsm()
     gp->gsm_global_config->max_sms_attempts = atoi(attempts.c_str());
     gp->gsm_global_config->spool_failout = strdup(gp->gsm_sms_spool_failout);
     // 8.
-    std::vector<int> ports = gsm_configured_ports();
+    std::vector<int> ports = configured_port_numbers(gp->config_gsm);
     for (int port : ports)
         if (port >= 1 && port <= GSM_MAX_PORTS && fill_port_config(port) != 0)
             return -1;

@@ -10,9 +10,9 @@
 
 #include "application.h"
 #include "call_lookups.h"
-#include "confman.h"
 #include "experimental_options.h"
 #include "gsm_lib.h"
+#include "line_bringup.h"
 #include "log.h"
 #include "pg_port_groups.h"
 
@@ -34,15 +34,7 @@ static void restart_not_built(FILE *, int)
         LOGD(GSM, 2, nullptr, "GSM port restart not available in this build");
 }
 
-static void no_hardware_description(int, int ports[2])
-{
-    static std::atomic<bool> said;
-    if (!said.exchange(true))
-        LOGD(GSM, 2, nullptr, "GSM ports of the line interfaces not known in this build");
-    ports[0] = ports[1] = 0;
-}
-
-gsm_hooks gsm_hook = {events_not_handled, restart_not_built, no_hardware_description};
+gsm_hooks gsm_hook = {events_not_handled, restart_not_built};
 
 void gsm_set_hooks(const gsm_hooks *h)
 {
@@ -52,8 +44,6 @@ void gsm_set_hooks(const gsm_hooks *h)
         n.event_handler = events_not_handled;
     if (!n.restart_gsm_port)
         n.restart_gsm_port = restart_not_built;
-    if (!n.line_interface_gsm_ports)
-        n.line_interface_gsm_ports = no_hardware_description;
     gsm_hook = n;
 }
 
@@ -71,17 +61,6 @@ static gsm_port_info *info_of(int port)
 static void query(int port, int type, const char *command, int blocking, int notify)
 {
     gsm_queue_command(port, type, command, nullptr, nullptr, blocking, notify);
-}
-
-std::vector<int> gsm_configured_ports()
-{
-    std::vector<int> ports;
-    int key = -1, next;
-    while (gp && gp->config_gsm && ports.size() < 4096 && cm_get_next_id(gp->config_gsm, 1, key, &next) == 1) {
-        ports.push_back(next);
-        key = next;
-    }
-    return ports;
 }
 
 // Calls in these states keep the modem busy.
@@ -129,7 +108,7 @@ void gsm_acquire_status(int blocking)
     all.last_port = 1;
     all.aquire_start = (int)time(nullptr);
     const int debug = debug_level(), cbm = cbm_enabled();
-    for (int port : gsm_configured_ports()) {
+    for (int port : configured_port_numbers(gp->config_gsm)) {
         gsm_port_info *pi = info_of(port);
         if (!pi)
             continue;
@@ -177,7 +156,7 @@ void gsm_acquire_advanced_settings(int blocking)
     if (!gp)
         return;
     const bool no_atv = eo() && eo()->eo_lte_disable_atv;
-    for (int port : gsm_configured_ports()) {
+    for (int port : configured_port_numbers(gp->config_gsm)) {
         gsm_port_info *pi = info_of(port);
         if (!pi)
             continue;
@@ -289,7 +268,7 @@ void gsm_ports_delete_sms_from_sim(int count)
         return;
     gp->gsm_port_info.last_port = 1;
     gp->gsm_port_info.aquire_start = (int)time(nullptr);
-    for (int port : gsm_configured_ports()) {
+    for (int port : configured_port_numbers(gp->config_gsm)) {
         gsm_port_info *pi = info_of(port);
         if (!pi)
             continue;

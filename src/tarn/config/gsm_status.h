@@ -4,7 +4,6 @@
 #pragma once
 #include <atomic>
 #include <cstdio>
-#include <vector>
 
 #include "gsm_types.h"
 
@@ -67,9 +66,6 @@ struct gsm_hooks {
     // Restarts a port from the console's restart command (report stream may
     // be null). Unset: logs once; the restart counts as not successful.
     void (*restart_gsm_port)(FILE *report, int port);
-    // The two GSM port numbers of a line-interface slot from the hardware
-    // description (0: none). Unset: logs once, both 0.
-    void (*line_interface_gsm_ports)(int li, int ports[2]);
 };
 void gsm_set_hooks(const gsm_hooks *hooks);
 extern gsm_hooks gsm_hook;
@@ -98,9 +94,6 @@ struct gsm_advanced_row {
 };
 extern const gsm_advanced_row gsm_advanced_rows[];
 extern const int gsm_advanced_row_count;
-
-// The port numbers of tarn.gsm, in the manager's order.
-std::vector<int> gsm_configured_ports();
 
 // No call on the port, or its call is in neither of the two busy states.
 bool gsm_port_is_idle(int port);

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "acl.h"
+#include "analog_watchdog.h"
 #include "application.h"
 #include "cdr.h"
 #include "cdr_log.h"
@@ -315,7 +316,7 @@ const init_step init_application_steps[] = {
     {"call-progress tables", step_call_progress_tables, nullptr, nullptr, 0, nullptr},
     {"GSM", step_gsm, "init_application: GSM init failed!", "GSM init failed!", 89, nullptr},
     {"analog", init_analog, "init_application: Analog init failed!", "Analog init failed!", 89, nullptr},
-    {"analog watchdog", nullptr, nullptr, nullptr, 0, nullptr},
+    {"analog watchdog", init_analog_watchdog, nullptr, nullptr, 0, nullptr},
     {"CAS", init_cas, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
     {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
