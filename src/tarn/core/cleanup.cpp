@@ -56,14 +56,17 @@ cleanup_hooks hooks = {reset_call_not_built, reset_registration_not_built, free_
 
 void cleanup_set_hooks(const cleanup_hooks *in)
 {
-    cleanup_hooks h = in ? *in : cleanup_hooks{};
-    if (!h.reset_call)
-        h.reset_call = reset_call_not_built;
-    if (!h.reset_registration)
-        h.reset_registration = reset_registration_not_built;
-    if (!h.free_task_list)
-        h.free_task_list = free_task_list_not_built;
-    hooks = h;
+    if (!in) {
+        hooks = {reset_call_not_built, reset_registration_not_built, free_task_list_not_built};
+        return;
+    }
+    // Each owner fills its own members; the others stay as they are.
+    if (in->reset_call)
+        hooks.reset_call = in->reset_call;
+    if (in->reset_registration)
+        hooks.reset_registration = in->reset_registration;
+    if (in->free_task_list)
+        hooks.free_task_list = in->free_task_list;
 }
 
 void cleanup_memory()

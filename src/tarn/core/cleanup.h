@@ -22,6 +22,8 @@ struct cleanup_hooks {
     // Frees the state-machine task list and its tasks (call control).
     void (*free_task_list)(task_list *list);
 };
+// Takes the non-null members (null keeps what is there); a null record puts
+// every member back to its unfilled state (tests).
 void cleanup_set_hooks(const cleanup_hooks *hooks);
 
 // Frees the call and registration objects (each reset first), the tone

@@ -20,6 +20,7 @@
 #include "call_configuration.h"
 #include "call_lookups.h"
 #include "call_progress.h"
+#include "call_reset.h"
 #include "dialplan.h"
 #include "cleanup.h"
 #include "cli.h"
@@ -205,6 +206,7 @@ static void connect_console_hooks()
     h.cc_print_call_configuration = cc_print_call_configuration;
     h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
     h.print_sm_state_call = print_sm_state_call;
+    h.reset_op = reset_op;
     mc_set_hooks(&h);
 }
 
@@ -239,6 +241,18 @@ static void connect_sip_peer_report_hooks()
     sip_peer_report_hooks h{};
     h.peer_group = pg_sip_group_of_registration;
     sip_peer_report_set_hooks(&h);
+}
+
+// Call and registration objects go back to their pools through the reset.
+static void connect_reset_hooks()
+{
+    cleanup_hooks c{};
+    c.reset_call = reset_op;
+    c.reset_registration = reset_rop;
+    cleanup_set_hooks(&c);
+    registration_hooks r{};
+    r.reset_rop = reset_rop;
+    reg_set_hooks(&r);
 }
 
 // Call detail records name the last event of a call.
@@ -481,6 +495,7 @@ int tarn_main(int argc, char **argv)
     connect_dialplan_sip_iface();
     connect_sip_peer_report_hooks();
     connect_cdr_hooks();
+    connect_reset_hooks();
     init_application();
 
     // 11.
