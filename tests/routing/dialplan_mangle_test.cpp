@@ -4,6 +4,7 @@
 
 #include "dialplan_call_fixture.h"
 #include "dialplan_mangle.h"
+#include "dialplan_url.h"
 #include "experimental_options.h"
 #include "sip_stack.h"
 
@@ -331,6 +332,36 @@ TEST_F(DialplanMangleSip, WithoutHooksTheLocalUrlIsEmpty)
     text(co->cc.sip_contact_user_setting, "u");
     dialplan_mangle_names_sip_to_sip(co);
     EXPECT_STREQ(co->mangled.sip_to_sip.contact, "<sip:anonymous>");
+}
+
+// ENUM query names of a routed call under the destination group's search
+// domains, as configured in tarn.sip.
+TEST_F(DialplanMangle, EnumSearchOverTheGroupsDomains)
+{
+    sip_groups("[enum]\nsip_stack=lan\nsip_proxy=10.9.0.1\nenum_support=yes\n"
+               "enum_search_domains=e164.arpa, ,e164.example.test\n"
+               "[plain]\nsip_stack=lan\nsip_proxy=10.9.0.2\nenum_support=yes\n");
+    const port_group_sip *with = pg_get_port_group_sip_by_name("enum", nullptr);
+    const port_group_sip *without = pg_get_port_group_sip_by_name("plain", nullptr);
+    ASSERT_TRUE(with && without);
+    ASSERT_EQ(with->pgs_enum_search_domain_count, 2);
+    EXPECT_STREQ(with->pgs_enum_search_domains[1], "e164.example.test");
+    EXPECT_EQ(without->pgs_enum_support, 0); // no domain: no ENUM
+
+    struct {
+        const char *number;
+        const port_group_sip *group;
+        int rc;
+    } cases[] = {
+        {"+49 30 1234", with, 0}, {"004930", with, 0}, {"abc", with, -1}, {nullptr, with, -1},
+        {"4930", without, -1},    {"4930", nullptr, -1},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.number ? c.number : "(none)");
+        set(&co->new_destination, c.number);
+        EXPECT_EQ(dialplan_create_enum_search(co, c.group), c.rc);
+    }
+    EXPECT_EQ(dialplan_create_enum_search(nullptr, with), -1);
 }
 
 } // namespace

@@ -6,6 +6,11 @@
 #include <cstring>
 #include <string>
 
+#include "call_object.h"
+#include "log.h"
+#include "pg_sip_groups.h"
+#include "pools.h"
+
 namespace {
 
 // Lower-case hex digit of the low four bits.
@@ -46,6 +51,23 @@ int dialplan_create_enum_search_string(const char *number, const char *domain, c
     name += domain ? domain : "";
     snprintf(out, size, "%s", name.c_str());
     return (int)strlen(out);
+}
+
+int dialplan_create_enum_search(call_object *co, const port_group_sip *pgs)
+{
+    if (!co || !pgs || !pgs->pgs_enum_search_domains)
+        return -1;
+    int rc = -1;
+    for (int i = 0; i < pgs->pgs_enum_search_domain_count; i++) {
+        char name[512];
+        if (dialplan_create_enum_search_string(co->new_destination, pgs->pgs_enum_search_domains[i], name,
+                                               sizeof name) < 0)
+            continue;
+        LOGD_CALL(TARN, 5, co, "enum search name %s (domain %i of SIP group %s)", name, i + 1,
+                  pgs->pgs_name ? pgs->pgs_name : "");
+        rc = 0;
+    }
+    return rc;
 }
 
 int dialplan_enum_regexp_to_user_and_url(const char *regexp, char *user, size_t user_size, char *host,

@@ -3,11 +3,19 @@
 #pragma once
 #include <cstddef>
 
+struct call_object;
+struct port_group_sip;
+
 // The ENUM query name of a number under a search domain: its digits in
 // reverse order, each followed by '.', then the domain (other characters
 // skipped). The printed length, or -1 when the number has no digit (out is
 // then empty). The output is cut to size - 1 characters.
 int dialplan_create_enum_search_string(const char *number, const char *domain, char *out, size_t size);
+
+// Builds the ENUM query name of the call's new called number under each of
+// the group's ENUM search domains (each logged): 0 when at least one could
+// be built, -1 when none (no call, no group, no domain, no digit).
+int dialplan_create_enum_search(call_object *co, const port_group_sip *pgs);
 
 // From a NAPTR regular expression "!pattern!replacement!flags": the host
 // (after '@') and the user (before '@', after the scheme's ':') of the
