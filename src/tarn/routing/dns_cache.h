@@ -160,7 +160,7 @@ int dns_cache_compare_priorities(const void *a, const void *b);
 int dns_cache_did_srv_record_change(const dns_cache_srv_record *a, const dns_cache_srv_record *b);
 void dns_cache_list_srv_record(FILE *out, const dns_cache_srv_record *r);
 
-// The random source of the weighted target choice (rand by default; tests
+// The random source of the weighted target choice (the routing generator dialplan_random by default; tests
 // put a predictable one in). Null restores the default.
 void dns_cache_set_random_source(int (*source)());
 

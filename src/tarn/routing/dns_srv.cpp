@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "dialplan_search.h"
 #include "dns_internal.h"
 
-static int (*random_source)() = rand;
+// The routing's own generator, seeded once; tests put a predictable one in.
+static int (*random_source)() = dialplan_random;
 
 void dns_cache_set_random_source(int (*source)())
 {
-    random_source = source ? source : rand;
+    random_source = source ? source : dialplan_random;
 }
 
 // ---- records -----------------------------------------------------------------
