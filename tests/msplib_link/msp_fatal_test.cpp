@@ -15,10 +15,12 @@ std::string driver()
     return std::string(TARN_BINARY_DIR) + "/tests/msplib_link/msp_fatal_driver";
 }
 
-// The simulator may answer late on a busy machine; silence is still silence.
-std::vector<std::string> sim_env(const mspsim_runner &sim)
+// How long the command thread waits for an answer. A simulator that answers
+// may answer late on a busy machine, so those cases wait long (an answer ends
+// the wait); only the case that tests silence waits the short time.
+std::vector<std::string> sim_env(const mspsim_runner &sim, int wait_ms = 15000)
 {
-    return {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_WAIT_MS=1000"};
+    return {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_WAIT_MS=" + std::to_string(wait_ms)};
 }
 
 struct scenario {
@@ -26,6 +28,7 @@ struct scenario {
     std::vector<std::string> sim_args;
     int code;
     const char *text;
+    int wait_ms = 15000;
 };
 
 TEST(MspFatal, EachEndHasOneCode)
@@ -40,14 +43,14 @@ TEST(MspFatal, EachEndHasOneCode)
          {"--rule", R"({"fc": "FC_SUPVSR_CREATE_CHANNEL", "answer": "error", "result": 65518})"}, 111,
          "TARN EXITCODE 111:  msp_command_loop: Error creating channel on timeslot 5"},
         {"no_answer", {"--rule", R"({"fc": "FC_SUPVSR_CREATE_CHANNEL", "answer": "none"})"}, 110,
-         "TARN EXITCODE 110: msp_command_loop: MSP device did not answer -> check your settings -> exiting..."},
+         "TARN EXITCODE 110: msp_command_loop: MSP device did not answer -> check your settings -> exiting...", 1000},
         {"bad_timeslot", {"--timeslots", "1024"}, 105, "TARN EXITCODE 105: invalid  MSP timeslot 600:0"},
     };
     for (const scenario &s : rows) {
         SCOPED_TRACE(s.name);
         mspsim_runner sim(s.sim_args);
         ASSERT_TRUE(sim.ok());
-        process_result r = run_process({driver(), s.name}, "", sim_env(sim), 20);
+        process_result r = run_process({driver(), s.name}, "", sim_env(sim, s.wait_ms), 40);
         EXPECT_EQ(r.status, s.code) << r.err;
         EXPECT_NE(r.err.find(s.text), std::string::npos) << r.err;
         // One outcome only.
