@@ -165,8 +165,8 @@ TEST_F(Registrations, ValidationOnly)
         EXPECT_EQ(timer_ms(i), 20000);
         EXPECT_EQ(ro(i)->timer->event, T_EVENT_NONREGISTRATION_VALIDATE_OPTIONS);
     }
-    EXPECT_EQ(rec.runs, (std::vector<std::pair<int, int>>{{0, GENERAL_EVENT_VALIDATE_OPTIONS},
-                                                         {1, GENERAL_EVENT_VALIDATE_OPTIONS}}));
+    EXPECT_EQ(rec.runs, (std::vector<std::pair<int, int>>{{0, SM_WORD_VALIDATE_OPTIONS},
+                                                         {1, SM_WORD_VALIDATE_OPTIONS}}));
 }
 
 // The end: a failed registration is only marked unregistered (no

@@ -324,7 +324,7 @@ static int start_registration(port_group_sip *pgs, port_group_sip_user *user)
     if (!do_register) {
         ro->only_validate = 1;
         if (!staggered)
-            hooks.do_reg_statemachine_run(ro, GENERAL_EVENT_VALIDATE_OPTIONS, 0);
+            hooks.do_reg_statemachine_run(ro, SM_WORD_VALIDATE_OPTIONS, 0);
     }
 
     if (ss)

@@ -10,25 +10,13 @@
 #pragma once
 #include <cstdint>
 
+#include "sm_defs.h"
 #include "statemachine.h"
 #include "timer.h"
 
 struct reg_object;
 struct nua_s;
 struct nua_handle_s;
-
-// Registration state bits this part sets or tests.
-enum reg_states : uint32_t {
-    SM_SIP_REGISTRATION_PENDING = 0x2,
-    SM_SIP_REGISTRATION_FAILED = 0x8,
-    SM_SIP_REGISTRATION_CLEANUP = 0x20,
-    SM_SIP_REGISTRATION_UNREGISTERED = 0x40,
-    SM_SIP_NOT_VALIDATED_BY_OPTIONS = 0x80,
-    SM_SIP_WAITING_FOR_SLOT = 0x200,
-};
-
-// The general event that starts a validation by OPTIONS.
-enum { GENERAL_EVENT_VALIDATE_OPTIONS = 0x30001026 };
 
 // What call control provides. Never a null member once installed: an
 // unfilled one logs once ("CRITICAL: ... not built") and does nothing

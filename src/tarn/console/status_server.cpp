@@ -26,6 +26,7 @@
 #include "log.h"
 #include "log_backend.h"
 #include "pools.h"
+#include "sm_defs.h"
 #include "statemachine.h"
 
 FILE *fstreams[STATUS_SERVER_FDS];
@@ -43,11 +44,9 @@ namespace {
 
 pthread_mutex_t itapi_lock = PTHREAD_MUTEX_INITIALIZER;
 
-// Call states and event words of console-driven calls.
-constexpr uint32_t SM_ITAPI_SOCKET_CREATED = 0x10000;
-constexpr uint32_t SM_ITAPI_SOCKET_PREPARING = 0x80000;
-constexpr int GENERAL_EVENT_FINISH_CALL = 0x30001002;
-constexpr int GENERAL_EVENT_ITAPI_INIT_OUTGOING = 0x3000101d;
+// Event words of console-driven calls.
+constexpr int32_t ITAPI_INIT_OUTGOING_WORD = sm_general(GENERAL_EVENT_ITAPI_INIT_OUTGOING);
+static_assert(ITAPI_INIT_OUTGOING_WORD == 0x3000101d);
 
 // An outbound connect waits at most this long (it runs under global_lock).
 constexpr int OUTBOUND_CONNECT_MS = 3000;
@@ -123,7 +122,7 @@ void client_gone(server_state &s, int fd)
         if (co && (co->callinfo == CI_SIP_TO_ITAPI || co->callinfo == CI_TELNET_TO_ISDN)) {
             co->telnet_fp = nullptr;
             co->telnet_fd = 0;
-            mc_hooks().add_sm_task(co, GENERAL_EVENT_FINISH_CALL);
+            mc_hooks().add_sm_task(co, SM_WORD_FINISH_CALL);
         }
         pthread_mutex_unlock(g_lock_manager->global_lock);
     } else {
@@ -300,14 +299,14 @@ bool outbound_pass(server_state &s)
             if (fd >= 0)
                 close(fd);
             LOGD(TARN, 0, cinfo(co), "CRITICAL: Couldn't connect to telnet server");
-            mc_hooks().add_sm_task_check_pid(co, GENERAL_EVENT_FINISH_CALL);
+            mc_hooks().add_sm_task_check_pid(co, SM_WORD_FINISH_CALL);
             continue;
         }
         co->telnet_fd = fd;
         co->telnet_fp = stream;
         fstreams[fd] = stream;
         if (co->sm)
-            statemachine_set_state(co->sm, (int32_t)SM_ITAPI_SOCKET_CREATED);
+            statemachine_set_state(co->sm, SM_ITAPI_SOCKET_CREATED);
         co->sm_state = SM_ITAPI_SOCKET_CREATED;
         sockaddr_in local{};
         socklen_t ll = sizeof local;
@@ -317,7 +316,7 @@ bool outbound_pass(server_state &s)
         itapi_fds_remote_ports[fd] = co->telnet_remote_telnet_port;
         itapi_fds_local_ports[fd] = co->telnet_local_telnet_port;
         itapi_fds_current_states[fd] = ITAPI_OUTBOUND_IN_USE;
-        mc_hooks().add_sm_task(co, GENERAL_EVENT_ITAPI_INIT_OUTGOING);
+        mc_hooks().add_sm_task(co, ITAPI_INIT_OUTGOING_WORD);
         extrainfos[fd] = 0;
         s.input[fd] = console_input();
         s.clients++; // lowered again when the connection closes

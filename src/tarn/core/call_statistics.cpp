@@ -7,6 +7,7 @@
 #include "log.h"
 #include "log_backend.h"
 #include "pools.h"
+#include "sm_defs.h"
 
 uint32_t *callstat_port(uint32_t (&member)[CALLSTAT_PORTS], int port)
 {
@@ -73,7 +74,6 @@ void print_connected_call_duration(FILE *fp, const call_duration_statistics *cds
 
 int get_number_of_active_calls()
 {
-    enum { SM_CALL_ACTIVE = 2 };
     int n = 0;
     for (int i = 0; gp && i < OPERATIONARRAYSIZE; i++)
         if (gp->operations[i] && gp->operations[i]->sm_state == SM_CALL_ACTIVE)

@@ -11,7 +11,7 @@
 #include "reg_object.h"
 #include "timer.h"
 
-const char *const nua_event_list[55] = {
+const char *const nua_event_list[57] = {
     "NUA_I_ERROR",
     "NUA_I_INVITE",
     "NUA_I_CANCEL",
@@ -67,6 +67,12 @@ const char *const nua_event_list[55] = {
     "NUA_R_ACK",
     "NUA_I_NETWORK_CHANGED",
     "NUA_I_REGISTER",
+    "NUA_R_UNREF",
+    "NUA_R_HANDLE_UNREF",
+};
+// Code 1002: the 183 answer that carries the wait-for-cancel header.
+const char *const sip_extra_event_list[1] = {
+    "SIP_EVENT_183_WAIT_FOR_CANCEL",
 };
 const char *const isdn_event_list[43] = {
     "EVENT_NOTHING",
@@ -680,7 +686,8 @@ const provider_entry provider_map[257] = {
 // The rows follow the SIP stack's own numbering and the timer enumerators.
 static_assert(nua_i_error == 0 && nua_i_register == 54, "SIP stack event numbers moved");
 static_assert(nua_r_authenticate == 47 && nua_i_network_changed == 53, "SIP stack event numbers moved");
-static_assert(sizeof nua_event_list / sizeof *nua_event_list == nua_i_register + 1);
+// Two codes past the stack's own end (nua_i_register) are named as well.
+static_assert(sizeof nua_event_list / sizeof *nua_event_list == nua_i_register + 3);
 static_assert(nua_callstate_init == 0 && nua_callstate_terminated == 10, "SIP stack call states moved");
 static_assert(sizeof nua_callstate_list / sizeof *nua_callstate_list == nua_callstate_terminated + 1);
 static_assert(T_EVENT_DIALING == EVENT_BASE_TIMER);
@@ -704,7 +711,7 @@ const event_range event_ranges[] = {
     range_of(EVENT_BASE_NUA, nua_event_list),         range_of(EVENT_BASE_ISDN, isdn_event_list),
     range_of(EVENT_BASE_TIMER, timer_event_list),     range_of(EVENT_BASE_GSM, gsm_event_list),
     range_of(EVENT_BASE_GENERAL, general_event_list), range_of(EVENT_BASE_ANALOG, analog_event_list),
-    range_of(EVENT_BASE_CAS, cas_event_list),
+    range_of(EVENT_BASE_CAS, cas_event_list),         range_of(EVENT_BASE_SIP_EXTRA, sip_extra_event_list),
 };
 
 constexpr int gsm_lib_rows = 60;

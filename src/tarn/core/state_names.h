@@ -10,6 +10,7 @@ struct reg_object;
 // Event numbers by range; each range has its own table indexed from its base.
 enum event_range_base {
     EVENT_BASE_NUA = 0,
+    EVENT_BASE_SIP_EXTRA = 1002,
     EVENT_BASE_ISDN = 512,
     EVENT_BASE_TIMER = 1024,
     EVENT_BASE_GSM = 2048,
@@ -19,7 +20,8 @@ enum event_range_base {
     EVENT_BASE_CAS = 32768,
 };
 
-extern const char *const nua_event_list[55];
+extern const char *const nua_event_list[57];
+extern const char *const sip_extra_event_list[1];
 extern const char *const isdn_event_list[43];
 extern const char *const timer_event_list[31];
 extern const char *const gsm_event_list[60];
