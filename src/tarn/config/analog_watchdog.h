@@ -5,11 +5,10 @@
 #pragma once
 #include <cstdint>
 
+#include "sm_defs.h"
+
 struct call_object;
 struct statemachine;
-
-// The call state of a parked watchdog call.
-constexpr uint32_t SM_ANALOG_FXO_CID_WATCHDOG = 0x200000;
 
 enum cid_detection_mode { CID_MODE_BELLCORE = 0, CID_MODE_ETSI_DTMF = 1, CID_MODE_ETSI_DTMF_AR = 2 };
 
