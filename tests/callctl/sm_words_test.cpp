@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sm_defs.h"
+#include "sm_events.h"
 #include "state_names.h"
 
 namespace {

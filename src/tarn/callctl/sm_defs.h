@@ -9,16 +9,14 @@
 // written without it (sm_out(16, EVENT_DISCONNECT)). The row markers (any
 // state or event -4, continue -2, stay and "no event" -3) are those of the
 // engine (statemachine.h).
+//
+// This header stays free of the SIP stack's headers (they clash with the
+// ISDN layer's); the codes of every source with the SIP stack's own come
+// with sm_events.h, which the tables include.
 #pragma once
-#include <sofia-sip/nua.h>
-
 #include <cstdint>
 
-#include "analogctl.h"
-#include "gsm_types.h"
-#include "isdn_lib_types.h"
 #include "statemachine.h"
-#include "t1e1casctl.h"
 #include "timer.h"
 
 struct call_object;
@@ -62,21 +60,12 @@ void decode_complex_event(int32_t word, int *type, int *event, int *status);
 const char *format_sm_type_string(int type);
 
 // ---- event codes ----------------------------------------------------------
-// 0-54: nua_event_e of the SIP stack (sofia-sip). The stack we build on ends
-// its enumeration at nua_i_register; the two codes after it are ours.
-enum sip_event_codes_ext : int32_t {
-    nua_r_unref = 55,
-    nua_r_handle_unref = 56,
-    // The 183 answer that carries the wait-for-cancel header on a call
-    // toward ISDN.
-    SIP_EVENT_183_WAIT_FOR_CANCEL = 1002,
+// The SIP stack's codes that producers outside call control queue (the
+// SIP stack's nua_event_e; sm_events.cpp checks them against the stack).
+enum sip_event_codes_used : int32_t {
+    SIP_CODE_NUA_R_REGISTER = 29,
+    SIP_CODE_NUA_R_INVITE = 31,
 };
-static_assert(nua_i_register == 54, "the SIP stack's event codes moved");
-static_assert(nua_r_unref == nua_i_register + 1, "codes 55 and 56 follow the stack's own");
-
-// 512-554: event_e (isdn_lib_types.h); 1024-1054: tarn_timer_events
-// (timer.h); 8192-8211: analog_events (analogctl.h); 16384-16443:
-// _gsm_event_type_t (gsm_types.h); 32768-32790: cas_events (t1e1casctl.h).
 
 // 4096-4136: general events.
 enum general_events : int32_t {
@@ -129,9 +118,9 @@ enum sm_event_words : int32_t {
     SM_WORD_REGISTRATION_REFRESH = sm_general(GENERAL_EVENT_REGISTRATION_REFRESH), // 0x30001013
     SM_WORD_VALIDATE_OPTIONS = sm_general(GENERAL_EVENT_VALIDATE_OPTIONS),         // 0x30001026
     SM_WORD_REG_REFRESH_TIMER = sm_timer(T_EVENT_REG_REFRESH),                     // 0x20000401
-    SM_WORD_REGISTER_408 = sm_sip(408, nua_r_register),                            // 0x1198001d
-    SM_WORD_INVITE_FINAL = sm_sip(1000, nua_r_invite),                             // 0x13e8001f
-    SM_WORD_INVITE_FAILOVER = sm_sip(1001, nua_r_invite),                          // 0x13e9001f
+    SM_WORD_REGISTER_408 = sm_sip(408, SIP_CODE_NUA_R_REGISTER),                            // 0x1198001d
+    SM_WORD_INVITE_FINAL = sm_sip(1000, SIP_CODE_NUA_R_INVITE),                             // 0x13e8001f
+    SM_WORD_INVITE_FAILOVER = sm_sip(1001, SIP_CODE_NUA_R_INVITE),                          // 0x13e9001f
 };
 static_assert(SM_WORD_FINISH_CALL == 0x30001002 && SM_WORD_REGISTRATION_REFRESH == 0x30001013 &&
               SM_WORD_VALIDATE_OPTIONS == 0x30001026 && SM_WORD_REG_REFRESH_TIMER == 0x20000401 &&

@@ -1,4 +1,4 @@
-#include "sm_defs.h"
+#include "sm_events.h"
 
 #include <sofia-sip/soa_tag.h>
 #include <sofia-sip/su_tag.h>
