@@ -469,7 +469,10 @@ int dialplan_port_matches(cm *config, const char *list, int port)
     return matches;
 }
 
-int dialplan_isdn_port_matches(const char *list, int port) { return dialplan_port_matches(gp->config_isdn, list, port); }
+int dialplan_isdn_port_matches(const char *list, int port)
+{
+    return dialplan_port_matches(gp->config_isdn, list, port);
+}
 int dialplan_gsm_port_matches(const char *list, int port) { return dialplan_port_matches(gp->config_gsm, list, port); }
 int dialplan_analog_port_matches(const char *list, int port)
 {

@@ -180,7 +180,7 @@ bool sip_line_test::source_test()
         const sip_stack *leg_stack = in ? (in->ss ? in->ss : get_sip_stack_by_nua(in->nua)) : nullptr;
         if (leg_stack && pgs->pgs_sip_stack && leg_stack != pgs->pgs_sip_stack) {
             dp_no_match(co, "line %i didn't match: Nua Stack didn't match -> (%s) source ip %s", e->line, src_id,
-                 in->sip_peer_network_ip);
+                        in->sip_peer_network_ip);
             return false;
         }
         if (!e->pd_in)
@@ -213,7 +213,8 @@ bool sip_line_test::source_test()
     if (initial && tests_address) {
         const char *ip = in ? in->sip_peer_network_ip : "";
         if (dp_whole_match(re, ip) == negated) {
-            dp_no_match(co, "line %i didn't match: FromID (Url) didn't match -> (%s) source ip %s", e->line, src_id, ip);
+            dp_no_match(co, "line %i didn't match: FromID (Url) didn't match -> (%s) source ip %s", e->line, src_id,
+                        ip);
             return false;
         }
     }
@@ -243,13 +244,14 @@ bool sip_line_test::user_tests()
             continue;
         const char *got = part(u.part);
         if (pd && pd->user && pd->user[0] && strcmp(pd->user, got) != 0) {
-            dp_no_match(co, "line %i %s does not match configured proxy user name, need |%s| got |%s|", e->line, u.name,
-                 pd->user, got);
+            dp_no_match(co, "line %i %s does not match configured proxy user name, need |%s| got |%s|", e->line,
+                        u.name, pd->user, got);
             return false;
         }
         bool known = false;
         for (int i = 0; i < pgs->pgs_user_count && !known; i++)
-            known = pgs->pgs_users[i] && pgs->pgs_users[i]->pgsu_user && strcmp(pgs->pgs_users[i]->pgsu_user, got) == 0;
+            known = pgs->pgs_users[i] && pgs->pgs_users[i]->pgsu_user &&
+                    strcmp(pgs->pgs_users[i]->pgsu_user, got) == 0;
         if (!known) {
             dp_no_match(co, "line %i %s not contained in %s", e->line, u.name, text_of(pgs->pgs_name));
             return false;
