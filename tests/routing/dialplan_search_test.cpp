@@ -43,6 +43,7 @@ const char *const sip_conf = "[provider]\nsip_stack=lan\nsip_proxy=10.9.0.1\nuse
                              "config=sip2dialplan_dad_prefix_setting=none\n"
                              "[office]\nsip_stack=lan\nsip_proxy=10.9.0.2\nuser=alice,bob\n"
                              "[full]\nsip_stack=lan\nsip_proxy=10.9.0.3\nmax_simultaneous_calls=1\n"
+                             "[3office]\nsip_stack=lan\nsip_proxy=10.9.0.4\n"
                              "[cga]\nsip_stack=lan\nsip_proxy=10.9.1.1\ncallgroup_name=cg\ncallgroup_priority=1\n"
                              "[cgb]\nsip_stack=lan\nsip_proxy=10.9.1.2\ncallgroup_name=cg\ncallgroup_priority=1\n";
 
@@ -359,6 +360,22 @@ TEST_F(DialplanSearch, KindRestoredAfterAFailingLine)
     request("10.9.0.2", "1", "999");
     EXPECT_EQ(sip_search(), 0);
     EXPECT_EQ(co->callinfo, CI_SIP_TO_SIP);
+}
+
+// The same after a line refused by its call group's limit: a SIP-to-analog
+// call resolves "clip2port[100]" to port 3 on the next line too.
+TEST_F(DialplanSearch, KindRestoredAfterAFullGroup)
+{
+    plan(row({"SIP", "SIP", "*", "p:full", "2.*", "\\0", "*", "\\0", "dialplan_go_on=1"}) +
+         row({"SIP", "SIP", "p:${clip2port[100]}office", "p:provider", "2.*", "\\0", "*", "\\0", ""}));
+    calls_to("full", 1);
+    co->callinfo = CI_SIP_TO_ANALOG;
+    request("10.9.0.4", "1", "200");
+    EXPECT_EQ(sip_search(), 2);
+    EXPECT_EQ(co->f.call_limit_exceeded, 1);
+    ASSERT_TRUE(co->dp);
+    EXPECT_STREQ(co->dp->from_id, "p:3office");
+    EXPECT_EQ(co->callinfo, CI_SIP_TO_ANALOG);
 }
 
 // The group a call group picks goes into the call's copy of the line; the
