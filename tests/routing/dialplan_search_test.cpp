@@ -639,7 +639,11 @@ protected:
     {
         DialplanSearch::SetUpTestSuite();
         server = new dnsmasq_runner({"--host-record=pbx.example.test,192.0.2.10",
-                                     "--host-record=pbx.example.test,192.0.2.11"});
+                                     "--host-record=pbx.example.test,192.0.2.11",
+                                     "--srv-host=_sip._udp.dom.example.test,t1.example.test,5060,10,60",
+                                     "--srv-host=_sip._udp.dom.example.test,t2.example.test,5062,20,40",
+                                     "--host-record=t1.example.test,192.0.2.20",
+                                     "--host-record=t2.example.test,192.0.2.21"});
     }
     static void TearDownTestSuite()
     {
@@ -662,9 +666,11 @@ TEST_F(DialplanSearchDns, GroupSourceByItsResolvedAddresses)
     cm_destroy(gp->config_sip);
     gp->config_sip = nullptr;
     sip_groups("[pbx]\nsip_stack=lan\nsip_proxy=pbx.example.test\n"
-               "[gone]\nsip_stack=lan\nsip_proxy=gone.example.test\n");
+               "[gone]\nsip_stack=lan\nsip_proxy=gone.example.test\n"
+               "[srv]\nsip_stack=lan\nsip_proxy=dom.example.test\nconfig=dnssrv=1\n");
     plan(row({"SIP", "ISDN", "p:pbx", "1", "*", "\\0", "*", "\\0", ""}) +
-         row({"SIP", "ISDN", "p:gone", "1", "*", "\\0", "*", "\\0", ""}));
+         row({"SIP", "ISDN", "p:gone", "1", "*", "\\0", "*", "\\0", ""}) +
+         row({"SIP", "ISDN", "p:srv", "1", "5.*", "\\0", "*", "\\0", ""}));
     char pattern[256];
     EXPECT_EQ(dialplan_sip_in_get_address_regexp("pbx", pattern, sizeof pattern, 0), 0);
     EXPECT_EQ(dialplan_sip_in_get_address_regexp("nothing", pattern, sizeof pattern, 0), -1);
@@ -678,6 +684,15 @@ TEST_F(DialplanSearchDns, GroupSourceByItsResolvedAddresses)
     request("192.0.2.10", "1", "1");
     EXPECT_EQ(sip_search(), 1);
     EXPECT_EQ(server->queries().size(), asked);
+
+    // A group resolved by SRV: every target's address.
+    ASSERT_EQ(pg_get_port_group_sip_by_name("srv", nullptr)->pgs_srv_dns_active, 1);
+    EXPECT_EQ(dialplan_sip_in_get_address_regexp("srv", pattern, sizeof pattern, 0), 0);
+    for (const char *peer : {"192.0.2.20", "192.0.2.21"}) {
+        SCOPED_TRACE(peer);
+        request(peer, "1", "5");
+        EXPECT_EQ(sip_search(), 3);
+    }
 }
 
 } // namespace
