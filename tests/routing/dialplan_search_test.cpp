@@ -320,6 +320,16 @@ TEST_F(DialplanSearch, OutgoingSipLeg)
     EXPECT_EQ(co->cl_sip_out->ss, get_sip_stack_by_name("lan"));
 }
 
+// A line of another source technology never takes a SIP request, even with
+// a source of "*".
+TEST_F(DialplanSearch, SipRequestsSkipLineSources)
+{
+    plan(row({"ISDN", "SIP", "*", "p:provider", "*", "\\0", "*", "\\0", ""}) +
+         row({"SIP", "ISDN", "*", "1", "*", "\\0", "*", "\\0", ""}));
+    request("192.0.2.1", "1", "1");
+    EXPECT_EQ(sip_search(), 2);
+}
+
 // Lines toward a line technology take their ports (ranges, at most 32) and
 // the destination configuration.
 TEST_F(DialplanSearch, LineDestinations)
