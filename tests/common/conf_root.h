@@ -23,8 +23,10 @@ struct conf_root {
     // Starts the simulated media processor (when the root has none) with
     // its files in the root's "msp" folder; hook and ctx as for run_process_in.
     bool start_msp(const std::vector<std::string> &sim_args, process_hook hook, const void *ctx);
-    // Writes a file below the root ("usr/conf/tarn.conf", ...).
+    // Writes a file below the root ("usr/conf/tarn.conf", ...). tarn.conf
+    // gets memory_watchdog=0:0:0 unless the text names memory_watchdog.
     void write(const std::string &rel, const std::string &text) const;
+    static std::string without_memory_watchdog(const std::string &text);
     std::string path(const std::string &rel) const { return dir + "/" + rel; }
     std::vector<std::string> env() const;
     // The simulated media processor, or null.

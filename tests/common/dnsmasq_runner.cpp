@@ -107,6 +107,12 @@ dnsmasq_runner::~dnsmasq_runner()
     }
 }
 
+void dnsmasq_runner::reload() const
+{
+    if (pid_ > 0)
+        kill(pid_, SIGHUP);
+}
+
 void dnsmasq_runner::stop()
 {
     if (pid_ > 0) {

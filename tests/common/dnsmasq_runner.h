@@ -25,6 +25,9 @@ public:
     // Queries received so far, as dnsmasq logs them: "query[A] peer.test".
     std::vector<std::string> queries() const;
     void stop();
+    // Asks dnsmasq to read its hosts files (--addn-hosts) again (SIGHUP;
+    // it happens shortly after).
+    void reload() const;
 
 private:
     std::string dir_;

@@ -21,8 +21,11 @@
 #include "init_logging.h"
 #include "log.h"
 #include "network_config.h"
+#include "nonce_list.h"
 #include "pg_sip_groups.h"
+#include "sip_reload.h"
 #include "sip_stack.h"
+#include "stun_client.h"
 #include "platform_path.h"
 #include "schema.h"
 #include "system_command.h"
@@ -234,6 +237,11 @@ int init_config()
     if (app->experimental_options && app->experimental_options->eo_dns_override)
         dns_cache_update_overrides();
 
+    // The SIP port groups build their Contact with what the STUN client
+    // learned.
+    pg_sip_hooks stun_hook{stun_learned_address};
+    pg_sip_set_hooks(&stun_hook);
+
     // 16. SIP stack parameters, then the SIP port groups. When the stack
     // parameters fail, the groups are built at once: they still need to come
     // out right.
@@ -242,6 +250,10 @@ int init_config()
     pg_init_sip_port_group_local();
     if (pg_init_sip_port_group_struct() != 0)
         FAIL("Failed getting config settings in init_sip_port_group_struct, check your settings!");
+
+    // 17. the STUN servers of the groups and the STUN client's thread
+    collect_stun_servers();
+    stun_client_start();
 
     // 18. placeholder RTP target of remote bridging
     app->dummy_rtp_port_for_remote_bridging_offset = 20000;
@@ -297,7 +309,9 @@ int init_config()
     path_for(app->cargs->dialplan, "tarn.dialplan", path, sizeof path);
     snprintf(app->dialplan_path, sizeof app->dialplan_path, "%s", path);
 
-    // 25. codecs the gateway supports at all
+    // 25. the empty nonce list; codecs the gateway supports at all
+    if (!app->noncelist)
+        app->noncelist = nonce_list_create();
     cc_allow_codecs(&app->all_supported_codecs, "pcma:pcmu:g729:g726-32");
     fflush(stdout);
     return 0;

@@ -48,6 +48,7 @@
 #include "experimental_options.h"
 #include "gsm_bringup.h"
 #include "gsm_port.h"
+#include "housekeeping.h"
 #include "init_config.h"
 #include "init_iptables.h"
 #include "pg_port_groups.h"
@@ -59,6 +60,7 @@
 #include "schema.h"
 #include "state_names.h"
 #include "stop.h"
+#include "stun_client.h"
 #include "timer.h"
 
 // Ports of a line module: the keys of its port section.
@@ -373,6 +375,8 @@ int tarn_orderly_stop()
         cdr_log_end_thread();
     fputs("stopping threads\n", stderr);
     stop_threads();
+    housekeeping_stop();
+    stun_client_stop();
     usleep(300 * 1000);
     gsm_shutdown();
     std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
@@ -483,8 +487,12 @@ int tarn_main(int argc, char **argv)
     if (init_config() == -1)
         TARN_EXIT(99, "Couldn't init config!");
 
-    // 8. housekeeping threads
+    // 8. housekeeping threads; a thread takes its creator's name until it
+    // sets its own
     app->run_msp_safeguard = 1;
+    name_thread("tarn.pthread");
+    housekeeping_start();
+    name_thread("tarn");
     app->pid_counter = 1;
 
     // 9. the ports of the configuration
