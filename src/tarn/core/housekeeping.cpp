@@ -324,6 +324,9 @@ void query_device_status(tasks1_state *)
 
 void check_msp_loop(tasks1_state *)
 {
+    // An exit in progress stops the command loop itself.
+    if (tarn_exiting())
+        return;
     if (msp_running.load() == 0)
         TARN_EXIT(HK_EXIT_MSP_LOOP_DOWN, "MSP LOOP SEEMS DOWN => EXITING");
     msp_running = 0;
@@ -748,8 +751,10 @@ void *run_tasks2(void *)
 
 namespace {
 
-std::mutex stop_mutex;
-std::condition_variable stop_cv;
+// Never destroyed: a thread may still wait on them while the process ends
+// (destroying a condition variable with a waiter blocks).
+std::mutex &stop_mutex = *new std::mutex;
+std::condition_variable &stop_cv = *new std::condition_variable;
 bool stop_requested = false;
 
 struct hk_thread {
