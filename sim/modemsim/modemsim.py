@@ -372,6 +372,9 @@ class Modem:
             return [], "OK"
         if u.startswith("AT+CMGR="):
             return self.read_sms(u[8:])
+        if u == "AT+CPMS?":
+            n = len(self.store)
+            return ['+CPMS: "SM",%d,30,"SM",%d,30,"SM",%d,30' % (n, n, n)], "OK"
         if u.startswith("AT+CMGS="):
             self.sms_mode = cmd
             self.sms_body = b""

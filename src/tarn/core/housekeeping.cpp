@@ -22,6 +22,8 @@
 #include "gsm_port.h"
 #include "gsm_queue.h"
 #include "gsm_settings.h"
+#include "gsm_sms.h"
+#include "gsm_status.h"
 #include "hardware_conf.h"
 #include "housekeeping_internal.h"
 #include "isdn_lib.h"
@@ -60,15 +62,10 @@ HK_UNFILLED(check_bchannels, "the B-channel sweep", ())
 HK_UNFILLED(nua_handle_cleanup_queue, "the SIP handle clean-up", ())
 HK_UNFILLED(fxs_message_waiting_refresh, "the FXS message-waiting refresh", ())
 HK_UNFILLED(mc_send_restart_now, "the console's restart report", (int))
-HK_UNFILLED(gsm_status_poll, "the GSM status poll", ())
-HK_UNFILLED(gsm_read_sim_messages, "reading SMS from the SIM", (int))
-HK_UNFILLED(gsm_send_spooled_messages, "sending spooled SMS", ())
-HK_UNFILLED(gsm_reregister, "the modem re-registration", (int))
 
 const housekeeping_hooks unfilled = {
-    no_add_sm_task,          no_check_bchannels,      no_nua_handle_cleanup_queue, no_fxs_message_waiting_refresh,
-    no_mc_send_restart_now,  no_gsm_status_poll,          no_gsm_read_sim_messages,
-    no_gsm_send_spooled_messages, no_gsm_reregister,
+    no_add_sm_task,           no_check_bchannels,     no_nua_handle_cleanup_queue,
+    no_fxs_message_waiting_refresh, no_mc_send_restart_now,
 };
 housekeeping_hooks hooks = unfilled;
 
@@ -121,10 +118,6 @@ void housekeeping_set_hooks(const housekeeping_hooks *in)
     take(hooks.nua_handle_cleanup_queue, in->nua_handle_cleanup_queue);
     take(hooks.fxs_message_waiting_refresh, in->fxs_message_waiting_refresh);
     take(hooks.mc_send_restart_now, in->mc_send_restart_now);
-    take(hooks.gsm_status_poll, in->gsm_status_poll);
-    take(hooks.gsm_read_sim_messages, in->gsm_read_sim_messages);
-    take(hooks.gsm_send_spooled_messages, in->gsm_send_spooled_messages);
-    take(hooks.gsm_reregister, in->gsm_reregister);
 }
 
 void housekeeping_reset_hooks()
@@ -343,7 +336,7 @@ bool gsm_poll_due()
 void poll_gsm(tasks1_state *)
 {
     gsm_ready_counter = 0;
-    hooks.gsm_status_poll();
+    gsm_acquire_status(0);
     if (!gp->sms_cleanup) {
         port_groups *pg = gp->port_groups;
         for (int g = 0; pg && g < pg->port_groups_gsm_count; g++) {
@@ -352,12 +345,13 @@ void poll_gsm(tasks1_state *)
                 int port = grp->port_settings[i].port;
                 int used, total;
                 if (get_sms_usage(port, &used, &total) == 0 && used > 0)
-                    hooks.gsm_read_sim_messages(port);
+                    gsm_port_read_sms_from_sim(port, total);
             }
         }
         gp->sms_cleanup = 1;
     }
-    hooks.gsm_send_spooled_messages();
+    if (gp->gsm_sms_spool_out)
+        gsm_sms_outgoing(gp->gsm_sms_spool_out);
 }
 
 void sweep_bchannels(tasks1_state *)
@@ -662,7 +656,7 @@ void reregister_lte(tasks2_state *)
         int last = __atomic_load_n(&global_gsm_port_needs_reregister_timestamp[port], __ATOMIC_ACQUIRE);
         if (abs(now - last) > min_time) {
             __atomic_store_n(&global_gsm_port_needs_reregister_timestamp[port], now, __ATOMIC_RELEASE);
-            hooks.gsm_reregister(port);
+            gsm_try_reregistering_to_network(port, 0);
         } else {
             LOGD(TARN, 0, nullptr, "LTE Re-Registration requested on port %i", port);
         }

@@ -59,12 +59,6 @@ struct housekeeping_hooks {
     void (*fxs_message_waiting_refresh)();
     // Reports an ISDN port restart to the console.
     void (*mc_send_restart_now)(int port);
-    // GSM: asks every modem for its status; reads the messages stored on a
-    // port's SIM; sends the waiting outgoing messages; re-registers a modem.
-    void (*gsm_status_poll)();
-    void (*gsm_read_sim_messages)(int port);
-    void (*gsm_send_spooled_messages)();
-    void (*gsm_reregister)(int port);
 };
 // Takes the non-null members (null keeps what is there); at start, before
 // the threads run. Tests put doubles in and housekeeping_reset_hooks() takes
