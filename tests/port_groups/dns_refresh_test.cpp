@@ -30,6 +30,7 @@
 #include "run_process.h"
 #include "sip_peer_chains.h"
 #include "schema.h"
+#include "sip_groups_fixture.h"
 
 namespace {
 
@@ -68,14 +69,7 @@ protected:
         _parse_experimental_options("");
         init_default_call_configuration();
         dns_cache_clear();
-        gp->sip_stack_size = 1;
-        sip_stack &lan = gp->sip_stacks[0];
-        lan = sip_stack{};
-        snprintf(lan.name, sizeof lan.name, "lan");
-        snprintf(lan.ip, sizeof lan.ip, "10.0.0.5");
-        lan.active = 1;
-        lan.transport = SIP_TRANSPORT_UDP;
-        lan.sip_port = 5060;
+        sip_groups_test_stacks();
         snprintf(gp->netconf.host_ip_lan, sizeof gp->netconf.host_ip_lan, "10.0.0.5");
         snprintf(gp->netconf.host_ifname_lan, sizeof gp->netconf.host_ifname_lan, "eth1");
         snprintf(gp->statusport, sizeof gp->statusport, "54322");

@@ -37,6 +37,27 @@ inline std::vector<std::string> sip_group_dns_records()
     };
 }
 
+// A LAN stack (10.0.0.5) with every transport and the localhost stack.
+inline void sip_groups_test_stacks()
+{
+    gp->sip_stack_size = 2;
+    sip_stack &lan = gp->sip_stacks[0];
+    lan = sip_stack{};
+    snprintf(lan.name, sizeof lan.name, "lan");
+    snprintf(lan.ip, sizeof lan.ip, "10.0.0.5");
+    lan.active = 1;
+    lan.transport = SIP_TRANSPORT_UDP | SIP_TRANSPORT_TCP | SIP_TRANSPORT_TLS;
+    lan.sip_port = 5060;
+    lan.sip_ssl_port = 5061;
+    sip_stack &local = gp->sip_stacks[1];
+    local = sip_stack{};
+    snprintf(local.name, sizeof local.name, "localhost");
+    snprintf(local.ip, sizeof local.ip, "127.0.0.1");
+    local.active = 1;
+    local.transport = SIP_TRANSPORT_UDP;
+    local.sip_port = 5062;
+}
+
 class SipGroupsTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -82,26 +103,7 @@ protected:
         if (system(cmd.c_str())) {
         }
     }
-    // A LAN stack with every transport and the localhost stack.
-    static void stacks()
-    {
-        gp->sip_stack_size = 2;
-        sip_stack &lan = gp->sip_stacks[0];
-        lan = sip_stack{};
-        snprintf(lan.name, sizeof lan.name, "lan");
-        snprintf(lan.ip, sizeof lan.ip, "10.0.0.5");
-        lan.active = 1;
-        lan.transport = SIP_TRANSPORT_UDP | SIP_TRANSPORT_TCP | SIP_TRANSPORT_TLS;
-        lan.sip_port = 5060;
-        lan.sip_ssl_port = 5061;
-        sip_stack &local = gp->sip_stacks[1];
-        local = sip_stack{};
-        snprintf(local.name, sizeof local.name, "localhost");
-        snprintf(local.ip, sizeof local.ip, "127.0.0.1");
-        local.active = 1;
-        local.transport = SIP_TRANSPORT_UDP;
-        local.sip_port = 5062;
-    }
+    static void stacks() { sip_groups_test_stacks(); }
     cm *load(const char *module, const std::string &text)
     {
         return load_config_text(dir, module, text);

@@ -8,6 +8,7 @@
 
 #include "pools.h"
 #include "proxy_def.h"
+#include "reg_test_reset.h"
 #include "registrations.h"
 #include "sip_groups_fixture.h"
 #include "sip_stack.h"
@@ -46,12 +47,7 @@ int send_register(reg_object *ro)
 // What call reset does with the records of a registration.
 void reset(reg_object *ro)
 {
-    if (ro->sm)
-        statemachine_destroy(ro->sm);
-    ro->sm = nullptr;
-    free_proxy_def(ro->pd);
-    ro->pd = nullptr;
-    cc_cleanup_call_configuration(&ro->cc);
+    reg_test_release_records(ro);
     rec.resets.push_back(ro->index);
 }
 

@@ -15,6 +15,7 @@
 #include "debug_lines.h"
 #include "global_lock.h"
 #include "proxy_def.h"
+#include "reg_test_reset.h"
 #include "registrations.h"
 #include "sip_groups_fixture.h"
 #include "sip_reload.h"
@@ -44,12 +45,7 @@ int send_register(reg_object *)
 }
 void reset(reg_object *ro)
 {
-    if (ro->sm)
-        statemachine_destroy(ro->sm);
-    ro->sm = nullptr;
-    free_proxy_def(ro->pd);
-    ro->pd = nullptr;
-    cc_cleanup_call_configuration(&ro->cc);
+    reg_test_release_records(ro);
 }
 char handle_space[64];
 nua_handle_s *create_handle(nua_s *, reg_object *ro, const char *from, const char *registrar, const char *contact)
