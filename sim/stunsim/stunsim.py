@@ -3,12 +3,13 @@
 RFC 5389 header) with a Binding Response whose MAPPED-ADDRESS is read from a
 file at each request, so a test can change the address it hands out.
 
-    stunsim.py --addr-file F [--port N] [--error]
+    stunsim.py --addr-file F [--port N] [--no-address]
 
 Prints "port N" once it listens on 127.0.0.1, then one line per request:
 "request <client ip>:<port> -> <mapped ip>". An empty or missing file answers
-with the client's own address. With --error every request gets a Binding
-Error Response (400) instead: a server that gives no address."""
+with the client's own address. With --no-address every request gets a
+Binding Response without any address attribute: a server that gives no
+address."""
 import argparse
 import socket
 import struct
@@ -16,8 +17,6 @@ import sys
 
 BINDING_REQUEST = 0x0001
 BINDING_RESPONSE = 0x0101
-BINDING_ERROR_RESPONSE = 0x0111
-ERROR_CODE = 0x0009
 MAPPED_ADDRESS = 0x0001
 SOURCE_ADDRESS = 0x0004
 CHANGED_ADDRESS = 0x0005
@@ -41,7 +40,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--addr-file", required=True)
     ap.add_argument("--port", type=int, default=0)
-    ap.add_argument("--error", action="store_true")
+    ap.add_argument("--no-address", action="store_true")
     a = ap.parse_args()
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.bind(("127.0.0.1", a.port))
@@ -54,12 +53,9 @@ def main():
         if kind != BINDING_REQUEST:
             continue
         txid = data[4:20]
-        if a.error:
-            reason = b"Bad Request"
-            value = struct.pack("!HBB", 0, 4, 0) + reason + b"\0" * (-len(reason) % 4)
-            attrs = struct.pack("!HH", ERROR_CODE, len(value)) + value
-            s.sendto(struct.pack("!HH", BINDING_ERROR_RESPONSE, len(attrs)) + txid + attrs, peer)
-            print("request %s:%d -> error" % (peer[0], peer[1]), flush=True)
+        if a.no_address:
+            s.sendto(struct.pack("!HH", BINDING_RESPONSE, 0) + txid, peer)
+            print("request %s:%d -> none" % (peer[0], peer[1]), flush=True)
             continue
         ip = mapped(a.addr_file, peer[0])
         attrs = (address_attribute(MAPPED_ADDRESS, ip, peer[1]) +

@@ -137,7 +137,8 @@ int collect_stun_servers()
             if (pgs->pgs_stunserver[s])
                 names.push_back(pgs->pgs_stunserver[s]);
     }
-    qsort(names.data(), names.size(), sizeof(char *), comp_char_pointers);
+    if (!names.empty())
+        qsort(names.data(), names.size(), sizeof(char *), comp_char_pointers);
     std::vector<std::string> unique;
     for (const char *n : names)
         if (unique.empty() || unique.back() != n)
