@@ -208,6 +208,54 @@ TEST_F(DnsRefresh, ARecordChangeKeepingTheAddressAndMovingIt)
     EXPECT_NE(rules.find("-s 10.1.1.7/32"), std::string::npos) << rules;
 }
 
+// An SRV peer whose only target moves to another host: the cycle after
+// the registration's minimum time switches to it and registers again; a
+// registration younger than that minimum is left alone.
+TEST_F(DnsRefresh, SrvTargetMovesAfterTheMinimumRegistrationTime)
+{
+    server = std::make_unique<dnsmasq_runner>(std::vector<std::string>{
+        "--srv-host=_sip._udp.srv.test,a.srv.test,5070,10,60", "--host-record=a.srv.test,10.7.0.1"});
+    ASSERT_TRUE(server->ok());
+    server->export_env();
+    build("[srvpeer]\nsip_stack = lan\nsip_proxy = srv.test\nconfig = dnssrv=1\nregister = yes\nuser = u\n"
+          "dns_change_minimum_registration_time = 60\n");
+    ASSERT_EQ(group()->pgs_srv_dns_requested, 1);
+    ASSERT_STREQ(group()->pgs_sip_registrar_using_address_resolved, "10.7.0.1");
+    reg_object *ro = gp->registrations[0];
+    debug_lines rec({TARN});
+
+    server = std::make_unique<dnsmasq_runner>(std::vector<std::string>{
+        "--srv-host=_sip._udp.srv.test,b.srv.test,5072,10,60", "--host-record=b.srv.test,10.7.0.2"});
+    ASSERT_TRUE(server->ok());
+    server->export_env();
+    dns_refresh_cache();
+
+    ro->register_handle_create_time = get_proc_uptime_seconds() - 10; // registered 10 s ago
+    EXPECT_EQ(dns_refresh_sip_peers(), 0);
+    EXPECT_TRUE(tasks.empty());
+    EXPECT_STREQ(group()->pgs_sip_registrar_using_address_resolved, "10.7.0.1");
+
+    ro->register_handle_create_time = get_proc_uptime_seconds() - 61;
+    EXPECT_GT(dns_refresh_sip_peers(), 0);
+    ASSERT_EQ(tasks.size(), 1u);
+    EXPECT_EQ(tasks[0].second, 12349877);
+    EXPECT_STREQ(group()->pgs_sip_registrar_using_address_resolved, "10.7.0.2");
+    EXPECT_EQ(group()->pgs_sip_registrar_port, 5072);
+    EXPECT_STREQ(group()->pgs_last_register_target_ips[0], "10.7.0.2");
+    bool logged = false;
+    for (const std::string &l : rec.lines())
+        logged |= l.find("SRV record change detected for |") == 0 &&
+                  l.find("=> Need to re-register") != std::string::npos;
+    EXPECT_TRUE(logged) << testing::PrintToString(rec.lines());
+    std::string rules = run_process({"sh", "-c", "iptables-legacy-save -t filter | grep '^-A csp__srvpeer'"}).out;
+    EXPECT_NE(rules.find("-s 10.7.0.2/32"), std::string::npos) << rules;
+
+    // Nothing changes any more.
+    tasks.clear();
+    EXPECT_EQ(dns_refresh_sip_peers(), 0);
+    EXPECT_TRUE(tasks.empty());
+}
+
 // ---- the SRV target ------------------------------------------------------------------
 
 struct entry {

@@ -302,7 +302,8 @@ void count_gsm_ready(tasks1_state *)
 
 bool device_watch_wanted()
 {
-    return gp && (gp->sys_safeguard_kernel_reboot_enabled || eo_value(&experimental_options::eo_no_device_status_query) == 0);
+    return gp && (gp->sys_safeguard_kernel_reboot_enabled ||
+                  eo_value(&experimental_options::eo_no_device_status_query) == 0);
 }
 
 int device_query_period()
