@@ -21,6 +21,7 @@
 #include "call_lookups.h"
 #include "call_progress.h"
 #include "call_reset.h"
+#include "callctl_hooks.h"
 #include "dialplan.h"
 #include "cleanup.h"
 #include "cli.h"
@@ -59,6 +60,7 @@
 #include "confman.h"
 #include "schema.h"
 #include "state_names.h"
+#include "sm_tasks.h"
 #include "stop.h"
 #include "stun_client.h"
 #include "timer.h"
@@ -336,7 +338,7 @@ const init_step init_application_steps[] = {
     {"CAS", init_cas, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
     {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
     {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
-    {"state-machine task runner", nullptr, nullptr, nullptr, 0, nullptr},
+    {"state-machine task runner", callctl_start_task_runner, nullptr, nullptr, 89, nullptr},
     {"outgoing registrations", register_users, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
 };
 const int init_application_step_count = sizeof init_application_steps / sizeof init_application_steps[0];
@@ -377,6 +379,7 @@ int tarn_orderly_stop()
     stop_threads();
     housekeeping_stop();
     stun_client_stop();
+    join_sm_helper();
     usleep(300 * 1000);
     gsm_shutdown();
     std::string sg = platform_path("/sys/class/quilmar/safeguard/enabled");
@@ -504,6 +507,7 @@ int tarn_main(int argc, char **argv)
     connect_sip_peer_report_hooks();
     connect_cdr_hooks();
     connect_reset_hooks();
+    callctl_connect_hooks();
     init_application();
 
     // 11.
