@@ -135,6 +135,18 @@ protected:
         statemachine_destroy(co->sm);
         co->sm = nullptr;
     }
+    // The call back to the pool.
+    void release(call_object *co)
+    {
+        end_machine(co);
+        lock_hold hold(&lock_manager::global_lock);
+        reset_op(co);
+    }
+    void drop_tasks()
+    {
+        free_task_list(gp->smrunlist);
+        gp->smrunlist = nullptr;
+    }
     call_statistics &cs() { return gp->callstat; }
 
     LogFuncMessage old_notice_ = nullptr;
@@ -172,9 +184,7 @@ TEST_F(SmRun, ConnectedCallsCountByDurationAndPort)
         run(co, E_CLEANUP);
         EXPECT_EQ(cs().counter_pstn_to_sip_finished, 1u);
         EXPECT_EQ(cs().counter_analog_to_sip_finished_port[c.slot], 1u);
-        end_machine(co);
-        lock_hold hold(&lock_manager::global_lock);
-        reset_op(co);
+        release(co);
     }
 }
 
@@ -210,9 +220,7 @@ TEST_F(SmRun, CallEndedOnceWithTheFirstSource)
     EXPECT_EQ(straight->cdr.tc_incoming_event, (int)T_EVENT_CLEANUP);
     EXPECT_EQ(silent->cdr.terminated_by, 7);
     for (call_object *co : {via_dismantling, straight, silent}) {
-        end_machine(co);
-        lock_hold hold(&lock_manager::global_lock);
-        reset_op(co);
+        release(co);
     }
 }
 
@@ -312,11 +320,8 @@ TEST_F(SmRun, SipTimerExpiryChoosesFailoverOrFinal)
         EXPECT_EQ(gp->smrunlist->first->co, co);
         co->sip_t200_timer = nullptr;
         co->cl_sip = nullptr;
-        free_task_list(gp->smrunlist);
-        gp->smrunlist = nullptr;
-        end_machine(co);
-        lock_hold hold(&lock_manager::global_lock);
-        reset_op(co);
+        drop_tasks();
+        release(co);
     }
 }
 
@@ -331,8 +336,7 @@ TEST_F(SmRun, TimerCallbackQueuesTheOwnersWord)
         std::vector<int32_t> v;
         for (sm_run_info *i = gp->smrunlist ? gp->smrunlist->first : nullptr; i; i = i->list)
             v.push_back(i->event);
-        free_task_list(gp->smrunlist);
-        gp->smrunlist = nullptr;
+        drop_tasks();
         return v;
     };
     EXPECT_EQ(cb_timer_event(T_EVENT_CLEANUP, &t), 0);
@@ -393,8 +397,7 @@ TEST_F(SmRun, FinishCallReportsAndQueues)
     snprintf(leg.rtp_remote_ip, sizeof leg.rtp_remote_ip, "192.0.2.7");
     leg.rtp_remote_port = 4000;
     co->cl_sip = &leg;
-    free_task_list(gp->smrunlist);
-    gp->smrunlist = nullptr;
+    drop_tasks();
     int ports[] = {3000, 4000};
     finish_all_calls_by_remote_ip("192.0.2.8");
     finish_all_calls_by_remote_ip("");
@@ -412,11 +415,8 @@ TEST_F(SmRun, FinishCallReportsAndQueues)
         n += i->co == co;
     EXPECT_EQ(n, 3);
     co->cl_sip = nullptr;
-    free_task_list(gp->smrunlist);
-    gp->smrunlist = nullptr;
-    end_machine(co);
-    lock_hold hold(&lock_manager::global_lock);
-    reset_op(co);
+    drop_tasks();
+    release(co);
 }
 
 // The runner thread: named, runs what is queued, ends once told to stop.
