@@ -232,6 +232,7 @@ TEST_F(SmRun, UnchangedStateStillLogsTheStep)
     EXPECT_TRUE(log.has("[NUA_I_BYE:0] SM_INACTIVE => SM_INACTIVE")) << ::testing::PrintToString(log.lines());
     EXPECT_EQ(log.count("STATEMACHINE IGNORING SIP-EVENT for co "), 1);
     EXPECT_EQ(log.count("-- SM_INACTIVE -- NUA_I_BYE(0) [1:9]"), 1);
+    release(co);
 }
 
 // Two tasks queued by one action run after that run, in their order; a
@@ -285,6 +286,7 @@ TEST_F(SmRun, StaleCheckPidTaskIsDropped)
     EXPECT_EQ(co->f.dismantling, 1u); // the runner armed the dismantling timer
     EXPECT_NE(co->timer, nullptr);
     sm_run_pending_tasks();
+    release(co);
 }
 
 // The SIP timers: 9200 among the failover causes gives 1001 only with a
@@ -442,6 +444,7 @@ TEST_F(SmRun, RunnerThreadRunsTasksAndEndsOnStop)
     join_sm_helper();
     EXPECT_EQ(count_threads("tarn.smhelper"), 0);
     EXPECT_EQ(gp->run_sm_helper, 0);
+    release(co);
 }
 
 } // namespace

@@ -2,9 +2,11 @@
 
 #include "cleanup.h"
 #include "console_hooks.h"
+#include "dialplan_mangle.h"
 #include "nua_stack.h"
 #include "pools.h"
 #include "registrations.h"
+#include "sip_headers.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
 
@@ -37,6 +39,10 @@ void callctl_connect_hooks()
     nua_stack_hooks n = nua_hooks;
     n.finish_call = finish_call_of_object;
     nua_stack_set_hooks(&n);
+
+    dialplan_mangle_iface d{};
+    d.format_full_local_url = format_full_local_url;
+    dialplan_set_mangle_iface(&d);
 }
 
 int callctl_start_task_runner()

@@ -28,5 +28,5 @@ enum sip_event_codes_ext : int32_t {
 };
 static_assert(nua_i_register == 54, "the SIP stack's event codes moved");
 static_assert(nua_r_unref == nua_i_register + 1, "codes 55 and 56 follow the stack's own");
-static_assert(SIP_CODE_NUA_R_REGISTER == nua_r_register && SIP_CODE_NUA_R_INVITE == nua_r_invite,
+static_assert((int)SIP_CODE_NUA_R_REGISTER == (int)nua_r_register && (int)SIP_CODE_NUA_R_INVITE == (int)nua_r_invite,
               "the SIP codes of the queued words are the stack's");

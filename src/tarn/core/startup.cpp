@@ -22,6 +22,7 @@
 #include "call_progress.h"
 #include "call_reset.h"
 #include "callctl_hooks.h"
+#include "sip_headers.h"
 #include "dialplan.h"
 #include "cleanup.h"
 #include "cli.h"
@@ -137,7 +138,7 @@ static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
 static int step_msp_library()
 {
     msp_extra_debugging = eo_lib.msp_extra_debugging;
-    return msp_init_lib(startup_msp_event, nullptr);
+    return msp_init_lib(startup_msp_event, format_msp_context);
 }
 
 // A device query queued for any timeslot, waited for; its answer reaches
