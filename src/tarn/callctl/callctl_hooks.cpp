@@ -3,6 +3,7 @@
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
+#include "housekeeping.h"
 #include "nua_stack.h"
 #include "pools.h"
 #include "registrations.h"
@@ -39,6 +40,11 @@ void callctl_connect_hooks()
     nua_stack_hooks n = nua_hooks;
     n.finish_call = finish_call_of_object;
     nua_stack_set_hooks(&n);
+
+    housekeeping_hooks hk{};
+    hk.add_sm_task = add_sm_task;
+    hk.nua_handle_cleanup_queue = nua_handle_cleanup_queue;
+    housekeeping_set_hooks(&hk);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

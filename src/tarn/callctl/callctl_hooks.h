@@ -1,5 +1,6 @@
 // Call control plugs its services into the parts that call it through
-// hooks: the console, the clean-up, the registrations and the SIP stacks.
+// hooks: the console, the clean-up, the registrations, the SIP stacks,
+// housekeeping and the dial plan's rewriting.
 #pragma once
 
 // At start, before the start-up steps run.

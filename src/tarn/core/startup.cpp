@@ -487,6 +487,10 @@ int tarn_main(int argc, char **argv)
     if (tarn_daemon_mode)
         fork_daemon();
 
+    // Call control's services, before the threads of the configuration and
+    // housekeeping may queue tasks.
+    callctl_connect_hooks();
+
     // 7. configuration
     if (init_config() == -1)
         TARN_EXIT(99, "Couldn't init config!");
@@ -508,7 +512,6 @@ int tarn_main(int argc, char **argv)
     connect_sip_peer_report_hooks();
     connect_cdr_hooks();
     connect_reset_hooks();
-    callctl_connect_hooks();
     init_application();
 
     // 11.
