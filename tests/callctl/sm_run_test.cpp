@@ -23,6 +23,7 @@
 #include "msp_resource.h"
 #include "msp_timeslot.h"
 #include "pools.h"
+#include "reg_object.h"
 #include "sm_events.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -186,6 +187,54 @@ TEST_F(SmRun, ConnectedCallsCountByDurationAndPort)
         EXPECT_EQ(cs().counter_analog_to_sip_finished_port[c.slot], 1u);
         release(co);
     }
+}
+
+// The first force-T.38 delay (milliseconds) arms the timer on connect; a
+// delay of 0 arms none.
+TEST_F(SmRun, ForceT38TimerOnConnect)
+{
+    const struct {
+        uint32_t ms;
+        long sec, usec; // -1: no timer
+    } cases[] = {{0, -1, -1}, {1500, 1, 500000}, {2000, 2, 10000}, {5, 0, 10000}};
+    for (const auto &c : cases) {
+        call_object *co = new_call(CI_SIP_TO_SIP);
+        co->cc.force_t38_reinvite.count = 1;
+        co->cc.force_t38_reinvite.times[0] = c.ms;
+        run(co, E_CONNECT);
+        if (c.sec < 0) {
+            EXPECT_EQ(co->force_t38_timer, nullptr) << c.ms;
+        } else {
+            ASSERT_NE(co->force_t38_timer, nullptr) << c.ms;
+            EXPECT_EQ(co->force_t38_timer->tv.tv_sec, c.sec) << c.ms;
+            EXPECT_EQ(co->force_t38_timer->tv.tv_usec, c.usec) << c.ms;
+            EXPECT_EQ(co->force_t38_timer->event, T_EVENT_FORCE_T38);
+        }
+        release(co);
+    }
+}
+
+// A registration task code runs its word on the registration's machine; a
+// registration that leaves SM_SIP_REGISTRATION_SUCCESSFUL notes when.
+TEST_F(SmRun, RegistrationTasksRunTheirWords)
+{
+    static const statemachine_transition reg_rows[] = {
+        {SM_SIP_REGISTRATION_SUCCESSFUL, SM_WORD_REGISTER_408, SM_SIP_REGISTRATION_FAILED, SM_NO_EVENT, nullptr},
+        {SM_ANY, SM_ANY, SM_KEEP_STATE, SM_NO_EVENT, sm_reg_list_unhandled_reg},
+    };
+    static reg_object ro; // zero
+    ro.sm = statemachine_create(&ro, SM_SIP_REGISTRATION_SUCCESSFUL, reg_rows, 2, send_nothing, nullptr);
+    debug_lines log({TARN});
+    add_sm_task_reg(&ro, SM_REG_TASK_REG_REFRESH);
+    add_sm_task_reg(&ro, SM_REG_TASK_REGISTER_408);
+    EXPECT_EQ(sm_run_pending_tasks(), 2);
+    EXPECT_EQ(log.count("STATEMACHINE IGNORING TIMER-EVENT for ro "), 1);
+    EXPECT_EQ(log.count("-- SM_SIP_REGISTRATION_SUCCESSFUL -- T_EVENT_REG_REFRESH(0) [2:1025]"), 1);
+    EXPECT_TRUE(log.has("[NUA_R_REGISTER:408] SM_SIP_REGISTRATION_SUCCESSFUL => SM_SIP_REGISTRATION_FAILED"));
+    EXPECT_EQ(ro.sm_state, (uint32_t)SM_SIP_REGISTRATION_FAILED);
+    EXPECT_NE(ro.last_time_registration_successful, 0);
+    statemachine_destroy(ro.sm);
+    ro.sm = nullptr;
 }
 
 // "CALL ENDED" once on both end paths, the first ending source kept, no
