@@ -100,11 +100,11 @@ TEST(StateNames, CallStatesFollowTheCallKind)
     } cases[] = {
         {CI_ISDN_TO_SIP, 0, 0x10000, "SM_ISDN_RINGING"},
         {CI_SIP_TO_SIP, 0, 0x10000, "UNKNOWN_STATE"},
-        {CI_SIP_TO_SIP, 0, 3, "SM_UNKNOWN"},
-        {CI_SIP_TO_SIP, 0, 0, "SM_UNKNOWN"},
+        {CI_SIP_TO_SIP, 0, 3, "UNKNOWN_STATE"}, // not a single bit
+        {CI_SIP_TO_SIP, 0, 0, "UNKNOWN_STATE"},
         {CI_SIP_TO_SIP, 0, 1, "SM_INACTIVE"},
         {CI_SIP_TO_SIP, 0, 0x4000, "SM_SIP_INVITE_TRANSFER_REINVITE_3"},
-        {CI_ISDN_TO_SIP, 0, 0x8000, "SM_UNKNOWN"}, // row 0 of every technology
+        {CI_ISDN_TO_SIP, 0, 0x8000, "UNKNOWN_STATE"}, // bit 15 is unused
         {CI_TELNET_TO_ISDN, 0, 0x40000, "SM_ISDN_WAIT_FOR_DIALING_OD"},
         {CI_ISDN_TO_SIP, 0, 0x80000, "UNKNOWN_STATE"}, // past the end of the list
         {CI_ISDN_TO_SIP, 0, 0x100000, "UNKNOWN_STATE"},
@@ -142,7 +142,8 @@ TEST(StateNames, RegistrationAndSipStackStates)
     EXPECT_STREQ(print_sm_state_reg(&ro, 1), "SM_REG_INACTIVE");
     EXPECT_STREQ(print_sm_state_reg(&ro, 512), "SM_SIP_WAITING_FOR_SLOT");
     EXPECT_STREQ(print_sm_state_reg(&ro, 1024), "UNKNOWN_STATE");
-    EXPECT_STREQ(print_sm_state_reg(&ro, 5), "SM_UNKNOWN");
+    EXPECT_STREQ(print_sm_state_reg(&ro, 5), "UNKNOWN_STATE");
+    EXPECT_STREQ(print_sm_state_reg(&ro, 0), "UNKNOWN_STATE");
     EXPECT_STREQ(print_sm_state_reg(nullptr, 64), "UNKNOWN_STATE");
 
     EXPECT_STREQ(print_nua_callstate(0), "nua_callstate_init - Initial state");

@@ -745,9 +745,11 @@ int bit_shift_value(uint32_t state)
 
 const char *print_sm_state_call(call_object *co, uint32_t state)
 {
-    if (!co)
-        return "UNKNOWN_STATE";
+    // No state word names "SM_UNKNOWN" (row 0 of the lists): a word that
+    // is not a single bit, and the unused bit 15, are "UNKNOWN_STATE".
     int pos = bit_shift_value(state);
+    if (!co || pos == 0 || pos == 16)
+        return "UNKNOWN_STATE";
     if (pos < 16)
         return callobject_callstate_list[pos];
     int row = pos - 16;
@@ -781,9 +783,10 @@ const char *print_sm_state_call(call_object *co, uint32_t state)
 
 const char *print_sm_state_reg(reg_object *ro, uint32_t state)
 {
-    if (!ro)
+    int pos = bit_shift_value(state);
+    if (!ro || pos == 0)
         return "UNKNOWN_STATE";
-    return row_or_unknown(regobject_callstate_list, bit_shift_value(state));
+    return row_or_unknown(regobject_callstate_list, pos);
 }
 
 const char *print_nua_callstate(int callstate)

@@ -55,6 +55,8 @@ const char *print_event(int event);
 // the word is not a single bit.
 int bit_shift_value(uint32_t state);
 // Name of a call's state word; the technology lists follow the call's kind.
+// A word that is not a single bit, bit 15 and a bit past the kind's list
+// give "UNKNOWN_STATE".
 const char *print_sm_state_call(call_object *co, uint32_t state);
 const char *print_sm_state_reg(reg_object *ro, uint32_t state);
 const char *print_nua_callstate(int callstate);
