@@ -12,6 +12,7 @@
 #include "confman.h"
 #include "debug_lines.h"
 #include "schema.h"
+#include "system_command.h"
 #include "tones.h"
 
 namespace {
@@ -290,6 +291,59 @@ TEST_F(ToneSets, NoSectionsGiveAnEmptyList)
     ASSERT_NE(gp->tonelist, nullptr);
     EXPECT_EQ(gp->tonelist->first, nullptr);
     EXPECT_EQ(gp->tonelist->last, nullptr);
+}
+
+TEST_F(ToneSets, LookupByCodeFallsBackToTheDefault)
+{
+    debug_lines log({TARN});
+    load("[general]\ncountry=AT\n[de]\n[at]\n");
+    init_tones();
+    tone_config_set *de = gp->tonelist->first, *at = de->list;
+    EXPECT_EQ(get_tone_config("DE"), de) << "case ignored";
+    EXPECT_EQ(get_tone_config("de"), de);
+    EXPECT_EQ(get_tone_config("fr"), at) << "the default code's set";
+    EXPECT_EQ(get_tone_config(""), at);
+    EXPECT_TRUE(log.lines().empty());
+
+    // The default code itself without a set: the one-name message.
+    free_tone_list(gp->tonelist);
+    cm_destroy(gp->config_tones);
+    load("[general]\ncountry=xx\n[de]\n");
+    init_tones();
+    EXPECT_EQ(get_tone_config("XX"), nullptr);
+    EXPECT_TRUE(log.has("failed to find matching tone set for XX!"));
+    // Neither the code nor the default has a set: both names.
+    EXPECT_EQ(get_tone_config("fr"), nullptr);
+    EXPECT_TRUE(log.has("failed to find matching tone set for \"fr\" or \"xx\"!"));
+    EXPECT_EQ(log.lines().size(), 2u);
+}
+
+TEST_F(ToneSets, TheDefaultCodeIsCutTo15Characters)
+{
+    debug_lines log({TARN});
+    load("[general]\ncountry=abcdefghijklmnopq\n[abcdefghijklmno]\n");
+    init_tones();
+    EXPECT_EQ(get_tone_config("fr"), gp->tonelist->first);
+    // Without a configuration the default is empty.
+    free_tone_list(gp->tonelist);
+    gp->tonelist = nullptr;
+    cm_destroy(gp->config_tones);
+    gp->config_tones = nullptr;
+    EXPECT_EQ(get_tone_config("fr"), nullptr);
+    EXPECT_TRUE(log.has("failed to find matching tone set for \"fr\" or \"\"!"));
+}
+
+TEST(Ipv4Text, OnlyDottedQuads)
+{
+    struct {
+        const char *text;
+        int want;
+    } cases[] = {
+        {"10.0.0.1", 1}, {"255.255.255.255", 1}, {"::1", 0}, {"gw.example.net", 0},
+        {"10.0.0", 0},   {"10.0.0.256", 0},      {"", 0},    {nullptr, 0},
+    };
+    for (auto &c : cases)
+        EXPECT_EQ(is_it_an_ipv4_address(c.text), c.want) << (c.text ? c.text : "(null)");
 }
 
 } // namespace

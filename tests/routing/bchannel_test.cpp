@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "application.h"
+#include "bchannel_sweep.h"
 #include "dialplan.h"
 #include "dialplan_targets.h"
 #include "experimental_options.h"
@@ -212,6 +213,41 @@ TEST(BChannel, PortLists)
     int out[4];
     ASSERT_EQ(isdn_dpstring_to_int_array(longer.c_str(), out, 4), 1);
     EXPECT_EQ(out[0], 1);
+}
+
+TEST(BChannel, SweepClearsAChannelWithoutCallOnTheSecondSweepInARow)
+{
+    tarn_lines log;
+    const std::string cleared = "CRITICAL: Clearing unassociated bchannel";
+    misdn_bchannel *bc = nullptr;
+    with_global_lock([&] { bc = misdn_lib_get_free_bc(2, 0, 0, 0, 1); });
+    ASSERT_NE(bc, nullptr);
+    check_bchannels();
+    EXPECT_EQ(bc->in_use, 1);
+    EXPECT_EQ(bc->unassociated, 1) << "marked on the first sweep";
+
+    // A call takes the channel before the next sweep: the mark goes.
+    auto co = std::make_unique<call_object>();
+    init_call_object(co.get(), 0);
+    co->bc = bc;
+    gp->operations[0] = co.get();
+    check_bchannels();
+    EXPECT_EQ(bc->in_use, 1);
+    EXPECT_EQ(bc->unassociated, 0);
+
+    // Left without its call, it again needs two sweeps in a row.
+    gp->operations[0] = nullptr;
+    check_bchannels();
+    EXPECT_EQ(bc->in_use, 1);
+    EXPECT_EQ(log.count(cleared), 0);
+    check_bchannels();
+    EXPECT_EQ(bc->in_use, 0);
+    EXPECT_EQ(bc->unassociated, 0);
+    EXPECT_EQ(log.count(cleared), 1);
+    check_bchannels();
+    EXPECT_EQ(log.count(cleared), 1) << "a free channel is left alone";
+    std::string why;
+    EXPECT_TRUE(all_free(&why)) << why;
 }
 
 } // namespace

@@ -15,19 +15,13 @@
 #include "log.h"
 #include "pg_port_groups.h"
 #include "schema.h"
+#include "tones.h"
 
 enum { PORT_SECTION = 1 };
 
 // ---- hooks and interim callbacks ----------------------------------------------------------
 
-static int host_programmable_not_built(char *, int)
-{
-    static std::atomic<bool> told{false};
-    if (!told.exchange(true))
-        LOGD(TARN, 0, nullptr, "CRITICAL: set_host_programmable_language_code not built");
-    return 0;
-}
-int (*set_host_programmable_language_code_hook)(char *lang, int index) = host_programmable_not_built;
+int (*set_host_programmable_language_code_hook)(char *lang, int index) = set_host_programmable_language_code;
 
 static void not_built_once(std::atomic<bool> &told, int module, const char *what)
 {

@@ -75,6 +75,6 @@ struct analog_port_info {
 int analog_lang_slot(const char *code);
 
 // Programs the call-progress detection of a tone set into the media
-// processor as host-programmable country index. Filled by the tone set-up;
-// until then it logs once and does nothing.
+// processor as host-programmable country index
+// (set_host_programmable_language_code; tests put a recorder here).
 extern int (*set_host_programmable_language_code_hook)(char *lang, int index);

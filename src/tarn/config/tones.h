@@ -102,3 +102,14 @@ void parse_call_progress_texts(call_progress_tone_config *cp, const char *acp_de
 
 // Frees every set with its texts, and the list.
 void free_tone_list(headtonelist *list);
+
+// The tone set of a language code (case ignored); without one, the set of
+// the default code (key country of tarn.tones); null, with a log line, when
+// neither has a set.
+tone_config_set *get_tone_config(const char *language_code);
+
+// Sends the call-progress detection windows of lang's tone set (found as by
+// get_tone_config) to the media processor as host-programmable country
+// `index`, queued for the device without waiting (takes the next message
+// number). -1, with a CRITICAL line and nothing sent, without a tone set.
+int set_host_programmable_language_code(char *lang, int index);

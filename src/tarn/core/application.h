@@ -4,6 +4,7 @@
 #pragma once
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -133,7 +134,7 @@ struct application_object {
     network_config netconf;
     int32_t msp_processor_id;
     int32_t msp_bridging;
-    int32_t msp_counter;
+    std::atomic<int32_t> msp_counter; // message numbers: raised from several threads
     analog_port_info *analog_info;
     char analog_lang_mapping[16][16];
     hardware_info *hi;

@@ -62,3 +62,5 @@ void *run_syscall_thread(void *index);
 bool is_safe_ifname(const char *name);
 // A dotted-quad IPv4 address (inet_pton).
 bool is_ipv4_address(const char *text);
+// The same as 1 or 0, as bring-up and call control ask it.
+inline int is_it_an_ipv4_address(const char *address) { return is_ipv4_address(address) ? 1 : 0; }
