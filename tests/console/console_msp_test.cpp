@@ -10,49 +10,22 @@
 #include "application.h"
 #include "console.h"
 #include "mc_options.h"
-#include "msp_dispatch.h"
-#include "msp_link.h"
-#include "msp_manager.h"
+#include "msp_link_env.h"
 #include "msp_resource.h"
-#include "mspsim_runner.h"
 
 namespace {
 
-mspsim_runner *sim = nullptr;
-
-intptr_t handler(magic_csm, int, int)
-{
-    return 0;
-}
-void formatter(void *, char *buffer, int size)
-{
-    if (size > 0)
-        buffer[0] = '\0';
-}
-
-class LinkEnvironment : public ::testing::Environment {
+// The console's options exist before the link.
+class ConsoleLink : public msp_link_environment {
 public:
     void SetUp() override
     {
-        application_create();
-        init_locks();
+        msp_link_environment::SetUp();
         mc_init_options();
-        sim = new mspsim_runner({"--device-mac", "00:11:22:33:44:55"});
-        ASSERT_TRUE(sim->ok());
-        setenv("TARN_MSP_SIM", sim->socket.c_str(), 1);
-        setenv("TARN_MSP_SIM_WAIT_MS", "3000", 1);
-        const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
-        ASSERT_EQ(msp_init_interface("lo", mac), 0);
-        ASSERT_EQ(msp_init_lib(handler, formatter), 0);
-        cman->msplib_initializing = 0;
-    }
-    void TearDown() override
-    {
-        delete sim;
-        sim = nullptr;
     }
 };
-const auto *env = ::testing::AddGlobalTestEnvironment(new LinkEnvironment);
+const auto *env = ::testing::AddGlobalTestEnvironment(new ConsoleLink);
+mspsim_runner *const &sim = msp_link_environment::sim();
 
 std::string answer_in_state_6(const char *line)
 {
