@@ -51,6 +51,7 @@
 #include "gsm_bringup.h"
 #include "gsm_port.h"
 #include "housekeeping.h"
+#include "bchannel_sweep.h"
 #include "init_config.h"
 #include "init_iptables.h"
 #include "pg_port_groups.h"
@@ -264,6 +265,14 @@ static void connect_reset_hooks()
 static void connect_cdr_hooks()
 {
     cdr_print_event = print_event;
+}
+
+// Housekeeping sweeps the ISDN B-channels; set before its threads run.
+static void connect_housekeeping_hooks()
+{
+    housekeeping_hooks h{};
+    h.check_bchannels = check_bchannels;
+    housekeeping_set_hooks(&h);
 }
 
 // The console's listening socket; 0 is failure.
@@ -498,6 +507,7 @@ int tarn_main(int argc, char **argv)
     // 8. housekeeping threads; a thread takes its creator's name until it
     // sets its own
     app->run_msp_safeguard = 1;
+    connect_housekeeping_hooks();
     name_thread("tarn.pthread");
     housekeeping_start();
     name_thread("tarn");
