@@ -1,5 +1,6 @@
 #include "callctl_hooks.h"
 
+#include "analog_watchdog.h"
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
@@ -10,6 +11,7 @@
 #include "sip_headers.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
+#include "state_tables.h"
 
 namespace {
 
@@ -17,6 +19,13 @@ namespace {
 void finish_call_of_object(call_object *co, FILE *report, int origin)
 {
     finish_call(report, get_index_of_operation(co), origin);
+}
+
+// The caller-ID watchdog parks its calls on FXO-to-SIP machines. That table
+// sends no outgoing events, so the machine needs no sender.
+statemachine *watchdog_fxo_to_sip_machine(call_object *co, uint32_t state)
+{
+    return create_statemachine_fxo_to_sip(co, (int)state, nullptr);
 }
 
 } // namespace
@@ -35,7 +44,12 @@ void callctl_connect_hooks()
     registration_hooks r{};
     r.cb_timer_event = cb_timer_event;
     r.do_reg_statemachine_run = do_reg_statemachine_run;
+    r.create_statemachine_sipreg = create_statemachine_sipreg;
     reg_set_hooks(&r);
+
+    analog_watchdog_hooks w{};
+    w.create_statemachine_fxo_to_sip = watchdog_fxo_to_sip_machine;
+    analog_watchdog_set_hooks(&w);
 
     nua_stack_hooks n = nua_hooks;
     n.finish_call = finish_call_of_object;
