@@ -154,8 +154,9 @@ TEST(StateTables, ActionListNamesEachActionOnceAndEveryOneIsUsed)
     for (int i = 0; i < sm_actions_count; i++) {
         built += sm_actions[i].built;
         std::string name = sm_actions[i].name;
-        if (name == "sm_call_list_unhandled" || name == "sm_reg_list_unhandled_reg")
+        if (name == "sm_call_list_unhandled" || name == "sm_reg_list_unhandled_reg") {
             EXPECT_TRUE(sm_actions[i].built) << name;
+        }
     }
     EXPECT_EQ(sm_actions_not_built_count(), sm_actions_count - built);
 }
@@ -187,7 +188,7 @@ TEST(StateTables, ConstructorsMakeAMachineOverTheirTable)
     for (int i = 0; i < sm_tables_count; i++) {
         const sm_table_info &t = sm_tables[i];
         SCOPED_TRACE(t.name);
-        int32_t start = t.states == SM_SET_REG ? SM_SIP_WAITING_FOR_SLOT : SM_SIP_INVITE_RECEIVED;
+        int32_t start = t.states == SM_SET_REG ? (int32_t)SM_SIP_WAITING_FOR_SLOT : (int32_t)SM_SIP_INVITE_RECEIVED;
         statemachine *sm = t.create(&owner, start, no_send);
         ASSERT_NE(sm, nullptr);
         EXPECT_EQ(statemachine_get_state(sm), start);

@@ -69,16 +69,17 @@ std::string code_text(unsigned code)
     return "code " + std::to_string(code);
 }
 
-bool parse_number(const char *text, long long min, long long max, long long *out)
+// A state or event word given as a number (decimal, or hex with 0x).
+bool parse_word(const char *text, int32_t *word)
 {
-    if (!text || !*text)
+    if (!*text)
         return false;
     errno = 0;
     char *end = nullptr;
     long long v = strtoll(text, &end, 0);
-    if (errno != 0 || *end != '\0' || v < min || v > max)
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > (long long)UINT32_MAX)
         return false;
-    *out = v;
+    *word = (int32_t)(uint32_t)v;
     return true;
 }
 
@@ -236,13 +237,10 @@ std::string sm_text_row(sm_state_set set, const statemachine_transition &row)
 
 int sm_parse_state(sm_state_set set, const char *text, int32_t *state)
 {
-    long long v;
-    if (parse_number(text, INT32_MIN, UINT32_MAX, &v)) {
-        *state = (int32_t)(uint32_t)v;
-        return 0;
-    }
     if (!text)
         return -1;
+    if (parse_word(text, state))
+        return 0;
     for (int b = 0; b < 32; b++) {
         const char *n = sm_text_state_bit(set, (uint32_t)1 << b);
         if (n && strcmp(n, text) == 0) {
@@ -255,13 +253,10 @@ int sm_parse_state(sm_state_set set, const char *text, int32_t *state)
 
 int sm_parse_event(const char *text, int32_t *event)
 {
-    long long v;
-    if (parse_number(text, INT32_MIN, UINT32_MAX, &v)) {
-        *event = (int32_t)(uint32_t)v;
-        return 0;
-    }
     if (!text)
         return -1;
+    if (parse_word(text, event))
+        return 0;
     std::vector<std::string> t = words(text);
     if (t.size() == 1 && t[0] == "ANY") {
         *event = SM_ANY;
@@ -289,13 +284,10 @@ int sm_parse_event(const char *text, int32_t *event)
 
 int sm_parse_out_event(const char *text, int32_t *event)
 {
-    long long v;
-    if (parse_number(text, INT32_MIN, UINT32_MAX, &v)) {
-        *event = (int32_t)(uint32_t)v;
-        return 0;
-    }
     if (!text)
         return -1;
+    if (parse_word(text, event))
+        return 0;
     if (strcmp(text, no_value) == 0 || strcmp(text, "-") == 0) {
         *event = SM_NO_EVENT;
         return 0;
