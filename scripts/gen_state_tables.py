@@ -116,7 +116,7 @@ HEAD = """\
 #include <cstring>
 #include <iterator>
 
-#include "sm_defs.h"
+#include "sm_events.h"
 #include "state_table_actions.h"
 
 namespace {

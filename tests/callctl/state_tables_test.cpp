@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "debug_lines.h"
-#include "sm_defs.h"
+#include "sm_events.h"
 #include "state_table_actions.h"
 #include "state_table_text.h"
 #include "state_tables.h"

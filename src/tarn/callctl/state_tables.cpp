@@ -19,7 +19,7 @@
 #include <cstring>
 #include <iterator>
 
-#include "sm_defs.h"
+#include "sm_events.h"
 #include "state_table_actions.h"
 
 namespace {
