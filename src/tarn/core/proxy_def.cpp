@@ -313,6 +313,26 @@ sip_address_info_object *allocate_address_info(const sip_s *sip)
     return info;
 }
 
+sip_address_info_object *create_dummy_address_info()
+{
+    auto *info = (sip_address_info_object *)calloc(1, sizeof(sip_address_info_object));
+    if (!info)
+        return nullptr;
+    char *sip_address_info_object::*const empty[] = {
+        &sip_address_info_object::from_display, &sip_address_info_object::from_url_user,
+        &sip_address_info_object::from_url,     &sip_address_info_object::to_display,
+        &sip_address_info_object::p_asserted_identity, &sip_address_info_object::to_url_user,
+        &sip_address_info_object::to_url,
+    };
+    for (char *sip_address_info_object::*t : empty) {
+        if (!(info->*t = strdup(""))) {
+            free_address_info(info);
+            return nullptr;
+        }
+    }
+    return info;
+}
+
 sip_address_info_object *allocate_address_info_from_mangled_sip_to_sip(const call_object *co)
 {
     auto *info = (sip_address_info_object *)calloc(1, sizeof(sip_address_info_object));

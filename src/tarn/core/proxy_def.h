@@ -75,6 +75,9 @@ void free_proxy_def(proxy_def *pd);
 // From, To of a parsed SIP message (display names without quotation marks;
 // missing parts are empty texts).
 sip_address_info_object *allocate_address_info(const sip_s *sip);
+// A record whose From, To and P-Asserted-Identity texts are empty (each an
+// owned ""); null when memory runs out.
+sip_address_info_object *create_dummy_address_info();
 // The rewritten From and To of a SIP-to-SIP call.
 sip_address_info_object *allocate_address_info_from_mangled_sip_to_sip(const call_object *co);
 // Copies every set text of source into target (replacing target's).

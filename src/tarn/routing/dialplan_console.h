@@ -1,0 +1,17 @@
+// What the console shows of the dial plan: the loaded table, and test calls
+// that run the real search on a dummy incoming call built from key/value
+// pairs and print what the call would become. Everything is written to the
+// console connection's stream.
+#pragma once
+#include <cstdio>
+
+struct dialplan_element;
+
+// The table with its head line. No lock is taken: the console holds
+// dialplan_lock around the listing.
+void dialplan_list(FILE *out);
+void dialplan_list_element(FILE *out, const dialplan_element *e);
+// The same with the inbound and outbound proxy definitions after the line
+// number.
+void dialplan_list_dbg(FILE *out);
+void dialplan_list_element_dbg(FILE *out, const dialplan_element *e);
