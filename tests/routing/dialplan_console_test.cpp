@@ -18,6 +18,7 @@
 #include "dialplan_console.h"
 #include "isdn_lib.h"
 #include "pg_port_groups.h"
+#include "pg_sip_groups.h"
 #include "schema.h"
 #include "pools.h"
 #include "proxy_def.h"
@@ -124,6 +125,16 @@ protected:
     void SetUp() override
     {
         DialplanConsole::SetUp();
+        // Proxy definitions as the daemon makes and frees them.
+        saved_iface = dialplan_sip;
+        dialplan_sip_iface i{};
+        i.get_port_group_sip_by_name = pg_get_port_group_sip_by_name;
+        i.create_outbound_proxy_definition_by_id = [](const char *id) {
+            return create_proxy_definition_by_id(id, SIP_OUTBOUND);
+        };
+        i.clone_proxy_definition = clone_proxy_definition;
+        i.free_proxy_def = free_proxy_def;
+        dialplan_set_sip_iface(&i);
         ASSERT_EQ(create_call_object_pools(4), 0);
         call_reset_hooks h{};
         h.tarn_misdn_lib_send_event = record_isdn;
@@ -146,8 +157,10 @@ protected:
         pg_free_line_port_groups();
         cm_destroy(gp->config_isdn);
         gp->config_isdn = nullptr;
-        DialplanConsole::TearDown();
+        DialplanConsole::TearDown(); // the table goes with the definitions it holds
+        dialplan_sip = saved_iface;
     }
+    dialplan_sip_iface saved_iface{};
 };
 
 TEST_F(DialplanTestCall, SipRequestRoutedToIsdn)
