@@ -190,20 +190,25 @@ TEST(AnalogPort, ExchangeRingsAndTheGatewayAnswers)
     seen.clear();
     ASSERT_TRUE(sim->forget("2"));
     ASSERT_TRUE(sim->request({"ring", "2", "3", "150", "150"}));
-    // first burst: ringing, ring-off, then ringing again
-    EXPECT_EQ(wait_events(2, 3), (std::vector<unsigned>{ANALOG_EVENT_RINGING,
-                                                         ANALOG_EVENT_RINGOFF,
-                                                         ANALOG_EVENT_RINGING}));
+    // first burst: ringing, ring-off, then ringing again (a late wake-up on
+    // a loaded machine may find the next burst's events as well)
+    std::vector<unsigned> first = wait_events(2, 3);
+    first.resize(3);
+    EXPECT_EQ(first, (std::vector<unsigned>{ANALOG_EVENT_RINGING, ANALOG_EVENT_RINGOFF,
+                                            ANALOG_EVENT_RINGING}));
     analog_send_event(2, ANALOG_EVENT_OFFHOOK);
     EXPECT_GE(sim->expect("2", "^offhook$").t, 0);
     std::vector<unsigned> ev = wait_last(2, ANALOG_EVENT_OFFHOOK);
     ASSERT_GE(ev.size(), 4u);
-    EXPECT_EQ(ev.back(), (unsigned)ANALOG_EVENT_OFFHOOK);
-    // answered: the exchange rings no more
+    // answered: the exchange rings no more. A ring event the exchange sent
+    // before it saw the off-hook may still be on its way: let it arrive,
+    // then nothing more may come.
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    EXPECT_EQ(wait_events(2, 0, 0).size(), ev.size());
+    size_t settled = wait_events(2, 0, 0).size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(wait_events(2, 0, 0).size(), settled);
     analog_send_event(2, ANALOG_EVENT_ONHOOK);
-    EXPECT_EQ(wait_last(2, ANALOG_EVENT_ONHOOK).size(), ev.size() + 1);
+    EXPECT_EQ(wait_last(2, ANALOG_EVENT_ONHOOK).size(), settled + 1);
     EXPECT_EQ(words_of(sim->records("2")), (std::vector<std::string>{"offhook", "onhook"}));
 }
 
