@@ -21,9 +21,26 @@ enum sip_answer_kind {
 
 enum { SIP_LEG_OUTBOUND_OPTIONS_DEFAULT = 53 }; // keep-alive 32 + rport 16 + validate 4 + GRUU 1
 
+// SRTP security descriptions of a leg.
+enum crypto_offer_state {
+    CRYPTO_OFFER_NONE = 0,
+    CRYPTO_OFFER_SENT = 1,
+    CRYPTO_OFFER_RECEIVED = 2,
+    CRYPTO_ANSWER_SENT = 3,
+    CRYPTO_ANSWER_RECEIVED = 4,
+};
+enum crypto_suite {
+    CRYPTO_SUITE_NONE = 0,
+    CRYPTO_SUITE_AES_CM_128_HMAC_SHA1_80 = 1,
+    CRYPTO_SUITE_AES_CM_128_HMAC_SHA1_32 = 2,
+    CRYPTO_SUITE_F8_128_HMAC_SHA1_80 = 3,
+    CRYPTO_SUITE_UNKNOWN = 4,
+};
+
 struct crypto_row {
     char *sdp_crypto;
-    char *key;
+    char *key;          // raw master key and salt (30 bytes when complete)
+    int32_t key_length; // bytes at key
 };
 
 struct crypto_settings {

@@ -1,0 +1,223 @@
+// The gateway's own media section: offers and answers over call fixtures,
+// each text checked whole and parsed by the SIP stack's SDP parser with the
+// session lines put in front.
+#include <functional>
+#include <regex>
+
+#include "base64.h"
+#include "sdp_test_fixture.h"
+
+namespace {
+
+const char *const C = "c=IN IP4 10.0.0.1\r\n";
+const char *const TEL = "a=rtpmap: 101 telephone-event/8000\r\na=fmtp: 101 0-16\r\n";
+const char *const T38 = "m=image 4000 udptl t38\r\na=T38FaxVersion:0\r\na=T38MaxBitRate:14400\r\n"
+                        "a=T38FaxFillBitRemoval:0\r\na=T38FaxTranscodingMMR:0\r\na=T38FaxTranscodingJBIG:0\r\n"
+                        "a=T38FaxRateManagement:transferredTCF\r\na=T38FaxMaxDatagram:400\r\n";
+
+struct writer_case {
+    const char *name;
+    std::function<void(SdpCall &, call_object *)> setup;
+    int offer;
+    std::string expected;
+};
+
+class SdpWriter : public SdpCall {
+public:
+    void far(const std::string &media) { read_far(media); }
+};
+
+std::string s(const char *a) { return a; }
+
+TEST_F(SdpWriter, Table)
+{
+    const std::string audio_maps = "a=rtpmap: 8 PCMA/8000\r\na=rtpmap: 0 PCMU/8000\r\n";
+    const writer_case cases[] = {
+        {"offer", [](SdpCall &, call_object *) {}, 1,
+         s(C) + "m=audio 4000 RTP/AVP  8 0 101\r\n" + audio_maps + TEL + "a=ptime:20\r\n"},
+        {"offer with comfort noise",
+         [](SdpCall &, call_object *co) { co->cc.comfort_noise = 1; }, 1,
+         s(C) + "m=audio 4000 RTP/AVP  8 0 13 101\r\n" + audio_maps + "a=rtpmap:13 CN/8000\r\n" + TEL +
+             "a=ptime:20\r\n"},
+        {"offer of clear mode",
+         [](SdpCall &, call_object *co) { cc_allow_codecs(&co->cc.codecs, "CLEARMODE:pcma"); }, 1,
+         s(C) + "m=audio 4000 RTP/AVP  97 8 101\r\na=rtpmap: 97 CLEARMODE/8000\r\na=rtpmap: 8 PCMA/8000\r\n" + TEL +
+             "a=ptime:20\r\n"},
+        {"answer mode 0: our order, far telephone-event number, comfort noise offered",
+         [](SdpCall &t, call_object *co) {
+             co->cc.comfort_noise = 1;
+             static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 0 8 13 100\r\na=rtpmap:100 telephone-event/8000\r\n");
+         },
+         0,
+         s(C) + "m=audio 4000 RTP/AVP  8 13 100\r\na=rtpmap: 8 PCMA/8000\r\na=rtpmap:13 CN/8000\r\n"
+                "a=rtpmap: 100 telephone-event/8000\r\na=fmtp: 100 0-16\r\na=ptime:20\r\n"},
+        {"answer without comfort noise configured leaves 13 out",
+         [](SdpCall &t, call_object *) { static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 8 13\r\n"); }, 0,
+         s(C) + "m=audio 4000 RTP/AVP  8 101\r\na=rtpmap: 8 PCMA/8000\r\n" + TEL + "a=ptime:20\r\n"},
+        {"answer mode 1: the far side's order",
+         [](SdpCall &t, call_object *co) {
+             co->cc.sdp_codec_selection = 1;
+             static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 18 0 8\r\n");
+         },
+         0, s(C) + "m=audio 4000 RTP/AVP  18 101\r\na=rtpmap: 18 G729/8000\r\n" + TEL + "a=ptime:20\r\n"},
+        {"answer of a dynamic number keeps the far number",
+         [](SdpCall &t, call_object *) {
+             static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 96\r\na=rtpmap:96 pcma/8000\r\n");
+         },
+         0, s(C) + "m=audio 4000 RTP/AVP  96 101\r\na=rtpmap: 96 PCMA/8000\r\n" + TEL + "a=ptime:20\r\n"},
+        {"T.38 answer to audio then image: rejected audio line first",
+         [](SdpCall &t, call_object *) {
+             static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 8\r\nm=image 5002 udptl t38\r\n");
+         },
+         0, s(C) + "m=audio 0 RTP/AVP\r\n" + T38},
+        {"T.38 answer to image then audio: rejected audio line after",
+         [](SdpCall &t, call_object *) {
+             static_cast<SdpWriter &>(t).far("m=image 5002 udptl t38\r\nm=audio 5000 RTP/AVP 8\r\n");
+         },
+         0, s(C) + T38 + "m=audio 0 RTP/AVP\r\n"},
+        {"audio answer to image then audio without T.38: rejected image line first",
+         [](SdpCall &t, call_object *co) {
+             co->cc.t38 = 0;
+             static_cast<SdpWriter &>(t).far("m=image 5002 udptl t38\r\nm=audio 5000 RTP/AVP 8\r\n");
+         },
+         0, s(C) + "m=image 0 udptl\r\nm=audio 4000 RTP/AVP  8 101\r\na=rtpmap: 8 PCMA/8000\r\n" + TEL + "a=ptime:20\r\n"},
+        {"audio answer to audio then image with T.38 ignored on a first offer",
+         [](SdpCall &t, call_object *co) {
+             co->cc.t38_ignore_offer = 1;
+             static_cast<SdpWriter &>(t).far("m=audio 5000 RTP/AVP 8\r\nm=image 5002 udptl t38\r\n");
+         },
+         0, s(C) + "m=audio 4000 RTP/AVP  8 101\r\na=rtpmap: 8 PCMA/8000\r\n" + TEL + "a=ptime:20\r\nm=image 0 udptl\r\n"},
+        {"HDLC offer", [](SdpCall &, call_object *co) { co->f.hdlc = 1; }, 1,
+         s(C) + "m=image 4000 TCP isohdlc\r\na=setup:passive\r\na=connection:new\r\n"},
+        {"HDLC answer",
+         [](SdpCall &t, call_object *co) {
+             co->cc.t38 = 0;
+             static_cast<SdpWriter &>(t).far("m=image 5004 TCP isohdlc\r\n");
+         },
+         0, s(C) + "m=image 4000 TCP isohdlc\r\na=setup:active\r\na=connection:new\r\n"},
+        {"mandatory SRTP offer without suites goes out as RTP/AVP",
+         [](SdpCall &, call_object *co) {
+             co->cc.srtp_mode = CC_SRTP_MANDATORY;
+             co->cc.tr119 = 1;
+         },
+         1, s(C) + "m=audio 4000 RTP/AVP  8 0 101\r\n" + audio_maps + TEL + "a=ptime:20\r\n"},
+        {"4-digit relay port",
+         [](SdpCall &t, call_object *co) {
+             co->callinfo = CI_SIP_TO_SIP;
+             co->cc.sdp_codec_selection = 2;
+             co->cl_sip = &t.out_leg();
+             t.in_leg().incoming_sdp = strdup("m=audio XXXXX RTP/AVP 8 \r\na=rtpmap:8 PCMA/8000\r\n");
+         },
+         1, s(C) + "m=audio 4002  RTP/AVP 8 \r\na=rtpmap:8 PCMA/8000\r\n"},
+        {"3-digit relay port",
+         [](SdpCall &t, call_object *co) {
+             co->callinfo = CI_SIP_TO_SIP;
+             co->cc.sdp_codec_selection = 2;
+             co->cl_sip = &t.out_leg();
+             t.in_leg().incoming_sdp = strdup("m=audio XXXXX RTP/AVP 8 \r\na=rtpmap:8 PCMA/8000\r\n");
+         },
+         1, s(C) + "m=audio 999   RTP/AVP 8 \r\na=rtpmap:8 PCMA/8000\r\n"},
+        {"outbound leg of a transparent call takes the inbound telephone-event number",
+         [](SdpCall &t, call_object *co) {
+             co->callinfo = CI_SIP_TO_SIP;
+             co->f.transparent_call = 1;
+             co->cl_sip = &t.out_leg();
+             t.in_leg().pt_telephony_event = 96;
+             cc_allow_codecs(&co->cc.codecs, "pcma");
+         },
+         1, s(C) + "m=audio 4000 RTP/AVP  8 96\r\na=rtpmap: 8 PCMA/8000\r\na=rtpmap: 96 telephone-event/8000\r\n"
+                   "a=fmtp: 96 0-16\r\na=ptime:20\r\n"},
+        {"inbound leg with the telephone-event fix takes the outbound number",
+         [](SdpCall &t, call_object *co) {
+             co->callinfo = CI_SIP_TO_SIP;
+             co->cc.s2s_televent_sdp_fix = 1;
+             t.out_leg().pt_telephony_event = 98;
+             cc_allow_codecs(&co->cc.codecs, "pcma");
+         },
+         1, s(C) + "m=audio 4000 RTP/AVP  8 98\r\na=rtpmap: 8 PCMA/8000\r\na=rtpmap: 98 telephone-event/8000\r\n"
+                   "a=fmtp: 98 0-16\r\na=ptime:20\r\n"},
+    };
+    for (const writer_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        in = call_leg_sip{};
+        out = call_leg_sip{};
+        SetUp();
+        c.setup(*this, co);
+        int port = strstr(c.name, "3-digit") ? 999 : strstr(c.name, "4-digit") ? 4002 : 4000;
+        std::string text = write(c.offer, port);
+        EXPECT_EQ(text, c.expected);
+        std::string whole = session(text);
+        EXPECT_NE(parse(whole), nullptr) << last_error << "\n" << whole;
+    }
+}
+
+// A mandatory-SRTP offer without suites switches the call to SRTP off.
+TEST_F(SdpWriter, MandatoryWithoutSuitesSwitchesTheCallOff)
+{
+    co->cc.srtp_mode = CC_SRTP_MANDATORY;
+    write(1);
+    EXPECT_EQ(co->cc.srtp_mode, CC_SRTP_OFF);
+}
+
+// SRTP off, optional and mandatory with three suites: transport, crypto
+// lines with tags 1 to 3 in the configured order, each key 40 base64
+// characters decoding to 30 bytes.
+TEST_F(SdpWriter, SrtpOffers)
+{
+    struct {
+        int mode;
+        const char *transport;
+        int lines;
+    } rows[] = {{CC_SRTP_OFF, "RTP/AVP", 0}, {CC_SRTP_OPTIONAL, "RTP/AVP", 3}, {CC_SRTP_MANDATORY, "RTP/SAVP", 3}};
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.mode);
+        co->cc.srtp_mode = r.mode;
+        co->cc.srtp_crypto_suites = cc_parse_crypto_suites("AES_CM_80:AES_CM_32:F8_80");
+        co->cc.tr119 = 1;
+        std::string text = write(1);
+        EXPECT_NE(text.find(std::string("m=audio 4000 ") + r.transport + "  8 0 101\r\n"), std::string::npos) << text;
+        std::regex line("a=crypto:([0-9]) ([A-Z0-9_]+) inline:([A-Za-z0-9+/=]+)\r\n");
+        std::vector<std::string> tags, suites, keys;
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), line); it != std::sregex_iterator(); ++it) {
+            tags.push_back((*it)[1]);
+            suites.push_back((*it)[2]);
+            keys.push_back((*it)[3]);
+        }
+        ASSERT_EQ((int)tags.size(), r.lines) << text;
+        if (r.lines) {
+            EXPECT_EQ(tags, (std::vector<std::string>{"1", "2", "3"}));
+            EXPECT_EQ(suites, (std::vector<std::string>{"AES_CM_128_HMAC_SHA1_80", "AES_CM_128_HMAC_SHA1_32",
+                                                        "F8_128_HMAC_SHA1_80"}));
+            for (const std::string &k : keys) {
+                EXPECT_EQ(k.size(), 40u);
+                char raw[64];
+                EXPECT_EQ(base64_to_plaintext(k.c_str(), raw, sizeof raw), 30);
+            }
+            // The marker follows the crypto lines.
+            EXPECT_NE(text.find("a=3ge2ae:requested\r\na=rtpmap: 8"), std::string::npos);
+        }
+        EXPECT_NE(parse(session(text)), nullptr) << last_error;
+    }
+}
+
+// An answer to a far offer with a crypto line carries our line of slot 0
+// with the far tag and suite, on RTP/SAVP when the far line was.
+TEST_F(SdpWriter, SrtpAnswer)
+{
+    co->cc.srtp_mode = CC_SRTP_OPTIONAL;
+    co->cc.srtp_crypto_suites = cc_parse_crypto_suites("AES_CM_80:AES_CM_32");
+    read_far("m=audio 5000 RTP/SAVP 8\r\na=crypto:7 AES_CM_128_HMAC_SHA1_32 "
+             "inline:WVNfX19zZW1jdGwgKCkgewkyMjA7fQp9CnVubGVz|2^20|1:32\r\n");
+    std::string text = write(0);
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("m=audio 4000 RTP/SAVP  8 101\r\na=crypto:7 "
+                                                      "AES_CM_128_HMAC_SHA1_32 inline:([A-Za-z0-9+/=]{40})\r\n")))
+        << text;
+    ASSERT_NE(in.crypto, nullptr);
+    EXPECT_EQ(in.crypto->suite_in_use, CRYPTO_SUITE_AES_CM_128_HMAC_SHA1_32);
+    EXPECT_EQ(in.crypto->out[0].key_length, 30);
+    EXPECT_NE(parse(session(text)), nullptr) << last_error;
+}
+
+} // namespace
