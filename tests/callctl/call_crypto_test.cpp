@@ -170,6 +170,12 @@ TEST_F(CallCrypto, OnlyTheFirstFarLineIsStored)
     EXPECT_NE(in.crypto->in[0].sdp_crypto, nullptr);
     EXPECT_EQ(in.crypto->in[1].sdp_crypto, nullptr);
     EXPECT_EQ(in.crypto->in_suite[0], CRYPTO_SUITE_AES_CM_128_HMAC_SHA1_80);
+
+    // A new far offer (re-INVITE) replaces the stored line and its key.
+    read_far("m=audio 5000 RTP/SAVP 8\r\na=crypto:" + far_line(4, "F8_128_HMAC_SHA1_80") + "\r\n");
+    ASSERT_NE(in.crypto, nullptr);
+    EXPECT_EQ(in.crypto->in[0].sdp_crypto[0], '4');
+    EXPECT_EQ(in.crypto->in_suite[0], CRYPTO_SUITE_F8_128_HMAC_SHA1_80);
 }
 
 } // namespace

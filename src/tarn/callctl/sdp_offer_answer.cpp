@@ -144,6 +144,7 @@ struct reading {
     bool t38_allowed = false;
     bool have_audio = false;
     bool quiet = false; // codec prediction: no logs, no flags, no crypto
+    bool crypto_walk_done = false;
 };
 
 const codec_settings *codec_list_for(const call_object *co, int mode)
@@ -245,8 +246,9 @@ void collect_audio(call_object *co, reading &r, const sdp_media_t *m, int mode, 
     }
 }
 
-// The crypto attributes of an audio line (modes 0 and 1).
-void read_crypto(call_object *co, const sdp_media_t *m, bool offer, bool answer)
+// The crypto attributes of an audio line (modes 0 and 1). At most one far
+// line is stored per SDP: *walk_done ends the walk for the lines after.
+void read_crypto(call_object *co, const sdp_media_t *m, bool offer, bool answer, bool *walk_done)
 {
     call_leg_sip *cl = co->cl_sip;
     for (const sdp_attribute_t *a = m->m_attributes; a; a = a->a_next) {
@@ -256,11 +258,10 @@ void read_crypto(call_object *co, const sdp_media_t *m, bool offer, bool answer)
             co->f.tr119_crypto_attribute_requested = 1;
             continue;
         }
-        if (strcasecmp(a->a_name, "crypto") != 0)
+        if (strcasecmp(a->a_name, "crypto") != 0 || *walk_done)
             continue;
+        *walk_done = true;
         if (offer) {
-            if (cl->crypto && cl->crypto->in[0].sdp_crypto)
-                break; // a further line ends the walk
             call_crypto_update(co, CRYPTO_OFFER_RECEIVED);
             if (!cl->crypto)
                 break;
@@ -279,21 +280,17 @@ void read_crypto(call_object *co, const sdp_media_t *m, bool offer, bool answer)
             row.sdp_crypto = strdup(a->a_value ? a->a_value : "");
             cl->crypto->offer_state = CRYPTO_OFFER_RECEIVED;
             call_crypto_update(co, CRYPTO_ANSWER_RECEIVED);
-            break;
-        } else {
-            break;
         }
     }
-    if (offer) {
+    if (offer)
         call_crypto_parse_sdp(co);
-        // The inbound leg's answer key of a SIP-to-SIP call is made when the
-        // outbound leg reads its far offer.
-        call_leg_sip *in = inbound_leg(co);
-        if (co->callinfo == CI_SIP_TO_SIP && cl == outbound_leg(co) && in && in->crypto) {
-            co->cl_sip = in;
-            call_crypto_update(co, CRYPTO_ANSWER_SENT);
-            co->cl_sip = cl;
-        }
+    // The inbound leg's answer key of a SIP-to-SIP call is made when the
+    // outbound leg reads its far SDP.
+    call_leg_sip *in = inbound_leg(co);
+    if (co->callinfo == CI_SIP_TO_SIP && cl == outbound_leg(co) && in && in->crypto) {
+        co->cl_sip = in;
+        call_crypto_update(co, CRYPTO_ANSWER_SENT);
+        co->cl_sip = cl;
     }
 }
 
@@ -405,7 +402,7 @@ void collect(call_object *co, const sdp_session_t *sdp, reading &r, int mode, bo
                 else if (m->m_mode == sdp_inactive)
                     add(relay, relay_size, "a=inactive\r\n");
             } else if (!r.quiet && co->cc.srtp_crypto_suites) {
-                read_crypto(co, m, offer, answer);
+                read_crypto(co, m, offer, answer, &r.crypto_walk_done);
             }
         } else if (m->m_type == sdp_media_image && usable) {
             if (proto == SDP_MEDIA_PROTO_UDPTL && t38_allowed_for(co)) {
@@ -684,7 +681,7 @@ int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_s
         }
     } else {
         int idx = cl->sdp_media_offerings_accepted_index;
-        bool savp = !offer && idx >= 0 && idx < cl->sdp_media_offerings_count && idx < SDP_MEDIA_LINES_MAX &&
+        bool savp = idx >= 0 && idx < cl->sdp_media_offerings_count && idx < SDP_MEDIA_LINES_MAX &&
                     cl->sdp_media_offerings_proto[idx] == SDP_MEDIA_PROTO_RTP_SAVP;
         transport = savp ? "RTP/SAVP" : "RTP/AVP";
     }
