@@ -1007,16 +1007,31 @@ int sdp_first_check(call_object *co, const sdp_session_t *sdp)
     return -1;
 }
 
+namespace {
+
+// The first-SDP check of a machine run; ir: the INVITE-received form.
+statemachine_handle_retval first_sdp_action(call_object *co, bool ir)
+{
+    event_sdp e = read_event_tags(co->cl_sip);
+    if (ir) {
+        if (!e.sdp)
+            co->f.got_invite_without_sdp = 1;
+        if (relay_mode(co))
+            return {-1, -1};
+    }
+    if (sdp_first_check(co, e.sdp) < 0)
+        return {SM_DESTROYING, -3};
+    return {-1, -1};
+}
+
+} // namespace
+
 SM_ACTION(sm_sip_first_sdp_compatible)
 {
     (void)arg;
     (void)state;
     (void)event;
-    call_object *co = (call_object *)p;
-    event_sdp e = read_event_tags(co->cl_sip);
-    if (sdp_first_check(co, e.sdp) < 0)
-        return {SM_DESTROYING, -3};
-    return {-1, -1};
+    return first_sdp_action((call_object *)p, false);
 }
 
 SM_ACTION(sm_sip_first_sdp_compatible_ir)
@@ -1024,15 +1039,7 @@ SM_ACTION(sm_sip_first_sdp_compatible_ir)
     (void)arg;
     (void)state;
     (void)event;
-    call_object *co = (call_object *)p;
-    event_sdp e = read_event_tags(co->cl_sip);
-    if (!e.sdp)
-        co->f.got_invite_without_sdp = 1;
-    if (relay_mode(co))
-        return {-1, -1};
-    if (sdp_first_check(co, e.sdp) < 0)
-        return {SM_DESTROYING, -3};
-    return {-1, -1};
+    return first_sdp_action((call_object *)p, true);
 }
 
 // ---- prediction ------------------------------------------------------------------------
