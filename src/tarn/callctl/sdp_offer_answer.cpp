@@ -889,6 +889,25 @@ SM_ACTION(sm_sip_set_first_sdp_answered)
     return {-1, -1};
 }
 
+void sip_refuse_leg(call_object *co, call_leg_sip *cl, int code, const char *text)
+{
+    LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), code, text ? text : "");
+    if (cl && cl->nh) {
+        nua_respond(cl->nh, code, text ? text : "", TAG_END());
+        nua_handle_destroy(cl->nh);
+        cl->nh = nullptr;
+    }
+    co->cdr.terminated_by = 0;
+}
+
+void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause)
+{
+    int cause = 0;
+    const char *text = nullptr;
+    get_reject_cause(TECH_TARN, TECH_SIP, pseudo_cause, &cause, &text);
+    sip_refuse_leg(co, cl, cause ? cause : 488, text ? text : "");
+}
+
 // ---- the first SDP of a call ------------------------------------------------------------
 
 namespace {
@@ -904,14 +923,7 @@ bool has_attribute(const sdp_media_t *m, const char *name)
 // The INVITE's answer of a refused call; the handle is destroyed.
 void refuse_invite(call_object *co, int code, const char *text)
 {
-    call_leg_sip *cl = co->cl_sip;
-    LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), code, text ? text : "");
-    if (cl && cl->nh) {
-        nua_respond(cl->nh, code, text ? text : "", TAG_END());
-        nua_handle_destroy(cl->nh);
-        cl->nh = nullptr;
-    }
-    co->cdr.terminated_by = 0;
+    sip_refuse_leg(co, co->cl_sip, code, text);
 }
 
 } // namespace
@@ -994,10 +1006,7 @@ int sdp_first_check(call_object *co, const sdp_session_t *sdp)
         } else {
             int pseudo = co->f.t38_reject_flag ? 917 : 916;
             co->f.t38_reject_flag = 0;
-            int cause = 0;
-            const char *text = nullptr;
-            get_reject_cause(TECH_TARN, TECH_SIP, pseudo, &cause, &text);
-            refuse_invite(co, cause ? cause : 488, text ? text : "");
+            sip_refuse_leg_by_cause(co, co->cl_sip, pseudo);
             co->cdr.tc_incoming_event = 5;
         }
         if (co->callinfo == CI_SIP_TO_ANALOG && (co->sm_state & (uint32_t)SM_ANALOG_FXS_RINGING) &&

@@ -67,6 +67,12 @@ int sip_predict_using_codec(call_object *co, const sip_s *sip);
 // The same over an SDP text of len bytes (no SIP message around it).
 int sdp_predict_using_codec_text(call_object *co, const char *text, int len);
 
+// Answers the INVITE of a leg with a refusal and destroys its handle; the
+// CDR's terminated_by becomes 0. The _by_cause form takes the response that
+// the cause map gives for a gateway pseudo cause (901, 916, 917).
+void sip_refuse_leg(call_object *co, call_leg_sip *cl, int code, const char *text);
+void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause);
+
 // 1 when the call's line port uses u-law, 0 for A-law.
 int call_get_law_setting(call_object *co);
 
