@@ -5,9 +5,11 @@
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
 #include "housekeeping.h"
+#include "media_start.h"
 #include "nua_stack.h"
 #include "pools.h"
 #include "registrations.h"
+#include "sdp_offer_answer.h"
 #include "sip_headers.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -59,6 +61,14 @@ void callctl_connect_hooks()
     hk.add_sm_task = add_sm_task;
     hk.nua_handle_cleanup_queue = nua_handle_cleanup_queue;
     housekeeping_set_hooks(&hk);
+
+    callctl_media_hooks m{};
+    m.start_channel_processing = _start_channel_processing;
+    callctl_set_media_hooks(&m);
+
+    sdp_callctl_hooks sdp{};
+    sdp.add_sm_task = add_sm_task;
+    sdp_set_callctl_hooks(&sdp);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

@@ -273,11 +273,11 @@ SM_ACTION(sm_msp_set_tdm_logical_timeslot)
 
 // ---- start -----------------------------------------------------------------------------
 
-void _start_channel_processing(call_object *co)
+int _start_channel_processing(call_object *co)
 {
     call_leg_sip *cl = co ? co->cl_sip : nullptr;
     if (!co)
-        return;
+        return 0;
     if (!co->f.dummy_rtp) {
         if (co->callinfo == CI_TELNET_TO_ISDN)
             co->f.start_streaming = 1;
@@ -287,22 +287,22 @@ void _start_channel_processing(call_object *co)
         if (!co->f.start_streaming || (wait && !co->f.connection_established)) {
             LOGD_CALL(TARN, 5, co, "no reason to start streaming now, ss=%i,sfy=%i,ce=%i", (int)co->f.start_streaming,
                       wait ? 1 : 0, (int)co->f.connection_established);
-            return;
+            return 0;
         }
         if (co->tdm_logical_timeslot < 0) {
             LOGD_CALL(TARN, 5, co, "cannot start streaming now, no tdm timeslot yet");
-            return;
+            return 0;
         }
         if (!cl || cl->rtp_remote_port <= 0) {
             if (co->callinfo == CI_SIP_TO_ANALOG && co_get_analog_port_type(co) == 2 && co->f.got_invite_without_sdp) {
                 co->f.dummy_rtp = 1;
             } else {
                 LOGD_CALL(TARN, 5, co, "cannot start streaming now, no remote port yet");
-                return;
+                return 0;
             }
         } else if ((ea == 0 || ea == 3) && !co->f.connection_established && !co->f.fxo_dialtone_passthrough) {
             LOGD_CALL(TARN, 5, co, "cannot start streaming now, connection not established yet and early audio is off");
-            return;
+            return 0;
         }
     }
     int up = cl ? cl->using_payload : -1;
@@ -317,16 +317,17 @@ void _start_channel_processing(call_object *co)
                 LOGD_CALL(TARN, 3, co, "reinvite to ourself, but cannot start bridging now (s1 %i, s2 %i, ba %i)",
                           (int)co->msp_state, other ? (int)other->msp_state : 0, allowed);
             }
-            return;
+            return 0;
         }
         co->f.start_streaming = 0;
         setup_voice_or_mf(co);
-        return;
+        return 0;
     }
     if (up == SDP_PAYLOAD_T38) {
         co->f.start_streaming = 0;
         CALL_HOOK(H_T38, setup_msp_t38_channel, co, 1);
     }
+    return 0;
 }
 
 SM_ACTION(sm_msp_start_channel_processing)

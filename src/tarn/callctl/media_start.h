@@ -10,8 +10,8 @@
 
 struct call_object;
 
-// Starts the call's media when it may start now (voice, MF or T.38).
-void _start_channel_processing(call_object *co);
+// Starts the call's media when it may start now (voice, MF or T.38); 0.
+int _start_channel_processing(call_object *co);
 // Stops voice, T.38, HDLC and tone processing (not on a transcoding call);
 // lock_msp_queue 1: each stop takes the media-queue lock. 0.
 int call_stop_rtp(call_object *co, int lock_msp_queue);
