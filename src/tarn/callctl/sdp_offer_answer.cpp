@@ -431,8 +431,10 @@ void collect(call_object *co, const sdp_session_t *sdp, reading &r, int mode, bo
                 SDP_LOG(co, "%s S IND : sdp: a=%s:%s", cinfo(co), a->a_name ? a->a_name : "",
                         a->a_value ? a->a_value : "");
     }
-    if (mode == 1 && !r.quiet && !mode1_list.empty())
+    if (mode == 1 && !r.quiet && !mode1_list.empty()) {
+        mode1_list.pop_back(); // the last ":"
         cc_allow_codecs(&co->cc.codecs, mode1_list.c_str());
+    }
 }
 
 bool pseudo_or_televent(const call_object *co, const candidate &c)
@@ -1053,10 +1055,68 @@ SM_ACTION(sm_sip_first_sdp_compatible_ir)
 
 // ---- prediction ------------------------------------------------------------------------
 
+namespace {
+
+bool token_char(unsigned char c)
+{
+    return isalnum(c) || (c && strchr("-.!%*_+`'~", c));
+}
+
+// One blank-separated field of a media line: tokens joined by single "/"
+// or ":", with at most one of them at the end.
+bool media_field_ok(const char *f, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        size_t start = i;
+        while (i < n && token_char((unsigned char)f[i]))
+            i++;
+        if (i == start)
+            return false;
+        if (i == n)
+            return true;
+        if (f[i] != '/' && f[i] != ':')
+            return false;
+        if (++i == n)
+            return true;
+    }
+    return true;
+}
+
+} // namespace
+
+int sdp_media_lines_parsable(const char *text, size_t len)
+{
+    size_t i = 0;
+    while (i < len) {
+        size_t end = i;
+        while (end < len && text[end] != '\r' && text[end] != '\n')
+            end++;
+        if (end - i >= 2 && text[i] == 'm' && text[i + 1] == '=') {
+            size_t k = i + 2;
+            while (k < end) {
+                while (k < end && text[k] == ' ')
+                    k++;
+                size_t start = k;
+                while (k < end && text[k] != ' ')
+                    k++;
+                if (k > start && !media_field_ok(text + start, k - start))
+                    return 0;
+            }
+        }
+        i = end + 1;
+    }
+    return 1;
+}
+
 int sdp_predict_using_codec_text(call_object *co, const char *text, int len)
 {
     if (!co || !text || len <= 0)
         return -1;
+    if (!sdp_media_lines_parsable(text, (size_t)len)) {
+        LOGD_CALL(SIP, 3, co, "codec prediction: cannot parse sdp offer (%s)", "bad character in a media line");
+        return -1;
+    }
     su_home_t *home = (su_home_t *)su_home_new(sizeof(su_home_t));
     if (!home)
         return -1;
