@@ -31,6 +31,7 @@
 #include "rtp_ports.h"
 #include "sdp_line_side.h"
 #include "sip_stack.h"
+#include "strtools.h"
 
 namespace {
 
@@ -48,19 +49,6 @@ bool hook_ready(const void *fn, int which, const char *name)
         LOGD(TARN, 2, "", "%s not connected: step skipped", name);
     }
     return false;
-}
-
-// Appends to a bounded text; what does not fit is cut.
-void add(char *buf, size_t size, const char *fmt, ...) __attribute__((format(printf, 3, 4)));
-void add(char *buf, size_t size, const char *fmt, ...)
-{
-    size_t used = strnlen(buf, size);
-    if (used + 1 >= size)
-        return;
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(buf + used, size - used, fmt, ap);
-    va_end(ap);
 }
 
 // "S SEND" and "S IND" lines go to the SIP messages with the call's tag.
@@ -110,9 +98,9 @@ void format_list(const sdp_media_t *m, char *buf, size_t size, bool trailing)
     bool first = true;
     auto item = [&](const char *text) {
         if (trailing)
-            add(buf, size, "%s ", text);
+            st_safe_strcat(buf, size, "%s ", text);
         else
-            add(buf, size, "%s%s", first ? "" : " ", text);
+            st_safe_strcat(buf, size, "%s%s", first ? "" : " ", text);
         first = false;
     };
     if (m->m_rtpmaps) {
@@ -208,9 +196,9 @@ void collect_audio(call_object *co, reading &r, const sdp_media_t *m, int mode, 
         bool accepted = false;
         if (mode == 2) {
             add_candidate(r, ordinal, (int)m->m_port, rm->rm_pt, rm->rm_pt, address, enc, media_index);
-            add(relay, relay_size, "a=rtpmap:%i %s/%i\r\n", (int)rm->rm_pt, enc, (int)rm->rm_rate);
+            st_safe_strcat(relay, relay_size, "a=rtpmap:%i %s/%i\r\n", (int)rm->rm_pt, enc, (int)rm->rm_rate);
             if (rm->rm_fmtp)
-                add(relay, relay_size, "a=fmtp:%i %s\r\n", (int)rm->rm_pt, rm->rm_fmtp);
+                st_safe_strcat(relay, relay_size, "a=fmtp:%i %s\r\n", (int)rm->rm_pt, rm->rm_fmtp);
             accepted = true;
         } else if (rm->rm_rate == 8000) {
             if (televent) {
@@ -379,7 +367,7 @@ void collect(call_object *co, const sdp_session_t *sdp, reading &r, int mode, bo
         }
         if (mode == 2 && relay) {
             format_list(m, formats, sizeof formats, true);
-            add(relay, relay_size, "m=%s XXXXX %s %s\r\n", type_name, m->m_proto_name ? m->m_proto_name : "",
+            st_safe_strcat(relay, relay_size, "m=%s XXXXX %s %s\r\n", type_name, m->m_proto_name ? m->m_proto_name : "",
                 formats);
         }
         if (m->m_type == sdp_media_audio && usable) {
@@ -394,13 +382,13 @@ void collect(call_object *co, const sdp_session_t *sdp, reading &r, int mode, bo
                           relay, relay_size);
             if (mode == 2 && relay) {
                 for (const sdp_attribute_t *a = m->m_attributes; a; a = a->a_next)
-                    add(relay, relay_size, "a=%s:%s\r\n", a->a_name ? a->a_name : "", a->a_value ? a->a_value : "");
+                    st_safe_strcat(relay, relay_size, "a=%s:%s\r\n", a->a_name ? a->a_name : "", a->a_value ? a->a_value : "");
                 if (m->m_mode == sdp_sendonly)
-                    add(relay, relay_size, "a=sendonly\r\n");
+                    st_safe_strcat(relay, relay_size, "a=sendonly\r\n");
                 else if (m->m_mode == sdp_recvonly)
-                    add(relay, relay_size, "a=recvonly\r\n");
+                    st_safe_strcat(relay, relay_size, "a=recvonly\r\n");
                 else if (m->m_mode == sdp_inactive)
-                    add(relay, relay_size, "a=inactive\r\n");
+                    st_safe_strcat(relay, relay_size, "a=inactive\r\n");
             } else if (!r.quiet && co->cc.srtp_crypto_suites) {
                 read_crypto(co, m, offer, answer, &r.crypto_walk_done);
             }
@@ -460,15 +448,8 @@ void log_sdp_text(call_object *co, const char *text)
 {
     if (!(log_levels_debug_enabled && log_get_loglevel(log_levels_debug, SIP) >= 5))
         return;
-    std::string shown;
-    for (const char *p = text; *p; p++) {
-        if (*p == '\r')
-            shown += "\\r";
-        else if (*p == '\n')
-            shown += "\\n";
-        else
-            shown += *p;
-    }
+    std::string shown(2 * strlen(text) + 1, '\0');
+    st_textify_crlf(shown.data(), shown.size(), text);
     LOGD_CALL(SIP, 5, co, "SDP %s", shown.c_str());
 }
 
@@ -516,6 +497,16 @@ void add_rejected_lines(call_object *co, char *sdplocal, int seqlen)
     snprintf(sdplocal, (size_t)seqlen, "%s", out.c_str());
 }
 
+// Empties the caller's buffer; the active leg, or null when there is
+// nothing to write.
+call_leg_sip *begin_text(call_object *co, char *sdplocal, int seqlen)
+{
+    if (!sdplocal || seqlen <= 0)
+        return nullptr;
+    sdplocal[0] = 0;
+    return co ? co->cl_sip : nullptr;
+}
+
 } // namespace
 
 void sdp_set_callctl_hooks(const sdp_callctl_hooks *h)
@@ -538,10 +529,7 @@ void sdp_set_callctl_hooks(const sdp_callctl_hooks *h)
 
 int create_t38_answer_sdp(call_object *co, char *sdplocal, int seqlen)
 {
-    if (!sdplocal || seqlen <= 0)
-        return 0;
-    sdplocal[0] = 0;
-    call_leg_sip *cl = co ? co->cl_sip : nullptr;
+    call_leg_sip *cl = begin_text(co, sdplocal, seqlen);
     if (!cl)
         return 0;
     if (co->callinfo == CI_SIP_TO_SIP) {
@@ -580,10 +568,7 @@ int create_t38_answer_sdp(call_object *co, char *sdplocal, int seqlen)
 
 int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_settings *codecs, int port, int offer)
 {
-    if (!sdplocal || seqlen <= 0)
-        return 0;
-    sdplocal[0] = 0;
-    call_leg_sip *cl = co ? co->cl_sip : nullptr;
+    call_leg_sip *cl = begin_text(co, sdplocal, seqlen);
     if (!cl)
         return 0;
     const call_configuration &cc = co->cc;
@@ -647,18 +632,18 @@ int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_s
             number = cl->using_payload;
         else
             continue;
-        add(list, sizeof list, " %i", number);
+        st_safe_strcat(list, sizeof list, " %i", number);
         char upper[sizeof a->name];
         size_t k = 0;
         for (; k + 1 < sizeof upper && a->name[k]; k++)
             upper[k] = (char)toupper((unsigned char)a->name[k]);
         upper[k] = 0;
-        add(maps, sizeof maps, "a=rtpmap: %i %s/8000\r\n", number, upper);
+        st_safe_strcat(maps, sizeof maps, "a=rtpmap: %i %s/8000\r\n", number, upper);
         listed++;
     }
     bool cn = cc.comfort_noise && (offer || co->f.cng_allowed);
     if (cn)
-        add(list, sizeof list, " %i", (int)SDP_PAYLOAD_CN);
+        st_safe_strcat(list, sizeof list, " %i", (int)SDP_PAYLOAD_CN);
 
     int televent = cl->pt_telephony_event;
     const experimental_options *eo = gp ? gp->experimental_options : nullptr;
@@ -667,7 +652,7 @@ int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_s
         televent = inbound_leg(co)->pt_telephony_event;
     else if (co->callinfo == CI_SIP_TO_SIP && cl == inbound_leg(co) && cc.s2s_televent_sdp_fix && outbound_leg(co))
         televent = outbound_leg(co)->pt_telephony_event;
-    add(list, sizeof list, " %i", televent);
+    st_safe_strcat(list, sizeof list, " %i", televent);
 
     bool tr119 = cc.tr119 && (offer || co->f.tr119_crypto_attribute_requested);
     int srtp = cc_get_srtp_mode_for_active_call_leg(co);
@@ -704,31 +689,31 @@ int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_s
                 from = out->crypto;
             for (int i = 0; from && i < 3; i++)
                 if (from->in[i].sdp_crypto)
-                    add(extra, sizeof extra, "a=crypto:%s\r\n", from->in[i].sdp_crypto);
+                    st_safe_strcat(extra, sizeof extra, "a=crypto:%s\r\n", from->in[i].sdp_crypto);
         } else if (offer) {
             call_crypto_update(co, CRYPTO_OFFER_SENT);
             for (int i = 0; cl->crypto && i < 3; i++)
                 if (cl->crypto->out[i].sdp_crypto && cl->crypto->out[i].sdp_crypto[0])
-                    add(extra, sizeof extra, "a=crypto:%s\r\n", cl->crypto->out[i].sdp_crypto);
+                    st_safe_strcat(extra, sizeof extra, "a=crypto:%s\r\n", cl->crypto->out[i].sdp_crypto);
         } else if (cl->crypto && cl->crypto->offer_state == CRYPTO_OFFER_RECEIVED) {
             // The answer's own line is made from the far line when it is
             // not there yet.
             if (!cl->crypto->out[0].sdp_crypto)
                 call_crypto_update(co, CRYPTO_ANSWER_SENT);
             if (cl->crypto && cl->crypto->out[0].sdp_crypto && cl->crypto->out[0].sdp_crypto[0])
-                add(extra, sizeof extra, "a=crypto:%s\r\n", cl->crypto->out[0].sdp_crypto);
+                st_safe_strcat(extra, sizeof extra, "a=crypto:%s\r\n", cl->crypto->out[0].sdp_crypto);
         }
     }
     if (tr119)
-        add(extra, sizeof extra, "a=3ge2ae:requested\r\n");
-    add(extra, sizeof extra, "%s", maps);
+        st_safe_strcat(extra, sizeof extra, "a=3ge2ae:requested\r\n");
+    st_safe_strcat(extra, sizeof extra, "%s", maps);
     if (cn)
-        add(extra, sizeof extra, "a=rtpmap:13 CN/8000\r\n");
-    add(extra, sizeof extra, "a=rtpmap: %i telephone-event/8000\r\na=fmtp: %i 0-16\r\n", televent, televent);
+        st_safe_strcat(extra, sizeof extra, "a=rtpmap:13 CN/8000\r\n");
+    st_safe_strcat(extra, sizeof extra, "a=rtpmap: %i telephone-event/8000\r\na=fmtp: %i 0-16\r\n", televent, televent);
     if (cl->using_payload != SDP_PAYLOAD_HDLC && cl->using_payload != SDP_PAYLOAD_T38)
-        add(extra, sizeof extra, "a=ptime:%i\r\n", (int)cc.rtp_packet_size);
+        st_safe_strcat(extra, sizeof extra, "a=ptime:%i\r\n", (int)cc.rtp_packet_size);
     log_sent_lines(co, extra);
-    add(sdplocal, (size_t)seqlen, "%s", extra);
+    st_safe_strcat(sdplocal, (size_t)seqlen, "%s", extra);
     (void)listed;
 
     if (!offer)
