@@ -223,7 +223,7 @@ TEST_F(SdpReader, Prediction)
     // A media line the SIP stack's parser would not end on is not parsed.
     for (const char *bad : {"m=image 5000 udptl t38 ,\r\n", "m=audio 5000 X\x7f/Y 8\r\n", "m=image 5000 udptl \x01\n",
                             "m=audio 500 T 8 :\r\n", "m=image 5000 udptl a::b\r\n", "m=image 5000 udptl x /y\r\n",
-                            "m=audio 5000 RT\t\t\n"}) {
+                            "m=audio 5000 RT\t\t\n", "\r m=image 5000 udptl ,\n"}) {
         std::string t = session(std::string("c=IN IP4 192.0.2.7\r\nm=audio 5000 RTP/AVP 8\r\n") + bad);
         EXPECT_EQ(sdp_media_lines_parsable(t.data(), t.size()), 0) << bad;
         EXPECT_EQ(sdp_predict_using_codec_text(co, t.data(), (int)t.size()), -1);

@@ -1077,8 +1077,12 @@ int sdp_media_lines_parsable(const char *text, size_t len)
         size_t end = i;
         while (end < len && text[end] != '\r' && text[end] != '\n')
             end++;
-        if (end - i >= 2 && text[i] == 'm' && text[i + 1] == '=') {
-            size_t k = i + 2;
+        // The parser takes blanks in front of a line's type letter.
+        size_t t = i;
+        while (t < end && strchr(" \t\v\f", text[t]) && text[t])
+            t++;
+        if (end - t >= 2 && text[t] == 'm' && text[t + 1] == '=') {
+            size_t k = t + 2;
             while (k < end) {
                 while (k < end && text[k] == ' ')
                     k++;
