@@ -24,6 +24,7 @@
 #include "call_leg_sip.h"
 #include "call_object.h"
 #include "causes.h"
+#include "debug_dumps.h"
 #include "experimental_options.h"
 #include "log.h"
 #include "log_backend.h"
@@ -521,8 +522,6 @@ void sdp_set_callctl_hooks(const sdp_callctl_hooks *h)
         hooks.verbose_analog_send_event = h->verbose_analog_send_event;
     if (h->add_sm_task)
         hooks.add_sm_task = h->add_sm_task;
-    if (h->dbg_log_remote_sdp)
-        hooks.dbg_log_remote_sdp = h->dbg_log_remote_sdp;
 }
 
 // ---- writing ------------------------------------------------------------------------
@@ -745,8 +744,7 @@ void sdp_read_remote(call_object *co, const sdp_session_t *sdp, int callstate, i
     }
     if (co->callinfo == CI_ISDN_TO_SIP)
         co->f.progress8_set = 1;
-    if (hooks.dbg_log_remote_sdp)
-        hooks.dbg_log_remote_sdp(co, sdp);
+    dbg_log_remote_sdp(co, sdp);
     cl->got_reinvite_flag = 0;
     int mode = selection_mode(co);
 

@@ -91,8 +91,6 @@ struct sdp_callctl_hooks {
     void (*verbose_analog_send_event)(call_object *co, int port, int event);
     // Appends a task (object, event word) to the task list under its lock.
     int (*add_sm_task)(call_object *co, int event);
-    // The summary lines of a far SDP.
-    void (*dbg_log_remote_sdp)(call_object *co, const sdp_session_s *sdp);
 };
 // Takes the non-null members (null keeps what is there); null clears all.
 void sdp_set_callctl_hooks(const sdp_callctl_hooks *hooks);
