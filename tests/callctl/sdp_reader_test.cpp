@@ -198,6 +198,9 @@ TEST_F(SdpReader, FirstSdpCheck)
         {"m=audio 5000 RTP/SAVP 8\r\n", CC_SRTP_OFF, 0, -1, 10},
         {"m=audio 5000 RTP/AVP 8\r\n", CC_SRTP_MANDATORY, 1, -1, 9},
         {"m=image 5000 udptl t38\r\n", CC_SRTP_OFF, 0, 0, 0},
+        {"m=audio 5000 RTP/AVP 96\r\na=rtpmap:96 PCMA/16000\r\n", CC_SRTP_OFF, 0, -1, 5},
+        // Accepted as the reading accepts it (the reading then has no choice).
+        {"m=audio 5000 RTP/AVP 101\r\na=rtpmap:101 telephone-event/8000\r\n", CC_SRTP_OFF, 0, 0, 0},
     };
     for (auto &r : rows) {
         SCOPED_TRACE(r.media);

@@ -950,10 +950,12 @@ int sdp_first_check(call_object *co, const sdp_session_t *sdp)
         }
         const codec_settings *list = codec_list_for(co, mode);
         for (const sdp_rtpmap_t *rm = m->m_rtpmaps; rm && !found; rm = rm->rm_next) {
-            if (rm->rm_rate != 8000 || (rm->rm_encoding && strcmp(rm->rm_encoding, "telephone-event") == 0))
+            if (rm->rm_rate != 8000)
                 continue;
+            // Accepted as the reading accepts: telephone-event always.
             int position;
-            if (match_codec(list, rm, &position) >= 0)
+            if ((rm->rm_encoding && strcmp(rm->rm_encoding, "telephone-event") == 0) ||
+                match_codec(list, rm, &position) >= 0)
                 found = true;
         }
     }
