@@ -221,7 +221,10 @@ def decode_command(frame):
     name, _record, lcls, ltype, llen, lfields = layout
     if cls != lcls or ctype != ltype:
         problems.append("class %d type %d, layout says class %d type %d" % (cls, ctype, lcls, ltype))
-    short_vopena = fc == VOPENA and len(frame) >= 10 and (frame[8] | frame[9] << 8) == 2
+    # VOPENA's short forms: mode 2 (12 bytes) and the tone engine, mode 13
+    # with the mode word alone (10 bytes).
+    mode = frame[8] | frame[9] << 8 if fc == VOPENA and len(frame) >= 10 else -1
+    short_vopena = mode == 2 or (mode == 13 and len(frame) == 10)
     if fc not in VARIABLE_LENGTH and len(frame) != llen and not short_vopena:
         problems.append("%s of %d bytes, layout length %d" % (name, len(frame), llen))
     for fname, place, _bits, _default in lfields:

@@ -25,7 +25,11 @@ JSON object back a line, always with "ok"):
     {"cmd": "heartbeat", "on": false}    the device status answer reports
                                          stopped processors
     {"cmd": "set", "processor_id": N}    (also "firmware", "version")
-    {"cmd": "state"}                     -> channels, timeslots, counters
+    {"cmd": "state"}                     -> channels (timeslot, type, VOPENA
+                                         mode and payload, IP-header
+                                         destination "a.b.c.d:port", tone
+                                         generator on/off, commands per
+                                         name), timeslots, counters
     {"cmd": "leftover", "timeslot": TS, "channel_type": T}
                                          a channel active on TS as an earlier
                                          run of the daemon left it -> "channel"
@@ -83,7 +87,9 @@ class Device:
         self.timeslots = args.timeslots
         self.heartbeat_period = args.heartbeat_period
         self.heartbeat = True
-        self.channels = {}   # channel -> {"timeslot", "type", "vopena", "commands"}
+        # channel -> {"timeslot", "type", "vopena", "payload", "ip_destination",
+        #             "tonegen", "commands"}
+        self.channels = {}
         self.by_timeslot = {}
         self.counts = {}
 
@@ -129,8 +135,7 @@ class Device:
         if cls == w.CLASS_CHANNEL:
             st = self.channels[channel]
             st["commands"][name] = st["commands"].get(name, 0) + 1
-            if fc == w.VOPENA:
-                st["vopena"] = fields.get("channel_mode")
+            note_channel_command(st, fc, fields)
         values = {"response_code": 0}
         if fc in (0x9312, 0x9313, 0x9314, 0x9315):
             values.update(participant_id=1, conference_id=fields.get("conference_id", 0))
@@ -147,8 +152,7 @@ class Device:
         ch = self.free_channel()
         if ch is None:
             return response(h, {"response_code": ERR_RM_NO_ARM_MIPS_AVAILABLE, "timeslot": ts})
-        self.channels[ch] = {"timeslot": ts, "type": fields.get("channel_type", 2),
-                             "vopena": None, "commands": {}}
+        self.channels[ch] = new_channel(ts, fields.get("channel_type", 2))
         self.by_timeslot[ts] = ch
         return response(h, {"response_code": 0, "channel_number": ch, "timeslot": ts})
 
@@ -158,7 +162,7 @@ class Device:
             return None
         ch = self.free_channel()
         if ch is not None:
-            self.channels[ch] = {"timeslot": ts, "type": channel_type, "vopena": None, "commands": {}}
+            self.channels[ch] = new_channel(ts, channel_type)
             self.by_timeslot[ts] = ch
         return ch
 
@@ -230,6 +234,27 @@ class Device:
             "error_code": error, "original_channel_id": channel, "original_msg_length": h["length"],
             "original_index": h["index"], "original_cmd_type": h["type"],
             "original_cmd_class": h["class"], "original_function_code": h["fc"]})
+
+
+def new_channel(ts, channel_type):
+    return {"timeslot": ts, "type": channel_type, "vopena": None, "payload": None,
+            "ip_destination": None, "tonegen": False, "commands": {}}
+
+
+def note_channel_command(st, fc, fields):
+    """What a channel keeps of the commands that set its media."""
+    if fc == w.VOPENA:
+        st["vopena"] = fields.get("channel_mode")
+        if "payload_type" in fields:
+            st["payload"] = fields.get("payload_type")
+    elif fc == 0x9000:  # FC_SET_IP_HDR_CHANNEL
+        a, b = fields.get("destination_address_word_1", 0), fields.get("destination_address_word_2", 0)
+        st["ip_destination"] = "%d.%d.%d.%d:%d" % (a >> 8, a & 0xFF, b >> 8, b & 0xFF,
+                                                    fields.get("udp_destination_port", 0))
+    elif fc == 0x8009:  # FC_VOIP_TONEGEN
+        st["tonegen"] = True
+    elif fc == 0x8014:  # FC_VOIP_TONEOFF
+        st["tonegen"] = False
 
 
 def response(h, values):

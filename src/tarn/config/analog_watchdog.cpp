@@ -20,6 +20,11 @@ void analog_watchdog_set_hooks(const analog_watchdog_hooks *h)
     hooks = h ? *h : analog_watchdog_hooks{};
 }
 
+void analog_watchdog_set_voice_channel(int (*setup)(call_object *co, int lock_msp_queue))
+{
+    hooks.call_msp_setup_voice_channel = setup;
+}
+
 static int port_type(int port)
 {
     const analog_port_info *ai = gp ? gp->analog_info : nullptr;

@@ -1,0 +1,80 @@
+#include "media_callctl.h"
+
+#include <atomic>
+
+#include "analog_watchdog.h"
+#include "log.h"
+#include "media_voice.h"
+
+namespace {
+
+media_callctl_iface hooks;
+
+// One flag per entry: its line is written once.
+enum { H_STOP_RTP, H_LAW, H_CRYPTO, H_TIMER, H_DTMFTUNE, H_COUNT };
+std::atomic<bool> reported[H_COUNT];
+
+bool filled(const void *entry, int which, const char *name)
+{
+    if (entry)
+        return true;
+    if (!reported[which].exchange(true))
+        LOGD(TARN, 2, nullptr, "media: call control's %s is not built yet, its step is skipped", name);
+    return false;
+}
+
+} // namespace
+
+void media_set_callctl_iface(const media_callctl_iface *iface)
+{
+    hooks = iface ? *iface : media_callctl_iface{};
+    for (auto &r : reported)
+        r = false;
+}
+
+const media_callctl_iface &media_callctl()
+{
+    return hooks;
+}
+
+bool media_has_call_stop_rtp()
+{
+    return filled((const void *)hooks.call_stop_rtp, H_STOP_RTP, "call_stop_rtp");
+}
+bool media_has_call_get_law_setting()
+{
+    return filled((const void *)hooks.call_get_law_setting, H_LAW, "call_get_law_setting");
+}
+bool media_has_call_crypto_update()
+{
+    return filled((const void *)hooks.call_crypto_update, H_CRYPTO, "call_crypto_update");
+}
+bool media_has_cb_timer_event()
+{
+    return filled((const void *)hooks.cb_timer_event, H_TIMER, "cb_timer_event");
+}
+bool media_has_parse_dtmf_tune_params()
+{
+    return filled((const void *)hooks.parse_dtmf_tune_params, H_DTMFTUNE, "parse_dtmf_tune_params");
+}
+
+int media_call_stop_rtp(call_object *co, int lock_msp_queue)
+{
+    return media_has_call_stop_rtp() ? hooks.call_stop_rtp(co, lock_msp_queue) : -1;
+}
+
+int media_call_get_law_setting(call_object *co)
+{
+    return media_has_call_get_law_setting() ? hooks.call_get_law_setting(co) : 0;
+}
+
+void media_call_crypto_update(call_object *co, int crydir)
+{
+    if (media_has_call_crypto_update())
+        hooks.call_crypto_update(co, crydir);
+}
+
+void media_install()
+{
+    analog_watchdog_set_voice_channel(call_msp_setup_voice_channel);
+}

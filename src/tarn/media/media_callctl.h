@@ -1,0 +1,49 @@
+// What the media channel operations need of call control. Call control
+// fills one record of function pointers at start; until an entry is filled
+// the step that needs it is skipped, with one level-2 line the first time.
+#pragma once
+#include <cstdint>
+
+#include "timer.h"
+
+struct call_object;
+
+struct media_callctl_iface {
+    // Stops the call's voice, T.38, HDLC and tone processing on the media
+    // processor (lock flag as the channel operations have it).
+    int (*call_stop_rtp)(call_object *co, int lock_msp_queue);
+    // 1 when the call's line port uses u-law, 0 for A-law.
+    int (*call_get_law_setting)(call_object *co);
+    // Runs one step (a crypto_offer value) of the active leg's SRTP state.
+    void (*call_crypto_update)(call_object *co, int crydir);
+    // The timer callback that turns a call timer's expiry into its event.
+    TimerEvent cb_timer_event;
+    // The six DTMF detector tuning values of a "a:b:c:d:e:f" text.
+    void (*parse_dtmf_tune_params)(const char *text, int *frequency_deviation, int *negative_twist,
+                                   int *positive_twist, int *minimum_level, int *snr_adjustment,
+                                   int *control);
+};
+
+// Installs the record (copied; null clears every entry). At start, before
+// calls exist.
+void media_set_callctl_iface(const media_callctl_iface *iface);
+// The installed record.
+const media_callctl_iface &media_callctl();
+
+// Each of these reports whether its entry is filled; an empty one logs its
+// level-2 line once and the caller skips its step.
+bool media_has_call_stop_rtp();
+bool media_has_call_get_law_setting();
+bool media_has_call_crypto_update();
+bool media_has_cb_timer_event();
+bool media_has_parse_dtmf_tune_params();
+
+// The calls with the step skipped when the entry is empty: stop_rtp then
+// does nothing (-1), the law setting is A-law (0).
+int media_call_stop_rtp(call_object *co, int lock_msp_queue);
+int media_call_get_law_setting(call_object *co);
+void media_call_crypto_update(call_object *co, int crydir);
+
+// Hands the media channel operations to the parts of start-up that use
+// them (the FXO caller-ID watchdog's voice channel). Before start-up.
+void media_install();

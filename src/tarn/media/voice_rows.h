@@ -1,0 +1,71 @@
+// The command rows of a voice channel: one constant table, row by row in
+// the order the set-up sends them, shared by the set-up and by the in-place
+// re-programming of a transcoding channel. Internal to the media folder.
+#pragma once
+#include "application.h"
+#include "csm_message.h"
+
+// What the rows of one sequence read and decide.
+struct voice_ctx {
+    call_object *co;
+    call_leg_sip *leg;   // the leg whose RTP the channel carries
+    int timeslot;
+    bool dummy;          // RTP goes to the dummy RTP destination
+    bool relay;          // RTP DTMF relay (rows 9 and 17)
+    bool transconnect;   // the in-place update of an existing channel
+};
+
+// One row: when it is sent (null: always) and what it queues; a row may
+// queue several messages or, for contents it finds invalid, none.
+struct voice_row {
+    int number;
+    const char *commands;
+    bool (*when)(const voice_ctx &ctx);
+    void (*queue)(voice_ctx &ctx);
+};
+enum { VOICE_ROWS = 22 };
+extern const voice_row voice_rows[VOICE_ROWS];
+// Row `number` (1-22) of the table.
+const voice_row &voice_row_at(int number);
+
+// The dummy RTP condition of a call: its leg's dummy_rtp_wanted on a
+// SIP-to-SIP call, the call's dummy_rtp flag otherwise.
+bool voice_dummy_rtp(const call_object *co);
+// Whether a call is a transcoding buddy, and its owner (null when gone).
+bool voice_is_buddy(const call_object *co);
+call_object *voice_buddy_owner(const call_object *co);
+
+// The RTP DTMF relay flag of the call; clears filter_inband_dtmf_from_tdm
+// as the rule says and, unless keep_passthrough, the call's own
+// rfc2833_dtmf_passthrough.
+bool voice_relay_flag(call_object *co, bool keep_passthrough);
+
+// A new command record with the next message counter; null when memory is
+// short (the message is then not sent).
+magic_csm voice_msg(int function_code);
+// Queues a message for the sequence's timeslot, the call as owner, no
+// notification; msp_queue_lock is held. A null message is skipped.
+void voice_put(const voice_ctx &ctx, magic_csm msg);
+// A message of its own kind on a timeslot, owner given (stops, tones).
+void media_put(call_object *owner, int timeslot, magic_csm msg);
+
+// FC_SUPVSR_DESTROY_CHANNEL, and FC_VOIP_VOPENA with channel mode 0.
+void media_queue_destroy(call_object *owner, int timeslot);
+void media_queue_voice_off(call_object *owner, int timeslot);
+
+// The second DTMFOPT of the in-place update: row 9's contents with cc
+// rfc2833_dtmf_passthrough as the relay flag.
+void voice_queue_dtmfopt_passthrough(voice_ctx &ctx);
+// The buddy's remote RTP pointed at the media processor itself (step 3)
+// and the traffic-check timer (step 4), shared by set-up and update.
+void voice_rewrite_buddy_remote(call_object *co);
+void voice_arm_traffic_check(call_object *co);
+
+// The resource of the leg's codec (G.711 20 ms under the dummy RTP
+// condition) into msp_resources_active: 0, or -1 after its CRITICAL line.
+int voice_take_resource(call_object *co, bool dummy);
+// "sending now to ..." of a finished sequence.
+void voice_log_sending(const call_object *co, bool dummy);
+
+// The call's log tag for a CREATE header (at most 31 characters).
+void voice_set_cid(magic_csm msg, const call_object *co);

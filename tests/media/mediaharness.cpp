@@ -1,0 +1,601 @@
+// mediaharness: a test stand-in for call control on top of the media
+// channel operations, against the simulated media processor (TARN_MSP_SIM
+// names mspsim's socket). It reads commands, one per line, from standard
+// input: application facts, call objects with the fields the media
+// operations read, their option strings, and the operations themselves. It
+// prints each result, every call of the media_callctl_iface record and the
+// debug lines of the TARN and MSP modules. A test tool, not part of the
+// daemon.
+//
+// Commands (call N is the call object at index N of the pool, 0..7):
+//   app KEY=VALUE...      rtp_traffic, tonetest, law (what the stand-in's
+//                         call_get_law_setting answers), host_ip_lan,
+//                         host_ip_wan, msp_devip, msp_mspside_ip, host_mac
+//                         (aa:bb:cc:dd:ee:ff), dummy_rtp_address,
+//                         dummy_rtp_port, lang=INDEX:CODE,
+//                         analog=PORT:TYPE:CIDMODE
+//   call N KEY=VALUE...   kind (ISDN_TO_SIP, SIP_TO_ISDN, ANALOG_TO_SIP,
+//                         SIP_TO_ANALOG, CAS_TO_SIP, SIP_TO_CAS, GSM_TO_SIP,
+//                         SIP_TO_GSM, SIP_TO_SIP, INTERNAL), pid, timeslot,
+//                         remote_timeslot, remote_ip, remote_port,
+//                         local_port, codec, payload, te, tos, msp_state,
+//                         state, analog_port, analog_type, cas_port,
+//                         gsm_port, country, dummy_rtp_wanted, buddy=M,
+//                         bridged=M, started=1 and the flags dummy_rtp,
+//                         transcoding_call, fxo_dialtone_passthrough,
+//                         connection_established, filter_tdm,
+//                         filter_packet, cng_allowed, srtp_enabled
+//   crypto N KEY=VALUE... the SRTP state of call N's leg (out=1: its
+//                         outbound leg): offer, suite, in_index, out_index,
+//                         in=HEX, out=HEX (raw keys), out_sdp=TEXT
+//   opt N OPTIONS         option string of call N over the default record
+//   setup_voice|transconnect|stop_voice|stop_tone|stop_t38|stop_hdlc N [LOCK]
+//   update N | tone N LANG TYPE | dial_tone N | cas_dial_tone N
+//   stop_dial_tone N | stop_tonegen N
+//   locked COMMAND ...    runs COMMAND with LOCK 0 while holding msp_queue_lock
+//   hooks standin|none    the media_callctl_iface record installed
+//   tones FILE            loads a tarn.tones file as the tone list
+//   analog FILE           loads a tarn.analog file and its port groups
+//   mwi PORT N            message_waiting of an analog port's settings
+//   tone_count LANG TYPE TONES [CADENCE]   overwrites a tone's counts
+//   show N                the call's media state
+//   wait                  until the command queue has run empty: "WAITED"
+//   echo TEXT | quit
+// Output: "READY", "RESULT <command> <call> <value>", "IFACE <entry> pid=..",
+// "LOG <module> <level> <tag>|<text>", "MSG <level> <text>", "CALL ...".
+#include <pthread.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "application.h"
+#include "confman.h"
+#include "csm_message.h"
+#include "global_lock.h"
+#include "line_bringup.h"
+#include "log.h"
+#include "media_callctl.h"
+#include "media_voice.h"
+#include "msp_dispatch.h"
+#include "msp_link.h"
+#include "msp_manager.h"
+#include "msp_queue.h"
+#include "msp_resource.h"
+#include "msp_timeslot.h"
+#include "network_config.h"
+#include "pg_port_groups.h"
+#include "pools.h"
+#include "schema.h"
+#include "timer.h"
+#include "tones.h"
+
+namespace {
+
+std::mutex out_lock;
+int law_setting = 0;
+sip_stack stacks[8];
+
+void out(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+void out(const char *fmt, ...)
+{
+    char line[8192];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(line, sizeof line, fmt, ap);
+    va_end(ap);
+    std::lock_guard<std::mutex> g(out_lock);
+    fputs(line, stdout);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+void on_debug(int level, int module, const char *, int, const char *, const char *tag, const char *format,
+              va_list ap)
+{
+    char *text = _strdup_vprintf(format, ap);
+    const char *name = module >= 0 && module < MODULECOUNT ? log_module_names[module] : "?";
+    out("LOG %s %d %s|%s", name, level, tag ? tag : "", text ? text : "");
+    free(text);
+}
+
+void on_message(int level, int, const char *, int, const char *format, va_list ap)
+{
+    char *text = _strdup_vprintf(format, ap);
+    out("MSG %d %s", level, text ? text : "");
+    free(text);
+}
+
+// ---- the media processor library's application side ----------------------
+
+intptr_t on_msp_event(magic_csm msg, int eventtype, int)
+{
+    auto *co = static_cast<call_object *>(msg.u_raw);
+    if (eventtype == MSP_EVENT_QUERY_PID)
+        return co ? co->pid : 0;
+    if (eventtype == MSP_EVENT_QUERY_BC)
+        return co ? (intptr_t)co->bc : 0;
+    return 0;
+}
+
+void format_context(void *context, char *buffer, int size)
+{
+    auto *co = static_cast<call_object *>(context);
+    snprintf(buffer, (size_t)size, "CID:%06i:00", co ? co->pid : 0);
+}
+
+// ---- the stand-in for call control ----------------------------------------
+
+int standin_stop_rtp(call_object *co, int lock)
+{
+    out("IFACE call_stop_rtp pid=%d lock=%d", co->pid, lock);
+    call_stop_msp_voice(co, lock);
+    call_stop_msp_t38(co, lock);
+    stop_msp_hdlc(co, lock);
+    call_stop_msp_tone(co, lock);
+    return 0;
+}
+
+int standin_law(call_object *co)
+{
+    out("IFACE call_get_law_setting pid=%d", co->pid);
+    return law_setting;
+}
+
+void standin_crypto_update(call_object *co, int crydir)
+{
+    out("IFACE call_crypto_update pid=%d mode=%d", co->pid, crydir);
+}
+
+int32_t standin_timer(int32_t event, kv_timer *)
+{
+    out("IFACE cb_timer_event event=%d", event);
+    return 0;
+}
+
+void standin_dtmftune(const char *text, int *a, int *b, int *c, int *d, int *e, int *f)
+{
+    out("IFACE parse_dtmf_tune_params text=%s", text);
+    int *v[6] = {a, b, c, d, e, f};
+    const char *p = text;
+    for (int i = 0; i < 6 && p && *p; i++) {
+        *v[i] = atoi(p);
+        p = strchr(p, ':');
+        if (p)
+            p++;
+    }
+}
+
+void install_hooks(bool standin)
+{
+    media_callctl_iface i = {};
+    if (standin)
+        i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune};
+    media_set_callctl_iface(&i);
+}
+
+// ---- call objects ------------------------------------------------------------
+
+constexpr int CALLS = 8;
+
+call_object *call_at(int n)
+{
+    return n >= 0 && n < CALLS ? gp->operations[n] : nullptr;
+}
+
+struct kind_name {
+    const char *name;
+    int callinfo;
+};
+const kind_name kinds[] = {
+    {"ISDN_TO_SIP", CI_ISDN_TO_SIP}, {"SIP_TO_ISDN", CI_SIP_TO_ISDN},   {"ANALOG_TO_SIP", CI_ANALOG_TO_SIP},
+    {"SIP_TO_ANALOG", CI_SIP_TO_ANALOG}, {"CAS_TO_SIP", CI_CAS_TO_SIP}, {"SIP_TO_CAS", CI_SIP_TO_CAS},
+    {"GSM_TO_SIP", CI_GSM_TO_SIP},   {"SIP_TO_GSM", CI_SIP_TO_GSM},     {"SIP_TO_SIP", CI_SIP_TO_SIP},
+    {"INTERNAL", CI_INTERNAL},
+};
+
+void copy_text(char *dst, size_t size, const std::string &v)
+{
+    snprintf(dst, size, "%s", v.c_str());
+}
+
+bool set_flag(call_object *co, const std::string &k, int v)
+{
+    call_object_flags &f = co->f;
+    if (k == "dummy_rtp") f.dummy_rtp = v;
+    else if (k == "transcoding_call") f.transcoding_call = v;
+    else if (k == "fxo_dialtone_passthrough") f.fxo_dialtone_passthrough = v;
+    else if (k == "connection_established") f.connection_established = v;
+    else if (k == "filter_tdm") f.filter_inband_dtmf_from_tdm = v;
+    else if (k == "filter_packet") f.filter_inband_dtmf_from_packet = v;
+    else if (k == "cng_allowed") f.cng_allowed = v;
+    else if (k == "srtp_enabled") f.srtp_enabled = v;
+    else return false;
+    return true;
+}
+
+bool set_call_field(call_object *co, const std::string &k, const std::string &v)
+{
+    call_leg_sip *l = co->cl_sip;
+    int n = atoi(v.c_str());
+    if (k == "kind") {
+        for (const kind_name &c : kinds)
+            if (v == c.name)
+                co->callinfo = c.callinfo;
+    } else if (k == "pid") co->pid = n;
+    else if (k == "timeslot") co->tdm_logical_timeslot = n;
+    else if (k == "remote_timeslot") co->remote_tdm_logical_timeslot = n;
+    else if (k == "remote_ip") copy_text(l->rtp_remote_ip, sizeof l->rtp_remote_ip, v);
+    else if (k == "remote_port") l->rtp_remote_port = n;
+    else if (k == "local_port") l->rtp_local_port = n;
+    else if (k == "codec") l->using_codec = n;
+    else if (k == "payload") l->using_payload = n;
+    else if (k == "te") l->pt_telephony_event = n;
+    else if (k == "dummy_rtp_wanted") l->dummy_rtp_wanted = n;
+    else if (k == "tos") {
+        stacks[co->index % 8].tos_rtp = n;
+        l->ss = &stacks[co->index % 8];
+    } else if (k == "msp_state") co->msp_state = (uint32_t)strtoul(v.c_str(), nullptr, 0);
+    else if (k == "state") co->sm_state = (uint32_t)strtoul(v.c_str(), nullptr, 0);
+    else if (k == "analog_port") co->analog_port = n;
+    else if (k == "analog_type") co->analog_type = n;
+    else if (k == "cas_port") co->cas_port = n;
+    else if (k == "gsm_port") co->gsm_port = n;
+    else if (k == "country") copy_text(co->analog_call_progress_country_code, sizeof co->analog_call_progress_country_code, v);
+    else if (k == "buddy") {
+        co->transcoding_buddy = call_at(n);
+        if (co->transcoding_buddy)
+            co->transcoding_buddy->f.is_transcoding_buddy = 1;
+    } else if (k == "bridged") co->msp_bridged_to = call_at(n);
+    else if (k == "started") {
+        l->rtp_local_port_started = l->rtp_local_port;
+        l->rtp_remote_port_started = l->rtp_remote_port;
+        l->using_codec_started = l->using_codec;
+        copy_text(l->rtp_remote_ip_started, sizeof l->rtp_remote_ip_started, l->rtp_remote_ip);
+    } else return set_flag(co, k, n);
+    return true;
+}
+
+std::vector<uint8_t> hex_bytes(const std::string &h)
+{
+    std::vector<uint8_t> b;
+    for (size_t i = 0; i + 1 < h.size(); i += 2)
+        b.push_back((uint8_t)strtoul(h.substr(i, 2).c_str(), nullptr, 16));
+    return b;
+}
+
+void set_key(crypto_row &row, const std::string &hex)
+{
+    std::vector<uint8_t> b = hex_bytes(hex);
+    free(row.key);
+    row.key = (char *)malloc(b.size() ? b.size() : 1);
+    memcpy(row.key, b.data(), b.size());
+    row.key_length = (int32_t)b.size();
+}
+
+void free_crypto(call_leg_sip *l)
+{
+    if (!l || !l->crypto)
+        return;
+    for (int i = 0; i < 3; i++) {
+        free(l->crypto->in[i].key);
+        free(l->crypto->in[i].sdp_crypto);
+        free(l->crypto->out[i].key);
+        free(l->crypto->out[i].sdp_crypto);
+    }
+    free(l->crypto);
+    l->crypto = nullptr;
+}
+
+void set_crypto(call_object *co, const std::vector<std::string> &kv)
+{
+    call_leg_sip *l = co->cl_sip;
+    for (const std::string &item : kv)
+        if (item == "out=1")
+            l = co->cl_sip_out;
+    if (!l->crypto)
+        l->crypto = (crypto_settings *)calloc(1, sizeof(crypto_settings));
+    crypto_settings *c = l->crypto;
+    for (const std::string &item : kv) {
+        size_t eq = item.find('=');
+        std::string k = item.substr(0, eq), v = eq == std::string::npos ? "" : item.substr(eq + 1);
+        int n = atoi(v.c_str());
+        if (k == "offer") c->offer_state = n;
+        else if (k == "suite") c->suite_in_use = n;
+        else if (k == "in_index") c->in_index = n;
+        else if (k == "out_index") c->out_index = n;
+        else if (k == "in") set_key(c->in[c->in_index >= 0 && c->in_index < 3 ? c->in_index : 0], v);
+        else if (k == "out") { if (v != "1") set_key(c->out[c->out_index >= 0 && c->out_index < 3 ? c->out_index : 0], v); }
+        else if (k == "out_sdp") { free(c->out[0].sdp_crypto); c->out[0].sdp_crypto = strdup(v.c_str()); }
+    }
+}
+
+// The first use of a call object makes it a call with its legs.
+void ensure_call(call_object *co)
+{
+    if (co->callinfo != CI_FREE)
+        return;
+    co->callinfo = CI_INUSE;
+    co->pid = 100 + co->index;
+    co->cl_sip = co->cl_sip_in = gp->sip_call_legs[2 * co->index];
+    co->cl_sip_out = gp->sip_call_legs[2 * co->index + 1];
+}
+
+void show(call_object *co)
+{
+    const call_leg_sip *l = co->cl_sip;
+    out("CALL %d msp_state=%u active=0x%x reserved=0x%x remote_bridging=0x%x timeslot=%d remote_timeslot=%d "
+        "srtp_enabled=%d dtmf_as_eventdet=%d filter_tdm=%d rfc2833=%d remote_ip=%s started=%d:%d:%d:%s "
+        "dial_tone_stopped=%d tonedet_index=%d rtp_stat_timer=%d",
+        co->index, co->msp_state, (unsigned)co->msp_resources_active, (unsigned)co->msp_resources_reserved,
+        (unsigned)co->msp_resources_remote_bridging, co->tdm_logical_timeslot, co->remote_tdm_logical_timeslot,
+        (int)co->f.srtp_enabled, (int)co->f.dtmf_as_eventdet, (int)co->f.filter_inband_dtmf_from_tdm,
+        (int)co->cc.rfc2833_dtmf_passthrough, l->rtp_remote_ip, l->rtp_local_port_started,
+        l->rtp_remote_port_started, l->using_codec_started, l->rtp_remote_ip_started,
+        co->analog_dial_tone_stopped, co->msp_tonedet_history->index, co->rtp_stat_timer ? 1 : 0);
+}
+
+// ---- application facts and configuration ----------------------------------
+
+void set_app(const std::string &k, const std::string &v)
+{
+    network_config &n = gp->netconf;
+    if (k == "rtp_traffic") gp->rtp_traffic = atoi(v.c_str());
+    else if (k == "tonetest") gp->tonetest = atoi(v.c_str());
+    else if (k == "law") law_setting = atoi(v.c_str());
+    else if (k == "host_ip_lan") copy_text(n.host_ip_lan, sizeof n.host_ip_lan, v);
+    else if (k == "host_ip_wan") copy_text(n.host_ip_wan, sizeof n.host_ip_wan, v);
+    else if (k == "msp_devip") copy_text(n.msp_devip, sizeof n.msp_devip, v);
+    else if (k == "msp_mspside_ip") {
+        n.msp_mspside_ip_1 = ip_to_short(v.c_str(), 1);
+        n.msp_mspside_ip_2 = ip_to_short(v.c_str(), 2);
+    } else if (k == "host_mac") {
+        char mac[64];
+        copy_text(mac, sizeof mac, v);
+        mac_char_to_ushort(mac, &n.host_mac_1, &n.host_mac_2, &n.host_mac_3);
+    } else if (k == "dummy_rtp_address") copy_text(gp->dummy_rtp_address, sizeof gp->dummy_rtp_address, v);
+    else if (k == "dummy_rtp_port") gp->dummy_rtp_port = atoi(v.c_str());
+    else if (k == "lang") {
+        int idx = atoi(v.c_str());
+        size_t colon = v.find(':');
+        if (idx >= 0 && idx < 16 && colon != std::string::npos)
+            copy_text(gp->analog_lang_mapping[idx], sizeof gp->analog_lang_mapping[idx], v.substr(colon + 1));
+    } else if (k == "analog") {
+        int port = 0, type = 0, cid = 0;
+        if (sscanf(v.c_str(), "%d:%d:%d", &port, &type, &cid) == 3 && port > 0 && port < ANALOG_INFO_PORTS) {
+            gp->analog_info->type[port] = type;
+            gp->analog_info->cid_mode[port] = cid;
+            if (gp->analog_info->size < port)
+                gp->analog_info->size = port;
+        }
+    } else out("ERR unknown app fact %s", k.c_str());
+}
+
+bool load_config(cm **slot, const char *module, const std::string &path)
+{
+    if (*slot)
+        cm_destroy(*slot);
+    *slot = configman_create(module);
+    return *slot && cm_load(slot, path.c_str()) == 0;
+}
+
+tone_config *tone_by(const std::string &lang, int type)
+{
+    tone_config_set *set = get_tone_config(lang.c_str());
+    if (!set)
+        return nullptr;
+    tone_config *t[] = {&set->dial, &set->ring, &set->busy, &set->congestion};
+    return type >= 0 && type < 4 ? t[type] : nullptr;
+}
+
+// ---- the command loop ----------------------------------------------------------
+
+bool queue_empty()
+{
+    msp_queue_lock_take();
+    bool empty = cman->csm_queue->length == 0;
+    msp_queue_lock_release();
+    return empty;
+}
+
+void wait_queue()
+{
+    for (int i = 0; i < 3000 && !queue_empty(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    out(queue_empty() ? "WAITED" : "ERR queue not empty");
+}
+
+void run(std::vector<std::string> w, int lock_override);
+
+// An operation on a call with an optional lock flag (default 1).
+bool call_operation(const std::vector<std::string> &w, int lock_override)
+{
+    const std::string &c = w[0];
+    call_object *co = w.size() > 1 ? call_at(atoi(w[1].c_str())) : nullptr;
+    if (!co)
+        return false;
+    int lock = lock_override >= 0 ? lock_override : (w.size() > 2 ? atoi(w[2].c_str()) : 1);
+    int rc = 0;
+    if (c == "setup_voice") rc = call_msp_setup_voice_channel(co, lock);
+    else if (c == "transconnect") rc = call_msp_update_transconnect_voice_channel(co, lock);
+    else if (c == "stop_voice") rc = call_stop_msp_voice(co, lock);
+    else if (c == "stop_tone") rc = call_stop_msp_tone(co, lock);
+    else if (c == "stop_t38") rc = call_stop_msp_t38(co, lock);
+    else if (c == "stop_hdlc") rc = stop_msp_hdlc(co, lock);
+    else if (c == "update") rc = call_msp_update_channel(co);
+    else if (c == "tone" && w.size() > 3) rc = call_start_msp_tone(co, w[2].c_str(), atoi(w[3].c_str()));
+    else if (c == "dial_tone") start_msp_analog_dial_tone(co);
+    else if (c == "cas_dial_tone") start_msp_cas_dial_tone(co);
+    else if (c == "stop_dial_tone") stop_msp_analog_dial_tone(co);
+    else if (c == "stop_tonegen") {
+        statemachine_handle_retval r = sm_msp_stop_tonegen(co, nullptr, (int32_t)co->sm_state, 0);
+        out("RESULT stop_tonegen %d %d %d", co->index, r.state, r.event);
+        return true;
+    } else return false;
+    out("RESULT %s %d %d", c.c_str(), co->index, rc);
+    return true;
+}
+
+void run(std::vector<std::string> w, int lock_override)
+{
+    if (w.empty() || w[0][0] == '#')
+        return;
+    const std::string &c = w[0];
+    if (c == "echo") {
+        std::string t;
+        for (size_t i = 1; i < w.size(); i++)
+            t += (i > 1 ? " " : "") + w[i];
+        out("%s", t.c_str());
+    } else if (c == "app") {
+        for (size_t i = 1; i < w.size(); i++) {
+            size_t eq = w[i].find('=');
+            set_app(w[i].substr(0, eq), eq == std::string::npos ? "" : w[i].substr(eq + 1));
+        }
+    } else if ((c == "call" || c == "crypto" || c == "opt" || c == "show") && w.size() > 1) {
+        call_object *co = call_at(atoi(w[1].c_str()));
+        if (!co) {
+            out("ERR no call %s", w[1].c_str());
+            return;
+        }
+        ensure_call(co);
+        if (c == "call") {
+            for (size_t i = 2; i < w.size(); i++) {
+                size_t eq = w[i].find('=');
+                std::string k = w[i].substr(0, eq), v = eq == std::string::npos ? "1" : w[i].substr(eq + 1);
+                if (!set_call_field(co, k, v))
+                    out("ERR unknown call field %s", k.c_str());
+            }
+        } else if (c == "crypto") {
+            set_crypto(co, std::vector<std::string>(w.begin() + 2, w.end()));
+        } else if (c == "opt") {
+            std::string t;
+            for (size_t i = 2; i < w.size(); i++)
+                t += (i > 2 ? " " : "") + w[i];
+            cc_parse_call_configuration_direct(nullptr, &co->cc, t.c_str());
+        } else {
+            show(co);
+        }
+    } else if (c == "locked" && w.size() > 1) {
+        msp_queue_lock_take();
+        run(std::vector<std::string>(w.begin() + 1, w.end()), 0);
+        msp_queue_lock_release();
+    } else if (c == "hooks" && w.size() > 1) {
+        install_hooks(w[1] == "standin");
+    } else if (c == "tones" && w.size() > 1) {
+        if (!load_config(&gp->config_tones, "TONES", w[1]))
+            out("ERR tones %s", w[1].c_str());
+        free_tone_list(gp->tonelist);
+        gp->tonelist = nullptr;
+        init_tones();
+    } else if (c == "analog" && w.size() > 1) {
+        if (!load_config(&gp->config_analog, "ANALOG", w[1]))
+            out("ERR analog %s", w[1].c_str());
+        pg_init_analog_port_group_struct();
+    } else if (c == "mwi" && w.size() > 2) {
+        port_group_analog_port_setting *s = pg_get_port_group_analog_port_setting_by_port(atoi(w[1].c_str()));
+        if (s)
+            s->message_waiting = atoi(w[2].c_str());
+        else
+            out("ERR no analog port %s", w[1].c_str());
+    } else if (c == "tone_count" && w.size() > 3) {
+        tone_config *t = tone_by(w[1], atoi(w[2].c_str()));
+        if (t) {
+            t->number_of_tones = (uint16_t)atoi(w[3].c_str());
+            if (w.size() > 4)
+                t->number_of_cadence_parameters = atoi(w[4].c_str());
+        } else {
+            out("ERR no tone %s %s", w[1].c_str(), w[2].c_str());
+        }
+    } else if (c == "wait") {
+        wait_queue();
+    } else if (!call_operation(w, lock_override)) {
+        out("ERR unknown command %s", c.c_str());
+    }
+}
+
+void setup_application()
+{
+    application_create();
+    init_locks();
+    cm_init();
+    init_default_call_configuration();
+    create_call_object_pools(CALLS);
+    gp->analog_info = (analog_port_info *)calloc(1, sizeof(analog_port_info));
+    snprintf(gp->netconf.host_ip_lan, sizeof gp->netconf.host_ip_lan, "%s", "10.0.0.1");
+    snprintf(gp->dummy_rtp_address, sizeof gp->dummy_rtp_address, "%s", "127.0.0.1");
+    gp->dummy_rtp_port = 9;
+    for (sip_stack &s : stacks)
+        s.tos_rtp = 160;
+    timer_new();
+}
+
+void free_application()
+{
+    for (int i = 0; i < CALLS; i++) {
+        call_object *co = gp->operations[i];
+        if (co->rtp_stat_timer)
+            timer_remove(co->rtp_stat_timer);
+        co->rtp_stat_timer = nullptr;
+    }
+    timer_exit();
+    for (int i = 0; i < 2 * CALLS; i++)
+        free_crypto(gp->sip_call_legs[i]);
+    free_tone_list(gp->tonelist);
+    free(gp->analog_info);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int level = 9;
+    for (int i = 1; i + 1 < argc; i++)
+        if (strcmp(argv[i], "--loglevel") == 0)
+            level = atoi(argv[++i]);
+    log_levels_debug_enabled = 1;
+    log_levels_message_enabled = 1;
+    for (int m = 0; m < MODULECOUNT; m++)
+        log_set_loglevel_debug(log_levels_debug, m, m == TARN || m == MSP ? level : 0);
+    log_set_log_handler_debug(on_debug);
+    log_set_log_handler_message(on_message);
+
+    setup_application();
+    install_hooks(true);
+    const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    if (msp_init_interface("lo", mac) != 0 || msp_init_lib(on_msp_event, format_context) != 0) {
+        out("ERR media processor link");
+        return 1;
+    }
+    cman->msplib_initializing = 0;
+    out("READY");
+
+    std::string line;
+    char buf[4096];
+    while (fgets(buf, sizeof buf, stdin)) {
+        std::istringstream in(buf);
+        std::vector<std::string> w;
+        for (std::string t; in >> t;)
+            w.push_back(t);
+        if (!w.empty() && w[0] == "quit")
+            break;
+        if (!w.empty() && w[0] == "wait") {
+            wait_queue(); // the dispatcher may need global_lock meanwhile
+            continue;
+        }
+        pthread_mutex_lock(g_lock_manager->global_lock);
+        run(w, -1);
+        pthread_mutex_unlock(g_lock_manager->global_lock);
+    }
+    wait_queue();
+    msp_stop_lib();
+    free_application();
+    out("END");
+    return 0;
+}
