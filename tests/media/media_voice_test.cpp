@@ -332,6 +332,50 @@ TEST(MediaVoice, UpdateChannelRepointsTheRemoteEndpoint)
     EXPECT_EQ(r.state["channels"].o.begin()->second["ip_destination"].str(), "192.168.1.30:41000");
 }
 
+// Rows that options switch on, with and without call control's entries.
+TEST(MediaVoice, OptionRowsAndHookEntries)
+{
+    const std::string opts = "opt 0 dtmfdpar=40:50:10,dtmftune=20:70:30:300:2:5,dgain_pcm_to_packet=3,"
+                             "comfort_noise=1,rtp_traffic_check=2\n";
+    harness_run r = run_harness(std::string(isdn_call) + opts + "setup_voice 0\nwait\nshow 0\n");
+    ASSERT_EQ(r.result("setup_voice"), "0") << r.text();
+    EXPECT_EQ(r.names(), (names_t{"FC_SUPVSR_CREATE_CHANNEL", "FC_SET_IP_HDR_CHANNEL", "FC_VOIP_VCEOPT",
+                                  "FC_VOIP_TONEOPT", "FC_VOIP_ECHOCAN", "FC_VOIP_DTMFDPAR", "FC_VOIP_DTMFTUNE",
+                                  "FC_VOIP_DTMFOPT", "FC_IPDTMF_CTRL", "FC_VOIP_INDCTRL", "FC_VOIP_PTMNG",
+                                  "FC_VOIP_DGAIN", "FC_VOIP_RTCP_ENA", "FC_VOIP_VOPENA"}));
+    const json_value *dpar = r.frame("FC_VOIP_DTMFDPAR");
+    EXPECT_EQ(field(dpar, "minimum_valid_tone_on_time"), 40);
+    EXPECT_EQ(field(dpar, "minimum_valid_tone_dropout_time"), 10);
+    EXPECT_EQ(field(r.frame("FC_VOIP_DTMFTUNE"), "dtmf_control"), 5);
+    EXPECT_EQ(field(r.frame("FC_VOIP_DGAIN"), "dgain_pcm_to_packet"), 3);
+    EXPECT_EQ(field(r.frame("FC_VOIP_VCEOPT"), "voice_activity_detector"), 1);
+    EXPECT_TRUE(r.has("dtmf_as_eventdet=1")) << r.text();
+    EXPECT_TRUE(r.has("rtp_stat_timer=1")) << r.text();
+
+    // Without call control's entries their steps are skipped, each said once.
+    harness_run n = run_harness("hooks none\n" + std::string(isdn_call) + opts +
+                                "setup_voice 0\nwait\nstop_voice 0\nsetup_voice 0\nwait\nshow 0\n");
+    EXPECT_EQ(n.result("setup_voice", 1), "0") << n.text();
+    for (const char *entry : {"call_stop_rtp", "call_get_law_setting", "cb_timer_event", "parse_dtmf_tune_params"})
+        EXPECT_EQ(n.count(std::string("media: call control's ") + entry + " is not built yet, its step is skipped"), 1)
+            << entry << n.text();
+    EXPECT_EQ(n.frame("FC_VOIP_DTMFTUNE"), nullptr);
+    EXPECT_TRUE(n.has("rtp_stat_timer=0")) << n.text();
+    EXPECT_FALSE(n.has("IFACE "));
+
+    // The energy detector of a SIP-to-FXO call with a call-progress table.
+    harness_run f = run_harness("call 0 kind=SIP_TO_ANALOG analog_port=2 analog_type=2 timeslot=102 codec=0 "
+                                "payload=0 remote_ip=10.0.0.9 remote_port=4000 local_port=3000\n"
+                                "opt 0 s2fxo_cpt=fxo,ntdet_params=300:20\nsetup_voice 0\n");
+    ASSERT_EQ(f.result("setup_voice"), "0") << f.text();
+    EXPECT_TRUE(f.has("NTDET PARAMS 300 20 180")) << f.text();
+    const json_value *nt = f.frame("FC_VOIP_NTENERGY_SET");
+    ASSERT_TRUE(nt);
+    // Level 300 in nine bits (detector enabled), SNR 180, period 20.
+    EXPECT_EQ((*nt)["hex"].str().substr(16, 8), "2c01b414");
+    EXPECT_EQ(field(f.frame("FC_VOIP_CNTRYCODE"), "filter_country_code"), 13);
+}
+
 // With lock flag 0 the caller holds msp_queue_lock for the whole sequence,
 // caller-ID detection included.
 TEST(MediaVoice, SetUpUnderTheCallersLockFinishes)

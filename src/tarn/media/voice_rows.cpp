@@ -163,15 +163,7 @@ void queue_echocan(voice_ctx &ctx)
         r->nlp_tune_field = e.nlp_tune_field;
         r->comfort_noise_generation_disable = e.comfort_noise_generation_disable;
     } else {
-        r->network_echo_canceller_tail_length = 0;
-        r->dc_removal_filter_disable = 0;
-        r->g168_ec_initialization = 0;
-        r->initialization_request = 0;
-        r->hardware_echo_canceller_coefficient_freeze = 0;
-        r->nlp_control = 0;
-        r->nlp_tune_field = 0;
-        r->comfort_noise_generation_disable = 0;
-        r->master_echo_canceller_enable = 0;
+        disable_csm_echo_canceller_values(r);
     }
     voice_put(ctx, m);
 }
