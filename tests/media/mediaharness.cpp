@@ -175,10 +175,10 @@ void standin_dtmftune(const char *text, int *a, int *b, int *c, int *d, int *e, 
 
 void install_hooks(bool standin)
 {
-    media_callctl_iface i = {};
+    media_set_callctl_iface(nullptr);
+    media_callctl_iface i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune};
     if (standin)
-        i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune};
-    media_set_callctl_iface(&i);
+        media_set_callctl_iface(&i);
 }
 
 // ---- call objects ------------------------------------------------------------

@@ -23,11 +23,25 @@ bool filled(const void *entry, int which, const char *name)
     return false;
 }
 
+template <typename F> void take(F &slot, F entry)
+{
+    if (entry)
+        slot = entry;
+}
+
 } // namespace
 
 void media_set_callctl_iface(const media_callctl_iface *iface)
 {
-    hooks = iface ? *iface : media_callctl_iface{};
+    if (!iface) {
+        hooks = media_callctl_iface{};
+    } else {
+        take(hooks.call_stop_rtp, iface->call_stop_rtp);
+        take(hooks.call_get_law_setting, iface->call_get_law_setting);
+        take(hooks.call_crypto_update, iface->call_crypto_update);
+        take(hooks.cb_timer_event, iface->cb_timer_event);
+        take(hooks.parse_dtmf_tune_params, iface->parse_dtmf_tune_params);
+    }
     for (auto &r : reported)
         r = false;
 }

@@ -24,8 +24,9 @@ struct media_callctl_iface {
                                    int *control);
 };
 
-// Installs the record (copied; null clears every entry). At start, before
-// calls exist.
+// Installs the filled entries of the record; entries left null keep what is
+// installed, so each part of call control can fill its own. Null clears
+// every entry. At start, before calls exist.
 void media_set_callctl_iface(const media_callctl_iface *iface);
 // The installed record.
 const media_callctl_iface &media_callctl();
