@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "application.h"
+#include "call_reset.h"
 #include "confman.h"
 #include "csm_message.h"
 #include "global_lock.h"
@@ -278,20 +279,6 @@ void set_key(crypto_row &row, const std::string &hex)
     row.key = (char *)malloc(b.size() ? b.size() : 1);
     memcpy(row.key, b.data(), b.size());
     row.key_length = (int32_t)b.size();
-}
-
-void free_crypto(call_leg_sip *l)
-{
-    if (!l || !l->crypto)
-        return;
-    for (int i = 0; i < 3; i++) {
-        free(l->crypto->in[i].key);
-        free(l->crypto->in[i].sdp_crypto);
-        free(l->crypto->out[i].key);
-        free(l->crypto->out[i].sdp_crypto);
-    }
-    free(l->crypto);
-    l->crypto = nullptr;
 }
 
 void set_crypto(call_object *co, const std::vector<std::string> &kv)
@@ -545,8 +532,10 @@ void free_application()
         co->rtp_stat_timer = nullptr;
     }
     timer_exit();
-    for (int i = 0; i < 2 * CALLS; i++)
-        free_crypto(gp->sip_call_legs[i]);
+    for (int i = 0; i < 2 * CALLS; i++) {
+        free_crypto_settings(gp->sip_call_legs[i]->crypto);
+        gp->sip_call_legs[i]->crypto = nullptr;
+    }
     free_tone_list(gp->tonelist);
     free(gp->analog_info);
 }
