@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "mspsim_runner.h"
 
 namespace {
@@ -102,6 +104,10 @@ harness_run run_harness(const std::string &script, const std::vector<std::string
     std::string harness = std::string(TARN_BINARY_DIR) + "/tests/media/mediaharness";
     r.proc = run_process({harness}, script + "\nwait\nquit\n",
                          {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_WAIT_MS=10000"}, 120);
+    // The harness ends cleanly: no sanitizer report, no leak.
+    EXPECT_EQ(r.proc.status, 0) << r.proc.err;
+    EXPECT_EQ(r.proc.err.find("Sanitizer"), std::string::npos) << r.proc.err;
+    EXPECT_EQ(r.proc.err.find("runtime error"), std::string::npos) << r.proc.err;
     std::istringstream in(r.proc.out);
     for (std::string l; std::getline(in, l);)
         r.lines.push_back(l);
