@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "analog_watchdog.h"
+#include "sm_defs.h"
 #include "call_lookups.h"
 #include "csm_codes.h"
 #include "fpga.h"
@@ -20,8 +21,6 @@
 
 namespace {
 
-// The common idle state of a call.
-constexpr uint32_t STATE_INACTIVE = 1u << 0;
 constexpr int ANALOG_PORT_MARKER = 0x800;
 
 struct codec_resource {
@@ -52,12 +51,12 @@ bool analog_cid_mode_zero(const call_object *co)
 bool wants_cid_detection(const call_object *co)
 {
     if (co->callinfo == CI_ANALOG_TO_SIP) {
-        if (co->analog_type == 2 && co->sm_state == STATE_INACTIVE && analog_cid_mode_zero(co))
+        if (co->analog_type == 2 && co->sm_state == (uint32_t)SM_INACTIVE && analog_cid_mode_zero(co))
             return true;
         return analog_port_is_fxo(co->analog_port & ~ANALOG_PORT_MARKER) && analog_cid_mode_zero(co) &&
-               co->sm_state == SM_ANALOG_FXO_CID_WATCHDOG;
+               co->sm_state == (uint32_t)SM_ANALOG_FXO_CID_WATCHDOG;
     }
-    return co->callinfo == CI_CAS_TO_SIP && cas_get_signalling(co->cas_port) == 2 && co->sm_state == STATE_INACTIVE;
+    return co->callinfo == CI_CAS_TO_SIP && cas_get_signalling(co->cas_port) == 2 && co->sm_state == (uint32_t)SM_INACTIVE;
 }
 
 void queue_cid_detection(voice_ctx &ctx)
