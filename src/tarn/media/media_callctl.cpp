@@ -5,6 +5,7 @@
 #include "analog_watchdog.h"
 #include "log.h"
 #include "media_voice.h"
+#include "sm_tasks.h"
 
 namespace {
 
@@ -91,4 +92,8 @@ void media_call_crypto_update(call_object *co, int crydir)
 void media_install()
 {
     analog_watchdog_set_voice_channel(call_msp_setup_voice_channel);
+    // What call control already has.
+    media_callctl_iface built = {};
+    built.cb_timer_event = cb_timer_event;
+    media_set_callctl_iface(&built);
 }

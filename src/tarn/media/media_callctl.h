@@ -46,5 +46,6 @@ int media_call_get_law_setting(call_object *co);
 void media_call_crypto_update(call_object *co, int crydir);
 
 // Hands the media channel operations to the parts of start-up that use
-// them (the FXO caller-ID watchdog's voice channel). Before start-up.
+// them (the FXO caller-ID watchdog's voice channel) and installs the entries
+// call control already has (its timer callback). Before start-up.
 void media_install();
