@@ -159,4 +159,17 @@ TEST_F(AnalogWatchdog, ParksOneCallPerFxoPort)
     EXPECT_EQ(machines.size(), 2u);
 }
 
+// Call control and the media channel control each install their own half;
+// the later one keeps the earlier one's.
+TEST_F(AnalogWatchdog, EachPartInstallsItsOwnHook)
+{
+    analog_watchdog_hooks voice = {nullptr, record_voice};
+    analog_watchdog_hooks machine = {record_machine, nullptr};
+    analog_watchdog_set_hooks(&voice);
+    analog_watchdog_set_hooks(&machine);
+    ASSERT_EQ(init_analog_watchdog(), 0);
+    EXPECT_EQ(machines.size(), 2u);
+    EXPECT_EQ(voices, machines);
+}
+
 } // namespace

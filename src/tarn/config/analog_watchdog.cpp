@@ -17,12 +17,15 @@ static analog_watchdog_hooks hooks;
 
 void analog_watchdog_set_hooks(const analog_watchdog_hooks *h)
 {
-    hooks = h ? *h : analog_watchdog_hooks{};
-}
-
-void analog_watchdog_set_voice_channel(int (*setup)(call_object *co, int lock_msp_queue))
-{
-    hooks.call_msp_setup_voice_channel = setup;
+    if (!h) {
+        hooks = analog_watchdog_hooks{};
+        return;
+    }
+    // Call control and the media channel control each fill their own.
+    if (h->create_statemachine_fxo_to_sip)
+        hooks.create_statemachine_fxo_to_sip = h->create_statemachine_fxo_to_sip;
+    if (h->call_msp_setup_voice_channel)
+        hooks.call_msp_setup_voice_channel = h->call_msp_setup_voice_channel;
 }
 
 static int port_type(int port)

@@ -25,9 +25,8 @@ struct analog_watchdog_hooks {
     // The call's voice channel between its timeslot and RTP.
     int (*call_msp_setup_voice_channel)(call_object *co, int lock_msp_queue);
 };
+// Takes the non-null members (null keeps what is there); null clears both.
 void analog_watchdog_set_hooks(const analog_watchdog_hooks *hooks);
-// Installs only the voice channel entry (the media channel control's own).
-void analog_watchdog_set_voice_channel(int (*setup)(call_object *co, int lock_msp_queue));
 
 // The cid_mode of an FXO port's fxo_cid_detection_mode text.
 int analog_cid_mode_of(const char *text);

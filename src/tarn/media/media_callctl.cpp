@@ -91,7 +91,9 @@ void media_call_crypto_update(call_object *co, int crydir)
 
 void media_install()
 {
-    analog_watchdog_set_voice_channel(call_msp_setup_voice_channel);
+    analog_watchdog_hooks w = {};
+    w.call_msp_setup_voice_channel = call_msp_setup_voice_channel;
+    analog_watchdog_set_hooks(&w);
     // What call control already has.
     media_callctl_iface built = {};
     built.cb_timer_event = cb_timer_event;
