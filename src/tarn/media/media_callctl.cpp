@@ -5,6 +5,9 @@
 #include "analog_watchdog.h"
 #include "log.h"
 #include "media_voice.h"
+#include "call_crypto.h"
+#include "media_start.h"
+#include "sdp_offer_answer.h"
 #include "sm_tasks.h"
 
 namespace {
@@ -94,8 +97,19 @@ void media_install()
     analog_watchdog_hooks w = {};
     w.call_msp_setup_voice_channel = call_msp_setup_voice_channel;
     analog_watchdog_set_hooks(&w);
+    // The channel operations call control starts and stops media with.
+    media_start_hooks m = {};
+    m.call_msp_setup_voice_channel = call_msp_setup_voice_channel;
+    m.call_stop_msp_voice = call_stop_msp_voice;
+    m.call_stop_msp_t38 = call_stop_msp_t38;
+    m.stop_msp_hdlc = stop_msp_hdlc;
+    m.call_stop_msp_tone = call_stop_msp_tone;
+    media_start_set_hooks(&m);
     // What call control already has.
     media_callctl_iface built = {};
+    built.call_stop_rtp = call_stop_rtp;
+    built.call_get_law_setting = call_get_law_setting;
+    built.call_crypto_update = call_crypto_update;
     built.cb_timer_event = cb_timer_event;
     media_set_callctl_iface(&built);
 }

@@ -45,7 +45,7 @@ int media_call_stop_rtp(call_object *co, int lock_msp_queue);
 int media_call_get_law_setting(call_object *co);
 void media_call_crypto_update(call_object *co, int crydir);
 
-// Hands the media channel operations to the parts of start-up that use
-// them (the FXO caller-ID watchdog's voice channel) and installs the entries
-// call control already has (its timer callback). Before start-up.
+// Hands the media channel operations to the parts that use them (the FXO
+// caller-ID watchdog's voice channel, call control's media start and stop)
+// and installs the entries call control already has. Before start-up.
 void media_install();
