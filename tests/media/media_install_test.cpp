@@ -1,0 +1,17 @@
+// What the daemon's start installs of the media operations and of call
+// control's side.
+#include <gtest/gtest.h>
+
+#include "media_callctl.h"
+
+TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
+{
+    media_set_callctl_iface(nullptr);
+    media_install();
+    const media_callctl_iface &i = media_callctl();
+    EXPECT_NE(i.call_stop_rtp, nullptr);
+    EXPECT_NE(i.call_get_law_setting, nullptr);
+    EXPECT_NE(i.call_crypto_update, nullptr);
+    EXPECT_NE(i.cb_timer_event, nullptr);
+    // parse_dtmf_tune_params comes with call control's DTMF handling.
+}
