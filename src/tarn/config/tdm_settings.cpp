@@ -36,12 +36,12 @@ static tdm_hooks hooks = {list_tdm_not_built, transcoding_pool_not_built};
 
 void tdm_set_hooks(const tdm_hooks *h)
 {
-    tdm_hooks n = h ? *h : tdm_hooks{};
-    if (!n.list_tdm)
-        n.list_tdm = list_tdm_not_built;
-    if (!n.init_transcoding_timeslots_array)
-        n.init_transcoding_timeslots_array = transcoding_pool_not_built;
-    hooks = n;
+    if (!h)
+        return;
+    if (h->list_tdm)
+        hooks.list_tdm = h->list_tdm;
+    if (h->init_transcoding_timeslots_array)
+        hooks.init_transcoding_timeslots_array = h->init_transcoding_timeslots_array;
 }
 
 // ---- the file ---------------------------------------------------------------

@@ -42,6 +42,7 @@ struct tdm_hooks {
     void (*list_tdm)(const char *prefix, FILE *out);
     void (*init_transcoding_timeslots_array)();
 };
+// Takes the non-null members (null keeps what is there); at start.
 void tdm_set_hooks(const tdm_hooks *hooks);
 
 // The per-bus defaults before the file is read, and an empty map.

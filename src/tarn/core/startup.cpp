@@ -33,6 +33,8 @@
 #include "console_hooks.h"
 #include "mc_options.h"
 #include "status_server.h"
+#include "tdm_settings.h"
+#include "transcoding_pool.h"
 #include "daemon.h"
 #include "dns_cache.h"
 #include "log.h"
@@ -259,6 +261,18 @@ static void connect_reset_hooks()
     registration_hooks r{};
     r.reset_rop = reset_rop;
     reg_set_hooks(&r);
+    call_reset_hooks t{};
+    t.transcoding_release_timeslot = transcoding_release_timeslot;
+    t.transcoding_list_timeslots = [](const char *function, int line) { transcoding_list_timeslots(function, line); };
+    call_reset_set_hooks(&t);
+}
+
+// The transcoding timeslot pool is built once the TDM map is read.
+static void connect_tdm_hooks()
+{
+    tdm_hooks h{};
+    h.init_transcoding_timeslots_array = init_transcoding_timeslots_array;
+    tdm_set_hooks(&h);
 }
 
 // Call detail records name the last event of a call.
@@ -499,6 +513,7 @@ int tarn_main(int argc, char **argv)
     // Call control's services, before the threads of the configuration and
     // housekeeping may queue tasks.
     callctl_connect_hooks();
+    connect_tdm_hooks();
 
     // 7. configuration
     if (init_config() == -1)
