@@ -104,6 +104,26 @@ TEST(MspDevice, GoldenFramesAfterTheFirmwareQuery)
     EXPECT_EQ(w.tarn_out().find("CLEANING COMBINATION"), std::string::npos);
 }
 
+// The transcoding timeslot pool is built from the map as soon as it is read.
+TEST(MspDevice, TranscodingPoolFromTheMap)
+{
+    e2e_options o;
+    o.capture = false;
+    e2e_world w(o);
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.tdm", "; only comments\n");
+    std::string conf = slurp(w.root.path("usr/conf/tarn.conf"));
+    size_t at = conf.find("memory_watchdog=0:0:0");
+    ASSERT_NE(at, std::string::npos);
+    conf.insert(at, "extra_debugging=1,");
+    w.root.write("usr/conf/tarn.conf", conf);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    std::string out = w.tarn_out();
+    at = out.find("TCL (from init_transcoding_timeslots_array:");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_NE(out.find("): SIZE 126 / none in use", at), std::string::npos) << out.substr(at, 120);
+}
+
 TEST(MspDevice, FirmwareThatResetsItsChannels)
 {
     e2e_options o;
