@@ -3,6 +3,8 @@
 // session lines put in front.
 #include <functional>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "base64.h"
 #include "sdp_test_fixture.h"
@@ -218,6 +220,64 @@ TEST_F(SdpWriter, SrtpAnswer)
     EXPECT_EQ(in.crypto->suite_in_use, CRYPTO_SUITE_AES_CM_128_HMAC_SHA1_32);
     EXPECT_EQ(in.crypto->out[0].key_length, 30);
     EXPECT_NE(parse(session(text)), nullptr) << last_error;
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::pair<call_object *, int>> queued;
+int record_task(call_object *co, int event)
+{
+    queued.emplace_back(co, event);
+    return 0;
+}
+
+// A T.38 answer on a SIP-to-SIP call moves the leg off its RTP port (held
+// back) and queues the re-INVITE of the other leg.
+TEST_F(SdpWriter, T38AnswerOnSipToSipQueuesTheOtherLeg)
+{
+    sdp_callctl_hooks h{};
+    h.add_sm_task = record_task;
+    sdp_set_callctl_hooks(&h);
+    queued.clear();
+    co->callinfo = CI_SIP_TO_SIP;
+    co->cc.s2s_t38_passthrough = 1;
+    read_far("m=image 5002 udptl t38\r\n");
+    ASSERT_EQ(in.using_payload, 9999);
+    write(0);
+    EXPECT_EQ(in.rtp_local_port_unreleased, 4000);
+    EXPECT_EQ(co->f.t38_invite_received, 1u);
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].first, co);
+    EXPECT_EQ(queued[0].second, sm_timer(T_EVENT_T38_REINVITE_ON_SECOND_LEG));
+
+    // Answering on the outbound leg moves the first leg.
+    queued.clear();
+    co->cl_sip = &out;
+    out.using_payload = out.using_codec = 9999;
+    write(0);
+    ASSERT_EQ(queued.size(), 1u);
+    EXPECT_EQ(queued[0].second, sm_timer(T_EVENT_T38_REINVITE_ON_FIRST_LEG));
+    sdp_set_callctl_hooks(nullptr);
+}
+
+// A transparent SIP-to-SIP call relays the far crypto lines of the other
+// leg in its offer instead of making keys.
+TEST_F(SdpWriter, TransparentCallRelaysCryptoLines)
+{
+    co->callinfo = CI_SIP_TO_SIP;
+    co->f.transparent_call = 1;
+    co->cc.srtp_mode = CC_SRTP_OPTIONAL;
+    co->cc.srtp_crypto_suites = cc_parse_crypto_suites("AES_CM_80");
+    in.crypto = (crypto_settings *)calloc(1, sizeof(crypto_settings));
+    in.crypto->in[0].sdp_crypto = strdup("1 AES_CM_128_HMAC_SHA1_80 inline:WVNfX19zZW1jdGwgKCkgewkyMjA7fQp9CnVubGVz");
+    co->cl_sip = &out;
+    std::string text = write(1);
+    EXPECT_NE(text.find("a=crypto:1 AES_CM_128_HMAC_SHA1_80 inline:WVNfX19zZW1jdGwgKCkgewkyMjA7fQp9CnVubGVz\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(out.crypto, nullptr); // no keys of our own
 }
 
 } // namespace
