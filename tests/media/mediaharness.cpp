@@ -33,7 +33,12 @@
 //   update N | tone N LANG TYPE | dial_tone N | cas_dial_tone N
 //   stop_dial_tone N | stop_tonegen N
 //   locked COMMAND ...    runs COMMAND with LOCK 0 while holding msp_queue_lock
-//   hooks standin|none    the media_callctl_iface record installed
+//   hooks standin|none|callctl   the media_callctl_iface record installed
+//                         (callctl: call control's own stop, law and crypto)
+//   offer N               call N's SDP offer: "SDP N <text, CR LF as |>"
+//   far_sdp N TEXT        reads a far SDP (words joined by blanks, "|" for
+//                         CR LF) into call N's leg: "RESULT far_sdp N rc"
+//   start N               call control's media start of call N
 //   tones FILE            loads a tarn.tones file as the tone list
 //   analog FILE           loads a tarn.analog file and its port groups
 //   mwi PORT N            message_waiting of an analog port's settings
@@ -61,9 +66,13 @@
 #include "confman.h"
 #include "csm_message.h"
 #include "global_lock.h"
+#include "call_crypto.h"
+#include "harness_sdp.h"
 #include "line_bringup.h"
 #include "log.h"
 #include "media_callctl.h"
+#include "media_start.h"
+#include "sdp_offer_answer.h"
 #include "media_voice.h"
 #include "msp_dispatch.h"
 #include "msp_link.h"
@@ -174,11 +183,16 @@ void standin_dtmftune(const char *text, int *a, int *b, int *c, int *d, int *e, 
     }
 }
 
-void install_hooks(bool standin)
+void install_hooks(bool standin, bool callctl = false)
 {
     media_set_callctl_iface(nullptr);
     media_callctl_iface i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune};
-    if (standin)
+    if (callctl) {
+        i.call_stop_rtp = call_stop_rtp;
+        i.call_get_law_setting = call_get_law_setting;
+        i.call_crypto_update = call_crypto_update;
+    }
+    if (standin || callctl)
         media_set_callctl_iface(&i);
 }
 
@@ -474,7 +488,7 @@ void run(std::vector<std::string> w, int lock_override)
         run(std::vector<std::string>(w.begin() + 1, w.end()), 0);
         msp_queue_lock_release();
     } else if (c == "hooks" && w.size() > 1) {
-        install_hooks(w[1] == "standin");
+        install_hooks(w[1] == "standin", w[1] == "callctl");
     } else if (c == "tones" && w.size() > 1) {
         if (!load_config(&gp->config_tones, "TONES", w[1]))
             out("ERR tones %s", w[1].c_str());
@@ -502,6 +516,28 @@ void run(std::vector<std::string> w, int lock_override)
         }
     } else if (c == "wait") {
         wait_queue();
+    } else if ((c == "offer" || c == "far_sdp" || c == "start") && w.size() > 1 && call_at(atoi(w[1].c_str()))) {
+        call_object *co = call_at(atoi(w[1].c_str()));
+        if (c == "offer") {
+            std::string t = harness_offer(co);
+            for (size_t at; (at = t.find("\r\n")) != std::string::npos;)
+                t.replace(at, 2, "|");
+            out("SDP %d %s", co->index, t.c_str());
+        } else if (c == "far_sdp") {
+            std::string t;
+            for (size_t i = 2; i < w.size(); i++)
+                t += (i > 2 ? " " : "") + w[i];
+            for (size_t at; (at = t.find('|')) != std::string::npos;)
+                t.replace(at, 1, "\r\n");
+            out("RESULT far_sdp %d %d", co->index, harness_read_far_sdp(co, t));
+        } else {
+            // The channel operations call control starts media with, as
+            // the daemon's start installs them.
+            media_start_hooks m = {};
+            m.call_msp_setup_voice_channel = call_msp_setup_voice_channel;
+            media_start_set_hooks(&m);
+            out("RESULT start %d %d", co->index, _start_channel_processing(co));
+        }
     } else if (!call_operation(w, lock_override)) {
         out("ERR unknown command %s", c.c_str());
     }
