@@ -476,7 +476,14 @@ void e2e_world::start_capture()
         return;
     capture_path_ = root.path("capture.pcap");
     int err = open(root.path("dumpcap.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    capture_pid_ = ns.spawn({"/usr/bin/dumpcap", "-q", "-P", "-i", "any", "-w", capture_path_}, {}, -1, -1, err);
+    std::vector<std::string> argv = {"/usr/bin/dumpcap", "-q", "-P", "-i", "any", "-w", capture_path_};
+    if (!opt.capture_filter.empty()) {
+        std::string f = opt.capture_filter;
+        for (size_t at; (at = f.find("@SIP_PORT@")) != std::string::npos;)
+            f.replace(at, 10, std::to_string(root.sip_port));
+        argv.insert(argv.end(), {"-f", f});
+    }
+    capture_pid_ = ns.spawn(argv, {}, -1, -1, err);
     if (err >= 0)
         close(err);
     // The file header is written once the capture runs.

@@ -89,6 +89,9 @@ struct e2e_options {
     bool media_processor = true;
     std::vector<std::string> msp_args; // extra arguments of sim/mspsim
     bool capture = true;               // dumpcap on every interface while the test runs
+    // A capture filter ("udp port 5070"); "@SIP_PORT@" stands for the root's
+    // localhost SIP port. Empty: everything.
+    std::string capture_filter;
 };
 
 class e2e_world {
@@ -126,6 +129,9 @@ public:
     void close_console();
     std::string tarn_out() const;
     std::string tarn_err() const;
+    // The capture file ("" without a capture); complete once stop_capture ran.
+    const std::string &capture_path() const { return capture_path_; }
+    void stop_capture();
 
     // Bounded poll: true as soon as cond() holds, false after timeout_ms.
     static bool wait_for(const std::function<bool()> &cond, int timeout_ms);
@@ -136,7 +142,6 @@ public:
 private:
     bool reap(int timeout_ms);
     void start_capture();
-    void stop_capture();
     void report() const;
     pid_t tarn_pid_ = -1;
     int tarn_status_ = -1;

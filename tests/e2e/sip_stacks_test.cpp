@@ -16,7 +16,7 @@ namespace {
 
 std::string scenario()
 {
-    return std::string(TARN_SOURCE_DIR) + "/tests/e2e/data/options.xml";
+    return std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/options.xml";
 }
 
 // Names of the daemon's threads.

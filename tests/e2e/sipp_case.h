@@ -1,0 +1,57 @@
+// SIP cases against the whole daemon: sipp scenarios sent to the running
+// tarn inside its world (e2e.h), with the capture read back by tshark.
+//
+//     e2e_world w(sipp_world_options());
+//     E2E_REQUIRE(w);
+//     sipp_write_config(w, "usr/conf/tarn.sip", template_text);
+//     ASSERT_TRUE(sipp_start_tarn(w));                 // up and answering OPTIONS
+//     EXPECT_TRUE(sipp_ok(sipp_run(w, {"notify.xml", 1, "127.0.0.2"})));
+//     EXPECT_EQ(sipp_stop_tarn(w), "");                // SIGTERM, no sanitizer report
+//
+// A test that fails keeps its TARN_ROOT (daemon streams and logs, the sipp
+// message traces in "sipp/", the capture) and prints where it is.
+#pragma once
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "e2e.h"
+
+struct sipp_step {
+    std::string scenario;             // a file name below tests/e2e/sip, or an absolute path
+    int calls = 1;                    // -m
+    std::string source = "127.0.0.1"; // -i: the sender's address
+    std::vector<std::string> extra;   // more sipp arguments ("-key", "k", "v", ...)
+};
+
+// A world for SIP cases: the capture holds the daemon's SIP ports only.
+e2e_options sipp_world_options();
+
+// Writes a configuration file from a template: "@SIP_PORT@" is the
+// localhost stack's port, "@ROOT@" the TARN_ROOT.
+std::string sipp_fill(const e2e_world &w, const std::string &tmpl);
+void sipp_write_config(const e2e_world &w, const std::string &rel, const std::string &tmpl);
+
+// Starts tarn and waits (bounded) until an OPTIONS to the localhost stack
+// is answered; false when tarn did not get there.
+bool sipp_start_tarn(e2e_world &w);
+
+// Runs one scenario against the localhost stack: sipp -sf X -m N -timeout
+// 15s -nostdin -trace_msg, its message trace in TARN_ROOT/sipp/. Returns
+// sipp's result (exit status 0: every call succeeded).
+process_result sipp_run(const e2e_world &w, const sipp_step &step);
+
+// The SIP responses in the capture as tshark decodes them, one
+// "CODE METHOD" (status and CSeq method) per response, in order.
+std::vector<std::string> sipp_captured_responses(e2e_world &w);
+
+// Stops tarn with SIGTERM: "" when it ended by that signal or with status
+// 0 and wrote no sanitizer report, else what went wrong.
+std::string sipp_stop_tarn(e2e_world &w);
+
+// Marks the world's root to stay in place when the test has failed.
+void sipp_keep_on_failure(e2e_world &w);
+
+// sipp's exit status 0, else a failure carrying its output.
+::testing::AssertionResult sipp_ok(const process_result &r);
