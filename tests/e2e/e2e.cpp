@@ -476,7 +476,7 @@ void e2e_world::start_capture()
         return;
     capture_path_ = root.path("capture.pcap");
     int err = open(root.path("dumpcap.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    std::vector<std::string> argv = {"/usr/bin/dumpcap", "-q", "-P", "-i", "any", "-w", capture_path_};
+    std::vector<std::string> argv = {"/usr/bin/dumpcap", "-q", "-P", "-i", opt.capture_iface, "-w", capture_path_};
     if (!opt.capture_filter.empty()) {
         std::string f = opt.capture_filter;
         for (size_t at; (at = f.find("@SIP_PORT@")) != std::string::npos;)

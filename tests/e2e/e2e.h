@@ -92,6 +92,7 @@ struct e2e_options {
     // A capture filter ("udp port 5070"); "@SIP_PORT@" stands for the root's
     // localhost SIP port. Empty: everything.
     std::string capture_filter;
+    std::string capture_iface = "any"; // the interface dumpcap listens on
 };
 
 class e2e_world {

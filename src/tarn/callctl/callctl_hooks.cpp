@@ -11,6 +11,7 @@
 #include "registrations.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
+#include "sip_hub.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
 #include "state_tables.h"
@@ -55,6 +56,7 @@ void callctl_connect_hooks()
 
     nua_stack_hooks n = nua_hooks;
     n.finish_call = finish_call_of_object;
+    n.event_callback = nua_event_callback;
     nua_stack_set_hooks(&n);
 
     housekeeping_hooks hk{};

@@ -218,6 +218,9 @@ int init_nua_instance()
                              NUTAG_APPL_METHOD("REGISTER"),
                              NUTAG_APPL_METHOD("OPTIONS"),
                              NUTAG_APPL_METHOD("NOTIFY"),
+                             NUTAG_APPL_METHOD("MESSAGE"),
+                             NUTAG_ALLOW("NOTIFY"),
+                             NUTAG_ALLOW_EVENTS("message-summary, resync"),
                              TPTAG_TLS_VERIFY_POLICY(ss->tls_verification_mode),
                              TAG_END());
         if (errno == EFAULT)
