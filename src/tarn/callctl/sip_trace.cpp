@@ -7,6 +7,7 @@
 #include "log.h"
 #include "log_backend.h"
 #include "proxy_def.h"
+#include "state_table_actions.h"
 
 namespace {
 
@@ -160,7 +161,8 @@ void print_verbose_msg_invite_failed_text(call_object *co, int direction, int st
     print_verbose_sip_msg(direction, co, invite_failed_text(status, buf, sizeof buf));
 }
 
-SM_ACTION(sm_log_verbose_msg_invite_failed)
+// A state-table action that writes nothing.
+statemachine_handle_retval sm_log_verbose_msg_invite_failed(void *p, void *arg, int32_t state, int32_t event)
 {
     (void)p;
     (void)arg;

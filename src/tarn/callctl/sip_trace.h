@@ -2,7 +2,6 @@
 // message a call sends or receives, the details of INVITEs, and the status
 // words of failed INVITEs.
 #pragma once
-#include "sm_defs.h"
 
 struct call_object;
 struct call_leg_sip;
@@ -16,8 +15,6 @@ void print_verbose_extra_info_outgoing_invite_sip_to_sip(call_object *co, call_l
 void print_verbose_msg_invite_failed_text(call_object *co, int direction, int status);
 // The word of that line ("BUSY", "UNKNOWN_ERROR_RESPONSE_%i"), into buf.
 const char *invite_failed_text(int status, char *buf, int size);
-// State-table action: writes nothing.
-SM_ACTION(sm_log_verbose_msg_invite_failed);
 
 // "ok", "progress", "ringing" or "unknown" for a sip_answer value.
 const char *print_sip_response_type(int t);
