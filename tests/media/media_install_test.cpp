@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "media_callctl.h"
+#include "media_voice.h"
+#include "sm_run.h"
 
 TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
 {
@@ -14,4 +16,6 @@ TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
     EXPECT_NE(i.call_crypto_update, nullptr);
     EXPECT_NE(i.cb_timer_event, nullptr);
     // parse_dtmf_tune_params comes with call control's DTMF handling.
+    // A machine run's tone stop reaches the media operations.
+    EXPECT_EQ(callctl_media().call_stop_msp_tone, call_stop_msp_tone);
 }

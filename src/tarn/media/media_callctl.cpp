@@ -8,6 +8,7 @@
 #include "call_crypto.h"
 #include "media_start.h"
 #include "sdp_offer_answer.h"
+#include "sm_run.h"
 #include "sm_tasks.h"
 
 namespace {
@@ -105,6 +106,10 @@ void media_install()
     m.stop_msp_hdlc = stop_msp_hdlc;
     m.call_stop_msp_tone = call_stop_msp_tone;
     media_start_set_hooks(&m);
+    // The tone stop of a machine run's end.
+    callctl_media_hooks c = {};
+    c.call_stop_msp_tone = call_stop_msp_tone;
+    callctl_set_media_hooks(&c);
     // What call control already has.
     media_callctl_iface built = {};
     built.call_stop_rtp = call_stop_rtp;
