@@ -186,7 +186,8 @@ void standin_dtmftune(const char *text, int *a, int *b, int *c, int *d, int *e, 
 void install_hooks(bool standin, bool callctl = false)
 {
     media_set_callctl_iface(nullptr);
-    media_callctl_iface i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune};
+    media_callctl_iface i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune,
+                           nullptr,         nullptr,     nullptr,               nullptr,       nullptr};
     if (callctl) {
         i.call_stop_rtp = call_stop_rtp;
         i.call_get_law_setting = call_get_law_setting;
@@ -340,7 +341,7 @@ void show(call_object *co)
         (int)co->f.srtp_enabled, (int)co->f.dtmf_as_eventdet, (int)co->f.filter_inband_dtmf_from_tdm,
         (int)co->cc.rfc2833_dtmf_passthrough, l->rtp_remote_ip, l->rtp_local_port_started,
         l->rtp_remote_port_started, l->using_codec_started, l->rtp_remote_ip_started,
-        co->analog_dial_tone_stopped, co->msp_tonedet_history->index, co->rtp_stat_timer ? 1 : 0);
+        co->analog_dial_tone_stopped, co->msp_tonedet_history->history_index, co->rtp_stat_timer ? 1 : 0);
 }
 
 // ---- application facts and configuration ----------------------------------

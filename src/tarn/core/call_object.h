@@ -192,10 +192,23 @@ struct advice_of_charge {
     int32_t currency_received;
 };
 
+// One tone the media processor reported: its value, the processor's time
+// stamp in eighths of its tick, and when it was received (seconds counted
+// from the CAS time base).
+struct msp_tonedet_event {
+    uint8_t event;
+    int32_t msp_timestamp;
+    struct {
+        long sec;
+        long usec;
+    } received_time;
+};
+enum { MSP_TONE_HISTORY = 40 };
+// A ring of the last 40 tones; history_index counts every tone ever stored.
 struct msp_tone_history {
-    int32_t events[40];
-    int32_t index;
-    int32_t fax_detect_counter;
+    msp_tonedet_event history[MSP_TONE_HISTORY];
+    int32_t history_index;
+    int32_t msp_faxdetect_counter;
 };
 
 struct s2s_t38_hold_info {

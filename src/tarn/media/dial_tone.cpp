@@ -4,6 +4,7 @@
 
 #include "confman.h"
 #include "csm_codes.h"
+#include "media_relay.h"
 #include "media_voice.h"
 #include "msp_queue.h"
 #include "msp_resource.h"
@@ -15,24 +16,8 @@
 
 namespace {
 
-enum { ANALOG_PORT_SECTION = 1 };
 constexpr int ANALOG_PORT_MARKER = 0x800;
 constexpr int LANGUAGE_CODE_CHARS = 15;
-
-// The "tones" value of the call's analog port without "[" and "]".
-void port_language_code(const call_object *co, char *code, size_t size)
-{
-    char value[256] = "";
-    int port = co->analog_port & ~ANALOG_PORT_MARKER;
-    if (gp->config_analog)
-        cm_get(gp->config_analog, value, sizeof value, ANALOG_PORT_SECTION, CFG_ANALOG_PORT_TONES, port);
-    value[LANGUAGE_CODE_CHARS] = '\0';
-    size_t n = 0;
-    for (const char *p = value; *p && n + 1 < size; p++)
-        if (*p != '[' && *p != ']')
-            code[n++] = *p;
-    code[n] = '\0';
-}
 
 bool wants_stutter(const call_object *co)
 {
@@ -46,7 +31,7 @@ void start_dial_tone(call_object *co, bool may_stutter)
     if (!co)
         return;
     char code[LANGUAGE_CODE_CHARS + 1];
-    port_language_code(co, code, sizeof code);
+    media_port_tone_set(TONESET_ANALOG, co->analog_port, code, sizeof code);
     const tone_config_set *set = get_tone_config(code);
     if (!set) {
         LOGM(TARN, LOG_MSG_ERROR, "%s E ERR : couldn't find tones for language code \"%s\"", cinfo(co), code);

@@ -16,7 +16,7 @@ namespace {
 media_callctl_iface hooks;
 
 // One flag per entry: its line is written once.
-enum { H_STOP_RTP, H_LAW, H_CRYPTO, H_TIMER, H_DTMFTUNE, H_COUNT };
+enum { H_STOP_RTP, H_LAW, H_CRYPTO, H_TIMER, H_DTMFTUNE, H_DTMF, H_TASK, H_RUN, H_DISMANTLE, H_TOASCII, H_COUNT };
 std::atomic<bool> reported[H_COUNT];
 
 bool filled(const void *entry, int which, const char *name)
@@ -46,6 +46,11 @@ void media_set_callctl_iface(const media_callctl_iface *iface)
         take(hooks.call_crypto_update, iface->call_crypto_update);
         take(hooks.cb_timer_event, iface->cb_timer_event);
         take(hooks.parse_dtmf_tune_params, iface->parse_dtmf_tune_params);
+        take(hooks.process_dtmf, iface->process_dtmf);
+        take(hooks.add_sm_task, iface->add_sm_task);
+        take(hooks.do_statemachine_run, iface->do_statemachine_run);
+        take(hooks.start_dismantling_timer, iface->start_dismantling_timer);
+        take(hooks.tonedetect_to_ascii, iface->tonedetect_to_ascii);
     }
     for (auto &r : reported)
         r = false;
@@ -75,6 +80,27 @@ bool media_has_cb_timer_event()
 bool media_has_parse_dtmf_tune_params()
 {
     return filled((const void *)hooks.parse_dtmf_tune_params, H_DTMFTUNE, "parse_dtmf_tune_params");
+}
+
+bool media_has_process_dtmf()
+{
+    return filled((const void *)hooks.process_dtmf, H_DTMF, "process_dtmf");
+}
+bool media_has_add_sm_task()
+{
+    return filled((const void *)hooks.add_sm_task, H_TASK, "add_sm_task");
+}
+bool media_has_do_statemachine_run()
+{
+    return filled((const void *)hooks.do_statemachine_run, H_RUN, "do_statemachine_run");
+}
+bool media_has_start_dismantling_timer()
+{
+    return filled((const void *)hooks.start_dismantling_timer, H_DISMANTLE, "start_dismantling_timer");
+}
+bool media_has_tonedetect_to_ascii()
+{
+    return filled((const void *)hooks.tonedetect_to_ascii, H_TOASCII, "tonedetect_to_ascii");
 }
 
 int media_call_stop_rtp(call_object *co, int lock_msp_queue)
@@ -116,5 +142,8 @@ void media_install()
     built.call_get_law_setting = call_get_law_setting;
     built.call_crypto_update = call_crypto_update;
     built.cb_timer_event = cb_timer_event;
+    built.add_sm_task = add_sm_task;
+    built.do_statemachine_run = do_statemachine_run;
+    built.start_dismantling_timer = start_dismantling_timer;
     media_set_callctl_iface(&built);
 }

@@ -22,6 +22,17 @@ struct media_callctl_iface {
     void (*parse_dtmf_tune_params)(const char *text, int *frequency_deviation, int *negative_twist,
                                    int *positive_twist, int *minimum_level, int *snr_adjustment,
                                    int *control);
+    // Relays a digit (0-15) detected on the call's line side; the first
+    // argument 0 for the tone detector.
+    void (*process_dtmf)(int from_ip, call_object *co, int digit);
+    // Queues an event word for the call's machine on the task list.
+    int (*add_sm_task)(call_object *co, int event);
+    // Runs one event through the call's machine (global_lock held).
+    int (*do_statemachine_run)(call_object *co, int event, int arg);
+    // Arms the call's dismantling timer.
+    int (*start_dismantling_timer)(call_object *co);
+    // The character of a tone detector's digit code, 0 for none.
+    char (*tonedetect_to_ascii)(int code);
 };
 
 // Installs the filled entries of the record; entries left null keep what is
@@ -38,6 +49,11 @@ bool media_has_call_get_law_setting();
 bool media_has_call_crypto_update();
 bool media_has_cb_timer_event();
 bool media_has_parse_dtmf_tune_params();
+bool media_has_process_dtmf();
+bool media_has_add_sm_task();
+bool media_has_do_statemachine_run();
+bool media_has_start_dismantling_timer();
+bool media_has_tonedetect_to_ascii();
 
 // The calls with the step skipped when the entry is empty: stop_rtp then
 // does nothing (-1), the law setting is A-law (0).
