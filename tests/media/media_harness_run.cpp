@@ -103,7 +103,7 @@ harness_run run_harness(const std::string &script, const std::vector<std::string
     }
     std::string harness = std::string(TARN_BINARY_DIR) + "/tests/media/mediaharness";
     r.proc = run_process({harness}, script + "\nwait\nquit\n",
-                         {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_WAIT_MS=10000"}, 120);
+                         {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_CONTROL=" + sim.control, "TARN_MSP_SIM_WAIT_MS=10000"}, 120);
     // The harness ends cleanly: no sanitizer report, no leak.
     EXPECT_EQ(r.proc.status, 0) << r.proc.err;
     EXPECT_EQ(r.proc.err.find("Sanitizer"), std::string::npos) << r.proc.err;

@@ -24,7 +24,12 @@
 //                         bridged=M, started=1 and the flags dummy_rtp,
 //                         transcoding_call, fxo_dialtone_passthrough,
 //                         connection_established, filter_tdm,
-//                         filter_packet, cng_allowed, srtp_enabled
+//                         filter_packet, cng_allowed, srtp_enabled,
+//                         regen_tdm, regen_packet, dtmf_as_eventdet,
+//                         call_initiated_by_sip; machine=1 (a machine
+//                         whose state is the call's state), connected=S
+//                         (connected S seconds ago), status=CODE (the
+//                         leg's last SIP answer)
 //   crypto N KEY=VALUE... the SRTP state of call N's leg (out=1: its
 //                         outbound leg): offer, suite, in_index, out_index,
 //                         in=HEX, out=HEX (raw keys), out_sdp=TEXT
@@ -43,15 +48,27 @@
 //   analog FILE           loads a tarn.analog file and its port groups
 //   mwi PORT N            message_waiting of an analog port's settings
 //   tone_count LANG TYPE TONES [CADENCE]   overwrites a tone's counts
+//   t38 N [LOCK]          setup_msp_t38_channel
+//   inband N DIGIT DIRECTION DURATION | dtmf_sip N CODE DURATION
+//   hangup|alerting|busy|tone_none|release_ts N   the tone actions
+//   tonedet N VALUE RAW [MSB]   mspsim indicates FC_VOIP_TONEDET on call N's
+//                         channel (time stamp RAW, high word MSB or RAW's);
+//                         returns once the harness has handled it
 //   show N                the call's media state
 //   wait                  until the command queue has run empty: "WAITED"
 //   echo TEXT | quit
 // Output: "READY", "RESULT <command> <call> <value>", "IFACE <entry> pid=..",
+// "TONEDET <call> <value>" for each tone indication handed to the call,
 // "LOG <module> <level> <tag>|<text>", "MSG <level> <text>", "CALL ...".
 #include <pthread.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -64,6 +81,7 @@
 #include "application.h"
 #include "call_reset.h"
 #include "confman.h"
+#include "csm_codes.h"
 #include "csm_message.h"
 #include "global_lock.h"
 #include "call_crypto.h"
@@ -71,6 +89,7 @@
 #include "line_bringup.h"
 #include "log.h"
 #include "media_callctl.h"
+#include "media_relay.h"
 #include "media_start.h"
 #include "sdp_offer_answer.h"
 #include "media_voice.h"
@@ -125,13 +144,33 @@ void on_message(int level, int, const char *, int, const char *format, va_list a
 
 // ---- the media processor library's application side ----------------------
 
-intptr_t on_msp_event(magic_csm msg, int eventtype, int)
+std::atomic<int> tonedets_handled{0};
+
+intptr_t on_msp_event(magic_csm msg, int eventtype, int channel)
 {
     auto *co = static_cast<call_object *>(msg.u_raw);
     if (eventtype == MSP_EVENT_QUERY_PID)
         return co ? co->pid : 0;
     if (eventtype == MSP_EVENT_QUERY_BC)
         return co ? (intptr_t)co->bc : 0;
+    csm_header *h = get_header(msg);
+    if (eventtype == MSP_EVENT_MESSAGE && h && h->function_code == FC_VOIP_TONEDET) {
+        // The tone detector's reports go to the call on the channel's
+        // timeslot (the dispatcher holds global_lock).
+        msp_queue_lock_take();
+        int ts = msp_channel_to_timeslot(channel);
+        auto *owner = ts >= 0 && ts < MSP_TIMESLOTS ? static_cast<call_object *>(timeslot_manager_context[ts]) : nullptr;
+        msp_queue_lock_release();
+        timeval now;
+        gettimeofday(&now, nullptr);
+        if (owner) {
+            out("TONEDET %d %u", owner->index, (unsigned)msg.u_csmchan_voip_tonedet_indication->tone_detect_value);
+            handle_msp_event_tonedet(owner, msg.u_csmchan_voip_tonedet_indication, &now);
+        } else {
+            out("ERR tone detect on channel %d without a call", channel);
+        }
+        tonedets_handled++;
+    }
     return 0;
 }
 
@@ -183,11 +222,40 @@ void standin_dtmftune(const char *text, int *a, int *b, int *c, int *d, int *e, 
     }
 }
 
+void standin_process_dtmf(int from_ip, call_object *co, int digit)
+{
+    out("IFACE process_dtmf pid=%d from=%d digit=%d", co->pid, from_ip, digit);
+}
+
+int standin_add_sm_task(call_object *co, int event)
+{
+    out("IFACE add_sm_task pid=%d event=0x%x", co->pid, (unsigned)event);
+    return 0;
+}
+
+int standin_run(call_object *co, int event, int arg)
+{
+    out("IFACE do_statemachine_run pid=%d event=0x%x arg=%d", co->pid, (unsigned)event, arg);
+    return 0;
+}
+
+int standin_dismantling(call_object *co)
+{
+    out("IFACE start_dismantling_timer pid=%d", co->pid);
+    return 0;
+}
+
+char standin_to_ascii(int code)
+{
+    return code >= 0 && code < 16 ? "0123456789*#ABCD"[code] : 0;
+}
+
 void install_hooks(bool standin, bool callctl = false)
 {
     media_set_callctl_iface(nullptr);
-    media_callctl_iface i = {standin_stop_rtp, standin_law, standin_crypto_update, standin_timer, standin_dtmftune,
-                           nullptr,         nullptr,     nullptr,               nullptr,       nullptr};
+    media_callctl_iface i = {standin_stop_rtp,    standin_law,         standin_crypto_update, standin_timer,
+                             standin_dtmftune,    standin_process_dtmf, standin_add_sm_task,  standin_run,
+                             standin_dismantling, standin_to_ascii};
     if (callctl) {
         i.call_stop_rtp = call_stop_rtp;
         i.call_get_law_setting = call_get_law_setting;
@@ -200,6 +268,8 @@ void install_hooks(bool standin, bool callctl = false)
 // ---- call objects ------------------------------------------------------------
 
 constexpr int CALLS = 8;
+// Stand-ins for the calls' machines: only their state is read.
+statemachine machines[CALLS];
 
 call_object *call_at(int n)
 {
@@ -233,6 +303,10 @@ bool set_flag(call_object *co, const std::string &k, int v)
     else if (k == "filter_packet") f.filter_inband_dtmf_from_packet = v;
     else if (k == "cng_allowed") f.cng_allowed = v;
     else if (k == "srtp_enabled") f.srtp_enabled = v;
+    else if (k == "regen_tdm") f.regenerate_inband_dtmf_to_tdm = v;
+    else if (k == "regen_packet") f.regenerate_inband_dtmf_to_packet = v;
+    else if (k == "dtmf_as_eventdet") f.dtmf_as_eventdet = v;
+    else if (k == "call_initiated_by_sip") f.call_initiated_by_sip = v;
     else return false;
     return true;
 }
@@ -259,7 +333,14 @@ bool set_call_field(call_object *co, const std::string &k, const std::string &v)
         stacks[co->index % 8].tos_rtp = n;
         l->ss = &stacks[co->index % 8];
     } else if (k == "msp_state") co->msp_state = (uint32_t)strtoul(v.c_str(), nullptr, 0);
-    else if (k == "state") co->sm_state = (uint32_t)strtoul(v.c_str(), nullptr, 0);
+    else if (k == "state") {
+        co->sm_state = (uint32_t)strtoul(v.c_str(), nullptr, 0);
+        machines[co->index].state = (int32_t)co->sm_state;
+    } else if (k == "machine") {
+        machines[co->index].state = (int32_t)co->sm_state;
+        co->sm = n ? &machines[co->index] : nullptr;
+    } else if (k == "connected") co->cdr.connect_start = time(nullptr) - n;
+    else if (k == "status") l->last_nua_status_code = n;
     else if (k == "analog_port") co->analog_port = n;
     else if (k == "analog_type") co->analog_type = n;
     else if (k == "cas_port") co->cas_port = n;
@@ -416,6 +497,62 @@ void wait_queue()
 
 void run(std::vector<std::string> w, int lock_override);
 
+struct tone_action {
+    const char *name;
+    statemachine_handle action;
+};
+const tone_action tone_actions[] = {
+    {"hangup", sm_msp_start_tone_hangup},   {"alerting", sm_msp_start_tone_alerting},
+    {"busy", sm_msp_send_tone_busy},        {"tone_none", sm_msp_start_tone_none},
+    {"release_ts", sm_release_logical_timeslot},
+};
+const tone_action *tone_action_of(const std::string &name)
+{
+    for (const tone_action &a : tone_actions)
+        if (name == a.name)
+            return &a;
+    return nullptr;
+}
+
+// mspsim raises a tone indication on the call's channel; returns once the
+// event handler has run it (bounded).
+void indicate_tone(const std::vector<std::string> &w)
+{
+    call_object *co = w.size() > 3 ? call_at(atoi(w[1].c_str())) : nullptr;
+    const char *control = getenv("TARN_MSP_SIM_CONTROL");
+    if (!co || !control) {
+        out("ERR tonedet");
+        return;
+    }
+    unsigned raw = (unsigned)strtoul(w[3].c_str(), nullptr, 0);
+    unsigned msb = w.size() > 4 ? (unsigned)strtoul(w[4].c_str(), nullptr, 0) : raw >> 16;
+    msp_queue_lock_take();
+    int channel = msp_timeslot_to_channel(co->tdm_logical_timeslot);
+    msp_queue_lock_release();
+    char req[512];
+    snprintf(req, sizeof req,
+             "{\"cmd\": \"indicate\", \"fc\": \"FC_VOIP_TONEDET\", \"channel\": %d, \"fields\": "
+             "{\"tone_detect_value\": %d, \"timestamp_lsb\": %u, \"timestamp_msb\": %u}}\n",
+             channel, atoi(w[2].c_str()), raw & 0xFFFF, msb & 0xFFFF);
+    int before = tonedets_handled;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    snprintf(sa.sun_path, sizeof sa.sun_path, "%s", control);
+    char reply[256] = "";
+    if (fd < 0 || connect(fd, (sockaddr *)&sa, sizeof sa) != 0 ||
+        write(fd, req, strlen(req)) != (ssize_t)strlen(req) || read(fd, reply, sizeof reply - 1) <= 0) {
+        out("ERR tonedet control");
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    close(fd);
+    for (int i = 0; i < 2000 && tonedets_handled == before; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    out(tonedets_handled != before ? "INDICATED" : "ERR tone detect not handled");
+}
+
 // An operation on a call with an optional lock flag (default 1).
 bool call_operation(const std::vector<std::string> &w, int lock_override)
 {
@@ -436,7 +573,14 @@ bool call_operation(const std::vector<std::string> &w, int lock_override)
     else if (c == "dial_tone") start_msp_analog_dial_tone(co);
     else if (c == "cas_dial_tone") start_msp_cas_dial_tone(co);
     else if (c == "stop_dial_tone") stop_msp_analog_dial_tone(co);
-    else if (c == "stop_tonegen") {
+    else if (c == "t38") setup_msp_t38_channel(co, lock);
+    else if (c == "inband" && w.size() > 4) send_inband_dtmf(co, w[2].c_str(), atoi(w[3].c_str()), atoi(w[4].c_str()));
+    else if (c == "dtmf_sip" && w.size() > 3) send_dtmf_to_sip(co, atoi(w[2].c_str()), atoi(w[3].c_str()));
+    else if (const tone_action *a = tone_action_of(c)) {
+        statemachine_handle_retval r = a->action(co, nullptr, (int32_t)co->sm_state, 0);
+        out("RESULT %s %d %d %d", c.c_str(), co->index, r.state, r.event);
+        return true;
+    } else if (c == "stop_tonegen") {
         statemachine_handle_retval r = sm_msp_stop_tonegen(co, nullptr, (int32_t)co->sm_state, 0);
         out("RESULT stop_tonegen %d %d %d", co->index, r.state, r.event);
         return true;
@@ -613,6 +757,10 @@ int main(int argc, char **argv)
             break;
         if (!w.empty() && w[0] == "wait") {
             wait_queue(); // the dispatcher may need global_lock meanwhile
+            continue;
+        }
+        if (!w.empty() && w[0] == "tonedet") {
+            indicate_tone(w); // the same
             continue;
         }
         pthread_mutex_lock(g_lock_manager->global_lock);
