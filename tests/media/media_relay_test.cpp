@@ -3,6 +3,15 @@
 // each test reads back the records the operations queued.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sofia-sip/nua.h>
+#include <sofia-sip/soa_tag.h>
+#include <sofia-sip/su.h>
+#include <sofia-sip/su_wait.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <sys/time.h>
 
 #include <cstdio>
@@ -10,6 +19,8 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "application.h"
@@ -28,6 +39,7 @@
 #include "msp_resource.h"
 #include "msp_timeslot.h"
 #include "pools.h"
+#include "run_process.h"
 #include "schema.h"
 #include "sm_defs.h"
 #include "t1e1casctl.h"
@@ -649,6 +661,140 @@ TEST_F(MediaRelay, ToneActionsOfTheCallTables)
     EXPECT_TRUE(take().empty());
     EXPECT_EQ(co->msp_state, (uint32_t)MSP_VOICE_ACTIVE);
     co->bc = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// SIP INFO on a real dialog: a SIP stack on 127.0.0.1 calls a sipp UAS,
+// whose scenario takes exactly one INFO and checks it.
+
+struct info_stack {
+    su_root_t *root = nullptr;
+    nua_t *nua = nullptr;
+    int invite_status = 0, info_status = 0, bye_status = 0;
+    bool shut = false;
+};
+
+void on_sip_event(nua_event_t event, int status, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *,
+                  nua_hmagic_t *, sip_t const *, tagi_t[])
+{
+    auto *st = static_cast<info_stack *>((void *)magic);
+    if (event == nua_r_invite && status >= 200)
+        st->invite_status = status;
+    else if (event == nua_r_info && status >= 200)
+        st->info_status = status;
+    else if (event == nua_r_bye && status >= 200)
+        st->bye_status = status;
+    else if (event == nua_r_shutdown && status >= 200)
+        st->shut = true;
+}
+
+// Runs the stack until `done` or about 10 s.
+template <typename F> bool step_until(info_stack &st, F done)
+{
+    for (int i = 0; i < 1000 && !done(); i++)
+        su_root_step(st.root, 10);
+    return done();
+}
+
+// Whether something has bound the UDP port on 127.0.0.1.
+bool udp_port_taken(int port)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons((uint16_t)port);
+    bool taken = fd >= 0 && bind(fd, (sockaddr *)&a, sizeof a) != 0;
+    if (fd >= 0)
+        close(fd);
+    return taken;
+}
+
+int free_udp_port()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = -1;
+    if (fd >= 0 && bind(fd, (sockaddr *)&a, sizeof a) == 0 && getsockname(fd, (sockaddr *)&a, &len) == 0)
+        port = ntohs(a.sin_port);
+    if (fd >= 0)
+        close(fd);
+    return port;
+}
+
+TEST_F(MediaRelay, InfoDigitOnARealDialog)
+{
+    int port = free_udp_port();
+    ASSERT_GT(port, 0);
+    std::string scenario = std::string(TARN_SOURCE_DIR) + "/tests/media/sipp/info_uas.xml";
+    std::string trace = (dir_ / "sipp_messages.log").string();
+    process_result sipp;
+    std::thread uas([&] {
+        sipp = run_process({"sipp", "-sf", scenario, "-i", "127.0.0.1", "-p", std::to_string(port), "-m", "1",
+                            "-nostdin", "-trace_msg", "-message_file", trace, "-timeout", "20s",
+                            "-timeout_error"},
+                           "", {}, 30);
+    });
+    struct joiner {
+        std::thread &t;
+        ~joiner()
+        {
+            if (t.joinable())
+                t.join();
+        }
+    } join_uas{uas};
+
+    // sipp listens before the INVITE goes out (a refused datagram ends
+    // the INVITE transaction at once).
+    bool listening = false;
+    for (int i = 0; i < 500 && !(listening = udp_port_taken(port)); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(listening);
+
+    info_stack st;
+    su_init();
+    st.root = su_root_create(nullptr);
+    ASSERT_NE(st.root, nullptr);
+    st.nua = nua_create(st.root, on_sip_event, &st, NUTAG_URL("sip:127.0.0.1:*"), TAG_END());
+    ASSERT_NE(st.nua, nullptr);
+    std::string to = "sip:fax@127.0.0.1:" + std::to_string(port);
+    nua_handle_t *nh = nua_handle(st.nua, nullptr, SIPTAG_TO_STR(to.c_str()), TAG_END());
+    nua_invite(nh, SOATAG_USER_SDP_STR("v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                                       "m=audio 6000 RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n"),
+               TAG_END());
+    EXPECT_TRUE(step_until(st, [&] { return st.invite_status != 0; }));
+    EXPECT_EQ(st.invite_status, 200);
+
+    call_object *co = new_call(CI_SIP_TO_ISDN, SM_INACTIVE);
+    co->cl_sip->nh = nh;
+    co->cc.dtmfmode = 2;
+    // Not yet active and begun by SIP: nothing (the UAS would refuse a
+    // second INFO).
+    co->f.call_initiated_by_sip = 1;
+    send_dtmf_to_sip(co, DTMF_POUND, 250);
+    co->sm_state = SM_CALL_ACTIVE;
+    send_dtmf_to_sip(co, DTMF_POUND, 250);
+    EXPECT_TRUE(step_until(st, [&] { return st.info_status != 0; }));
+    EXPECT_EQ(st.info_status, 200);
+
+    nua_bye(nh, TAG_END());
+    EXPECT_TRUE(step_until(st, [&] { return st.bye_status != 0; }));
+    co->cl_sip->nh = nullptr;
+    nua_handle_destroy(nh);
+    nua_shutdown(st.nua);
+    step_until(st, [&] { return st.shut; });
+    nua_destroy(st.nua);
+    su_root_destroy(st.root);
+    su_deinit();
+    uas.join();
+    EXPECT_EQ(sipp.status, 0) << sipp.out << sipp.err;
+    std::string messages = read_text_file(trace);
+    EXPECT_NE(messages.find("Content-Type: application/dtmf-relay"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("Signal=#\r\nDuration=250\r\n"), std::string::npos) << messages;
+    release(co);
 }
 
 } // namespace
