@@ -372,6 +372,23 @@ TEST_F(MediaRelay, FaxTonesOnTheEchoCancellerTheCallEndAndT38)
     ASSERT_EQ(hook_calls.size(), 2u);
     EXPECT_EQ(hook_calls[1].entry, "start_dismantling_timer");
 
+    // A SIP call to an FXS port whose machine ends with the re-invite is
+    // reset at once.
+    const statemachine_transition no_rows[] = {{SM_ANY, SM_ANY, SM_KEEP_STATE, SM_NO_EVENT, nullptr}};
+    call_object *fxs = new_call(CI_SIP_TO_ANALOG);
+    fxs->cc.t38 = 1;
+    fxs->cc.t38_direction_reinvite = 1;
+    fxs->sm = statemachine_create(fxs, SM_DESTROYING, no_rows, 1, nullptr, nullptr);
+    ASSERT_NE(fxs->sm, nullptr);
+    {
+        debug_lines tarn_log({MSP});
+        tone(fxs, V21_FLAGS_DETECTED, 0);
+        EXPECT_EQ(tarn_log.count("calling reset_op for "), 1);
+    }
+    EXPECT_EQ(fxs->sm, nullptr);
+    EXPECT_EQ(fxs->callinfo, CI_FREE);
+    take();
+
     // The wrong direction, or an invite already sent: nothing.
     hook_calls.clear();
     t38->cc.t38_direction_reinvite = 1;

@@ -42,7 +42,7 @@ const msp_tonedet_event &back(const msp_tone_history *h, int k)
 // The event stored before the newest one, 255 when there is none.
 int previous_event(const msp_tone_history *h)
 {
-    return h->history_index >= 2 ? back(h, 1).event : END_OF_TONE;
+    return h->history_index >= 2 ? (int)back(h, 1).event : (int)END_OF_TONE;
 }
 
 // Runs a general event on the call's machine, or logs that there is none.
@@ -164,14 +164,15 @@ void start_t38_invite(call_object *co, const csmchan_voip_tonedet_indication *in
     LOGD(MSP, 5, cinfo(co), "Running statemachine for sending T38 invite");
     msp_queue_lock_release();
     run_general(co, GENERAL_EVENT_MSP_FAX_TONE_DETECTED, ind);
-    if (co->callinfo == CI_SIP_TO_ANALOG && co->sm && co->sm->state == SM_DESTROYING) {
+    int32_t state = co->sm ? statemachine_get_state(co->sm) : 0;
+    if (co->callinfo == CI_SIP_TO_ANALOG && state == SM_DESTROYING) {
         int port = co->analog_port;
         statemachine_destroy(co->sm);
         co->sm = nullptr;
         LOGD(MSP, 5, cinfo(co), "calling reset_op for %p", (void *)co);
         reset_op(co);
         start_analog_watchdog_on_port(port, 0);
-    } else if (co->sm && co->sm->state == SM_DISMANTLING) {
+    } else if (state == SM_DISMANTLING) {
         if (media_has_start_dismantling_timer())
             media_callctl().start_dismantling_timer(co);
     }
@@ -194,7 +195,7 @@ int handle_msp_event_tonedet(call_object *co, const csmchan_voip_tonedet_indicat
         return 0;
     msp_tone_history *h = co->msp_tonedet_history ? co->msp_tonedet_history : &co->_msp_tonedet_history;
     int tone = (int)ind->tone_detect_value;
-    int previous = h->history_index >= 1 ? back(h, 0).event : END_OF_TONE;
+    int previous = h->history_index >= 1 ? (int)back(h, 0).event : (int)END_OF_TONE;
 
     long base = cas_get_starttime();
     if (base == -1) {
