@@ -150,7 +150,7 @@ protected:
         co->sm = &machine_;
         co->tdm_logical_timeslot = 5;
         if (!co->cl_sip)
-            co->cl_sip = get_new_sip_call_leg_allocate();
+            co->cl_sip = gp->sip_call_legs[2 * co->index];
         return co;
     }
 
