@@ -15,7 +15,11 @@ TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
     EXPECT_NE(i.call_get_law_setting, nullptr);
     EXPECT_NE(i.call_crypto_update, nullptr);
     EXPECT_NE(i.cb_timer_event, nullptr);
-    // parse_dtmf_tune_params comes with call control's DTMF handling.
+    EXPECT_NE(i.add_sm_task, nullptr);
+    EXPECT_NE(i.do_statemachine_run, nullptr);
+    EXPECT_NE(i.start_dismantling_timer, nullptr);
+    // parse_dtmf_tune_params, process_dtmf and tonedetect_to_ascii come with
+    // call control's DTMF handling.
     // A machine run's tone stop reaches the media operations.
     EXPECT_EQ(callctl_media().call_stop_msp_tone, call_stop_msp_tone);
 }

@@ -4,6 +4,7 @@
 
 #include "analog_watchdog.h"
 #include "log.h"
+#include "media_relay.h"
 #include "media_voice.h"
 #include "call_crypto.h"
 #include "media_start.h"
@@ -32,6 +33,13 @@ template <typename F> void take(F &slot, F entry)
 {
     if (entry)
         slot = entry;
+}
+
+// The fax channel as call control's start hook has it (a result of 0).
+int t38_channel_start(call_object *co, int lock_msp_queue)
+{
+    setup_msp_t38_channel(co, lock_msp_queue);
+    return 0;
 }
 
 } // namespace
@@ -131,6 +139,7 @@ void media_install()
     m.call_stop_msp_t38 = call_stop_msp_t38;
     m.stop_msp_hdlc = stop_msp_hdlc;
     m.call_stop_msp_tone = call_stop_msp_tone;
+    m.setup_msp_t38_channel = t38_channel_start;
     media_start_set_hooks(&m);
     // The tone stop of a machine run's end.
     callctl_media_hooks c = {};
