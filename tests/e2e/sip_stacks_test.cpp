@@ -1,10 +1,12 @@
 // The SIP stacks of the running daemon: which sockets listen, one
 // "tarn.sofia" thread per stack, OPTIONS answered 200 (sipp), stacks that
-// cannot come up, and the TLS listener against openssl s_client.
+// cannot come up, the TLS listener against openssl s_client, and SDP the
+// installed SDP parser cannot finish refused before it is parsed.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -176,6 +178,84 @@ TEST(SipStacks, TlsOnlyStackListensOnTheNextPort)
     // whatever version tag it is given, so the answer is an alert.)
     process_result s = w.ns.run({"openssl", "s_client", "-connect", "10.0.1.5:5061", "-brief"}, "", {}, 30);
     EXPECT_NE(s.err.find("SSL alert number"), std::string::npos) << s.out << s.err;
+}
+
+// A peer that sends SDP whose media line the installed SDP parser would
+// never finish: every stack refuses the INVITE with 400 (over TCP too, with
+// the body split over segments) and answers the OPTIONS after it; the
+// daemon runs on as the same process.
+TEST(SipStacks, SdpThatWouldHangTheParserIsRefused)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
+                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
+                                          "sip_transport_lan = udp,tcp\n");
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    pid_t pid = w.tarn_pid();
+    const char *peer = R"(
+import socket, sys
+def req(method, n, via, body=b""):
+    head = (f"{method} sip:gw@{sys.argv[2]} SIP/2.0\r\nVia: SIP/2.0/{via};branch=z9hG4bK-g{n}\r\n"
+            f"Max-Forwards: 70\r\nFrom: <sip:p@{sys.argv[1]}>;tag={n}\r\nTo: <sip:gw@{sys.argv[2]}>\r\n"
+            f"Call-ID: guard-{n}@test\r\nCSeq: 1 {method}\r\nContact: <sip:p@{sys.argv[1]}:5999>\r\n")
+    if body:
+        head += "Content-Type: application/sdp\r\n"
+    return (head + f"Content-Length: {len(body)}\r\n\r\n").encode(), body
+sdp = (b"v=0\r\no=- 1 1 IN IP4 1.2.3.4\r\ns=-\r\nc=IN IP4 1.2.3.4\r\nt=0 0\r\n"
+       b"m=image 4002 udptl (\r\n")
+host, port = sys.argv[2].split(":")
+def status(data):
+    return data.split(b"\r\n")[0].decode() if data else "no answer"
+if sys.argv[3] == "udp":
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((sys.argv[1], 5999))
+    s.settimeout(10)
+    def ask(method, n, body=b""):
+        head, body = req(method, n, f"UDP {sys.argv[1]}:5999", body)
+        s.sendto(head + body, (host, int(port)))
+        try:
+            return status(s.recv(65536))
+        except socket.timeout:
+            return "no answer"
+else:
+    # The stack closes a stream after a message in error, as after any
+    # other: each request on a connection of its own.
+    def ask(method, n, body=b""):
+        head, body = req(method, n, f"TCP {sys.argv[1]}:5999", body)
+        s = socket.create_connection((host, int(port)), timeout=10)
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        s.sendall(head)
+        if body:
+            s.sendall(body[:20])
+            s.sendall(body[20:])
+        answer = b""
+        try:
+            while b"\r\n\r\n" not in answer:
+                data = s.recv(65536)
+                if not data:
+                    break
+                answer += data
+        except socket.timeout:
+            pass
+        s.close()
+        return status(answer)
+print(ask("INVITE", 1, sdp))
+print(ask("OPTIONS", 2))
+)";
+    std::string lo = "127.0.0.1:" + std::to_string(w.root.sip_port);
+    struct {
+        const char *local;
+        std::string target;
+        const char *transport;
+    } peers[] = {{"127.0.0.1", lo, "udp"}, {"10.0.1.5", "10.0.1.5:5060", "udp"}, {"10.0.1.5", "10.0.1.5:5060", "tcp"}};
+    for (auto &p : peers) {
+        process_result r = w.ns.run({"python3", "-c", peer, p.local, p.target, p.transport}, "", {}, 60);
+        EXPECT_EQ(r.out, "SIP/2.0 400 Bad Request\nSIP/2.0 200 OK\n") << p.target << " " << p.transport << "\n" << r.err;
+    }
+    EXPECT_TRUE(w.wait_out("SIP INVITE from 127.0.0.1:5999 refused: SDP media line not well-formed")) << w.tarn_out();
+    EXPECT_EQ(w.tarn_pid(), pid);
+    EXPECT_EQ(kill(pid, 0), 0) << "the daemon is gone";
 }
 
 } // namespace

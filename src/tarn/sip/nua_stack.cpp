@@ -29,6 +29,7 @@
 #include "platform_path.h"
 #include "pools.h"
 #include "schema.h"
+#include "sdp_guard.h"
 #include "sip_stack.h"
 
 namespace {
@@ -204,6 +205,7 @@ int init_nua_instance()
         }
         errno = 0;
         ss->nua = nua_create(root, nua_hooks.event_callback, (nua_magic_t *)gp,
+                             NTATAG_MCLASS(sdp_guarded_mclass()),
                              NTATAG_UDP_MTU(64000),
                              NTATAG_PASS_100(1),
                              TAG_IF(ss->nua_sip_string[0], NUTAG_URL(bind_url.c_str())),
