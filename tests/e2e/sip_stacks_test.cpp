@@ -64,13 +64,17 @@ e2e_options lan_world()
     return o;
 }
 
+// The SIP parameters with the LAN stack on eth0 over UDP and TCP.
+std::string lan_udp_tcp_sip(const e2e_world &w)
+{
+    return w.root.default_sip() + "stack_active_lan = 1\ninterface_name_lan = eth0\nsip_transport_lan = udp,tcp\n";
+}
+
 TEST(SipStacks, LocalhostAndLanListenAndAnswerOptions)
 {
     e2e_world w(lan_world());
     E2E_REQUIRE(w);
-    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
-                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
-                                          "sip_transport_lan = udp,tcp\n");
+    w.root.write("usr/conf/tarn.sip", lan_udp_tcp_sip(w));
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     std::string lo = "127.0.0.1:" + std::to_string(w.root.sip_port);
 
@@ -188,9 +192,7 @@ TEST(SipStacks, SdpThatWouldHangTheParserIsRefused)
 {
     e2e_world w(lan_world());
     E2E_REQUIRE(w);
-    w.root.write("usr/conf/tarn.sip", w.root.default_sip() +
-                                          "stack_active_lan = 1\ninterface_name_lan = eth0\n"
-                                          "sip_transport_lan = udp,tcp\n");
+    w.root.write("usr/conf/tarn.sip", lan_udp_tcp_sip(w));
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     pid_t pid = w.tarn_pid();
     const char *peer = R"(
