@@ -22,9 +22,10 @@ bool token_char(unsigned char c)
            (c && strchr("-.!%*_+`'~", c));
 }
 
+// Only spaces: tabs after the protocol hang the parser too.
 bool blank(unsigned char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ';
 }
 
 // Advances over one or more characters the test accepts; false if none.

@@ -13,7 +13,7 @@
 #include <cstddef>
 
 // true when every line of text (lines end at CR or LF) starting "m=" has the
-// plain shape, its fields apart by blanks, blanks allowed at the end.
+// plain shape, its fields apart by spaces, spaces allowed at the end.
 bool sdp_media_lines_plain(const char *text, size_t size);
 
 // The SIP message class the stacks parse with: the default one, whose body
