@@ -1040,64 +1040,6 @@ SM_ACTION(sm_sip_first_sdp_compatible_ir)
 
 // ---- prediction ------------------------------------------------------------------------
 
-namespace {
-
-bool token_char(unsigned char c)
-{
-    return isalnum(c) || (c && strchr("-.!%*_+`'~", c));
-}
-
-// One blank-separated field of a media line: tokens joined by single "/"
-// or ":", with at most one of them at the end.
-bool media_field_ok(const char *f, size_t n)
-{
-    size_t i = 0;
-    while (i < n) {
-        size_t start = i;
-        while (i < n && token_char((unsigned char)f[i]))
-            i++;
-        if (i == start)
-            return false;
-        if (i == n)
-            return true;
-        if (f[i] != '/' && f[i] != ':')
-            return false;
-        if (++i == n)
-            return true;
-    }
-    return true;
-}
-
-} // namespace
-
-int sdp_media_lines_parsable(const char *text, size_t len)
-{
-    size_t i = 0;
-    while (i < len) {
-        size_t end = i;
-        while (end < len && text[end] != '\r' && text[end] != '\n')
-            end++;
-        // The parser takes blanks in front of a line's type letter.
-        size_t t = i;
-        while (t < end && strchr(" \t\v\f", text[t]) && text[t])
-            t++;
-        if (end - t >= 2 && text[t] == 'm' && text[t + 1] == '=') {
-            size_t k = t + 2;
-            while (k < end) {
-                while (k < end && text[k] == ' ')
-                    k++;
-                size_t start = k;
-                while (k < end && text[k] != ' ')
-                    k++;
-                if (k > start && !media_field_ok(text + start, k - start))
-                    return 0;
-            }
-        }
-        i = end + 1;
-    }
-    return 1;
-}
-
 int sdp_predict_using_codec_text(call_object *co, const char *text, int len)
 {
     if (!co || !text || len <= 0)

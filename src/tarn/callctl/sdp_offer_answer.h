@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 
+#include "sdp_guard.h"
 #include "sm_defs.h"
 
 struct call_object;
@@ -62,11 +63,6 @@ SM_ACTION(sm_sip_set_first_sdp_answered);
 // on, -1 when it was refused.
 int sdp_first_check(call_object *co, const sdp_session_s *sdp);
 
-// 0 when a blank-separated field of a media line ("m=") is not a run of
-// tokens joined by single "/" or ":" (one may end it; a tab is not a
-// blank here): the SIP stack's SDP parser does not end on such a line (it
-// allocates until memory runs out), so it is never handed one; else 1.
-int sdp_media_lines_parsable(const char *text, size_t len);
 
 // The codec number the gateway would choose for the SDP body of sip, or -1.
 int sip_predict_using_codec(call_object *co, const sip_s *sip);

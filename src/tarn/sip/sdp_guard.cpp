@@ -9,58 +9,70 @@
 #include <sofia-sip/su.h>
 #include <strings.h>
 
+#include <cctype>
 #include <cstring>
 
 #include "log.h"
 
 namespace {
 
-// RFC 4566 token characters.
 bool token_char(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           (c && strchr("-.!%*_+`'~", c));
+    return isalnum(c) || (c && strchr("-.!%*_+`'~", c));
 }
 
-// Only spaces: tabs after the protocol hang the parser too.
-bool blank(unsigned char c)
+// One blank-separated field of a media line: tokens joined by single "/"
+// or ":", with at most one of them at the end.
+bool media_field_ok(const char *f, size_t n)
 {
-    return c == ' ';
-}
-
-// Advances over one or more characters the test accepts; false if none.
-template <typename Accept>
-bool run_of(const unsigned char *&p, const unsigned char *end, Accept accept)
-{
-    const unsigned char *start = p;
-    while (p < end && accept(*p))
-        p++;
-    return p != start;
-}
-
-// One media line from just after "m=" up to its end of line.
-bool plain_media_line(const unsigned char *p, const unsigned char *end)
-{
-    auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
-    auto proto = [](unsigned char c) { return c == '/' || token_char(c); };
-    if (!run_of(p, end, token_char) || !run_of(p, end, blank) || !run_of(p, end, digit))
-        return false;
-    if (p < end && *p == '/') {
-        p++;
-        if (!run_of(p, end, digit))
+    size_t i = 0;
+    while (i < n) {
+        size_t start = i;
+        while (i < n && token_char((unsigned char)f[i]))
+            i++;
+        if (i == start)
             return false;
-    }
-    if (!run_of(p, end, blank) || !run_of(p, end, proto))
-        return false;
-    // The formats, each after blanks; blanks may end the line.
-    while (p < end) {
-        if (!run_of(p, end, blank))
+        if (i == n)
+            return true;
+        if (f[i] != '/' && f[i] != ':')
             return false;
-        if (p < end && !run_of(p, end, token_char))
-            return false;
+        if (++i == n)
+            return true;
     }
     return true;
 }
+
+} // namespace
+
+int sdp_media_lines_parsable(const char *text, size_t len)
+{
+    size_t i = 0;
+    while (i < len) {
+        size_t end = i;
+        while (end < len && text[end] != '\r' && text[end] != '\n')
+            end++;
+        // The parser takes blanks in front of a line's type letter.
+        size_t t = i;
+        while (t < end && strchr(" \t\v\f", text[t]) && text[t])
+            t++;
+        if (end - t >= 2 && text[t] == 'm' && text[t + 1] == '=') {
+            size_t k = t + 2;
+            while (k < end) {
+                while (k < end && text[k] == ' ')
+                    k++;
+                size_t start = k;
+                while (k < end && text[k] != ' ')
+                    k++;
+                if (k > start && !media_field_ok(text + start, k - start))
+                    return 0;
+            }
+        }
+        i = end + 1;
+    }
+    return 1;
+}
+
+namespace {
 
 // The body extraction of the default SIP message class.
 issize_t (*default_extract_body)(msg_t *, msg_pub_t *, char[], isize_t, int);
@@ -112,7 +124,7 @@ issize_t guarded_extract_body(msg_t *msg, msg_pub_t *pub, char b[], isize_t bsiz
         return default_extract_body(msg, pub, b, bsiz, eos); // truncated: an error already
     }
     issize_t m = default_extract_body(msg, pub, b, bsiz, eos);
-    if (m > 0 && !sdp_media_lines_plain(b, len)) {
+    if (m > 0 && !sdp_media_lines_parsable(b, len)) {
         log_refused(msg, sip, "SDP media line not well-formed");
         sip->sip_flags |= MSG_FLG_ERROR;
     }
@@ -121,22 +133,7 @@ issize_t guarded_extract_body(msg_t *msg, msg_pub_t *pub, char b[], isize_t bsiz
 
 } // namespace
 
-bool sdp_media_lines_plain(const char *text, size_t size)
-{
-    // Lines end at CR or LF, as the SDP parser reads them.
-    const unsigned char *p = (const unsigned char *)text, *end = p + size;
-    while (p < end) {
-        const unsigned char *eol = p;
-        while (eol < end && *eol != '\r' && *eol != '\n')
-            eol++;
-        if (eol - p >= 2 && p[0] == 'm' && p[1] == '=' && !plain_media_line(p + 2, eol))
-            return false;
-        p = eol + 1;
-    }
-    return true;
-}
-
-const msg_mclass_t *sdp_guarded_mclass()
+const msg_mclass_s *sdp_guarded_mclass()
 {
     static const msg_mclass_t *guarded = [] {
         msg_mclass_t *mc = msg_mclass_clone(sip_default_mclass(), 0, 0);

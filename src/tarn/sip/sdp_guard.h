@@ -3,20 +3,21 @@
 // Debian's SDP parser (sofia-sip 1.12.11) never returns, and keeps
 // allocating, on a media line whose format list holds a character outside
 // the token set; one such packet would hang a stack thread for good. So a
-// SIP message whose SDP has a media line that is not of the plain shape
-// "m=<token> <port>[/<count>] <protocol> <format>..." is a parse error: the
-// stack answers a request with 400 and drops a response, and the SDP is
-// never parsed.
+// SIP message whose SDP has such a media line is a parse error: the stack
+// answers a request with 400 and drops a response, and the SDP is never
+// parsed.
 #pragma once
-#include <sofia-sip/msg_types.h>
-
 #include <cstddef>
 
-// true when every line of text (lines end at CR or LF) starting "m=" has the
-// plain shape, its fields apart by spaces, spaces allowed at the end.
-bool sdp_media_lines_plain(const char *text, size_t size);
+struct msg_mclass_s;
+
+// 0 when a blank-separated field of a media line ("m=") is not a run of
+// tokens joined by single "/" or ":" (one may end it; a tab is not a
+// blank here): the SIP stack's SDP parser does not end on such a line (it
+// allocates until memory runs out), so it is never handed one; else 1.
+int sdp_media_lines_parsable(const char *text, size_t len);
 
 // The SIP message class the stacks parse with: the default one, whose body
 // extraction refuses SDP bodies (application/sdp, multipart, or untyped)
-// with media lines that are not plain, logging the peer. Built once.
-const msg_mclass_t *sdp_guarded_mclass();
+// with media lines it could not parse, logging the peer. Built once.
+const msg_mclass_s *sdp_guarded_mclass();
