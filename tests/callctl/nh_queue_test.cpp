@@ -11,6 +11,11 @@
 #include <vector>
 
 #include "application.h"
+#include "call_object.h"
+#include "call_reset.h"
+#include "experimental_options.h"
+#include "global_lock.h"
+#include "state_table_actions.h"
 #include "pools.h"
 #include "sm_tasks.h"
 
@@ -107,6 +112,43 @@ TEST_F(NhQueue, CleanupKeepsHandlesTwoSecondsOld)
     queue()->destroy_times[0] -= 1;
     nua_handle_cleanup_queue();
     EXPECT_EQ(queue()->count, 0);
+}
+
+// A call's BYE with byeauth 2 parks its handle while a slot is free; with
+// all 64 taken the handle is destroyed at once. Either way the call lets go
+// of it.
+TEST_F(NhQueue, ByeWithByeauth2ParksTheHandleUntilTheQueueIsFull)
+{
+    ASSERT_EQ(create_call_object_pools(2), 0);
+    experimental_options eo{};
+    eo.eo_byeauth = 2;
+    gp->experimental_options = &eo;
+    call_object *co = get_free_operation_handle(1);
+    ASSERT_NE(co, nullptr);
+    co->callinfo = CI_SIP_TO_ISDN;
+    call_leg_sip leg{};
+    co->cl_sip = co->cl_sip_in = &leg;
+    auto bye = [&] {
+        leg.nh = handle();
+        nua_handle_s *nh = leg.nh;
+        lock_hold hold(&lock_manager::global_lock);
+        sm_sip_send_nua_bye(co, nullptr, 0, 0);
+        EXPECT_EQ(leg.nh, nullptr);
+        return nh;
+    };
+    for (int i = 0; i < NH_DESTROY_SLOTS - 1; i++)
+        nua_handle_insert_into_destroy_queue(handle());
+    nua_handle_s *parked = bye();
+    EXPECT_EQ(destroyed.count(parked), 0u);
+    EXPECT_EQ(queue()->count, NH_DESTROY_SLOTS);
+    nua_handle_s *at_once = bye();
+    EXPECT_EQ(destroyed.count(at_once), 1u) << "the 65th handle";
+    EXPECT_EQ(queue()->count, NH_DESTROY_SLOTS);
+
+    co->cl_sip = co->cl_sip_in = nullptr;
+    gp->experimental_options = nullptr;
+    lock_hold hold(&lock_manager::global_lock);
+    reset_op(co);
 }
 
 } // namespace
