@@ -26,6 +26,7 @@
 #include "pools.h"
 #include "proxy_def.h"
 #include "reg_object.h"
+#include "sdp_offer_answer.h"
 #include "sip_trace.h"
 #include "sm_events.h"
 #include "sm_run.h"
@@ -64,16 +65,7 @@ void sipx_not_built(void *, const char *, const char *)
     hook_not_built(said, "apply_sipx_to_bc");
 }
 
-int sdp_not_built(call_object *, char *buf, int size, int, int)
-{
-    static std::atomic<bool> said{false};
-    hook_not_built(said, "create_sdp_string");
-    if (buf && size > 0)
-        buf[0] = '\0';
-    return -1;
-}
-
-const sip_hub_hooks unfilled = {register_not_built, incoming_call_not_built, sipx_not_built, sdp_not_built};
+const sip_hub_hooks unfilled = {register_not_built, incoming_call_not_built, sipx_not_built};
 sip_hub_hooks hooks = unfilled;
 
 bool is_incoming_request(nua_event_t e)
@@ -185,13 +177,13 @@ bool take_over_replaced_call(nua_t *nua, nua_handle_t *nh, sip_t const *sip)
 
     char sdp[1024] = "";
     bool answer = rco->f.sdp_offer_received;
-    int built = hooks.create_sdp_string(rco, sdp, sizeof sdp, rco->cl_sip->rtp_local_port, answer ? 1 : 0);
+    create_sdp_string(rco, sdp, sizeof sdp, &rco->cc.codecs, rco->cl_sip->rtp_local_port, answer ? 0 : 1);
     if (answer)
         rco->f.sdp_offer_received = 0;
     else
         rco->f.sdp_offer_sent = 1;
     nua_respond(nh, 200, "SIP_CALL_ACTIVE", NUTAG_WITH(nua_current_request(nua)),
-                TAG_IF(built == 0 && sdp[0], SOATAG_USER_SDP_STR(sdp)), SOATAG_RTP_SELECT(2), TAG_END());
+                TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), SOATAG_RTP_SELECT(2), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[200] \"SIP_CALL_ACTIVE\"", cinfo(rco));
     return true;
 }
@@ -218,8 +210,6 @@ void sip_hub_set_hooks(const sip_hub_hooks *h)
         hooks.init_incoming_sip_call = h->init_incoming_sip_call;
     if (h->apply_sipx_to_bc)
         hooks.apply_sipx_to_bc = h->apply_sipx_to_bc;
-    if (h->create_sdp_string)
-        hooks.create_sdp_string = h->create_sdp_string;
 }
 
 void activate_call_leg_by_handle(call_object *co, nua_handle_t *nh)

@@ -49,9 +49,6 @@ struct sip_hub_hooks {
                                    sip_t const *sip, tagi_t tags[]);
     // One extension header onto the call's B-channel (unfilled: nothing).
     void (*apply_sipx_to_bc)(void *bc, const char *name, const char *value);
-    // The local SDP of a call for its leg's port, as an answer or an offer;
-    // 0 or -1 (unfilled: -1, the answer goes without SDP).
-    int (*create_sdp_string)(call_object *co, char *buf, int size, int port, int answer);
 };
 // Takes the non-null members; null puts every member back to unfilled.
 void sip_hub_set_hooks(const sip_hub_hooks *hooks);
