@@ -10,26 +10,10 @@
 #include <vector>
 
 #include "e2e.h"
+#include "thread_names.h"
 
 namespace {
 
-std::vector<std::string> thread_names(pid_t pid)
-{
-    std::vector<std::string> names;
-    std::string dir = "/proc/" + std::to_string(pid) + "/task";
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            std::string n = read_text_file(dir + "/" + e->d_name + "/comm");
-            if (!n.empty() && n.back() == '\n')
-                n.pop_back();
-            names.push_back(n);
-        }
-        closedir(d);
-    }
-    return names;
-}
 
 TEST(HousekeepingDaemon, ThreadsRunUnderTheirNames)
 {
