@@ -376,7 +376,7 @@ struct csmchan_voip_vopena {
     uint32_t timestamp;
     uint32_t ssrc;
     uint32_t content_type : 16;
-    uint32_t notification_flag : 1;
+    uint32_t notification_flag; // host-side marker, not sent (12345: transcoding NAT probes)
     int32_t pid;
 };
 

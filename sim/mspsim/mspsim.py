@@ -28,8 +28,14 @@ JSON object back a line, always with "ok"):
     {"cmd": "state"}                     -> channels (timeslot, type, VOPENA
                                          mode and payload, IP-header
                                          destination "a.b.c.d:port", tone
-                                         generator on/off, commands per
-                                         name), timeslots, counters
+                                         generator on/off, hairpin mode and
+                                         redirect, commands per name),
+                                         timeslots, counters, the running
+                                         trans-connects (channels a and b,
+                                         their payload types) and the
+                                         hairpin pairings (a channel, its
+                                         timeslot, the peer timeslot it
+                                         receives from and that channel)
     {"cmd": "leftover", "timeslot": TS, "channel_type": T}
                                          a channel active on TS as an earlier
                                          run of the daemon left it -> "channel"
@@ -92,6 +98,8 @@ class Device:
         self.channels = {}
         self.by_timeslot = {}
         self.counts = {}
+        # running trans-connects: [{"a", "b", "payload_a", "payload_b"}] by channel
+        self.trans_connects = []
 
     def free_channel(self):
         for ch in range(self.max_channels):
@@ -99,8 +107,21 @@ class Device:
                 return ch
         return None
 
+    def thc_pairs(self):
+        """Channels in hairpin mode whose receive side is redirected: the
+        channel and the channel on the timeslot it names."""
+        pairs = []
+        for ch, st in sorted(self.channels.items()):
+            peer_ts = st.get("thc_redirect")
+            if st.get("thc") and peer_ts is not None:
+                pairs.append({"channel": ch, "timeslot": st["timeslot"], "peer_timeslot": peer_ts,
+                              "peer_channel": self.by_timeslot.get(peer_ts)})
+        return pairs
+
     def state(self):
         return {
+            "trans_connects": list(self.trans_connects),
+            "thc": self.thc_pairs(),
             "channels": {str(k): v for k, v in sorted(self.channels.items())},
             "timeslots": {str(k): v for k, v in sorted(self.by_timeslot.items())},
             "counts": self.counts,
@@ -127,6 +148,8 @@ class Device:
             return [(channel, self.create_channel(h, fields))]
         if fc == 0x0011:
             return [(channel, self.destroy_channel(h, fields))]
+        if fc == 0x9322:  # FC_TRANS_CONNECT
+            return [(channel, self.trans_connect(h, fields))]
         if cls == 5:
             # The Ethernet-header query is answered as a device response.
             return [(channel, response(dict(h, **{"class": w.CLASS_DEVICE}), {}))]
@@ -172,6 +195,20 @@ class Device:
         if st is None:
             return response(h, {"response_code": CNF_ERROR_DESTROY_INVALID_CHAN})
         self.by_timeslot.pop(st["timeslot"], None)
+        # A join ends with either of its channels.
+        self.trans_connects = [t for t in self.trans_connects if ch not in (t["a"], t["b"])]
+        return response(h, {"response_code": 0})
+
+    def trans_connect(self, h, fields):
+        """Joins (or parts) two channels; both must exist."""
+        a, b = fields.get("transcoding_channel_id_a", 0), fields.get("transcoding_channel_id_b", 0)
+        if a not in self.channels or b not in self.channels:
+            return response(h, {"response_code": ERR_CHANCTRL_NO_SUCH_CHAN})
+        self.trans_connects = [t for t in self.trans_connects if {t["a"], t["b"]} != {a, b}]
+        if fields.get("transcoding_session_enable", 1):
+            self.trans_connects.append({"a": a, "b": b,
+                                        "payload_a": fields.get("transcoding_channel_payload_type_a", 0),
+                                        "payload_b": fields.get("transcoding_channel_payload_type_b", 0)})
         return response(h, {"response_code": 0})
 
     def query_answer(self, h, fields, channel):
@@ -255,6 +292,10 @@ def note_channel_command(st, fc, fields):
         st["tonegen"] = True
     elif fc == 0x8014:  # FC_VOIP_TONEOFF
         st["tonegen"] = False
+    elif fc == 0x9201:  # FC_THC_MODE_ENABLE
+        st["thc"] = True
+    elif fc == 0x9200:  # FC_THC_REDIRECT_RX
+        st["thc_redirect"] = fields.get("peer_timeslot")
 
 
 def response(h, values):

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "media_callctl.h"
+#include "media_tdm.h"
 #include "media_voice.h"
 #include "sm_run.h"
 
@@ -22,4 +23,6 @@ TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
     // call control's DTMF handling.
     // A machine run's tone stop reaches the media operations.
     EXPECT_EQ(callctl_media().call_stop_msp_tone, call_stop_msp_tone);
+    // The RTP check timer asks with msp_queue_lock held.
+    EXPECT_EQ(callctl_media().call_rtp_stat, call_rtp_stat_held);
 }

@@ -13,7 +13,13 @@
 //                         host_ip_wan, msp_devip, msp_mspside_ip, host_mac
 //                         (aa:bb:cc:dd:ee:ff), dummy_rtp_address,
 //                         dummy_rtp_port, lang=INDEX:CODE,
-//                         analog=PORT:TYPE:CIDMODE
+//                         analog=PORT:TYPE:CIDMODE, cas=PORT:SIGNALLING,
+//                         free_channels (the DSP budget left),
+//                         eo_virtual_transcoding, eo_extra_debugging,
+//                         remote_bridging_offset,
+//                         rtp_ports=LO:LO:LAN:LAN:WAN:WAN (start:stop each),
+//                         tc_pool=FIRST:COUNT (transcoding rows in the TDM
+//                         map and the pool built from them)
 //   call N KEY=VALUE...   kind (ISDN_TO_SIP, SIP_TO_ISDN, ANALOG_TO_SIP,
 //                         SIP_TO_ANALOG, CAS_TO_SIP, SIP_TO_CAS, GSM_TO_SIP,
 //                         SIP_TO_GSM, SIP_TO_SIP, INTERNAL), pid, timeslot,
@@ -29,7 +35,12 @@
 //                         call_initiated_by_sip; machine=1 (a machine
 //                         whose state is the call's state), connected=S
 //                         (connected S seconds ago), status=CODE (the
-//                         leg's last SIP answer)
+//                         leg's last SIP answer), using_ip, msp_channel,
+//                         out.FIELD (remote_ip, remote_port, local_port,
+//                         codec, payload, te, using_ip, msp_channel of the
+//                         outgoing leg), transparent, is_buddy, rtp_check,
+//                         bc_port, bc_channel, bc_oad, bc_dad, analog_oad,
+//                         analog_dad, cas_oad, cas_dad
 //   crypto N KEY=VALUE... the SRTP state of call N's leg (out=1: its
 //                         outbound leg): offer, suite, in_index, out_index,
 //                         in=HEX, out=HEX (raw keys), out_sdp=TEXT
@@ -55,9 +66,18 @@
 //                         channel (time stamp RAW, high word MSB or RAW's);
 //                         returns once the harness has handled it
 //   show N                the call's media state
+//   budget                the DSP units left: "BUDGET N"
+//   mf N [LOCK] | bridge N M | remote_bridge N | rtp_stat N
+//   s2s_start N           the transcoding start action: "RESULT s2s_start N
+//                         STATE EVENT"
+//   s2s_stop N [LOCK] | s2s_channel N in|out LOCK UPDATE
+//   pause_probe N         the next pause of a command sequence queues a
+//                         FC_VOIP_DGAIN on call N's timeslot from another
+//                         thread: "PROBE queued during the pause"
 //   wait                  until the command queue has run empty: "WAITED"
 //   echo TEXT | quit
 // Output: "READY", "RESULT <command> <call> <value>", "IFACE <entry> pid=..",
+// "VOPENA_SENT channel=.. flag=.. payload=.." for each VOPENA sent with notice,
 // "TONEDET <call> <value>" for each tone indication handed to the call,
 // "LOG <module> <level> <tag>|<text>", "MSG <level> <text>", "CALL ...".
 #include <pthread.h>
@@ -67,6 +87,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <ctime>
 #include <cstdio>
@@ -91,6 +112,9 @@
 #include "media_callctl.h"
 #include "media_relay.h"
 #include "media_start.h"
+#include "media_tdm.h"
+#include "media_transcoding.h"
+#include "misdn_bchannel.h"
 #include "sdp_offer_answer.h"
 #include "media_voice.h"
 #include "msp_dispatch.h"
@@ -105,6 +129,11 @@
 #include "schema.h"
 #include "timer.h"
 #include "tones.h"
+#include "cas_internal.h"
+#include "experimental_options.h"
+#include "rtp_ports.h"
+#include "tdm_settings.h"
+#include "transcoding_pool.h"
 
 namespace {
 
@@ -153,6 +182,11 @@ intptr_t on_msp_event(magic_csm msg, int eventtype, int channel)
         return co ? co->pid : 0;
     if (eventtype == MSP_EVENT_QUERY_BC)
         return co ? (intptr_t)co->bc : 0;
+    if (eventtype == MSP_EVENT_VOPENA_SENT) {
+        out("VOPENA_SENT channel=%d flag=%u payload=%u", channel, (unsigned)msg.u_csmchan_voip_vopena->notification_flag,
+            (unsigned)msg.u_csmchan_voip_vopena->payload_type);
+        return 0;
+    }
     csm_header *h = get_header(msg);
     if (eventtype == MSP_EVENT_MESSAGE && h && h->function_code == FC_VOIP_TONEDET) {
         // The tone detector's reports go to the call on the channel's
@@ -245,6 +279,11 @@ int standin_dismantling(call_object *co)
     return 0;
 }
 
+void standin_start_udp_proxy(call_object *co)
+{
+    out("IFACE start_udp_proxy_thread pid=%d", co->pid);
+}
+
 char standin_to_ascii(int code)
 {
     return code >= 0 && code < 16 ? "0123456789*#ABCD"[code] : 0;
@@ -263,7 +302,60 @@ void install_hooks(bool standin, bool callctl = false)
     }
     if (standin || callctl)
         media_set_callctl_iface(&i);
+    s2s_transcoding_set_hooks(nullptr);
+    if (standin || callctl) {
+        s2s_transcoding_hooks h = {standin_start_udp_proxy};
+        s2s_transcoding_set_hooks(&h);
+    }
 }
+
+// ---- the pause of a command sequence ------------------------------------------
+
+// "pause_probe N" arms it: the next pause of the main thread (the media
+// code sleeps with usleep) runs a second thread that queues one FC_VOIP_DGAIN
+// on call N's timeslot, taking msp_queue_lock as any other sequence would;
+// the pause returns once that thread is done. A lock still held by the
+// sleeping thread is reported instead of waited for.
+pthread_t main_thread;
+std::atomic<int> probe_call{-1};
+
+void *probe_queue(void *arg)
+{
+    auto *co = static_cast<call_object *>(arg);
+    pthread_mutex_t *m = g_lock_manager->msp_queue_lock;
+    bool taken = false;
+    // Other threads take the lock for a moment now and then: bounded retries.
+    for (int i = 0; i < 2000 && !(taken = pthread_mutex_trylock(m) == 0); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!taken) {
+        out("ERR pause probe: msp_queue_lock held during the pause");
+        return nullptr;
+    }
+    msp_command_counter++;
+    msp_queue_command_nolock(create_default_csm_msg(FC_VOIP_DGAIN, gp->msp_counter++), co->tdm_logical_timeslot, co, 0);
+    msp_command_counter++;
+    pthread_mutex_unlock(m);
+    out("PROBE queued during the pause");
+    return nullptr;
+}
+
+} // namespace
+
+extern "C" int usleep(useconds_t usec)
+{
+    int n = probe_call.load();
+    if (n >= 0 && pthread_equal(pthread_self(), main_thread) && probe_call.compare_exchange_strong(n, -1)) {
+        pthread_t t;
+        if (pthread_create(&t, nullptr, probe_queue, gp->operations[n]) == 0)
+            pthread_join(t, nullptr);
+    }
+    timespec ts = {(time_t)(usec / 1000000), (long)(usec % 1000000) * 1000};
+    while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+    return 0;
+}
+
+namespace {
 
 // ---- call objects ------------------------------------------------------------
 
@@ -311,10 +403,58 @@ bool set_flag(call_object *co, const std::string &k, int v)
     return true;
 }
 
+// Line texts and ISDN channel records of the calls (the bridging line).
+char line_texts[CALLS][4][32];
+misdn_bchannel bchannels[CALLS];
+
+bool set_line_field(call_object *co, const std::string &k, const std::string &v)
+{
+    char (*t)[32] = line_texts[co->index];
+    int n = atoi(v.c_str());
+    if (k == "bc_port" || k == "bc_channel" || k == "bc_oad" || k == "bc_dad") {
+        misdn_bchannel *bc = &bchannels[co->index];
+        co->bc = bc;
+        if (k == "bc_port") bc->port = n;
+        else if (k == "bc_channel") bc->channel = n;
+        else if (k == "bc_oad") copy_text(bc->oad, sizeof bc->oad, v);
+        else copy_text(bc->dad, sizeof bc->dad, v);
+    } else if (k == "analog_oad") co->analog_oad = (copy_text(t[0], sizeof t[0], v), t[0]);
+    else if (k == "analog_dad") co->analog_dad = (copy_text(t[1], sizeof t[1], v), t[1]);
+    else if (k == "cas_oad") co->cas_oad = (copy_text(t[2], sizeof t[2], v), t[2]);
+    else if (k == "cas_dad") co->cas_dad = (copy_text(t[3], sizeof t[3], v), t[3]);
+    else if (k == "transparent") co->f.transparent_call = n;
+    else if (k == "is_buddy") co->f.is_transcoding_buddy = n;
+    else if (k == "rtp_check") co->cc.rtp_traffic_check = n;
+    else return false;
+    return true;
+}
+
+// Fields of a leg alone ("out." in front: the call's outgoing leg).
+bool set_leg_field(call_leg_sip *l, const std::string &k, const std::string &v)
+{
+    int n = atoi(v.c_str());
+    if (k == "remote_ip") copy_text(l->rtp_remote_ip, sizeof l->rtp_remote_ip, v);
+    else if (k == "remote_port") l->rtp_remote_port = n;
+    else if (k == "local_port") l->rtp_local_port = n;
+    else if (k == "codec") l->using_codec = n;
+    else if (k == "payload") l->using_payload = n;
+    else if (k == "te") l->pt_telephony_event = n;
+    else if (k == "using_ip") copy_text(l->using_ip, sizeof l->using_ip, v);
+    else if (k == "msp_channel") l->msp_channel = n;
+    else return false;
+    return true;
+}
+
 bool set_call_field(call_object *co, const std::string &k, const std::string &v)
 {
     call_leg_sip *l = co->cl_sip;
     int n = atoi(v.c_str());
+    if (k.rfind("out.", 0) == 0)
+        return co->cl_sip_out && set_leg_field(co->cl_sip_out, k.substr(4), v);
+    if (k == "using_ip" || k == "msp_channel")
+        return set_leg_field(l, k, v);
+    if (set_line_field(co, k, v))
+        return true;
     if (k == "kind") {
         for (const kind_name &c : kinds)
             if (v == c.name)
@@ -414,15 +554,24 @@ void ensure_call(call_object *co)
 void show(call_object *co)
 {
     const call_leg_sip *l = co->cl_sip;
+    if (!l) {
+        out("CALL %d msp_state=%u active=0x%x reserved=0x%x timeslot=%d transcoding=%d:%d no leg", co->index,
+            co->msp_state, (unsigned)co->msp_resources_active, (unsigned)co->msp_resources_reserved,
+            co->tdm_logical_timeslot, (int)co->f.transcoding_call, (int)co->f.transcoding_started);
+        return;
+    }
     out("CALL %d msp_state=%u active=0x%x reserved=0x%x remote_bridging=0x%x timeslot=%d remote_timeslot=%d "
         "srtp_enabled=%d dtmf_as_eventdet=%d filter_tdm=%d rfc2833=%d remote_ip=%s started=%d:%d:%d:%s "
-        "dial_tone_stopped=%d tonedet_index=%d rtp_stat_timer=%d",
+        "dial_tone_stopped=%d tonedet_index=%d rtp_stat_timer=%d transcoding=%d:%d bridged_to=%d rtp_check=%d "
+        "codec=%d payload=%d",
         co->index, co->msp_state, (unsigned)co->msp_resources_active, (unsigned)co->msp_resources_reserved,
         (unsigned)co->msp_resources_remote_bridging, co->tdm_logical_timeslot, co->remote_tdm_logical_timeslot,
         (int)co->f.srtp_enabled, (int)co->f.dtmf_as_eventdet, (int)co->f.filter_inband_dtmf_from_tdm,
         (int)co->cc.rfc2833_dtmf_passthrough, l->rtp_remote_ip, l->rtp_local_port_started,
         l->rtp_remote_port_started, l->using_codec_started, l->rtp_remote_ip_started,
-        co->analog_dial_tone_stopped, co->msp_tonedet_history->history_index, co->rtp_stat_timer ? 1 : 0);
+        co->analog_dial_tone_stopped, co->msp_tonedet_history->history_index, co->rtp_stat_timer ? 1 : 0,
+        (int)co->f.transcoding_call, (int)co->f.transcoding_started, co->msp_bridged_to ? co->msp_bridged_to->index : -1,
+        (int)co->cc.rtp_traffic_check, l ? l->using_codec : -1, l ? l->using_payload : -1);
 }
 
 // ---- application facts and configuration ----------------------------------
@@ -457,6 +606,31 @@ void set_app(const std::string &k, const std::string &v)
             gp->analog_info->cid_mode[port] = cid;
             if (gp->analog_info->size < port)
                 gp->analog_info->size = port;
+        }
+    } else if (k == "cas") {
+        int port = 0, signalling = 0;
+        if (sscanf(v.c_str(), "%d:%d", &port, &signalling) == 2 && port >= CAS_PORT_MIN && port <= CAS_PORT_MAX) {
+            std::lock_guard<std::mutex> g(cas_lock);
+            cas_ctl.signalling[port] = signalling;
+        }
+    } else if (k == "free_channels") cman->msp_free_channels = atoi(v.c_str());
+    else if (k == "eo_virtual_transcoding") gp->experimental_options->eo_virtual_transcoding = atoi(v.c_str());
+    else if (k == "eo_extra_debugging") gp->experimental_options->eo_extra_debugging = atoi(v.c_str());
+    else if (k == "remote_bridging_offset") gp->dummy_rtp_port_for_remote_bridging_offset = atoi(v.c_str());
+    else if (k == "rtp_ports") {
+        RTP_ports *r = gp->rtp_ports;
+        if (sscanf(v.c_str(), "%d:%d:%d:%d:%d:%d", &r->lostart, &r->lostop, &r->lanstart, &r->lanstop, &r->wanstart,
+                   &r->wanstop) != 6)
+            out("ERR rtp_ports %s", v.c_str());
+    } else if (k == "tc_pool") {
+        // FIRST:COUNT transcoding timeslots in the TDM map, and the pool.
+        int first = 0, count = 0;
+        if (sscanf(v.c_str(), "%d:%d", &first, &count) == 2 && count >= 0 && count < TDM_TIMESLOT_ROOM) {
+            tdm_settings &m = gp->tdm_map;
+            m.timeslot_size = count;
+            for (int i = 0; i < count; i++)
+                m.timeslots[i] = timeslot_def{3, (uint16_t)(10001 + i), 0, (uint16_t)i, (uint16_t)(first + i)};
+            init_transcoding_timeslots_array();
         }
     } else out("ERR unknown app fact %s", k.c_str());
 }
@@ -574,6 +748,19 @@ bool call_operation(const std::vector<std::string> &w, int lock_override)
     else if (c == "cas_dial_tone") start_msp_cas_dial_tone(co);
     else if (c == "stop_dial_tone") stop_msp_analog_dial_tone(co);
     else if (c == "t38") setup_msp_t38_channel(co, lock);
+    else if (c == "mf") rc = call_msp_setup_mf_channel(co, lock);
+    else if (c == "bridge" && w.size() > 2 && call_at(atoi(w[2].c_str()))) rc = bridge_tdm(co, call_at(atoi(w[2].c_str())));
+    else if (c == "remote_bridge") rc = bridge_remote_tdm(co);
+    else if (c == "rtp_stat") call_rtp_stat(co);
+    else if (c == "s2s_stop") call_s2s_stop_transcoding(co, lock);
+    else if (c == "s2s_channel" && w.size() > 4) {
+        call_s2s_start_transcoding_channel(co, w[2] == "out" ? co->cl_sip_out : co->cl_sip_in, atoi(w[3].c_str()),
+                                           atoi(w[4].c_str()));
+    } else if (c == "s2s_start") {
+        statemachine_handle_retval r = sm_s2s_start_transcoding(co, nullptr, (int32_t)co->sm_state, 0);
+        out("RESULT s2s_start %d %d %d", co->index, r.state, r.event);
+        return true;
+    }
     else if (c == "inband" && w.size() > 4) send_inband_dtmf(co, w[2].c_str(), atoi(w[3].c_str()), atoi(w[4].c_str()));
     else if (c == "dtmf_sip" && w.size() > 3) send_dtmf_to_sip(co, atoi(w[2].c_str()), atoi(w[3].c_str()));
     else if (const tone_action *a = tone_action_of(c)) {
@@ -632,6 +819,8 @@ void run(std::vector<std::string> w, int lock_override)
         msp_queue_lock_take();
         run(std::vector<std::string>(w.begin() + 1, w.end()), 0);
         msp_queue_lock_release();
+    } else if (c == "pause_probe" && w.size() > 1 && call_at(atoi(w[1].c_str()))) {
+        probe_call = atoi(w[1].c_str());
     } else if (c == "hooks" && w.size() > 1) {
         install_hooks(w[1] == "standin", w[1] == "callctl");
     } else if (c == "tones" && w.size() > 1) {
@@ -659,6 +848,8 @@ void run(std::vector<std::string> w, int lock_override)
         } else {
             out("ERR no tone %s %s", w[1].c_str(), w[2].c_str());
         }
+    } else if (c == "budget") {
+        out("BUDGET %d", cman->msp_free_channels);
     } else if (c == "wait") {
         wait_queue();
     } else if ((c == "offer" || c == "far_sdp" || c == "start") && w.size() > 1 && call_at(atoi(w[1].c_str()))) {
@@ -696,6 +887,8 @@ void setup_application()
     init_default_call_configuration();
     create_call_object_pools(CALLS);
     gp->analog_info = (analog_port_info *)calloc(1, sizeof(analog_port_info));
+    gp->experimental_options = (experimental_options *)calloc(1, sizeof(experimental_options));
+    gp->rtp_ports = (RTP_ports *)calloc(1, sizeof(RTP_ports));
     snprintf(gp->netconf.host_ip_lan, sizeof gp->netconf.host_ip_lan, "%s", "10.0.0.1");
     snprintf(gp->dummy_rtp_address, sizeof gp->dummy_rtp_address, "%s", "127.0.0.1");
     gp->dummy_rtp_port = 9;
@@ -719,6 +912,10 @@ void free_application()
     }
     free_tone_list(gp->tonelist);
     free(gp->analog_info);
+    free(gp->experimental_options);
+    free(gp->rtp_ports);
+    gp->tdm_map.timeslot_size = 0;
+    init_transcoding_timeslots_array();
 }
 
 } // namespace
@@ -732,10 +929,11 @@ int main(int argc, char **argv)
     log_levels_debug_enabled = 1;
     log_levels_message_enabled = 1;
     for (int m = 0; m < MODULECOUNT; m++)
-        log_set_loglevel_debug(log_levels_debug, m, m == TARN || m == MSP ? level : 0);
+        log_set_loglevel_debug(log_levels_debug, m, m == TARN || m == MSP || m == SIP ? level : 0);
     log_set_log_handler_debug(on_debug);
     log_set_log_handler_message(on_message);
 
+    main_thread = pthread_self();
     setup_application();
     install_hooks(true);
     const uint8_t mac[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};

@@ -5,6 +5,9 @@
 #include "analog_watchdog.h"
 #include "log.h"
 #include "media_relay.h"
+#include "media_tdm.h"
+#include "media_transcoding.h"
+#include "call_reset.h"
 #include "media_voice.h"
 #include "call_crypto.h"
 #include "media_start.h"
@@ -140,10 +143,19 @@ void media_install()
     m.stop_msp_hdlc = stop_msp_hdlc;
     m.call_stop_msp_tone = call_stop_msp_tone;
     m.setup_msp_t38_channel = t38_channel_start;
+    m.call_msp_setup_mf_channel = call_msp_setup_mf_channel;
+    m.bridge_tdm = bridge_tdm;
+    m.bridge_remote_tdm = bridge_remote_tdm;
     media_start_set_hooks(&m);
+    // The reset of a transcoding call stops its channels.
+    call_reset_hooks r = {};
+    r.call_s2s_stop_transcoding = call_s2s_stop_transcoding;
+    call_reset_set_hooks(&r);
     // The tone stop of a machine run's end.
     callctl_media_hooks c = {};
     c.call_stop_msp_tone = call_stop_msp_tone;
+    // The RTP check timer holds msp_queue_lock when it asks.
+    c.call_rtp_stat = call_rtp_stat_held;
     callctl_set_media_hooks(&c);
     // What call control already has.
     media_callctl_iface built = {};

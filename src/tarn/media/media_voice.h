@@ -26,6 +26,9 @@ int call_msp_update_channel(call_object *co);
 int call_stop_msp_voice(call_object *co, int lock_msp_queue);
 // Clears every field of an echo canceller record; returns the record.
 csmchan_voip_echocan *disable_csm_echo_canceller_values(csmchan_voip_echocan *rec);
+// Sets every entry of a payload type map that holds the dynamic payload
+// type (96-127) to 255, the entry's "not used".
+void disable_ptmng_payload_type(csmchan_voip_ptmng *rec, int payload_type);
 
 // Re-programs an existing transcoding channel for the leg's media without
 // destroying it: 0, or -1 when the codec has no resource (the channel then

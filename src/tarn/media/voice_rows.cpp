@@ -10,6 +10,7 @@
 #include "arp.h"
 #include "call_lookups.h"
 #include "csm_codes.h"
+#include "csm_layout.h"
 #include "media_callctl.h"
 #include "media_voice.h"
 #include "msp_resource.h"
@@ -90,7 +91,7 @@ void queue_ip_header(voice_ctx &ctx)
         r->destination_address_word_2 = ip_to_short(gp->dummy_rtp_address, 2);
         r->udp_destination_port = (uint32_t)gp->dummy_rtp_port;
     } else {
-        if (strcmp(leg->rtp_remote_ip, "127.0.0.1") == 0)
+        if (!ctx.keep_loopback && strcmp(leg->rtp_remote_ip, "127.0.0.1") == 0)
             snprintf(leg->rtp_remote_ip, sizeof leg->rtp_remote_ip, "%s", gp->netconf.host_ip_lan);
         r->destination_address_word_1 = ip_to_short(leg->rtp_remote_ip, 1);
         r->destination_address_word_2 = ip_to_short(leg->rtp_remote_ip, 2);
@@ -650,6 +651,27 @@ void voice_queue_dtmfopt_passthrough(voice_ctx &ctx)
     put_dtmfopt(ctx, ctx.co->cc.rfc2833_dtmf_passthrough);
 }
 
+void voice_queue_dtmfopt(voice_ctx &ctx, bool relay)
+{
+    put_dtmfopt(ctx, relay);
+}
+
+void disable_ptmng_payload_type(csmchan_voip_ptmng *rec, int payload_type)
+{
+    // Only a dynamic type is ever cleared: a static one (0 PCMU, 8 PCMA ...)
+    // names a codec, not the telephone events.
+    if (!rec || payload_type < 96 || payload_type > 127)
+        return;
+    const csm_command_layout *layout = csm_find_command_layout(FC_VOIP_PTMNG);
+    if (!layout)
+        return;
+    for (size_t i = 0; i < layout->nrows; i++) {
+        const csm_field &f = layout->rows[i];
+        if (f.get && f.set && f.get(rec) == (uint32_t)payload_type)
+            f.set(rec, 255);
+    }
+}
+
 bool voice_dummy_rtp(const call_object *co)
 {
     if (co->callinfo == CI_SIP_TO_SIP)
@@ -759,7 +781,12 @@ void voice_arm_traffic_check(call_object *co)
 
 int voice_take_resource(call_object *co, bool dummy)
 {
-    int type = dummy ? MSPRES_G711_20 : call_get_resource_type_by_codec(co->cl_sip->using_codec);
+    return voice_take_resource_of_type(co, dummy ? MSPRES_G711_20
+                                                 : call_get_resource_type_by_codec(co->cl_sip->using_codec));
+}
+
+int voice_take_resource_of_type(call_object *co, int type)
+{
     if (type == -1) {
         LOGD(MSP, 0, cinfo(co), "CRITICAL: Couldn't evaluate codec %i", co->cl_sip->using_codec);
         return -1;

@@ -13,6 +13,7 @@ struct voice_ctx {
     bool dummy;          // RTP goes to the dummy RTP destination
     bool relay;          // RTP DTMF relay (rows 9 and 17)
     bool transconnect;   // the in-place update of an existing channel
+    bool keep_loopback = false; // row 3 leaves a remote 127.0.0.1 as it is
 };
 
 // One row: when it is sent (null: always) and what it queues; a row may
@@ -64,6 +65,19 @@ void voice_arm_traffic_check(call_object *co);
 // The resource of the leg's codec (G.711 20 ms under the dummy RTP
 // condition) into msp_resources_active: 0, or -1 after its CRITICAL line.
 int voice_take_resource(call_object *co, bool dummy);
+// The same for a resource type already chosen (-1: the codec has none).
+int voice_take_resource_of_type(call_object *co, int type);
+
+// Set-up steps shared by the voice and the MF channel: other calls still
+// holding the call's timeslot lose it (stopped with the caller's lock flag);
+// the free-timeslot test with its CRITICAL line and dumps (lock held);
+// the tone history cleared.
+void voice_stop_clashing_calls(call_object *co, int lock_msp_queue);
+bool voice_timeslot_free(call_object *co);
+void voice_clear_tone_history(call_object *co);
+
+// DTMFOPT with the relay fields when `relay` (row 9's contents).
+void voice_queue_dtmfopt(voice_ctx &ctx, bool relay);
 // "sending now to ..." of a finished sequence.
 void voice_log_sending(const call_object *co, bool dummy);
 

@@ -133,24 +133,6 @@ bool timeslot_in_use(int timeslot, int lock_msp_queue)
     return used;
 }
 
-// Step 8: another call still holding the timeslot loses it.
-void stop_clashing_calls(call_object *co, int lock_msp_queue)
-{
-    int ts = co->tdm_logical_timeslot;
-    if (co->msp_state != 0 || !timeslot_in_use(ts, lock_msp_queue))
-        return;
-    for (int i = 0; i < OPERATIONARRAYSIZE; i++) {
-        call_object *other = gp->operations[i];
-        if (!other || other == co || other->tdm_logical_timeslot != ts)
-            continue;
-        LOGD_CALL(TARN, 0, co,
-                  "CRITICAL: found other call at index %i using timeslot %i => stopping stream processing of other call (ocotdm %i)",
-                  i, ts, other->tdm_logical_timeslot);
-        media_call_stop_rtp(other, lock_msp_queue);
-        other->tdm_logical_timeslot = -1;
-    }
-}
-
 constexpr uint32_t VOICE_BITS = MSP_VOICE_ACTIVE | MSP_BRIDGED | MSP_REMOTE_BRIDGED | MSP_MFSIGNALLING_ACTIVE;
 
 void stop_bridge(call_object *co)
@@ -173,6 +155,43 @@ void stop_bridge(call_object *co)
 }
 
 } // namespace
+
+// Step 8: another call still holding the timeslot loses it. The other call
+// is stopped with the caller's lock flag: a caller with 0 already holds
+// msp_queue_lock.
+void voice_stop_clashing_calls(call_object *co, int lock_msp_queue)
+{
+    int ts = co->tdm_logical_timeslot;
+    if (co->msp_state != 0 || !timeslot_in_use(ts, lock_msp_queue))
+        return;
+    for (int i = 0; i < OPERATIONARRAYSIZE; i++) {
+        call_object *other = gp->operations[i];
+        if (!other || other == co || other->tdm_logical_timeslot != ts)
+            continue;
+        LOGD_CALL(TARN, 0, co,
+                  "CRITICAL: found other call at index %i using timeslot %i => stopping stream processing of other call (ocotdm %i)",
+                  i, ts, other->tdm_logical_timeslot);
+        media_call_stop_rtp(other, lock_msp_queue);
+        other->tdm_logical_timeslot = -1;
+    }
+}
+
+bool voice_timeslot_free(call_object *co)
+{
+    int ts = co->tdm_logical_timeslot;
+    if (ts >= 0 && ts <= 511 && msp_will_timeslot_be_free(ts) > 0)
+        return true;
+    LOGD_CALL(TARN, 0, co, "CRITICAL: couldn't start channel processing, timeslot %i seems to be still in use (pid %i,bc %p)!",
+              ts, co->pid, (void *)co->bc);
+    msp_list_queue();
+    msp_list_timeslot_manager(__func__, __LINE__);
+    return false;
+}
+
+void voice_clear_tone_history(call_object *co)
+{
+    memset(co->msp_tonedet_history ? co->msp_tonedet_history : &co->_msp_tonedet_history, 0, sizeof(msp_tone_history));
+}
 
 int call_get_resource_type_by_codec(int codec)
 {
@@ -223,17 +242,13 @@ int call_msp_setup_voice_channel(call_object *co, int lock_msp_queue)
         return 0;
     }
     apply_lte_hd(co);
-    stop_clashing_calls(co, lock_msp_queue);
+    voice_stop_clashing_calls(co, lock_msp_queue);
     media_call_stop_rtp(co, lock_msp_queue);
 
     if (lock_msp_queue)
         msp_queue_lock_take();
     int ts = co->tdm_logical_timeslot;
-    if (ts < 0 || ts > 511 || msp_will_timeslot_be_free(ts) <= 0) {
-        LOGD_CALL(TARN, 0, co, "CRITICAL: couldn't start channel processing, timeslot %i seems to be still in use (pid %i,bc %p)!",
-                  ts, co->pid, (void *)co->bc);
-        msp_list_queue();
-        msp_list_timeslot_manager(__func__, __LINE__);
+    if (!voice_timeslot_free(co)) {
         if (lock_msp_queue)
             msp_queue_lock_release();
         return -1;
@@ -249,8 +264,7 @@ int call_msp_setup_voice_channel(call_object *co, int lock_msp_queue)
     ctx.relay = voice_relay_flag(co, false);
     for (const voice_row &row : voice_rows) {
         if (row.number == 20)
-            memset(co->msp_tonedet_history ? co->msp_tonedet_history : &co->_msp_tonedet_history, 0,
-                   sizeof(msp_tone_history));
+            voice_clear_tone_history(co);
         if (!row.when || row.when(ctx))
             row.queue(ctx);
     }
