@@ -22,22 +22,12 @@ constexpr int TELEPHONE_EVENT_DEFAULT = 101;
 constexpr int MF_CHANNEL_MODE = 7;
 constexpr int MF_VOPENA_LENGTH = 10;
 
-struct codec_resource {
-    int codec;
-    int type;
-};
-// The MF channel's own table: a T.38 leg has no MF channel.
-const codec_resource mf_codec_resources[] = {
-    {0, MSPRES_G711_20}, {8, MSPRES_G711_20}, {2, MSPRES_G726_20}, {3, MSPRES_GSM_FR},
-    {4, MSPRES_G723_1},  {9, MSPRES_G711_5},  {200, MSPRES_G711_5}, {18, MSPRES_G729a},
-};
+constexpr int T38_CODEC = 9999;
 
+// The voice channel's table without T.38: a fax leg has no MF channel.
 int mf_resource_type(int codec)
 {
-    for (const codec_resource &r : mf_codec_resources)
-        if (r.codec == codec)
-            return r.type;
-    return -1;
+    return codec == T38_CODEC ? -1 : call_get_resource_type_by_codec(codec);
 }
 
 bool refuse_start(call_object *co, bool dummy)

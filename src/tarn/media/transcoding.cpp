@@ -320,17 +320,7 @@ void call_s2s_start_transcoding_channel(call_object *co, call_leg_sip *leg, int 
     const call_configuration &cc = co->cc;
     magic_csm v = voice_msg(FC_VOIP_VCEOPT);
     if (!csm_msg_is_null(v)) {
-        int interval = (int)cc.rtp_packet_size, clearmode = cc.clearmode_on_alaw;
-        if (leg->using_payload == 8 && (clearmode == 5 || clearmode == 10 || clearmode == 15 || clearmode == 20))
-            interval = clearmode;
-        csmchan_voip_vceopt *r = v.u_csmchan_voip_vceopt;
-        r->voice_packetization_interval = (uint32_t)interval;
-        r->pcm_coding_standard = 0;
-        r->silence_handling_to_pcm = 1;
-        if (cc.comfort_noise == 1 || (cc.comfort_noise == 2 && co->f.cng_allowed)) {
-            r->voice_activity_detector = 1;
-            r->vad_tune = cc.vad_tune;
-        }
+        voice_fill_vceopt(v.u_csmchan_voip_vceopt, co, leg, (int)cc.rtp_packet_size, 0);
         voice_put(ctx, v);
     }
 

@@ -117,17 +117,7 @@ void queue_vceopt(voice_ctx &ctx)
         if (call_object *owner = voice_buddy_owner(co))
             interval = cc_get_rtp_packet_size_of_sipleg(owner, 1);
     }
-    int clearmode = cc.clearmode_on_alaw;
-    if (ctx.leg->using_payload == 8 && (clearmode == 5 || clearmode == 10 || clearmode == 15 || clearmode == 20))
-        interval = clearmode;
-    csmchan_voip_vceopt *r = m.u_csmchan_voip_vceopt;
-    r->voice_packetization_interval = (uint32_t)interval;
-    r->pcm_coding_standard = (uint32_t)media_call_get_law_setting(co);
-    r->silence_handling_to_pcm = 1;
-    if (cc.comfort_noise == 1 || (cc.comfort_noise == 2 && co->f.cng_allowed)) {
-        r->voice_activity_detector = 1;
-        r->vad_tune = cc.vad_tune;
-    }
+    voice_fill_vceopt(m.u_csmchan_voip_vceopt, co, ctx.leg, interval, media_call_get_law_setting(co));
     voice_put(ctx, m);
 }
 
@@ -649,6 +639,21 @@ const voice_row &voice_row_at(int number)
 void voice_queue_dtmfopt_passthrough(voice_ctx &ctx)
 {
     put_dtmfopt(ctx, ctx.co->cc.rfc2833_dtmf_passthrough);
+}
+
+void voice_fill_vceopt(csmchan_voip_vceopt *r, const call_object *co, const call_leg_sip *leg, int interval, int law)
+{
+    const call_configuration &cc = co->cc;
+    int clearmode = cc.clearmode_on_alaw;
+    if (leg->using_payload == 8 && (clearmode == 5 || clearmode == 10 || clearmode == 15 || clearmode == 20))
+        interval = clearmode;
+    r->voice_packetization_interval = (uint32_t)interval;
+    r->pcm_coding_standard = (uint32_t)law;
+    r->silence_handling_to_pcm = 1;
+    if (cc.comfort_noise == 1 || (cc.comfort_noise == 2 && co->f.cng_allowed)) {
+        r->voice_activity_detector = 1;
+        r->vad_tune = cc.vad_tune;
+    }
 }
 
 void voice_queue_dtmfopt(voice_ctx &ctx, bool relay)

@@ -76,6 +76,10 @@ void voice_stop_clashing_calls(call_object *co, int lock_msp_queue);
 bool voice_timeslot_free(call_object *co);
 void voice_clear_tone_history(call_object *co);
 
+// Row 4's contents for a packet interval and law: the clearmode interval of
+// an A-law leg, silence handling, comfort noise and voice activity.
+void voice_fill_vceopt(csmchan_voip_vceopt *r, const call_object *co, const call_leg_sip *leg, int interval, int law);
+
 // DTMFOPT with the relay fields when `relay` (row 9's contents).
 void voice_queue_dtmfopt(voice_ctx &ctx, bool relay);
 // "sending now to ..." of a finished sequence.
