@@ -167,13 +167,8 @@ static_assert(sizeof mf_rows / sizeof mf_rows[0] == 13, "13 rows as given");
 
 int call_msp_setup_mf_channel(call_object *co, int lock_msp_queue)
 {
-    if (!co)
+    if (!voice_start_with_leg(co))
         return -1;
-    LOGD_CALL(TARN, 5, co, "starting channel processing RTP/TDM !");
-    if (!co->cl_sip) {
-        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, remote port not available!");
-        return -1;
-    }
     bool dummy = co->f.dummy_rtp;
     if (refuse_start(co, dummy))
         return -1;

@@ -68,6 +68,10 @@ int voice_take_resource(call_object *co, bool dummy);
 // The same for a resource type already chosen (-1: the codec has none).
 int voice_take_resource_of_type(call_object *co, int type);
 
+// The first step of a channel set-up: its start line, and the refusal of
+// a call without a SIP leg (false).
+bool voice_start_with_leg(call_object *co);
+
 // Set-up steps shared by the voice and the MF channel: other calls still
 // holding the call's timeslot lose it (stopped with the caller's lock flag);
 // the free-timeslot test with its CRITICAL line and dumps (lock held);

@@ -217,16 +217,23 @@ csmchan_voip_echocan *disable_csm_echo_canceller_values(csmchan_voip_echocan *re
     return rec;
 }
 
-int call_msp_setup_voice_channel(call_object *co, int lock_msp_queue)
+bool voice_start_with_leg(call_object *co)
 {
     if (!co)
-        return -1;
+        return false;
     LOGD_CALL(TARN, 5, co, "starting channel processing RTP/TDM !");
     if (!co->cl_sip) {
         // Nothing to carry the channel's RTP.
         LOGD_CALL(TARN, 2, co, "couldn't start channel processing, remote port not available!");
-        return -1;
+        return false;
     }
+    return true;
+}
+
+int call_msp_setup_voice_channel(call_object *co, int lock_msp_queue)
+{
+    if (!voice_start_with_leg(co))
+        return -1;
     voice_ctx ctx = {co, co->cl_sip, co->tdm_logical_timeslot, voice_dummy_rtp(co), false, false};
     if (refuse_start(co, ctx.dummy))
         return -1;
