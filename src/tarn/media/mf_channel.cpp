@@ -30,23 +30,6 @@ int mf_resource_type(int codec)
     return codec == T38_CODEC ? -1 : call_get_resource_type_by_codec(codec);
 }
 
-bool refuse_start(call_object *co, bool dummy)
-{
-    if (!dummy && co->cl_sip->rtp_remote_port == 0) {
-        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, remote port not available!");
-        return true;
-    }
-    if (co->tdm_logical_timeslot > 511 || co->tdm_logical_timeslot < 0) {
-        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, do not have a valid timeslot yet!");
-        return true;
-    }
-    if (co->cc.early_audio == 0 && !co->cc.early_audio_outbound && !co->f.connection_established) {
-        LOGD_CALL(TARN, 2, co, "not starting channel processing now, early audio not active!");
-        return true;
-    }
-    return false;
-}
-
 // ---- rows that differ from the voice channel's ------------------------------
 
 void row(voice_ctx &ctx, int number)
@@ -170,7 +153,7 @@ int call_msp_setup_mf_channel(call_object *co, int lock_msp_queue)
     if (!voice_start_with_leg(co))
         return -1;
     bool dummy = co->f.dummy_rtp;
-    if (refuse_start(co, dummy))
+    if (voice_refuse_start(co, dummy, true))
         return -1;
     LOGD_CALL(TARN, 5, co, "timeslot %i remote port %i!", co->tdm_logical_timeslot, co->cl_sip->rtp_remote_port);
     update_rtp_port(co, co->cl_sip);

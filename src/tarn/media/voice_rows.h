@@ -71,6 +71,11 @@ int voice_take_resource_of_type(call_object *co, int type);
 // The first step of a channel set-up: its start line, and the refusal of
 // a call without a SIP leg (false).
 bool voice_start_with_leg(call_object *co);
+// The reasons not to start a channel yet (each logged): no remote port
+// (unless dummy), no valid timeslot, no early audio. A voice channel of a
+// transcoding call has none; a voice channel also starts for dummy RTP or
+// FXO dial-tone passthrough, an MF channel (mf) only with early audio.
+bool voice_refuse_start(call_object *co, bool dummy, bool mf);
 
 // Set-up steps shared by the voice and the MF channel: other calls still
 // holding the call's timeslot lose it (stopped with the caller's lock flag);

@@ -71,26 +71,6 @@ void queue_cid_detection(voice_ctx &ctx)
     voice_put(ctx, m);
 }
 
-// Step 2: the reasons not to start yet.
-bool refuse_start(call_object *co, bool dummy)
-{
-    if (co->f.transcoding_call)
-        return false;
-    if (!dummy && co->cl_sip->rtp_remote_port == 0) {
-        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, remote port not available!");
-        return true;
-    }
-    if (co->tdm_logical_timeslot > 511 || co->tdm_logical_timeslot < 0) {
-        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, do not have a valid timeslot yet!");
-        return true;
-    }
-    if (!dummy && !co->f.fxo_dialtone_passthrough && co->cc.early_audio == 0 && !co->cc.early_audio_outbound &&
-        !co->f.connection_established) {
-        LOGD_CALL(TARN, 2, co, "not starting channel processing now, early audio not active!");
-        return true;
-    }
-    return false;
-}
 
 bool started_unchanged(const call_object *co)
 {
@@ -217,6 +197,29 @@ csmchan_voip_echocan *disable_csm_echo_canceller_values(csmchan_voip_echocan *re
     return rec;
 }
 
+bool voice_refuse_start(call_object *co, bool dummy, bool mf)
+{
+    if (!mf && co->f.transcoding_call)
+        return false;
+    if (!dummy && co->cl_sip->rtp_remote_port == 0) {
+        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, remote port not available!");
+        return true;
+    }
+    if (co->tdm_logical_timeslot > 511 || co->tdm_logical_timeslot < 0) {
+        LOGD_CALL(TARN, 2, co, "couldn't start channel processing, do not have a valid timeslot yet!");
+        return true;
+    }
+    // An MF channel runs before the answer only with early audio.
+    bool early = co->cc.early_audio != 0 || co->cc.early_audio_outbound || co->f.connection_established;
+    if (!mf)
+        early = early || dummy || co->f.fxo_dialtone_passthrough;
+    if (!early) {
+        LOGD_CALL(TARN, 2, co, "not starting channel processing now, early audio not active!");
+        return true;
+    }
+    return false;
+}
+
 bool voice_start_with_leg(call_object *co)
 {
     if (!co)
@@ -235,7 +238,7 @@ int call_msp_setup_voice_channel(call_object *co, int lock_msp_queue)
     if (!voice_start_with_leg(co))
         return -1;
     voice_ctx ctx = {co, co->cl_sip, co->tdm_logical_timeslot, voice_dummy_rtp(co), false, false};
-    if (refuse_start(co, ctx.dummy))
+    if (voice_refuse_start(co, ctx.dummy, false))
         return -1;
     voice_rewrite_buddy_remote(co);
     voice_arm_traffic_check(co);
