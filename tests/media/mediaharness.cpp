@@ -912,10 +912,13 @@ void free_application()
     }
     free_tone_list(gp->tonelist);
     free(gp->analog_info);
-    free(gp->experimental_options);
-    free(gp->rtp_ports);
+    // The pool goes first: its listing reads the options.
     gp->tdm_map.timeslot_size = 0;
     init_transcoding_timeslots_array();
+    free(gp->experimental_options);
+    gp->experimental_options = nullptr;
+    free(gp->rtp_ports);
+    gp->rtp_ports = nullptr;
 }
 
 } // namespace
