@@ -85,6 +85,17 @@ const json_value *harness_run::frame(const std::string &name, size_t from) const
     return nullptr;
 }
 
+std::string harness_run::frame_fields() const
+{
+    std::string t;
+    char line[64];
+    for (const json_value &f : frames) {
+        snprintf(line, sizeof line, "%s\t%lld\n", f["fc"].str().c_str(), f["len"].num());
+        t += line;
+    }
+    return t;
+}
+
 std::string harness_run::text() const
 {
     std::string t;

@@ -25,6 +25,9 @@ struct harness_run {
     const json_value *frame(const std::string &name, size_t from = 0) const;
     // The output, for failure messages.
     std::string text() const;
+    // The received commands' function codes and lengths in the form of
+    // pcap_fields, to compare with what tshark read.
+    std::string frame_fields() const;
 };
 
 // The script runs after a default preamble; `sim_args` go to mspsim. With

@@ -49,9 +49,10 @@ TEST(MediaMf, SignallingDetectorByPortAndDirection)
     };
     for (const mf_case &c : cases) {
         SCOPED_TRACE(c.name);
-        harness_run r = run_harness(std::string(cas_call) + c.script + "mf 0\nwait\nshow 0\n");
+        harness_run r = run_harness(std::string(cas_call) + c.script + "mf 0\nwait\nshow 0\n", {}, true);
         ASSERT_EQ(r.proc.status, 0) << r.text();
         EXPECT_EQ(r.result("mf"), "0") << r.text();
+        EXPECT_EQ(r.pcap_fields, r.frame_fields());
         names_t n = r.names();
         ASSERT_GE(n.size(), 3u) << r.text();
         EXPECT_EQ(n.front(), "FC_SUPVSR_CREATE_CHANNEL");
@@ -178,9 +179,11 @@ TEST(MediaBridge, TwoLocalCallsJoinedAsAlaw)
         std::string p = std::to_string(second_payload);
         harness_run r = run_harness(bridge_pair + "call 1 codec=" + p + " payload=" + p +
                                     "\ncall 0 rtp_check=30\nsetup_voice 0\nsetup_voice 1\nwait\necho BRIDGE\nbridge 0 1\n"
-                                    "wait\nshow 0\nshow 1\n");
+                                    "wait\nshow 0\nshow 1\n",
+                                    {}, true);
         ASSERT_EQ(r.proc.status, 0) << r.text();
         EXPECT_EQ(r.result("bridge"), "0") << r.text();
+        EXPECT_EQ(r.pcap_fields, r.frame_fields());
         long ch5 = sim_channel(r, 5), ch9 = sim_channel(r, 9);
         size_t thc = index_of(r, "FC_THC_MODE_ENABLE");
         ASSERT_LT(thc + 2, r.frames.size()) << r.text();
@@ -249,8 +252,10 @@ TEST(MediaBridge, CallJoinedWithAnotherUnitsTimeslot)
 {
     harness_run r = run_harness(bridge_pair + "app host_ip_lan=10.0.0.1 remote_bridging_offset=41000\n"
                                               "call 0 remote_timeslot=100 tos=184\nsetup_voice 0\nwait\necho REMOTE\n"
-                                              "remote_bridge 0\nwait\nshow 0\nstop_voice 0\nwait\n");
+                                              "remote_bridge 0\nwait\nshow 0\nstop_voice 0\nwait\n",
+                                {}, true);
     ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_EQ(r.pcap_fields, r.frame_fields());
     EXPECT_EQ(r.result("remote_bridge"), "0") << r.text();
     EXPECT_TRUE(r.has("local_ts 5 remote_ts 100"));
     size_t at = index_of(r, "FC_THC_MODE_ENABLE");

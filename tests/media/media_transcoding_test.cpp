@@ -53,7 +53,8 @@ long sim_channel(const harness_run &r, int timeslot)
 TEST(MediaTranscoding, SetUpRepeatAndSecondLegUpdate)
 {
     harness_run r = run_harness(s2s_call + "s2s_start 0\nwait\ns2s_start 0\nwait\necho REPEATED\n"
-                                           "call 0 out.remote_port=40004\ns2s_start 0\nwait\nshow 0\nshow 1\n");
+                                           "call 0 out.remote_port=40004\ns2s_start 0\nwait\nshow 0\nshow 1\n",
+                                {}, true);
     ASSERT_EQ(r.proc.status, 0) << r.text();
     EXPECT_EQ(r.result("s2s_start"), "-1 -1");
     EXPECT_EQ(r.result("s2s_start", 1), "-1 -1");
@@ -108,6 +109,8 @@ TEST(MediaTranscoding, SetUpRepeatAndSecondLegUpdate)
     EXPECT_TRUE(r.has("CALL 0 msp_state=1 active=0x1 reserved=0x0 remote_bridging=0x0 timeslot=200 ")) << r.text();
     EXPECT_TRUE(r.has("CALL 1 msp_state=1 active=0x1 reserved=0x0 remote_bridging=0x0 timeslot=201 "));
     EXPECT_TRUE(r.has("transcoding=1:1"));
+    // tshark reads the same function codes and lengths.
+    EXPECT_EQ(r.pcap_fields, r.frame_fields());
 }
 
 TEST(MediaTranscoding, StopUndoesTheJoinAndBothChannels)
@@ -143,7 +146,8 @@ TEST(MediaTranscoding, VirtualTranscodingJoinsWithoutPayloadTypes)
 // pause in which another thread's sequence gets in, both off, then the join.
 TEST(MediaTranscoding, NatOpenerByTelephoneEvents)
 {
-    harness_run r = run_harness(s2s_call + "call 0 out.te=97\nopt 0 s2s_nat_opener=2\npause_probe 0\ns2s_start 0\n");
+    harness_run r = run_harness(s2s_call + "call 0 out.te=97\nopt 0 s2s_nat_opener=2\npause_probe 0\ns2s_start 0\n",
+                                {}, true);
     ASSERT_EQ(r.proc.status, 0) << r.text();
     EXPECT_TRUE(r.has("PROBE queued during the pause")) << r.text();
     const size_t voice = 2 * voice_without_vopena.size();
@@ -169,6 +173,7 @@ TEST(MediaTranscoding, NatOpenerByTelephoneEvents)
     EXPECT_EQ(field(&r.frames[voice + 5], "channel_mode"), 0);
     EXPECT_EQ(field(&r.frames[voice + 6], "channel_mode"), 0);
     EXPECT_EQ(r.count("VOPENA_SENT"), 0);
+    EXPECT_EQ(r.pcap_fields, r.frame_fields());
 }
 
 // NAT opener 1: the second leg's VOPENA carries the marker and its sending
