@@ -24,6 +24,7 @@
 
 #include "isdn_msg.h"
 #include "libpri_peer.h"
+#include "isdn_events.h"
 #include "line_bringup.h"
 #include "log.h"
 #include "misdn_lib_iface.h"
@@ -60,7 +61,7 @@ void log_default()
     misdn_lib_iface iface{};
     iface.cb_log = startup_isdn_iface.cb_log;
     misdn_lib_set_iface(&iface);
-    misdn_lib_set_log_filter(startup_isdn_log_on);
+    misdn_lib_set_log_filter(chan_misdn_log_on);
 }
 
 // Every line written (formatted by the back-ends, then dropped).
@@ -77,7 +78,7 @@ void log_everything()
     misdn_lib_iface iface{};
     iface.cb_log = startup_isdn_iface.cb_log;
     misdn_lib_set_iface(&iface);
-    misdn_lib_set_log_filter(startup_isdn_log_on);
+    misdn_lib_set_log_filter(chan_misdn_log_on);
 }
 
 // ---- frames as the device hands them over ----

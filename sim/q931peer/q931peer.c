@@ -15,6 +15,9 @@
  *   proceeding | alerting | answer   on the current call
  *   hangup [CAUSE]         clear the current call (default 16)
  *   restart [CHANNEL]      send RESTART
+ *   restart_all            send RESTART of every channel (global call
+ *                          reference, restart indicator "all interfaces") in a
+ *                          UI frame; libpri itself restarts single channels only
  *   sleep MS
  *   waitfile PATH [SECONDS]  wait until the file exists (a test's go-ahead)
  *   exit [CODE]
@@ -57,6 +60,8 @@ static int nsteps;
 
 static char pending[MAX_EVENTS][16];
 static int npending;
+
+static int network_side, line_e1, line_ptmp;
 
 static q931_call *current;
 static int current_channel = -1;
@@ -323,6 +328,23 @@ static int call_step(struct pri *pri, char *line)
 			fprintf(stderr, "q931peer: hangup without a call\n");
 	} else if (strcmp(cmd, "restart") == 0) {
 		pri_reset(pri, argc > 1 ? atoi(argv[1]) : 1);
+	} else if (strcmp(cmd, "restart_all") == 0) {
+		unsigned char f[16];
+		int n = 0;
+		f[n++] = network_side ? 0x02 : 0x00;	/* SAPI 0, C/R of a command */
+		f[n++] = (unsigned char)((line_ptmp ? 127 : 0) << 1 | 1);
+		f[n++] = 0x03;				/* UI */
+		f[n++] = 0x08;
+		f[n++] = line_e1 ? 2 : 1;		/* the global call reference */
+		f[n++] = 0;
+		if (line_e1)
+			f[n++] = 0;
+		f[n++] = 0x46;				/* RESTART */
+		f[n++] = 0x79;
+		f[n++] = 1;
+		f[n++] = 0x87;				/* all interfaces */
+		if (sendto(sock, f, (size_t)n, 0, (struct sockaddr *)&peer_addr, sizeof peer_addr) < 0)
+			fprintf(stderr, "q931peer: send: %s\n", strerror(errno));
 	} else if (strcmp(cmd, "waitfile") == 0) {
 		if (argc < 2)
 			fatal("waitfile needs a path");
@@ -404,6 +426,9 @@ int main(int argc, char **argv)
 	int switchtype = !strcmp(sw, "qsig") ? PRI_SWITCH_QSIG : !strcmp(sw, "etsi") ? PRI_SWITCH_EUROISDN_E1 : -1;
 	if (nodetype < 0 || switchtype < 0)
 		usage();
+	network_side = nodetype == PRI_NETWORK;
+	line_e1 = !strcmp(line, "e1");
+	line_ptmp = !strcmp(line, "ptmp");
 	if (script) {
 		FILE *f = fopen(script, "r");
 		if (!f)

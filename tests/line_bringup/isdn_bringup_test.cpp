@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bringup_fixture.h"
+#include "isdn_events.h"
 #include "line_bringup.h"
 #include "log.h"
 
@@ -116,7 +117,7 @@ TEST_F(IsdnBringup, LogFilterMatchesTheCallback)
             SCOPED_TRACE(testing::Message() << "level " << level << " debug " << s.debug_level);
             written.clear();
             (startup_isdn_iface.cb_log)(level, 1, 7, __FILE__, __LINE__, __func__, "line %d\n", level);
-            EXPECT_EQ(startup_isdn_log_on(level, 1), written.empty() ? 0 : 1);
+            EXPECT_EQ(chan_misdn_log_on(level, 1), written.empty() ? 0 : 1);
         }
     }
     log_capture_start();

@@ -53,11 +53,14 @@ TEST(LinesDaemon, IsdnPortsComeUpAndNewCallsAreRefused)
     w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1,2\n[trunk]\nports=3\n");
     w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + w.root.path("port1.trace") +
                                     "\n2 te bri ptmp - - -\n3 te bri ptmp - - -\n");
+    // the call once the daemon is up: ISDN events before that are ignored
+    std::string go = w.root.path("go");
     q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
-                       "wait up 30", "-e", "dial 1234 5678", "-e", "wait hangup 20"});
+                       "wait up 30", "-e", "waitfile " + go + " 30", "-e", "dial 1234 5678", "-e", "wait hangup 20"});
     ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
         << w.tarn_err();
+    w.root.write("go", "");
     EXPECT_TRUE(w.wait_out("using ports: 1ptp,2,3")) << w.tarn_out();
     EXPECT_TRUE(has(w.tarn_out(), "ALLOCATING 7 CALL OBJECTS")) << w.tarn_out(); // (3 x 2 + 1) x 1.1
     EXPECT_TRUE(peer.wait("HANGUP cause=16")) << read_text_file(peer.out);

@@ -1,10 +1,12 @@
 #include "callctl_hooks.h"
 
 #include "analog_watchdog.h"
+#include "call_reset.h"
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
 #include "housekeeping.h"
+#include "isdn_events.h"
 #include "media_start.h"
 #include "nua_stack.h"
 #include "pools.h"
@@ -24,11 +26,18 @@ void finish_call_of_object(call_object *co, FILE *report, int origin)
     finish_call(report, get_index_of_operation(co), origin);
 }
 
-// The caller-ID watchdog parks its calls on FXO-to-SIP machines. That table
-// sends no outgoing events, so the machine needs no sender.
+// The caller-ID watchdog parks its calls on FXO-to-SIP machines, with the
+// sender of every line-side machine (it sends nothing without a B-channel).
 statemachine *watchdog_fxo_to_sip_machine(call_object *co, uint32_t state)
 {
-    return create_statemachine_fxo_to_sip(co, (int)state, nullptr);
+    return create_statemachine_fxo_to_sip(co, (int)state, tarn_send_event);
+}
+
+// The ISDN message of a reset or an SDP refusal.
+int send_isdn_message(call_object *co, int event)
+{
+    tarn_misdn_lib_send_event(co, event);
+    return 0;
 }
 
 } // namespace
@@ -48,6 +57,7 @@ void callctl_connect_hooks()
     r.cb_timer_event = cb_timer_event;
     r.do_reg_statemachine_run = do_reg_statemachine_run;
     r.create_statemachine_sipreg = create_statemachine_sipreg;
+    r.tarn_send_event = tarn_send_event;
     reg_set_hooks(&r);
 
     analog_watchdog_hooks w{};
@@ -70,7 +80,12 @@ void callctl_connect_hooks()
 
     sdp_callctl_hooks sdp{};
     sdp.add_sm_task = add_sm_task;
+    sdp.tarn_misdn_lib_send_event = send_isdn_message;
     sdp_set_callctl_hooks(&sdp);
+
+    call_reset_hooks reset{};
+    reset.tarn_misdn_lib_send_event = send_isdn_message;
+    call_reset_set_hooks(&reset);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

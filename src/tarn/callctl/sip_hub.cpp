@@ -28,6 +28,7 @@
 #include "reg_object.h"
 #include "sdp_offer_answer.h"
 #include "sip_trace.h"
+#include "sip_xheaders.h"
 #include "sm_events.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -210,6 +211,14 @@ void sip_hub_set_hooks(const sip_hub_hooks *h)
         hooks.init_incoming_sip_call = h->init_incoming_sip_call;
     if (h->apply_sipx_to_bc)
         hooks.apply_sipx_to_bc = h->apply_sipx_to_bc;
+}
+
+void sip_apply_xheaders_to_bc(call_object *co, const sip_s *sip)
+{
+    if (!co || !co->bc || !sip)
+        return;
+    for (const sip_unknown_t *u = sip->sip_unknown; u; u = u->un_next)
+        hooks.apply_sipx_to_bc(co->bc, u->un_name, u->un_value);
 }
 
 void activate_call_leg_by_handle(call_object *co, nua_handle_t *nh)
@@ -427,9 +436,8 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
     if (event == nua_i_state)
         remove_timer(co->state_event_missing_safeguard_timer);
     // 15.2
-    if (co->cc.ie_on_sip && co->bc && sip)
-        for (const sip_unknown_t *u = sip->sip_unknown; u; u = u->un_next)
-            hooks.apply_sipx_to_bc(co->bc, u->un_name, u->un_value);
+    if (co->cc.ie_on_sip)
+        sip_apply_xheaders_to_bc(co, sip);
     // 15.3
     int state = statemachine_get_state(co->sm);
     bool wait_for_cancel_mark = false;

@@ -10,6 +10,7 @@
 #include "application.h"
 #include "call_info.h"
 #include "call_lookups.h"
+#include "isdn_events.h"
 #include "isdn_lib.h"
 #include "log.h"
 #include "misdn_bchannel.h"
@@ -207,14 +208,7 @@ int terminating_technology(int type)
 
 void call_ended(call_object *co, int event)
 {
-    if (gp) {
-        uint32_t in_use = 0;
-        for (int i = 0; i < OPERATIONARRAYSIZE && i < OPERATIONS_CAPACITY; i++)
-            if (gp->operations[i] && gp->operations[i]->callinfo != 0)
-                in_use++;
-        if (in_use > gp->callstat.max_concurrent_calls)
-            gp->callstat.max_concurrent_calls = in_use;
-    }
+    update_max_concurrent_calls();
     LOGN(TARN, 0, "CALL ENDED: PID %i", co->pid);
     if (co->cdr.terminated_by == 7) {
         int type = 0, code = 0, status = 0;
@@ -227,19 +221,8 @@ void call_ended(call_object *co, int event)
 
 // ---- ISDN layer control by registration state ----------------------------
 
-bool isdn_port_carries_call(int port)
-{
-    for (int i = 0; gp && i < OPERATIONARRAYSIZE && i < OPERATIONS_CAPACITY; i++) {
-        const call_object *co = gp->operations[i];
-        if (co && co->callinfo != 0 && co->bc_port == port)
-            return true;
-    }
-    return false;
-}
-
 void pull_isdn_layers(const port_group_sip *pgs, bool up, time_t last_success)
 {
-    port_groups *pg = pg_port_groups();
     time_t now = time(nullptr);
     for (int g = 0; g < pgs->pgs_isdn_layer_control_group_count && g < PGS_LAYER_CONTROL_GROUPS; g++) {
         const char *name = pgs->pgs_isdn_layer_control_group[g];
@@ -250,23 +233,10 @@ void pull_isdn_layers(const port_group_sip *pgs, bool up, time_t last_success)
             if (offtime == 0 || now - last_success <= offtime)
                 continue;
         }
-        for (int i = 0; i < pg->port_groups_isdn_count && i < PG_ISDN_GROUPS; i++) {
-            const port_group_isdn *pgi = pg->port_groups_isdn[i];
-            if (!pgi || !pgi->name || strcmp(pgi->name, name) != 0)
-                continue;
-            for (int p = 0; p < pgi->port_count; p++) {
-                int port = pgi->ports[p];
-                if (isdn_port_carries_call(port))
-                    continue;
-                if (!up && misdn_lib_port_up(port, 1) != 0) {
-                    misdn_lib_get_port_down(port);
-                    LOGD(ISDN, 5, nullptr, "Pulling Layer Down on ISDN port %i", port);
-                } else if (up && misdn_lib_port_up(port, 1) == 0) {
-                    misdn_lib_get_port_up(port);
-                    LOGD(ISDN, 5, nullptr, "Pulling Layer Up on ISDN port %i", port);
-                }
-            }
-        }
+        if (up)
+            layer_up_isdn_group(name);
+        else
+            layer_down_isdn_group(name);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "confman.h"
 #include "experimental_options.h"
 #include "hardware_conf.h"
+#include "isdn_events.h"
 #include "isdn_lib.h"
 #include "isdn_msg_parser.h"
 #include "line_bringup.h"
@@ -22,63 +23,8 @@
 
 enum { GENERAL_SECTION = 0, PORT_SECTION = 1, ISDN_MAX_PORT = 32 };
 
-// ---- the interim callbacks ---------------------------------------------------------------
-
-// Lines of the library as call control routes them: network messages,
-// messages and debug lines of module ISDN.
-static void startup_isdn_log(int level, int port, int pid, const char *file, int line, const char *function,
-                             const char *format, ...)
-{
-    char text[1023];
-    va_list ap;
-    va_start(ap, format);
-    vsnprintf(text, sizeof text, format, ap);
-    va_end(ap);
-    size_t n = strlen(text);
-    if (n && text[n - 1] == '\n')
-        text[n - 1] = '\0';
-    char tag[128];
-    snprintf(tag, sizeof tag, "CID:%06i:p%i", pid, port);
-    if (level & 0x40)
-        log_msg_nmessage(level, ISDN, __FILE__, __LINE__, "%s %s", tag, text);
-    else if (level & 0x30)
-        log_msg_message(level | 0x10, ISDN, __FILE__, __LINE__, "%s %s", tag, text);
-    else if (level <= 40)
-        log_msg_debug(level, ISDN, file, line, function, tag, "%s", text);
-}
-
-int startup_isdn_log_on(int level, int)
-{
-    if (level & 0x40)
-        return log_levels_nmessage_enabled && log_out_nmessage;
-    if (level & 0x30)
-        return log_levels_message_enabled && log_out_message &&
-               log_levels_message[ISDN] >= ((level | 0x10) & LOG_MSG_LEVEL_MASK);
-    return level <= 40 && log_levels_debug_enabled && log_out_debug && log_levels_debug[ISDN] >= level;
-}
-
-static event_response_e startup_isdn_event(event_e event, misdn_bchannel *bc, void *)
-{
-    static bool told;
-    if (!told) {
-        told = true;
-        LOGD(ISDN, 0, nullptr, "CRITICAL: ISDN call control not built: new calls are refused");
-    }
-    int port = bc ? bc->port : 0;
-    if (event == EVENT_SETUP) {
-        LOGD(ISDN, 1, nullptr, "%s on port %i refused (cause 16)", manager_isdn_get_info(event), port);
-        return RESPONSE_IGNORE_SETUP;
-    }
-    LOGD(ISDN, 3, nullptr, "%s on port %i", manager_isdn_get_info(event), port);
-    return RESPONSE_OK;
-}
-
-static int startup_isdn_jb_empty(misdn_bchannel *, char *, int)
-{
-    return 0;
-}
-
-const misdn_lib_iface startup_isdn_iface = {startup_isdn_event, startup_isdn_log, startup_isdn_jb_empty};
+// What the library reports through: call control's callbacks.
+const misdn_lib_iface startup_isdn_iface = {isdn_cb_events, chan_misdn_log, chan_misdn_jb_empty};
 
 // ---- reading tarn.isdn ----------------------------------------------------------------------
 
@@ -297,7 +243,7 @@ int init_isdn()
     // 7. The library logs through the callbacks from its first line on; the
     // filter spares it lines nobody writes.
     misdn_lib_iface iface = startup_isdn_iface;
-    misdn_lib_set_log_filter(startup_isdn_log_on);
+    misdn_lib_set_log_filter(chan_misdn_log_on);
     if (misdn_lib_init(&iii, &iface, nullptr) != 0) {
         (iface.cb_log)(0, 0, -1, __FILE__, __LINE__, __func__, "No te ports initialized\n");
         return -1;

@@ -36,13 +36,10 @@ void count_ports(int *isdn_ports, int *gsm_ports);
 // the others (all of them before the library is started).
 void count_isdn_ports_by_rate(int *pri, int *other);
 
-// The callbacks start-up hands the ISDN library until call control brings
-// its own: lines go to the log front-end (module ISDN) as call control
-// writes them, a new call is refused (RELEASE COMPLETE, cause 16), every
-// other event is answered RESPONSE_OK.
+// The callbacks start-up hands the ISDN library: call control's event,
+// log and jitter-buffer callbacks (isdn_events.h; chan_misdn_log_on is the
+// log callback's filter).
 extern const misdn_lib_iface startup_isdn_iface;
-// Whether startup_isdn_iface's log callback writes a line of the level.
-int startup_isdn_log_on(int level, int port);
 
 // ---- analog and CAS ----
 
