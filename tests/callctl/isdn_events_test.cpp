@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "application.h"
+#include "callctl_world.h"
 #include "call_reset.h"
 #include "causes.h"
 #include "cause_map.h"
@@ -25,9 +26,6 @@
 #include "isdn_lib.h"
 #include "log.h"
 #include "misdn_bchannel.h"
-#include "msp_manager.h"
-#include "msp_resource.h"
-#include "msp_timeslot.h"
 #include "pools.h"
 #include "reg_object.h"
 #include "sm_defs.h"
@@ -73,13 +71,7 @@ class IsdnEvents : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        application_create();
-        init_locks();
-        ASSERT_EQ(create_call_object_pools(6), 0);
-        ASSERT_NE(msp_create_command_manager(), nullptr);
-        msp_init_timeslots();
-        msp_init_resources();
-        ASSERT_EQ(timer_list_new(), 0);
+        ASSERT_TRUE(callctl_world(6));
         gp->init_lock = 1;
         sent.clear();
         admitted.clear();

@@ -10,14 +10,12 @@
 #include <vector>
 
 #include "application.h"
+#include "callctl_world.h"
 #include "global_lock.h"
 #include "isdn_events.h"
 #include "isdn_test_support.h"
 #include "misdn_bchannel.h"
 #include "misdn_harness.h"
-#include "msp_manager.h"
-#include "msp_resource.h"
-#include "msp_timeslot.h"
 #include "pools.h"
 #include "timer.h"
 
@@ -61,13 +59,7 @@ TEST(IsdnEventsWire, DisconnectWithoutCallAndRestartOfThePort)
                            dir.file("peer.out")));
     ASSERT_TRUE(peer.wait_line("READY", WAIT_MS));
 
-    application_create();
-    init_locks();
-    ASSERT_EQ(create_call_object_pools(4), 0);
-    ASSERT_NE(msp_create_command_manager(), nullptr);
-    msp_init_timeslots();
-    msp_init_resources();
-    ASSERT_EQ(timer_list_new(), 0);
+    ASSERT_TRUE(callctl_world(4));
     gp->init_lock = 1;
     isdn_events_hooks h{};
     h.init_incoming_isdn_call = stand_in_admission;
