@@ -1,9 +1,12 @@
 // Access control in front of the SIP event hub: a source over its INVITE
 // limit on the LAN stack reaches nothing of the daemon (no "S IND" line),
 // and each of a flood of such requests has its handle destroyed at once,
-// which the stack answers 480.
+// which the stack answers 480. The flood leaves the daemon's resident size
+// where it was once the stack's transactions have ended and the freed pages
+// have gone back.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "sipp_case.h"
@@ -16,6 +19,17 @@ int count(const std::string &text, const std::string &what)
     for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
         n++;
     return n;
+}
+
+// The resident size of a process in kB, or -1.
+long resident_kb(pid_t pid)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return -1;
 }
 
 TEST(SipAcl, RefusedSourceReachesNoLineAndLeavesNoHandle)
@@ -52,12 +66,25 @@ TEST(SipAcl, RefusedSourceReachesNoLineAndLeavesNoHandle)
     ASSERT_TRUE(drained());
     int seen = count(w.tarn_out(), "S IND : nua_i_invite[");
     EXPECT_LE(seen, 3) << "the limit lets two through";
+    long before = resident_kb(w.tarn_pid());
+    ASSERT_GT(before, 0);
 
     // Every refused INVITE is answered 480 by the stack once its handle is
     // gone (sipp waits for that answer); the refusals reach no line.
     EXPECT_EQ(flood(500), 0);
     ASSERT_TRUE(drained());
     EXPECT_EQ(count(w.tarn_out(), "S IND : nua_i_invite["), seen) << "a refused request reached the hub";
+    // Their transactions end 5 s after the ACKs; the free pages go back
+    // within the 5 s after that.
+    long after = 0;
+    e2e_world::wait_for(
+        [&] {
+            after = resident_kb(w.tarn_pid());
+            return after - before <= 1024;
+        },
+        30000);
+    EXPECT_LE(after - before, 1024) << "500 refused INVITEs grew the daemon from " << before << " kB to " << after
+                                    << " kB";
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 

@@ -5,8 +5,9 @@
 // and device queries, aging of the SIP authentication nonces, GSM status
 // polls and the ISDN B-channel sweep. run_tasks2 ("tarn.tasks2") ticks every
 // second: SIP handle clean-up, message-waiting refreshes, access-control
-// aging, the console and memory watchdogs, ISDN port restarts and layer-1
-// repairs, and the LTE modem fixes.
+// aging, the console watchdog, ISDN port restarts, the release of free heap
+// pages (every 5 s), the memory watchdog, layer-1 repairs, and the LTE modem
+// fixes.
 //
 // Each thread's duties are rows of a constant table {period, condition,
 // duty}; one tick runs the rows whose period divides the tick count and
@@ -94,7 +95,11 @@ struct tasks2_state {
     long telnet_last_stamp;       // the stamp last seen
     int layer_fix_marks[33];      // ISDN ports whose layer 1 was reset this half minute
     int layer_fix_pending;        // a mark is set
+    size_t heap_free_released;    // the allocator's free bytes when free pages last went back
 };
+
+// Free heap (bytes) from which the free pages go back to the system.
+enum { HK_HEAP_RELEASE_BYTES = 1024 * 1024 };
 
 // First steps of each thread (name, safeguard settings, console stamp,
 // memory watchdog arming).
