@@ -12,16 +12,22 @@
 #include <ctime>
 
 #include "application.h"
+#include "bc_ie_facilities.h"
 #include "call_object.h"
+#include "call_reset.h"
 #include "experimental_options.h"
 #include "global_lock.h"
 #include "log.h"
+#include "misdn_bchannel.h"
 #include "pools.h"
 #include "proxy_def.h"
 #include "sip_headers.h"
+#include "sip_responses.h"
 #include "sip_trace.h"
+#include "sm_run.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
+#include "state_tables.h"
 
 namespace {
 
@@ -38,6 +44,39 @@ statemachine_handle_retval set_answer(void *p, int answer)
     if (co && co->cl_sip)
         co->cl_sip->sip_answer = answer;
     return ROW;
+}
+
+// The call that stays behind a BYE to answer its challenge or take its
+// final answer: a pooled call object in SM_DISMANTLING on the clean-up
+// machine, sharing the stack and the handle, ended by its 3-second
+// dismantling timer at the latest. Null when no call object is free.
+call_object *start_bye_cleanup_call(call_object *co, const call_leg_sip *leg, nua_handle_t *nh)
+{
+    call_object *cleanup = get_free_operation_handle(0);
+    if (!cleanup)
+        return nullptr;
+    call_leg_sip *cl = get_new_sip_call_leg();
+    statemachine *sm = cl ? create_statemachine_sipcleanup(cleanup, SM_DISMANTLING, nullptr) : nullptr;
+    if (!sm) {
+        LOGD_CALL(SIP, 1, co, "no clean-up call for the BYE of co %p", (void *)co);
+        if (cl)
+            reset_sip_leg(cl);
+        reset_op(cleanup);
+        return nullptr;
+    }
+    cl->nua = leg->nua;
+    cl->ss = leg->ss;
+    cl->nh = nh;
+    snprintf(cl->using_ip, sizeof cl->using_ip, "%s", leg->using_ip);
+    cl->pd = leg->pd ? clone_proxy_definition(leg->pd) : nullptr;
+    cleanup->cl_sip = cleanup->cl_sip_in = cleanup->cl_sip_out = cl;
+    cleanup->callinfo = CI_INTERNAL;
+    cleanup->pid = co->pid + 1000000000;
+    cleanup->sm = sm;
+    cleanup->dismantling_timeout = 3;
+    LOGD_CALL(SIP, 5, co, "clean-up call co %p (index %i) takes the BYE", (void *)cleanup, cleanup->index);
+    start_dismantling_timer(cleanup);
+    return cleanup;
 }
 
 } // namespace
@@ -162,12 +201,19 @@ SM_ACTION(sm_sip_send_nua_bye)
     LOGD_CALL(SIP, 5, co, "for co %p (index %i) -- nh %p!", (void *)co, co->index, (void *)nh);
     print_verbose_sip_msg(0, co, "BYE");
     leg->nh = nullptr;
-    // No clean-up call takes the BYE's answer: the handle belongs to no call.
-    nua_handle_bind(nh, nullptr);
+    call_object *cleanup = byeauth() == 1 ? start_bye_cleanup_call(co, leg, nh) : nullptr;
+    nua_handle_bind(nh, (nua_hmagic_t *)cleanup);
+    char isdn[2048] = "";
+    if (co->cc.ie_on_sip && co->bc)
+        sip_isdn_headers(co, isdn, sizeof isdn);
     char reason[512] = "";
     format_reason_header(co, reason, sizeof reason);
-    nua_bye(nh, TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)), TAG_END());
+    nua_bye(nh, TAG_IF(isdn[0], SIPTAG_HEADER_STR(isdn)), TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_BYE", cinfo(co));
+    if (isdn[0])
+        misdn_clean_ie_buffers(co->bc);
+    if (cleanup)
+        return ROW; // its machine takes the BYE's answer and lets the handle go
     if (byeauth() == 2)
         nua_handle_insert_into_destroy_queue(nh); // destroys it at once when every slot is taken
     else
