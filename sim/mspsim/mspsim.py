@@ -39,6 +39,9 @@ JSON object back a line, always with "ok"):
     {"cmd": "leftover", "timeslot": TS, "channel_type": T}
                                          a channel active on TS as an earlier
                                          run of the daemon left it -> "channel"
+    {"cmd": "rtp", "channel": N, "stalled": true}
+                                         the channel's RTP statistics stop
+                                         counting (false: they go on)
     {"cmd": "layout", "fc": FC}          -> the layout's header and defaults
     {"cmd": "stop"}                      end the simulator
 
@@ -100,6 +103,8 @@ class Device:
         self.counts = {}
         # running trans-connects: [{"a", "b", "payload_a", "payload_b"}] by channel
         self.trans_connects = []
+        # channel -> {"seq": highest sequence number received, "stalled"}
+        self.rtp = {}
 
     def free_channel(self):
         for ch in range(self.max_channels):
@@ -241,8 +246,13 @@ class Device:
             return query_response(h, {"channel_id": ch, "channel_type": self.channels[ch]["type"],
                                       "timeslot": ts})
         if fc == 0x800C:
+            # Each query finds more RTP received, unless the channel stalled.
+            rtp = self.rtp.setdefault(channel, {"seq": 1000, "stalled": False})
+            if not rtp["stalled"]:
+                rtp["seq"] += 50
             return query_response(h, {"statistics_version": 1, "sender_packet_count": 100,
-                                      "received_packet_count": 99})
+                                      "received_packet_count": 99,
+                                      "extended_highest_sequence_number_received": rtp["seq"]})
         if fc in w.QUERY_RESPONSES:
             return query_response(h, {})
         # A query the device knows no answer form for: a plain response.
@@ -552,6 +562,10 @@ class Sim:
             if len(frame) >= 8:
                 return {"ok": self.send(req.get("channel", w.DEVICE_CHANNEL), bytearray(frame), note="raw")}
             self.send_raw(req.get("channel", w.DEVICE_CHANNEL), frame, "raw")
+            return {"ok": True}
+        if cmd == "rtp":
+            rtp = self.device.rtp.setdefault(int(req["channel"]), {"seq": 1000, "stalled": False})
+            rtp["stalled"] = bool(req.get("stalled", True))
             return {"ok": True}
         if cmd == "heartbeat":
             self.device.heartbeat = bool(req.get("on", True))

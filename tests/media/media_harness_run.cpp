@@ -104,7 +104,8 @@ std::string harness_run::text() const
     return t + proc.err;
 }
 
-harness_run run_harness(const std::string &script, const std::vector<std::string> &sim_args, bool with_pcap)
+harness_run run_harness(const std::string &script, const std::vector<std::string> &sim_args, bool with_pcap,
+                        int status, const std::vector<std::string> &env)
 {
     harness_run r;
     mspsim_runner sim(sim_args);
@@ -113,10 +114,12 @@ harness_run run_harness(const std::string &script, const std::vector<std::string
         return r;
     }
     std::string harness = std::string(TARN_BINARY_DIR) + "/tests/media/mediaharness";
-    r.proc = run_process({harness}, script + "\nwait\nquit\n",
-                         {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_CONTROL=" + sim.control, "TARN_MSP_SIM_WAIT_MS=10000"}, 120);
+    std::vector<std::string> environment = {"TARN_MSP_SIM=" + sim.socket, "TARN_MSP_SIM_CONTROL=" + sim.control,
+                                            "TARN_MSP_SIM_WAIT_MS=10000"};
+    environment.insert(environment.end(), env.begin(), env.end());
+    r.proc = run_process({harness}, script + "\nwait\nquit\n", environment, 120);
     // The harness ends cleanly: no sanitizer report, no leak.
-    EXPECT_EQ(r.proc.status, 0) << r.proc.err;
+    EXPECT_EQ(r.proc.status, status) << r.proc.err;
     EXPECT_EQ(r.proc.err.find("Sanitizer"), std::string::npos) << r.proc.err;
     EXPECT_EQ(r.proc.err.find("runtime error"), std::string::npos) << r.proc.err;
     std::istringstream in(r.proc.out);

@@ -31,9 +31,10 @@ struct harness_run {
 };
 
 // The script runs after a default preamble; `sim_args` go to mspsim. With
-// with_pcap, tshark decodes the simulator's capture.
+// with_pcap, tshark decodes the simulator's capture. The harness is expected
+// to end with `status`; `env` is added to its environment.
 harness_run run_harness(const std::string &script, const std::vector<std::string> &sim_args = {},
-                        bool with_pcap = false);
+                        bool with_pcap = false, int status = 0, const std::vector<std::string> &env = {});
 
 // A file with the text in a fresh temporary directory (removed at exit).
 std::string harness_file(const std::string &name, const std::string &text);

@@ -32,7 +32,7 @@
 //                         connection_established, filter_tdm,
 //                         filter_packet, cng_allowed, srtp_enabled,
 //                         regen_tdm, regen_packet, dtmf_as_eventdet,
-//                         call_initiated_by_sip; machine=1 (a machine
+//                         call_initiated_by_sip, message_waiting; machine=1 (a machine
 //                         whose state is the call's state), connected=S
 //                         (connected S seconds ago), status=CODE (the
 //                         leg's last SIP answer), using_ip, msp_channel,
@@ -65,6 +65,17 @@
 //   tonedet N VALUE RAW [MSB]   mspsim indicates FC_VOIP_TONEDET on call N's
 //                         channel (time stamp RAW, high word MSB or RAW's);
 //                         returns once the harness has handled it
+//   events callctl        the daemon's own media event handler takes every
+//                         message (call control's stand-in still records)
+//   indicate N FC JSON    mspsim indicates FC with the fields (one JSON
+//                         object, no blanks) on call N's channel; returns
+//                         once the handler has run it
+//   heartbeat             a blocking device status query
+//   rtcp N                an RTP statistics query for call N's timeslot, as
+//                         the traffic check sends it; returns once handled
+//   rtp_stall N           mspsim's RTP statistics of call N's channel stop
+//   app clock=S           the event handler's clock (seconds; 0: real)
+//   app safeguard=E:T     safeguard enabled E and its timeout T
 //   show N                the call's media state
 //   budget                the DSP units left: "BUDGET N"
 //   mf N [LOCK] | bridge N M | remote_bridge N | rtp_stat N
@@ -110,6 +121,7 @@
 #include "line_bringup.h"
 #include "log.h"
 #include "media_callctl.h"
+#include "msp_events.h"
 #include "media_relay.h"
 #include "media_start.h"
 #include "media_tdm.h"
@@ -206,6 +218,23 @@ intptr_t on_msp_event(magic_csm msg, int eventtype, int channel)
         tonedets_handled++;
     }
     return 0;
+}
+
+// The daemon's handler, counting the channel messages it ran.
+std::atomic<int> events_handled{0};
+intptr_t on_msp_event_callctl(magic_csm msg, int eventtype, int channel)
+{
+    intptr_t r = handle_msp_event(msg, eventtype, channel);
+    if (eventtype == MSP_EVENT_MESSAGE && channel != 0xFFFF)
+        events_handled++;
+    return r;
+}
+
+long fake_seconds = 0;
+void fake_clock(struct timeval *now)
+{
+    now->tv_sec = fake_seconds;
+    now->tv_usec = 0;
 }
 
 void format_context(void *context, char *buffer, int size)
@@ -399,6 +428,7 @@ bool set_flag(call_object *co, const std::string &k, int v)
     else if (k == "regen_packet") f.regenerate_inband_dtmf_to_packet = v;
     else if (k == "dtmf_as_eventdet") f.dtmf_as_eventdet = v;
     else if (k == "call_initiated_by_sip") f.call_initiated_by_sip = v;
+    else if (k == "message_waiting") f.message_waiting = v;
     else return false;
     return true;
 }
@@ -563,7 +593,7 @@ void show(call_object *co)
     out("CALL %d msp_state=%u active=0x%x reserved=0x%x remote_bridging=0x%x timeslot=%d remote_timeslot=%d "
         "srtp_enabled=%d dtmf_as_eventdet=%d filter_tdm=%d rfc2833=%d remote_ip=%s started=%d:%d:%d:%s "
         "dial_tone_stopped=%d tonedet_index=%d rtp_stat_timer=%d transcoding=%d:%d bridged_to=%d rtp_check=%d "
-        "codec=%d payload=%d",
+        "codec=%d payload=%d reason=%d seq=%d:%d tonegen_index=%d echo_cancel=%d regen_tdm=%d inband_detected=%d",
         co->index, co->msp_state, (unsigned)co->msp_resources_active, (unsigned)co->msp_resources_reserved,
         (unsigned)co->msp_resources_remote_bridging, co->tdm_logical_timeslot, co->remote_tdm_logical_timeslot,
         (int)co->f.srtp_enabled, (int)co->f.dtmf_as_eventdet, (int)co->f.filter_inband_dtmf_from_tdm,
@@ -571,7 +601,10 @@ void show(call_object *co)
         l->rtp_remote_port_started, l->using_codec_started, l->rtp_remote_ip_started,
         co->analog_dial_tone_stopped, co->msp_tonedet_history->history_index, co->rtp_stat_timer ? 1 : 0,
         (int)co->f.transcoding_call, (int)co->f.transcoding_started, co->msp_bridged_to ? co->msp_bridged_to->index : -1,
-        (int)co->cc.rtp_traffic_check, l ? l->using_codec : -1, l ? l->using_payload : -1);
+        (int)co->cc.rtp_traffic_check, l ? l->using_codec : -1, l ? l->using_payload : -1,
+        co->special_termination_reason, l->rtp_inbound_sequence_last, l->rtp_inbound_sequence_current,
+        co->msp_tonegen_history->history_index, (int)co->cc.echo_cancel, (int)co->f.regenerate_inband_dtmf_to_tdm,
+        (int)co->f.sip_inband_dtmf_detected);
 }
 
 // ---- application facts and configuration ----------------------------------
@@ -631,6 +664,15 @@ void set_app(const std::string &k, const std::string &v)
             for (int i = 0; i < count; i++)
                 m.timeslots[i] = timeslot_def{3, (uint16_t)(10001 + i), 0, (uint16_t)i, (uint16_t)(first + i)};
             init_transcoding_timeslots_array();
+        }
+    } else if (k == "clock") {
+        fake_seconds = atol(v.c_str());
+        msp_events_set_clock(fake_seconds ? fake_clock : nullptr);
+    } else if (k == "safeguard") {
+        int enabled = 0, timeout = 0;
+        if (sscanf(v.c_str(), "%d:%d", &enabled, &timeout) == 2) {
+            gp->sys_safeguard_kernel_reboot_enabled = enabled;
+            gp->sys_safeguard_timeout = timeout;
         }
     } else out("ERR unknown app fact %s", k.c_str());
 }
@@ -725,6 +767,78 @@ void indicate_tone(const std::vector<std::string> &w)
     for (int i = 0; i < 2000 && tonedets_handled == before; i++)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     out(tonedets_handled != before ? "INDICATED" : "ERR tone detect not handled");
+}
+
+// A request to mspsim's control socket; false when it failed.
+bool sim_control(const std::string &req)
+{
+    const char *control = getenv("TARN_MSP_SIM_CONTROL");
+    if (!control)
+        return false;
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un sa = {};
+    sa.sun_family = AF_UNIX;
+    snprintf(sa.sun_path, sizeof sa.sun_path, "%s", control);
+    char reply[256] = "";
+    std::string line = req + "\n";
+    bool ok = fd >= 0 && connect(fd, (sockaddr *)&sa, sizeof sa) == 0 &&
+              write(fd, line.data(), line.size()) == (ssize_t)line.size() && read(fd, reply, sizeof reply - 1) > 0 &&
+              strstr(reply, "\"ok\": true");
+    if (fd >= 0)
+        close(fd);
+    return ok;
+}
+
+// mspsim raises any indication on the call's channel; returns once the
+// daemon's handler has run it (bounded).
+void indicate(const std::vector<std::string> &w)
+{
+    call_object *co = w.size() > 2 ? call_at(atoi(w[1].c_str())) : nullptr;
+    if (!co) {
+        out("ERR indicate");
+        return;
+    }
+    msp_queue_lock_take();
+    int channel = msp_timeslot_to_channel(co->tdm_logical_timeslot);
+    msp_queue_lock_release();
+    std::string fields = w.size() > 3 ? w[3] : "{}";
+    int before = events_handled;
+    if (!sim_control("{\"cmd\": \"indicate\", \"fc\": \"" + w[2] + "\", \"channel\": " + std::to_string(channel) +
+                     ", \"fields\": " + fields + "}")) {
+        out("ERR indicate control");
+        return;
+    }
+    for (int i = 0; i < 2000 && events_handled == before; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    out(events_handled != before ? "INDICATED" : "ERR indication not handled");
+}
+
+int channel_of(call_object *co)
+{
+    msp_queue_lock_take();
+    int channel = msp_timeslot_to_channel(co->tdm_logical_timeslot);
+    msp_queue_lock_release();
+    return channel;
+}
+
+void rtcp_query(const std::vector<std::string> &w)
+{
+    call_object *co = w.size() > 1 ? call_at(atoi(w[1].c_str())) : nullptr;
+    if (!co) {
+        out("ERR rtcp");
+        return;
+    }
+    if (w[0] == "rtp_stall") {
+        out(sim_control("{\"cmd\": \"rtp\", \"channel\": " + std::to_string(channel_of(co)) + "}") ? "STALLED"
+                                                                                                   : "ERR rtp_stall");
+        return;
+    }
+    int before = events_handled;
+    magic_csm q = create_query_csm_msg(FC_VOIP_RTCPSTAT, CSM_CLASS_CHANNEL, CSM_TYPE_QUERY, ++gp->msp_counter);
+    _msp_queue_command(q, co->tdm_logical_timeslot, co, 0, 1, __FILE__, __func__, __LINE__);
+    for (int i = 0; i < 2000 && events_handled == before; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    out(events_handled != before ? "QUERIED" : "ERR rtcp not handled");
 }
 
 // An operation on a call with an optional lock flag (default 1).
@@ -931,8 +1045,10 @@ int main(int argc, char **argv)
             level = atoi(argv[++i]);
     log_levels_debug_enabled = 1;
     log_levels_message_enabled = 1;
-    for (int m = 0; m < MODULECOUNT; m++)
+    for (int m = 0; m < MODULECOUNT; m++) {
         log_set_loglevel_debug(log_levels_debug, m, m == TARN || m == MSP || m == SIP ? level : 0);
+        log_set_loglevel_message(m, 9);
+    }
     log_set_log_handler_debug(on_debug);
     log_set_log_handler_message(on_message);
 
@@ -962,6 +1078,24 @@ int main(int argc, char **argv)
         }
         if (!w.empty() && w[0] == "tonedet") {
             indicate_tone(w); // the same
+            continue;
+        }
+        if (!w.empty() && w[0] == "indicate") {
+            indicate(w); // the same
+            continue;
+        }
+        if (!w.empty() && (w[0] == "rtcp" || w[0] == "rtp_stall")) {
+            rtcp_query(w); // the same
+            continue;
+        }
+        if (!w.empty() && w[0] == "events") {
+            msp_init_lib(on_msp_event_callctl, nullptr);
+            continue;
+        }
+        if (!w.empty() && w[0] == "heartbeat") {
+            magic_csm q = create_query_csm_msg(FC_SUPVSR_DEVICE_STATUS_QUERY, CSM_CLASS_DEVICE, CSM_TYPE_QUERY,
+                                               ++gp->msp_counter);
+            out("RESULT heartbeat 0 %d", _msp_queue_command(q, MSP_ADDRESS_DEVICE, nullptr, 1, 1, __FILE__, __func__, __LINE__));
             continue;
         }
         pthread_mutex_lock(g_lock_manager->global_lock);

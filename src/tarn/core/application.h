@@ -20,6 +20,7 @@
 #include "gsm_status.h"
 #include "hardware_conf.h"
 #include "network_config.h"
+#include "pcm_table.h"
 #include "rtp_ports.h"
 #include "sip_stack.h"
 #include "tdm_settings.h"
@@ -55,6 +56,22 @@ enum {
 extern int OPERATIONARRAYSIZE;
 extern int CLSIPSIZE;
 extern int REGISTRATIONARRAYSIZE;
+
+// The last bit-error-rate test statistics of a DSP channel.
+struct bert_statistics {
+    uint32_t statistics_version;
+    uint32_t current_lock_state;
+    uint32_t number_of_bits_received;
+    uint32_t number_of_good_bits_received;
+    uint32_t number_of_bad_bits_received;
+    uint32_t number_of_good_bits_received_since_last_lock;
+    uint32_t number_of_bad_bits_received_since_last_lock;
+    uint32_t number_of_lock_transitions;
+    uint32_t number_of_bits_transmitted;
+    uint32_t number_of_packets_received;
+    uint32_t number_of_packets_lost;
+    long acquire_time; // seconds since the epoch when stored
+};
 
 struct stunserver_entry {
     char stunserver[128];
@@ -158,7 +175,7 @@ struct application_object {
     struct gsm_global_config *gsm_global_config;
     char *gsm_cusd_send_buffer[7];
     char *gsm_cusd_response_buffer[7];
-    int32_t bert_stat[255];
+    bert_statistics *bert_stat[255]; // per DSP channel, allocated on first use, never freed
     uint8_t bert_pattern;
     int32_t bert_use_custom_pattern;
     int32_t rtp_port_selection_method;
@@ -184,7 +201,7 @@ struct application_object {
     pthread_t sip_reload_thread;
     pthread_t smhelper_thread;
     pthread_t stun_thread;
-    pthread_t t38_proxy_threads[128];
+    pthread_t *t38_proxy_threads[128]; // null: a free relay slot
     t38_proxy_info *t38_proxy_thread_info[128];
     volatile int run_pcm_client;
     volatile int run_pcm_server;
@@ -234,7 +251,7 @@ struct application_object {
 
     // others
     int socket_fd;
-    void *pcm_table;
+    pcm_bridging_timeslot_table pcm_table;
     int pcm_socket_fd;
     char pcm_server[256];
     int32_t pcm_server_port;

@@ -211,6 +211,23 @@ struct msp_tone_history {
     int32_t msp_faxdetect_counter;
 };
 
+// One tone the call's channel played: its value (255 when the processor
+// reported it finished), the length asked for in ms and when it started
+// (seconds counted from the CAS time base).
+struct msp_tonegen_event {
+    uint8_t event;
+    int32_t requested_length;
+    struct {
+        long sec;
+        long usec;
+    } start_time;
+};
+// A ring of the last 40 generated tones; history_index counts every tone.
+struct msp_tonegen_ring {
+    msp_tonegen_event history[MSP_TONE_HISTORY];
+    int32_t history_index;
+};
+
 struct s2s_t38_hold_info {
     call_leg_sip *leg;
     int32_t media_in;
@@ -369,8 +386,8 @@ struct call_object {
     call_object *transcoding_buddy;
     msp_tone_history _msp_tonedet_history;
     msp_tone_history *msp_tonedet_history;
-    msp_tone_history _msp_tonegen_history;
-    msp_tone_history *msp_tonegen_history;
+    msp_tonegen_ring _msp_tonegen_history;
+    msp_tonegen_ring *msp_tonegen_history;
     int32_t vopena_type;
     s2s_t38_hold_info s2s_t38_hold;
 

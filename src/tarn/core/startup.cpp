@@ -39,6 +39,8 @@
 #include "dns_cache.h"
 #include "log.h"
 #include "msp_device.h"
+#include "msp_events.h"
+#include "pcm_bridging.h"
 #include "msp_dispatch.h"
 #include "msp_link.h"
 #include "msp_queue.h"
@@ -115,33 +117,10 @@ static int step_msp_interface()
     return msp_init_interface(gp->netconf.msp_ifname, gp->netconf.msp_bin_devmac);
 }
 
-// Until call control's media event handler is part of the build, start-up
-// installs this one: it keeps the device answers start-up asks for (the
-// identity, the firmware and, while leftover channels are cleared, the
-// channel found on a timeslot).
-static intptr_t startup_msp_event(magic_csm msg, int eventtype, int)
-{
-    const csm_header *h = eventtype == MSP_EVENT_MESSAGE ? get_header(msg) : nullptr;
-    if (!h || !gp)
-        return 0;
-    if (h->function_code == FC_SUPVSR_GET_DEVICE_TYPE && h->command_type == CSM_TYPE_QUERY_RESPONSE) {
-        gp->msp_processor_id = msg.u_csmdev_get_device_type_query_response->processor_id;
-        msp_return_code = 0;
-    } else if (h->function_code == FC_SUPVSR_GET_ARM_CODE_VERSION &&
-               h->command_type == CSM_TYPE_QUERY_RESPONSE) {
-        snprintf(gp->firmware_version, sizeof gp->firmware_version, "%s",
-                 msg.u_csmdev_get_arm_code_version_query_response->arm_code_version);
-    } else if (h->function_code == FC_SUPVSR_CREATE_CHANNEL && h->command_type == CSM_TYPE_QUERY_RESPONSE) {
-        msp_cleanup_channel_type = msg.u_csmdev_create_channel_query_response->channel_type;
-        msp_cleanup_channel_id = msg.u_csmdev_create_channel_query_response->channel_id;
-    }
-    return 0;
-}
-
 static int step_msp_library()
 {
     msp_extra_debugging = eo_lib.msp_extra_debugging;
-    return msp_init_lib(startup_msp_event, format_msp_context);
+    return msp_init_lib(handle_msp_event, format_msp_context);
 }
 
 // A device query queued for any timeslot, waited for; its answer reaches
@@ -296,6 +275,15 @@ static int step_status_server()
     return gp->socket_fd == 0 ? -1 : 0;
 }
 
+// The PCM bridging server's listening socket, on the server unit only.
+static int step_pcm_server_socket()
+{
+    if (strcmp(gp->pcm_server, "1") != 0)
+        return 0;
+    gp->pcm_socket_fd = pcm_init_server();
+    return gp->pcm_socket_fd == 0 ? -1 : 0;
+}
+
 // Ports of tarn.isdn and tarn.gsm, counted before the bring-up.
 static int isdn_port_count, gsm_port_count;
 
@@ -361,7 +349,7 @@ const init_step init_application_steps[] = {
     {"analog watchdog", init_analog_watchdog, nullptr, nullptr, 0, nullptr},
     {"CAS", init_cas, "init_application: CAS init failed!", "CAS init failed!", 89, nullptr},
     {"status server socket", step_status_server, "init_application: Couldn't get free socket for status server!", "Couldn't get free socket for status server!", 89, nullptr},
-    {"PCM bridging server socket", nullptr, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
+    {"PCM bridging server socket", step_pcm_server_socket, "init_application: Couldn't get free socket for pcm server!", "Couldn't get free socket for pcm server!", 89, nullptr},
     {"state-machine task runner", callctl_start_task_runner, nullptr, nullptr, 89, nullptr},
     {"outgoing registrations", register_users, "init_application: Registering users failed!!", "Registering users failed!", 89, nullptr},
 };
@@ -401,6 +389,7 @@ int tarn_orderly_stop()
         cdr_log_end_thread();
     fputs("stopping threads\n", stderr);
     stop_threads();
+    pcm_stop_threads();
     housekeeping_stop();
     stun_client_stop();
     join_sm_helper();
@@ -549,6 +538,9 @@ int tarn_main(int argc, char **argv)
     app->run_status_server = 1;
     if (pthread_create(&app->status_thread, nullptr, status_server_thread, nullptr) != 0)
         LOGD(TARN, 0, nullptr, "CRITICAL: couldn't start the status server thread");
+
+    // 13. PCM bridging with the other units
+    pcm_start_threads();
 
     // 14. the modems after the console is up
     experimental_options *eo = app->experimental_options;

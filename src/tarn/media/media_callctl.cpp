@@ -11,6 +11,9 @@
 #include "media_voice.h"
 #include "call_crypto.h"
 #include "media_start.h"
+#include "media_passthrough.h"
+#include "pcm_bridging.h"
+#include "call_reset.h"
 #include "sdp_offer_answer.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -62,6 +65,11 @@ void media_set_callctl_iface(const media_callctl_iface *iface)
         take(hooks.do_statemachine_run, iface->do_statemachine_run);
         take(hooks.start_dismantling_timer, iface->start_dismantling_timer);
         take(hooks.tonedetect_to_ascii, iface->tonedetect_to_ascii);
+        take(hooks.parse_analog_callerid, iface->parse_analog_callerid);
+        take(hooks.send_mfcr2_tone, iface->send_mfcr2_tone);
+        take(hooks.cas_passthrough_map, iface->cas_passthrough_map);
+        take(hooks.finish_all_calls_by_remote_ip, iface->finish_all_calls_by_remote_ip);
+        take(hooks.finish_call_by_remote_ip_and_port, iface->finish_call_by_remote_ip_and_port);
     }
     for (auto &r : reported)
         r = false;
@@ -166,5 +174,15 @@ void media_install()
     built.add_sm_task = add_sm_task;
     built.do_statemachine_run = do_statemachine_run;
     built.start_dismantling_timer = start_dismantling_timer;
+    built.finish_all_calls_by_remote_ip = finish_all_calls_by_remote_ip;
+    built.finish_call_by_remote_ip_and_port = finish_call_by_remote_ip_and_port;
     media_set_callctl_iface(&built);
+    // The relay of SIP-to-SIP calls ends with the call, and the PCM bridging
+    // table tells call control which RTP peers are another unit's channels.
+    call_reset_hooks r = {};
+    r.stop_udp_proxy_thread = stop_udp_proxy_thread;
+    call_reset_set_hooks(&r);
+    media_start_hooks p = {};
+    p.pcm_table_find = pcm_table_find;
+    media_start_set_hooks(&p);
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "csm_records.h"
 #include "timer.h"
 
 struct call_object;
@@ -33,6 +34,16 @@ struct media_callctl_iface {
     int (*start_dismantling_timer)(call_object *co);
     // The character of a tone detector's digit code, 0 for none.
     char (*tonedetect_to_ascii)(int code);
+    // Decodes a received FSK caller ID into the call's number and name.
+    void (*parse_analog_callerid)(call_object *co, const csmchan_cndrxmsg_indication *ind);
+    // Plays an MFC/R2 signal on the call's channel (direction 3 or 4).
+    void (*send_mfcr2_tone)(call_object *co, int direction, int signal, int duration_ms);
+    // The passthrough code of a CAS signal 1-15 for direction 3 or 4, else 0.
+    int (*cas_passthrough_map)(int direction, int value);
+    // Queue the end of every call whose RTP peer has the address (takes
+    // global_lock), or the address and port (global_lock held).
+    void (*finish_all_calls_by_remote_ip)(const char *ip);
+    void (*finish_call_by_remote_ip_and_port)(const char *ip, int port);
 };
 
 // Installs the filled entries of the record; entries left null keep what is
