@@ -18,7 +18,7 @@ const char *program_version = "1.2.11";
 namespace {
 
 // The match and target kinds (what iptables calls its extensions: "udp",
-// "tcp", the standard verdicts and chain jumps, "MASQUERADE", "DNAT") are
+// "tcp", the standard verdicts and chain jumps, "MASQUERADE", "DNAT", "SNAT") are
 // part of the parser; registering them readies the parser once.
 bool extensions_registered;
 

@@ -29,6 +29,7 @@ const char *target_name(const kvfwd_rule *r)
     case KVFWD_TARGET_DROP: return "DROP";
     case KVFWD_TARGET_MASQUERADE: return "MASQUERADE";
     case KVFWD_TARGET_DNAT: return "DNAT";
+    case KVFWD_TARGET_SNAT: return "SNAT";
     case KVFWD_TARGET_CHAIN: return r->jump;
     default: return "";
     }
@@ -40,6 +41,8 @@ size_t target_data_size(const kvfwd_rule *r)
         return XT_ALIGN(sizeof(nf_nat_ipv4_multi_range_compat));
     if (r->target == KVFWD_TARGET_DNAT)
         return XT_ALIGN(sizeof(nf_nat_range2));
+    if (r->target == KVFWD_TARGET_SNAT)
+        return XT_ALIGN(sizeof(nf_nat_ipv4_multi_range_compat));
     return XT_ALIGN(sizeof(int)); // the standard target's verdict
 }
 
@@ -105,6 +108,18 @@ entry_ptr build_entry(const kvfwd_rule *r)
     if (r->target == KVFWD_TARGET_MASQUERADE) {
         auto *mr = (nf_nat_ipv4_multi_range_compat *)t->data;
         mr->rangesize = 1;
+    } else if (r->target == KVFWD_TARGET_SNAT) {
+        // Revision 0, the one iptables uses for IPv4 SNAT and can list again.
+        auto *mr = (nf_nat_ipv4_multi_range_compat *)t->data;
+        mr->rangesize = 1;
+        mr->range[0].flags = NF_NAT_RANGE_MAP_IPS;
+        mr->range[0].min_ip = r->dnat_to.s_addr;
+        mr->range[0].max_ip = r->dnat_to.s_addr;
+        if (r->has_nat_port) {
+            mr->range[0].flags |= NF_NAT_RANGE_PROTO_SPECIFIED;
+            mr->range[0].min.udp.port = htons(r->nat_port);
+            mr->range[0].max.udp.port = htons(r->nat_port);
+        }
     } else if (r->target == KVFWD_TARGET_DNAT) {
         // Revision 2, the one iptables itself uses and can list again.
         t->u.user.revision = 2;
@@ -112,6 +127,11 @@ entry_ptr build_entry(const kvfwd_rule *r)
         range->flags = NF_NAT_RANGE_MAP_IPS;
         range->min_addr.ip = r->dnat_to.s_addr;
         range->max_addr.ip = r->dnat_to.s_addr;
+        if (r->has_nat_port) {
+            range->flags |= NF_NAT_RANGE_PROTO_SPECIFIED;
+            range->min_proto.udp.port = htons(r->nat_port);
+            range->max_proto.udp.port = htons(r->nat_port);
+        }
     }
     return e;
 }

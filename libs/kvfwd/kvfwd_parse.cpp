@@ -19,6 +19,7 @@ enum opt_id {
     O_TABLE, O_IN, O_OUT, O_SRC, O_DST, O_PROTO, O_JUMP,                // rule
     O_DPORT, O_SPORT,                                                   // udp and tcp
     O_TO,                                                               // DNAT
+    O_TO_SOURCE,                                                        // SNAT
 };
 
 struct opt_row {
@@ -46,6 +47,7 @@ const opt_row opt_rows[] = {
     {"--dport", O_DPORT, "--dport"}, {"--destination-port", O_DPORT, "--dport"},
     {"--sport", O_SPORT, "--sport"}, {"--source-port", O_SPORT, "--sport"},
     {"--to", O_TO, "--to-destination"}, {"--to-destination", O_TO, "--to-destination"},
+    {"--to-source", O_TO_SOURCE, "--to-source"},
 };
 
 const opt_row *find_opt(const char *word)
@@ -160,7 +162,29 @@ kvfwd_command command_of(opt_id id)
     }
 }
 
-const char *const target_names[] = {"ACCEPT", "DROP", "QUEUE", "RETURN", "MASQUERADE", "DNAT"};
+const char *const target_names[] = {"ACCEPT", "DROP", "QUEUE", "RETURN", "MASQUERADE", "DNAT", "SNAT"};
+
+// The new address of DNAT and SNAT, with an optional port ("a.b.c.d:port").
+bool parse_nat_to(const char *arg, kvfwd_rule *r)
+{
+    char addr[INET_ADDRSTRLEN];
+    const char *colon = strchr(arg, ':');
+    size_t n = colon ? (size_t)(colon - arg) : strlen(arg);
+    if (n == 0 || n >= sizeof addr)
+        return false;
+    memcpy(addr, arg, n);
+    addr[n] = '\0';
+    if (inet_pton(AF_INET, addr, &r->dnat_to) != 1)
+        return false;
+    if (!colon)
+        return true;
+    long port = parse_number(colon + 1, strlen(colon + 1), 65535);
+    if (port < 1)
+        return false;
+    r->has_nat_port = true;
+    r->nat_port = (uint16_t)port;
+    return true;
+}
 
 bool is_target_name(const char *s)
 {
@@ -289,6 +313,8 @@ int kvfwd_parse(int argc, char *const *argv, const char *table, kvfwd_rule *r, c
                 r->target = KVFWD_TARGET_MASQUERADE;
             else if (strcmp(arg, "DNAT") == 0)
                 r->target = KVFWD_TARGET_DNAT;
+            else if (strcmp(arg, "SNAT") == 0)
+                r->target = KVFWD_TARGET_SNAT;
             else if (valid_chain(arg) && !is_target_name(arg)) {
                 r->target = KVFWD_TARGET_CHAIN;
                 snprintf(r->jump, sizeof r->jump, "%s", arg);
@@ -296,9 +322,10 @@ int kvfwd_parse(int argc, char *const *argv, const char *table, kvfwd_rule *r, c
                 return fail(ps, "unknown target `%s'", arg);
             break;
         case O_TO:
-            if (r->target != KVFWD_TARGET_DNAT)
+        case O_TO_SOURCE:
+            if (r->target != (o->id == O_TO ? KVFWD_TARGET_DNAT : KVFWD_TARGET_SNAT))
                 return fail(ps, "unknown option \"%s\"", word);
-            if (inet_pton(AF_INET, arg, &r->dnat_to) != 1)
+            if (!parse_nat_to(arg, r))
                 return fail(ps, "bad IP address \"%s\"", arg);
             break;
         }
@@ -308,7 +335,7 @@ int kvfwd_parse(int argc, char *const *argv, const char *table, kvfwd_rule *r, c
         return fail(ps, "no command specified");
     const unsigned rule_opts = (1u << O_IN) | (1u << O_OUT) | (1u << O_SRC) | (1u << O_DST) |
                                (1u << O_PROTO) | (1u << O_JUMP) | (1u << O_DPORT) |
-                               (1u << O_SPORT) | (1u << O_TO);
+                               (1u << O_SPORT) | (1u << O_TO) | (1u << O_TO_SOURCE);
     bool rule_command = r->command == KVFWD_CMD_APPEND || r->command == KVFWD_CMD_INSERT ||
                         r->command == KVFWD_CMD_DELETE;
     if (!rule_command) {
@@ -320,6 +347,8 @@ int kvfwd_parse(int argc, char *const *argv, const char *table, kvfwd_rule *r, c
         return fail(ps, "no target given (-j)");
     if (r->target == KVFWD_TARGET_DNAT && !(seen & (1u << O_TO)))
         return fail(ps, "DNAT: you must specify --to-destination");
+    if (r->target == KVFWD_TARGET_SNAT && !(seen & (1u << O_TO_SOURCE)))
+        return fail(ps, "SNAT: you must specify --to-source");
     if (r->iniface[0] && is_builtin(r->chain, "OUTPUT", "POSTROUTING"))
         return fail(ps, "Can't use -i with %s", r->chain);
     if (r->outiface[0] && is_builtin(r->chain, "INPUT", "PREROUTING"))

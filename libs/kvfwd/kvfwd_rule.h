@@ -24,6 +24,7 @@ enum kvfwd_target {
     KVFWD_TARGET_MASQUERADE,
     KVFWD_TARGET_DNAT,
     KVFWD_TARGET_CHAIN, // a jump to a user chain
+    KVFWD_TARGET_SNAT,
 };
 
 enum {
@@ -44,7 +45,9 @@ struct kvfwd_rule {
     uint16_t sport[2], dport[2]; // host order, first and last
     kvfwd_target target;
     char jump[KVFWD_CHAIN_MAX + 1]; // KVFWD_TARGET_CHAIN
-    in_addr dnat_to;                // KVFWD_TARGET_DNAT
+    in_addr dnat_to;                // KVFWD_TARGET_DNAT and _SNAT: the new address
+    bool has_nat_port;              // and port ("a.b.c.d:port")
+    uint16_t nat_port;              // host order
 };
 
 // Parses argv[1..argc-1] (argv[0] is the program name) for `table`. 0, or

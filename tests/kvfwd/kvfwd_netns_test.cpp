@@ -114,6 +114,13 @@ const std::vector<oracle_case> oracle_cases = {
       {"nat", "-A OUTPUT -p udp --dport 6000:6299 -j DNAT -d 10.0.0.1  --to 10.0.0.2"},
       {"nat", "-A PREROUTING -p udp --dport 5060 -i eth1 -j ACCEPT -d 224.0.1.75"},
       {"nat", "-F"}}},
+    {"RTP passthrough rules",
+     {{"nat", "-I POSTROUTING -o eth1 -p udp --dport 40000 -d 192.0.2.10 -j SNAT --to-source 10.0.0.1:30000"},
+      {"nat", "-I POSTROUTING -o eth1 -p udp --dport 40002 -d 192.0.2.20 -j SNAT --to-source 10.0.0.1:30002"},
+      {"nat", "-I PREROUTING -i eth1 -p udp --dport 30000 -j DNAT --to-destination 192.0.2.20:40002"},
+      {"nat", "-I PREROUTING -i eth1 -p udp --dport 30002 -j DNAT --to-destination 192.0.2.10:40000"},
+      {"nat", "-D POSTROUTING -o eth1 -p udp --dport 40000 -d 192.0.2.10 -j SNAT --to-source 10.0.0.1:30000"},
+      {"nat", "-D PREROUTING -i eth1 -p udp --dport 30002 -j DNAT --to-destination 192.0.2.10:40000"}}},
     {"T.38 drop rules and blacklist",
      {{"filter", "-D INPUT -i eth1 -p udp --dport 6300:6398 -j DROP"},
       {"filter", "-I INPUT 1 -i eth1 -p udp --dport 6300:6398 -j DROP"},
@@ -198,7 +205,7 @@ TEST(KvfwdOracle, RefusedCommandsChangeNothing)
             {"filter", "-A INPUT -j"},
             {"filter", many.c_str()},
             {"bogus", "-A INPUT -j DROP"},
-            {"nat", "-A PREROUTING -i eth1 -j DNAT --to 10.0.0.2:1"},
+            {"nat", "-A PREROUTING -i eth1 -j DNAT --to 10.0.0.2:0"},
             {"filter", "-A INPUT -j DNAT --to 10.0.0.2"}, // refused by the kernel at commit
             {"filter", "-A INPUT -i eth1;touch${IFS}/tmp/p -j DROP"},
         };

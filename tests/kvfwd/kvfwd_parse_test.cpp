@@ -42,12 +42,14 @@ std::string describe(const kvfwd_rule &r)
         s += " sport=" + std::to_string(r.sport[0]) + ":" + std::to_string(r.sport[1]);
     if (r.has_dport)
         s += " dport=" + std::to_string(r.dport[0]) + ":" + std::to_string(r.dport[1]);
-    static const char *const targets[] = {"", "ACCEPT", "DROP", "MASQUERADE", "DNAT", "chain "};
+    static const char *const targets[] = {"", "ACCEPT", "DROP", "MASQUERADE", "DNAT", "chain ", "SNAT"};
     if (r.target)
         s += std::string(" j=") + targets[r.target] + r.jump;
-    if (r.target == KVFWD_TARGET_DNAT) {
+    if (r.target == KVFWD_TARGET_DNAT || r.target == KVFWD_TARGET_SNAT) {
         in_addr all{0xFFFFFFFFu};
         s += " to=" + addr(r.dnat_to, all);
+        if (r.has_nat_port)
+            s += ":" + std::to_string(r.nat_port);
     }
     return s;
 }
@@ -99,6 +101,11 @@ const accepted_case accepted[] = {
      "A OUTPUT s=10.0.0.1/32 p=udp sport=6300:6398 j=ACCEPT"},
     {"nat", "-A OUTPUT -p udp --dport 6000:6299 -j DNAT -d 10.0.0.1  --to-destination 10.0.0.2",
      "A OUTPUT d=10.0.0.1/32 p=udp dport=6000:6299 j=DNAT to=10.0.0.2/32"},
+    // the RTP passthrough's rules: the new address with a port
+    {"nat", "-I PREROUTING -i eth1 -p udp --dport 30000 -j DNAT --to-destination 192.0.2.20:40002",
+     "I PREROUTING 1 i=eth1 p=udp dport=30000:30000 j=DNAT to=192.0.2.20/32:40002"},
+    {"nat", "-D POSTROUTING -o eth1 -p udp --dport 40000 -d 192.0.2.10 -j SNAT --to-source 10.0.0.1:30000",
+     "D POSTROUTING o=eth1 d=192.0.2.10/32 p=udp dport=40000:40000 j=SNAT to=10.0.0.1/32:30000"},
     {"filter", "-i eth1 -A csp__peers  -p tcp --dport 1024:5059 -s 10.1.2.3/8 -j ACCEPT",
      "A csp__peers i=eth1 s=10.0.0.0/8 p=tcp dport=1024:5059 j=ACCEPT"},
     {"filter", " -i eth1 -A csp__peers -p udp -s 192.0.2.10 -j ACCEPT",
@@ -140,7 +147,13 @@ const refused_case refused[] = {
     {"-A INPUT -s host.example -j DROP", "not an IPv4 address"},
     {"-A INPUT -j ACCEPT --to 1.2.3.4", "unknown option \"--to\""},
     {"-A PREROUTING -j DNAT", "you must specify --to-destination"},
-    {"-A PREROUTING -j DNAT --to 10.0.0.2:5060", "bad IP address"},
+    {"-A PREROUTING -j DNAT --to 10.0.0.2:0", "bad IP address"},
+    {"-A PREROUTING -j DNAT --to 10.0.0.2:65536", "bad IP address"},
+    {"-A PREROUTING -j DNAT --to 10.0.0.2:", "bad IP address"},
+    {"-A PREROUTING -j DNAT --to :5060", "bad IP address"},
+    {"-A PREROUTING -j DNAT --to-source 10.0.0.2", "unknown option \"--to-source\""},
+    {"-A POSTROUTING -j SNAT", "you must specify --to-source"},
+    {"-A POSTROUTING -j SNAT --to-source 10.0.0.2 -j", "multiple -j flags"},
     {"-A OUTPUT -i eth1 -j ACCEPT", "Can't use -i with OUTPUT"},
     {"-A INPUT -o eth1 -j ACCEPT", "Can't use -o with INPUT"},
     {"-F -i eth1", "illegal option with -F"},
