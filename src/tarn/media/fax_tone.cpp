@@ -180,6 +180,17 @@ void start_t38_invite(call_object *co, const csmchan_voip_tonedet_indication *in
 
 } // namespace
 
+void media_echo_canceller_off(call_object *co)
+{
+    co->cc.echo_cancel = 0;
+    msp_queue_lock_take();
+    magic_csm m = voice_msg(FC_VOIP_ECHOCAN);
+    if (!csm_msg_is_null(m))
+        disable_csm_echo_canceller_values(m.u_csmchan_voip_echocan);
+    media_put(co, co->tdm_logical_timeslot, m);
+    msp_queue_lock_release();
+}
+
 int32_t msp_tone_timestamp(uint32_t lsb, uint32_t msb)
 {
     // In 32-bit unsigned arithmetic: a high word from 32768 on would
@@ -279,15 +290,8 @@ int handle_msp_fax_tone(call_object *co, const csmchan_voip_tonedet_indication *
         return 0;
     }
 
-    if (tone == V21_FLAGS_DETECTED && (co->msp_state & MSP_VOICE_ACTIVE) && co->cc.echo_cancel) {
-        co->cc.echo_cancel = 0;
-        msp_queue_lock_take();
-        magic_csm m = voice_msg(FC_VOIP_ECHOCAN);
-        if (!csm_msg_is_null(m))
-            disable_csm_echo_canceller_values(m.u_csmchan_voip_echocan);
-        media_put(co, co->tdm_logical_timeslot, m);
-        msp_queue_lock_release();
-    }
+    if (tone == V21_FLAGS_DETECTED && (co->msp_state & MSP_VOICE_ACTIVE) && co->cc.echo_cancel)
+        media_echo_canceller_off(co);
 
     bool extension = co->cc.faxdetect_extension[0] != '\0' && !co->f.fax_redirect;
     bool sip_to_line = co->callinfo == CI_SIP_TO_ANALOG || co->callinfo == CI_SIP_TO_ISDN;

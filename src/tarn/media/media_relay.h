@@ -37,6 +37,10 @@ int handle_msp_event_tonedet(call_object *co, const csmchan_voip_tonedet_indicat
 int handle_msp_fax_tone(call_object *co, const csmchan_voip_tonedet_indication *ind,
                         const struct timeval *received);
 
+// Clears the call's echo_cancel and queues one all-zero FC_VOIP_ECHOCAN
+// (canceller, filters and NLP off) on its timeslot.
+void media_echo_canceller_off(call_object *co);
+
 // Replaces whatever channel serves the call's timeslot by a T.38 fax
 // channel towards the SIP leg's remote UDPTL endpoint.
 void setup_msp_t38_channel(call_object *co, int lock_msp_queue);

@@ -409,15 +409,8 @@ void ip_tone_detected(call_object *co, magic_csm msg, const struct timeval *now)
          (int)d->ans_early_detection_2100Hz);
     if (!d->ans_confirmed_detection_2100Hz || !(co->msp_state & MSP_VOICE_ACTIVE))
         return;
-    if (co->cc.echo_cancel) {
-        co->cc.echo_cancel = 0;
-        msp_queue_lock_take();
-        magic_csm m = voice_msg(FC_VOIP_ECHOCAN);
-        if (!csm_msg_is_null(m))
-            disable_csm_echo_canceller_values(m.u_csmchan_voip_echocan);
-        media_put(co, co->tdm_logical_timeslot, m);
-        msp_queue_lock_release();
-    }
+    if (co->cc.echo_cancel)
+        media_echo_canceller_off(co);
     if (co->cc.t38_ip_events) {
         LOGD(MSP, 5, cinfo(co), "Checking IP tone fax detect");
         // The answer tone found on the IP side reaches the fax decisions
