@@ -18,6 +18,8 @@
 
 #include "application.h"
 #include "confman.h"
+#include "csm_codes.h"
+#include "csm_message.h"
 #include "debug_lines.h"
 #include "experimental_options.h"
 #include "global_lock.h"
@@ -293,6 +295,39 @@ TEST_F(Passthrough, NatProbesDecodeAsRtp)
     send_nat_probe(nullptr, "127.0.0.1", far.port, 8, 8);
     EXPECT_TRUE(far.receive(200).empty());
     run_process({"rm", "-rf", dir});
+}
+
+// The notice that a transcoding call's marked VOPENA went out sends the
+// probes from what was taken when it was queued, not from the live call.
+TEST_F(Passthrough, VopenaNoticeUsesTheFactsTakenAtQueueing)
+{
+    peer leg1, leg2;
+    gp->experimental_options->eo_nat_probes_count = 2;
+    snprintf(gp->netconf.msp_devip, sizeof gp->netconf.msp_devip, "127.0.0.1");
+    call_object *co = call(0, leg1.port, 9, leg2.port, 9);
+    co->cl_sip_out->using_codec = 0;
+    co->cl_sip_out->using_payload = 0;
+    magic_csm vopena = create_default_csm_msg(FC_VOIP_VOPENA, 1);
+    ASSERT_FALSE(csm_msg_is_null(vopena));
+    vopena.u_csmchan_voip_vopena->notification_flag = NAT_PROBE_MARKER;
+    nat_probe_note_vopena(vopena, co);
+    // The call changes (or goes) before the command thread sends it.
+    co->cl_sip_in->rtp_local_port = 1;
+    co->cl_sip_out = nullptr;
+    nat_probe_vopena_sent(vopena, 0);
+    for (const peer *p : {&leg1, &leg2})
+        for (int i = 0; i < 2; i++)
+            EXPECT_EQ(p->receive().size(), (size_t)NAT_PROBE_SIZE);
+    EXPECT_EQ(leg2.receive(100).size(), 0u);
+    // Sent once: a second notice for the same record finds nothing.
+    nat_probe_vopena_sent(vopena, 0);
+    EXPECT_TRUE(leg1.receive(100).empty());
+    // Without the marker: nothing.
+    vopena.u_csmchan_voip_vopena->notification_flag = 1;
+    nat_probe_note_vopena(vopena, call(1, leg1.port, 9, leg2.port, 9));
+    nat_probe_vopena_sent(vopena, 0);
+    EXPECT_TRUE(leg1.receive(100).empty());
+    delete_csm_msg(vopena);
 }
 
 std::string nat_rules()
