@@ -117,6 +117,8 @@ protected:
         init_locks();
         cm_init();
         finished.clear();
+        pcm_clear_table(); // the application object outlives each test
+        gp->pcm_server[0] = '\0';
         media_set_callctl_iface(nullptr);
         media_callctl_iface i = {};
         i.finish_all_calls_by_remote_ip = rec_finish_ip;
