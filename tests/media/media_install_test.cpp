@@ -19,6 +19,10 @@ TEST(MediaInstall, CallControlEntriesThatExistAreInstalled)
     EXPECT_NE(i.add_sm_task, nullptr);
     EXPECT_NE(i.do_statemachine_run, nullptr);
     EXPECT_NE(i.start_dismantling_timer, nullptr);
+    EXPECT_EQ(i.finish_all_calls_by_remote_ip, finish_all_calls_by_remote_ip);
+    EXPECT_EQ(i.finish_call_by_remote_ip_and_port, finish_call_by_remote_ip_and_port);
+    // parse_analog_callerid, send_mfcr2_tone and cas_passthrough_map come
+    // with the analog and CAS calls.
     // parse_dtmf_tune_params, process_dtmf and tonedetect_to_ascii come with
     // call control's DTMF handling.
     // A machine run's tone stop reaches the media operations.

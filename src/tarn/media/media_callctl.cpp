@@ -13,7 +13,6 @@
 #include "media_start.h"
 #include "media_passthrough.h"
 #include "pcm_bridging.h"
-#include "call_reset.h"
 #include "sdp_offer_answer.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -155,10 +154,16 @@ void media_install()
     m.bridge_tdm = bridge_tdm;
     m.bridge_remote_tdm = bridge_remote_tdm;
     media_start_set_hooks(&m);
-    // The reset of a transcoding call stops its channels.
+    // The reset of a transcoding call stops its channels, that of a
+    // SIP-to-SIP call its RTP passthrough.
     call_reset_hooks r = {};
     r.call_s2s_stop_transcoding = call_s2s_stop_transcoding;
+    r.stop_udp_proxy_thread = stop_udp_proxy_thread;
     call_reset_set_hooks(&r);
+    // Calls without transcoding go to the RTP passthrough.
+    s2s_transcoding_hooks t = {};
+    t.start_udp_proxy_thread = start_udp_proxy_thread;
+    s2s_transcoding_set_hooks(&t);
     // The tone stop of a machine run's end.
     callctl_media_hooks c = {};
     c.call_stop_msp_tone = call_stop_msp_tone;
@@ -177,11 +182,8 @@ void media_install()
     built.finish_all_calls_by_remote_ip = finish_all_calls_by_remote_ip;
     built.finish_call_by_remote_ip_and_port = finish_call_by_remote_ip_and_port;
     media_set_callctl_iface(&built);
-    // The relay of SIP-to-SIP calls ends with the call, and the PCM bridging
-    // table tells call control which RTP peers are another unit's channels.
-    call_reset_hooks r = {};
-    r.stop_udp_proxy_thread = stop_udp_proxy_thread;
-    call_reset_set_hooks(&r);
+    // The PCM bridging table tells call control which RTP peers are another
+    // unit's channels.
     media_start_hooks p = {};
     p.pcm_table_find = pcm_table_find;
     media_start_set_hooks(&p);

@@ -17,6 +17,7 @@
 #include "msp_resource.h"
 #include "network_config.h"
 #include "pools.h"
+#include "media_passthrough.h"
 #include "rtp_ports.h"
 #include "sip_trace.h"
 #include "sm_defs.h"
@@ -197,6 +198,8 @@ void set_up(call_object *co, call_object *buddy)
         // follow it.
         if (!csm_msg_is_null(last))
             last.u_csmchan_voip_vopena->notification_flag = NAT_OPENER_MARKER;
+        // What the probes need is taken now, under global_lock.
+        nat_probe_note_vopena(last, co);
         if (!csm_msg_is_null(last))
             msp_queue_command_nolock(last, buddy->tdm_logical_timeslot, buddy, 1);
     } else {
