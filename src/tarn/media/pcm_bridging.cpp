@@ -61,6 +61,20 @@ void ip_text(int ip, char *buf, size_t size)
         buf[0] = '\0';
 }
 
+// The whole text to a peer; a peer that is gone is found by the next read.
+void send_all(int fd, const char *text, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = send(fd, text, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        text += n;
+        len -= (size_t)n;
+    }
+}
+
 void finish_calls_to(const char *ip)
 {
     const media_callctl_iface &i = media_callctl();
@@ -174,7 +188,7 @@ void server_accept(int listen_fd, std::vector<server_client> &clients)
     }
     FILE *fp = fdopen(fd, "w");
     clients.push_back({fd, fp});
-    write_tcp(fd, PCM_WELCOME, (int)strlen(PCM_WELCOME));
+    send_all(fd, PCM_WELCOME, strlen(PCM_WELCOME));
 }
 
 void server_send_update(const std::vector<server_client> &clients, char *buf)
@@ -187,7 +201,7 @@ void server_send_update(const std::vector<server_client> &clients, char *buf)
     if (!p.empty())
         poll(p.data(), p.size(), 1000);
     for (const server_client &c : clients)
-        write_tcp(c.fd, buf, len);
+        send_all(c.fd, buf, (size_t)len);
 }
 
 bool server_running()
@@ -204,7 +218,7 @@ void client_line(int fd, const std::string &line)
     if (line.compare(0, strlen(PCM_WELCOME), PCM_WELCOME) == 0) {
         char req[PCM_UPDATE_SIZE];
         pcm_create_request(req, sizeof req);
-        write_tcp(fd, req, (int)strlen(req));
+        send_all(fd, req, strlen(req));
     } else if (line.compare(0, strlen(PCM_UPDATE), PCM_UPDATE) == 0) {
         LOGD(TARN, 8, nullptr, "updating pcm table: %s\n", line.c_str());
         pcm_update_client_table(line.c_str());
