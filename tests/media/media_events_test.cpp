@@ -106,6 +106,56 @@ TEST(MediaEvents, BusyNeedsThreeTonesWithinThreeSeconds)
     }
 }
 
+// The console's tone test classifies without raising events.
+TEST(MediaEvents, ToneTestPrintsWhatItFinds)
+{
+    std::string tones = harness_file("tonetest.tones", "[general]\ncountry=de\n[de]\ndial=425\n"
+                                                       "acp_event=50:0:0:DIAL,53:50:3:UNOBTAINABLE1\n");
+    std::string script = "tones " + tones + "\n" + isdn_call + "call 0 country=de\napp tonetest=1 clock=200\n" +
+                         R"(indicate 0 FC_VOIP_EVENTDET {"tone_detected_indication":50})" "\n" +
+                         "app clock=202\n" + R"(indicate 0 FC_VOIP_EVENTDET {"tone_detected_indication":53})" "\n" +
+                         "app clock=210\n" + R"(indicate 0 FC_VOIP_EVENTDET {"tone_detected_indication":53})" "\n";
+    harness_run r = run_harness(script);
+    ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_TRUE(r.has("basic detect 50 => time 200")) << r.text();
+    EXPECT_TRUE(r.has("de: DIAL detected")) << r.text();
+    // 53 counts only within 3 s of a 50.
+    EXPECT_EQ(r.count("de: UNOBTAINABLE1 detected"), 1) << r.text();
+    EXPECT_FALSE(r.has("IFACE do_statemachine_run")) << r.text();
+}
+
+// In the CAS passthrough test mode the first two calls replay each other's
+// signals; 255 (end of tone) is not replayed.
+TEST(MediaEvents, CasPassthroughReplaysSignals)
+{
+    std::string script = std::string(isdn_call) +
+                         "call 1 kind=SIP_TO_CAS timeslot=6 codec=8 payload=8 remote_ip=192.168.1.21 remote_port=40002 "
+                         "local_port=30002\nsetup_voice 1\nwait\napp cas_passthrough=1\n" +
+                         R"(indicate 0 FC_VOIP_TONEDET {"tone_detect_value":255})" "\n" +
+                         R"(indicate 0 FC_VOIP_TONEDET {"tone_detect_value":5})" "\n" +
+                         R"(indicate 1 FC_VOIP_TONEDET {"tone_detect_value":3})" "\n";
+    harness_run r = run_harness(script);
+    ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_EQ(r.count("IFACE send_mfcr2_tone"), 2) << r.text();
+    EXPECT_TRUE(r.has("IFACE send_mfcr2_tone pid=101 direction=3 signal=16 duration=200")) << r.text();
+    EXPECT_TRUE(r.has("IFACE send_mfcr2_tone pid=100 direction=4 signal=59 duration=200")) << r.text();
+    EXPECT_FALSE(r.has("IFACE process_dtmf")) << r.text();
+}
+
+// Statistics answers of a channel: the BERT counters are kept per channel,
+// the SRTP counters printed.
+TEST(MediaEvents, StatisticsOfAChannel)
+{
+    harness_run r = run_harness(std::string(isdn_call) + "stats 0 35\nstats 0 24\n");
+    ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_EQ(r.count("QUERIED"), 2) << r.text();
+    EXPECT_TRUE(r.has("BERT STATISTICS FOR CHANNEL 0")) << r.text();
+    EXPECT_TRUE(r.has("BERT 0 version=1 lock=0 stored=1")) << r.text();
+    EXPECT_TRUE(r.has("SRTP STATISTICS FOR CHANNEL 0")) << r.text();
+    EXPECT_EQ(r.count("SRTP__TXENCR 0000"), 4) << r.text();
+    EXPECT_EQ(r.count("SRTCP_RXNAUT 0000"), 2) << r.text();
+}
+
 // The RTP statistics of an active call: a stalled channel ends the call
 // with reason 2 on the second answer; a counting one does not.
 TEST(MediaEvents, StalledRtpEndsTheActiveCall)

@@ -74,6 +74,9 @@
 //   rtcp N                an RTP statistics query for call N's timeslot, as
 //                         the traffic check sends it; returns once handled
 //   rtp_stall N           mspsim's RTP statistics of call N's channel stop
+//   stats N TYPE          a statistics query (35 BERT, 24 SRTP) for call N's
+//                         channel; returns once handled
+//   app cas_passthrough=1 the CAS passthrough test mode
 //   app clock=S           the event handler's clock (seconds; 0: real)
 //   app safeguard=E:T     safeguard enabled E and its timeout T
 //   show N                the call's media state
@@ -318,12 +321,24 @@ char standin_to_ascii(int code)
     return code >= 0 && code < 16 ? "0123456789*#ABCD"[code] : 0;
 }
 
+void standin_mfcr2_tone(call_object *co, int direction, int signal, int duration)
+{
+    out("IFACE send_mfcr2_tone pid=%d direction=%d signal=%d duration=%d", co->pid, direction, signal, duration);
+}
+
+int standin_passthrough_map(int direction, int value)
+{
+    return value >= 1 && value <= 15 ? (direction == 3 ? 11 : 56) + value : 0;
+}
+
 void install_hooks(bool standin, bool callctl = false)
 {
     media_set_callctl_iface(nullptr);
     media_callctl_iface i = {standin_stop_rtp,    standin_law,         standin_crypto_update, standin_timer,
                              standin_dtmftune,    standin_process_dtmf, standin_add_sm_task,  standin_run,
                              standin_dismantling, standin_to_ascii};
+    i.send_mfcr2_tone = standin_mfcr2_tone;
+    i.cas_passthrough_map = standin_passthrough_map;
     if (callctl) {
         i.call_stop_rtp = call_stop_rtp;
         i.call_get_law_setting = call_get_law_setting;
@@ -665,6 +680,8 @@ void set_app(const std::string &k, const std::string &v)
                 m.timeslots[i] = timeslot_def{3, (uint16_t)(10001 + i), 0, (uint16_t)i, (uint16_t)(first + i)};
             init_transcoding_timeslots_array();
         }
+    } else if (k == "cas_passthrough") {
+        cas_passthrough = atoi(v.c_str());
     } else if (k == "clock") {
         fake_seconds = atol(v.c_str());
         msp_events_set_clock(fake_seconds ? fake_clock : nullptr);
@@ -819,6 +836,29 @@ int channel_of(call_object *co)
     int channel = msp_timeslot_to_channel(co->tdm_logical_timeslot);
     msp_queue_lock_release();
     return channel;
+}
+
+// A statistics query (type 35 BERT, 24 SRTP) for call N's channel, as the
+// console sends it; returns once handled and prints a BERT record stored.
+void stats_query(const std::vector<std::string> &w)
+{
+    call_object *co = w.size() > 2 ? call_at(atoi(w[1].c_str())) : nullptr;
+    if (!co) {
+        out("ERR stats");
+        return;
+    }
+    int before = events_handled;
+    magic_csm q = create_stat_query_csm_msg(0, CSM_CLASS_STATS, atoi(w[2].c_str()), ++gp->msp_counter);
+    _msp_queue_command(q, co->tdm_logical_timeslot, co, 0, 1, __FILE__, __func__, __LINE__);
+    for (int i = 0; i < 2000 && events_handled == before; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    fflush(stdout);
+    int channel = channel_of(co);
+    const bert_statistics *b = channel >= 0 && channel < 255 ? gp->bert_stat[channel] : nullptr;
+    if (b)
+        out("BERT %d version=%u lock=%u stored=%d", channel, b->statistics_version, b->current_lock_state,
+            b->acquire_time > 0 ? 1 : 0);
+    out(events_handled != before ? "QUERIED" : "ERR stats not handled");
 }
 
 void rtcp_query(const std::vector<std::string> &w)
@@ -1082,6 +1122,10 @@ int main(int argc, char **argv)
         }
         if (!w.empty() && w[0] == "indicate") {
             indicate(w); // the same
+            continue;
+        }
+        if (!w.empty() && w[0] == "stats") {
+            stats_query(w); // the same
             continue;
         }
         if (!w.empty() && (w[0] == "rtcp" || w[0] == "rtp_stall")) {
