@@ -4,7 +4,11 @@
 // is asked to do is recorded by the harness's stand-ins.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -154,6 +158,61 @@ TEST(MediaEvents, StatisticsOfAChannel)
     EXPECT_TRUE(r.has("SRTP STATISTICS FOR CHANNEL 0")) << r.text();
     EXPECT_EQ(r.count("SRTP__TXENCR 0000"), 4) << r.text();
     EXPECT_EQ(r.count("SRTCP_RXNAUT 0000"), 2) << r.text();
+}
+
+// A UDP socket on 127.0.0.1 standing for the media processor's end of a
+// leg: the NAT probes of a transcoding call leave towards it.
+struct probe_sink {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int port = 0;
+    probe_sink()
+    {
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd, (sockaddr *)&a, sizeof a);
+        socklen_t len = sizeof a;
+        getsockname(fd, (sockaddr *)&a, &len);
+        port = ntohs(a.sin_port);
+    }
+    ~probe_sink() { close(fd); }
+    std::vector<std::vector<unsigned char>> packets() const
+    {
+        std::vector<std::vector<unsigned char>> all;
+        for (;;) {
+            std::vector<unsigned char> b(2048);
+            ssize_t n = recv(fd, b.data(), b.size(), MSG_DONTWAIT);
+            if (n <= 0)
+                return all;
+            b.resize((size_t)n);
+            all.push_back(b);
+        }
+    }
+};
+
+// The transcoding start's marked VOPENA: once the command thread has sent
+// it, a burst of NAT probes leaves for each leg's port on the media
+// processor's address, with the leg's codec.
+TEST(MediaEvents, SentVopenaOpensBothLegs)
+{
+    probe_sink first, second;
+    std::string call = "app tc_pool=200:4 msp_devip=127.0.0.1 eo_nat_probes_count=3\n"
+                       "call 0 kind=SIP_TO_SIP timeslot=-1 using_ip=10.0.0.1 remote_ip=10.1.1.1 remote_port=40000 "
+                       "local_port=" + std::to_string(first.port) +
+                       " codec=8 payload=8 te=101 out.using_ip=10.0.0.1 out.remote_ip=10.1.1.2 out.remote_port=40002 "
+                       "out.local_port=" + std::to_string(second.port) + " out.codec=0 out.payload=0 out.te=101\n";
+    harness_run r = run_harness("events callctl\n" + call + "opt 0 s2s_nat_opener=1\ns2s_start 0\nwait\n");
+    ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_TRUE(r.has("Sending 3 nat opener packets, codec=8 payload=8 ip=127.0.0.1 port=" + std::to_string(first.port)))
+        << r.text();
+    std::vector<std::vector<unsigned char>> a = first.packets(), b = second.packets();
+    ASSERT_EQ(a.size(), 3u);
+    ASSERT_EQ(b.size(), 3u);
+    EXPECT_EQ(a[0].size(), 172u);
+    EXPECT_EQ(a[0][1], 8);
+    EXPECT_EQ(a[0][12], 0xD5);
+    EXPECT_EQ(b[0][1], 0);
+    EXPECT_EQ(b[0][12], 0xFF);
 }
 
 // The RTP statistics of an active call: a stalled channel ends the call

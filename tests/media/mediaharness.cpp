@@ -664,6 +664,7 @@ void set_app(const std::string &k, const std::string &v)
     } else if (k == "free_channels") cman->msp_free_channels = atoi(v.c_str());
     else if (k == "eo_virtual_transcoding") gp->experimental_options->eo_virtual_transcoding = atoi(v.c_str());
     else if (k == "eo_extra_debugging") gp->experimental_options->eo_extra_debugging = atoi(v.c_str());
+    else if (k == "eo_nat_probes_count") gp->experimental_options->eo_nat_probes_count = atoi(v.c_str());
     else if (k == "remote_bridging_offset") gp->dummy_rtp_port_for_remote_bridging_offset = atoi(v.c_str());
     else if (k == "rtp_ports") {
         RTP_ports *r = gp->rtp_ports;
