@@ -266,6 +266,43 @@ TEST(MediaEvents, LongHdlcFrameIsCutAtTheBuffer)
     EXPECT_TRUE(r.has("RECEIVED FULL FRAME CD")) << r.text();
 }
 
+// Ring tone on a SIP-to-FXO call: the alerting-ended timer runs for the
+// port's ring cadence and half a second (the built-in table's -1).
+TEST(MediaEvents, RingToneOnFxoArmsTheAlertingEndedTimer)
+{
+    std::string tones = harness_file("ring.tones", "[general]\ncountry=de\n[de]\ndial=425\nring=425/1000,0/4000\n"
+                                                   "acp_event=51:0:0:RING\n");
+    std::string analog = harness_file("ring.analog", "[fxo]\nports=2\ntones=de\n");
+    for (int type : {2, 1}) {
+        std::string script = "tones " + tones + "\nanalog " + analog + "\ncpt_defaults\napp analog=2:" +
+                             std::to_string(type) + ":0\n" + isdn_call +
+                             "call 0 kind=SIP_TO_ANALOG analog_port=2 country=de\nopt 0 s2fxo_cpt=fxo1\n" +
+                             R"(indicate 0 FC_VOIP_EVENTDET {"tone_detected_indication":51})" "\nshow 0\n";
+        harness_run r = run_harness(script);
+        ASSERT_EQ(r.proc.status, 0) << r.text();
+        EXPECT_TRUE(r.has("IFACE do_statemachine_run pid=100 event=0x30001004 arg=0")) << r.text();
+        EXPECT_TRUE(r.has("A RING_TONE|INDICATION|CID=00100<br>port=2")) << r.text();
+        EXPECT_EQ(r.has("starting fxo_alerting_ended_timer: seconds 5.500"), type == 2) << r.text();
+        EXPECT_EQ(r.has("alerting_timer=1"), type == 2) << r.text();
+    }
+}
+
+// A tone event on a call being dismantled arms its dismantling timer; caller
+// ID data runs the machine at once.
+TEST(MediaEvents, AnalogCallFollowUps)
+{
+    harness_run r = run_harness(std::string(isdn_call) + "call 0 kind=SIP_TO_ANALOG analog_port=2 state=4 machine=1\n" +
+                                R"(indicate 0 FC_VOIP_EVENTDET {"tone_detected_indication":60})" "\n" +
+                                "call 0 kind=ANALOG_TO_SIP state=2\n" +
+                                R"(indicate 0 FC_CNDRXMSG {"msg_type_id":128,"msg_byte":[1,2,3]})" "\nshow 0\n");
+    ASSERT_EQ(r.proc.status, 0) << r.text();
+    EXPECT_TRUE(r.has("IFACE start_dismantling_timer pid=100")) << r.text();
+    EXPECT_TRUE(r.has("IFACE do_statemachine_run pid=100 event=0x3000100b arg=0")) << r.text();
+    EXPECT_TRUE(r.has("A IND : Detected Caller Id: oad: \"\" display: \"\"")) << r.text();
+    EXPECT_TRUE(r.has("cid_received=0")) << r.text();
+    EXPECT_EQ(r.count("parse_analog_callerid is not built yet"), 1) << r.text();
+}
+
 // A refused channel creation ends the process with the refusal's code.
 TEST(MediaEvents, RefusedChannelCreationEndsTheProcess)
 {

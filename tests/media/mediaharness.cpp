@@ -56,6 +56,7 @@
 //                         CR LF) into call N's leg: "RESULT far_sdp N rc"
 //   start N               call control's media start of call N
 //   tones FILE            loads a tarn.tones file as the tone list
+//   cpt_defaults          the built-in call-progress tables
 //   analog FILE           loads a tarn.analog file and its port groups
 //   mwi PORT N            message_waiting of an analog port's settings
 //   tone_count LANG TYPE TONES [CADENCE]   overwrites a tone's counts
@@ -114,6 +115,7 @@
 #include <vector>
 
 #include "application.h"
+#include "call_progress.h"
 #include "call_reset.h"
 #include "confman.h"
 #include "csm_codes.h"
@@ -608,7 +610,8 @@ void show(call_object *co)
     out("CALL %d msp_state=%u active=0x%x reserved=0x%x remote_bridging=0x%x timeslot=%d remote_timeslot=%d "
         "srtp_enabled=%d dtmf_as_eventdet=%d filter_tdm=%d rfc2833=%d remote_ip=%s started=%d:%d:%d:%s "
         "dial_tone_stopped=%d tonedet_index=%d rtp_stat_timer=%d transcoding=%d:%d bridged_to=%d rtp_check=%d "
-        "codec=%d payload=%d reason=%d seq=%d:%d tonegen_index=%d echo_cancel=%d regen_tdm=%d inband_detected=%d",
+        "codec=%d payload=%d reason=%d seq=%d:%d tonegen_index=%d echo_cancel=%d regen_tdm=%d inband_detected=%d "
+        "alerting_timer=%d cid_received=%d",
         co->index, co->msp_state, (unsigned)co->msp_resources_active, (unsigned)co->msp_resources_reserved,
         (unsigned)co->msp_resources_remote_bridging, co->tdm_logical_timeslot, co->remote_tdm_logical_timeslot,
         (int)co->f.srtp_enabled, (int)co->f.dtmf_as_eventdet, (int)co->f.filter_inband_dtmf_from_tdm,
@@ -619,7 +622,7 @@ void show(call_object *co)
         (int)co->cc.rtp_traffic_check, l ? l->using_codec : -1, l ? l->using_payload : -1,
         co->special_termination_reason, l->rtp_inbound_sequence_last, l->rtp_inbound_sequence_current,
         co->msp_tonegen_history->history_index, (int)co->cc.echo_cancel, (int)co->f.regenerate_inband_dtmf_to_tdm,
-        (int)co->f.sip_inband_dtmf_detected);
+        (int)co->f.sip_inband_dtmf_detected, co->fxo_alerting_ended_timer ? 1 : 0, co->analog_cid_received ? 1 : 0);
 }
 
 // ---- application facts and configuration ----------------------------------
@@ -978,6 +981,8 @@ void run(std::vector<std::string> w, int lock_override)
         probe_call = atoi(w[1].c_str());
     } else if (c == "hooks" && w.size() > 1) {
         install_hooks(w[1] == "standin", w[1] == "callctl");
+    } else if (c == "cpt_defaults") {
+        cpt_init_default_tables();
     } else if (c == "tones" && w.size() > 1) {
         if (!load_config(&gp->config_tones, "TONES", w[1]))
             out("ERR tones %s", w[1].c_str());
@@ -1059,6 +1064,9 @@ void free_application()
         if (co->rtp_stat_timer)
             timer_remove(co->rtp_stat_timer);
         co->rtp_stat_timer = nullptr;
+        if (co->fxo_alerting_ended_timer)
+            timer_remove(co->fxo_alerting_ended_timer);
+        co->fxo_alerting_ended_timer = nullptr;
     }
     timer_exit();
     for (int i = 0; i < 2 * CALLS; i++) {

@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -86,6 +87,14 @@ void add_task(call_object *co, int32_t event)
     if (media_has_add_sm_task())
         media_callctl().add_sm_task(co, event);
 }
+
+// An entry of call control's record that is still empty: one line, once.
+void not_built(std::atomic<bool> &said, const call_object *co, const char *what)
+{
+    if (!said.exchange(true))
+        LOGD(TARN, 2, cinfo(co), "media: call control's %s is not built yet, its step is skipped", what);
+}
+std::atomic<bool> said_callerid{false}, said_passthrough{false};
 
 void dtmf(int direction, call_object *co, int digit)
 {
@@ -355,7 +364,7 @@ void tone_detected(call_object *co, magic_csm msg, const struct timeval *now)
     call_object *other = gp->operations[co->index == 0 ? 1 : 0];
     const media_callctl_iface &i = media_callctl();
     if (!i.cas_passthrough_map || !i.send_mfcr2_tone) {
-        LOGD(MSP, 2, cinfo(co), "media: call control's CAS passthrough is not built yet, tone %i not sent", value);
+        not_built(said_passthrough, co, "send_mfcr2_tone or cas_passthrough_map");
         return;
     }
     if (other)
@@ -434,7 +443,7 @@ void caller_id_received(call_object *co, magic_csm msg, const struct timeval *no
     if (i.parse_analog_callerid)
         i.parse_analog_callerid(co, msg.u_csmchan_cndrxmsg_indication);
     else
-        LOGD(TARN, 2, cinfo(co), "media: call control's parse_analog_callerid is not built yet, its step is skipped");
+        not_built(said_callerid, co, "parse_analog_callerid");
     co->analog_cid_received = co->analog_oad && co->analog_oad[0] ? now->tv_sec : 0;
     LOGM(ANALOG, LOG_MSG_NOTICE | 1, "%s A IND : Detected Caller Id: oad: \"%s\" display: \"%s\"", cinfo(co),
          co->analog_oad ? co->analog_oad : "", co->analog_display ? co->analog_display : "");
@@ -618,7 +627,7 @@ void arm_alerting_ended_timer(call_object *co, int port)
         return;
     t->tv.tv_sec = ms / 1000;
     t->tv.tv_usec = (ms % 1000) * 1000;
-    LOGD(ANALOG, 5, cinfo(co), "starting fxo_alerting_ended_timer: seconds %i.%i", ms / 1000, ms % 1000);
+    LOGD(TARN, 5, cinfo(co), "starting fxo_alerting_ended_timer: seconds %i.%i", ms / 1000, ms % 1000);
     if (timer_add(media_callctl().cb_timer_event, T_EVENT_FXO_ALERTING_ENDED_TIMER, t) != 0) {
         free(t);
         return;
