@@ -34,6 +34,7 @@
 #include "media_relay.h"
 #include "media_voice.h"
 #include "misdn_bchannel.h"
+#include "msp_events.h"
 #include "msp_manager.h"
 #include "msp_queue.h"
 #include "msp_resource.h"
@@ -812,6 +813,34 @@ TEST_F(MediaRelay, InfoDigitOnARealDialog)
     EXPECT_NE(messages.find("Content-Type: application/dtmf-relay"), std::string::npos) << messages;
     EXPECT_NE(messages.find("Signal=#\r\nDuration=250\r\n"), std::string::npos) << messages;
     release(co);
+}
+
+// A tone event on an analog call whose machine has ended resets the call
+// at once.
+TEST_F(MediaRelay, ToneEventOnAnEndedAnalogCallResetsIt)
+{
+    const statemachine_transition no_rows[] = {{SM_ANY, SM_ANY, SM_KEEP_STATE, SM_NO_EVENT, nullptr}};
+    call_object *fxs = new_call(CI_SIP_TO_ANALOG);
+    fxs->analog_port = 2;
+    fxs->sm = statemachine_create(fxs, SM_DESTROYING, no_rows, 1, nullptr, nullptr);
+    ASSERT_NE(fxs->sm, nullptr);
+    csm_header h = {};
+    h.function_code = FC_VOIP_EVENTDET;
+    csmchan_voip_eventdet_indication ind = {};
+    ind.header = &h;
+    ind.tone_detected_indication = 60;
+    timeval now;
+    gettimeofday(&now, nullptr);
+    {
+        debug_lines tarn_log({TARN});
+        lock_hold hold(&lock_manager::global_lock);
+        EXPECT_EQ(handle_msp_event_eventdet_analog(fxs, &ind, &now), 0);
+        EXPECT_EQ(tarn_log.count("calling reset_op for "), 1);
+    }
+    EXPECT_EQ(fxs->sm, nullptr);
+    EXPECT_EQ(fxs->callinfo, CI_FREE);
+    EXPECT_EQ(fxs->analog_last_tone_event, 0); // the reset cleared what the event set
+    take();
 }
 
 } // namespace
