@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -377,6 +378,37 @@ TEST_F(Passthrough, NatRulesLiveWhileTheCall)
     start(co);
     EXPECT_EQ(log.count("Cannot create udp proxy iptables rules: incomplete sip stack information"), 1);
     co->callinfo = 0;
+}
+
+// Two calls that send each other's media through this gateway are joined
+// directly: their outer legs get the rules, the peer's own rules go.
+TEST_F(Passthrough, TransparentBridgingJoinsTheOuterLegs)
+{
+    gp->experimental_options->eo_syscall_mode = 6;
+    gp->experimental_options->eo_allow_transparent_bridging = 1;
+    debug_lines log({TARN});
+    call_object *b = call(1, 30012, 30002, 30014, 40004);
+    snprintf(b->cl_sip_out->rtp_remote_ip, sizeof b->cl_sip_out->rtp_remote_ip, "192.0.2.20");
+    start(b);
+    EXPECT_NE(nat_rules().find("--dport 30012 -j DNAT --to-destination 192.0.2.20:40004"), std::string::npos);
+
+    call_object *a = call(0, 30000, 40000, 30002, 30012);
+    snprintf(a->cl_sip_in->rtp_remote_ip, sizeof a->cl_sip_in->rtp_remote_ip, "192.0.2.10");
+    start(a);
+    EXPECT_EQ(log.count("transparent bridging: local 10.0.0.1:30000 <-> 10.0.0.1:30014, media 192.0.2.10:40000 <-> "
+                        "192.0.2.20:40004, peer pid 501"),
+              1);
+    std::string rules = nat_rules();
+    for (const char *want : {"-A POSTROUTING -d 192.0.2.10/32 -o lo -p udp -m udp --dport 40000 -j SNAT --to-source 10.0.0.1:30000",
+                             "-A POSTROUTING -d 192.0.2.20/32 -o lo -p udp -m udp --dport 40004 -j SNAT --to-source 10.0.0.1:30014",
+                             "-A PREROUTING -i lo -p udp -m udp --dport 30000 -j DNAT --to-destination 192.0.2.20:40004",
+                             "-A PREROUTING -i lo -p udp -m udp --dport 30014 -j DNAT --to-destination 192.0.2.10:40000"})
+        EXPECT_NE(rules.find(want), std::string::npos) << want << "\n" << rules;
+    EXPECT_EQ(std::count(rules.begin(), rules.end(), '\n'), 4) << rules;
+    stop_udp_proxy_thread(a);
+    EXPECT_EQ(nat_rules(), "");
+    gp->experimental_options->eo_allow_transparent_bridging = 0;
+    a->callinfo = b->callinfo = 0;
 }
 
 TEST_F(Passthrough, OwnAddressesAndTransparentPeers)
