@@ -327,6 +327,27 @@ TEST_F(SipResponse, RejectionsComeFromTheCauseMap)
     EXPECT_EQ(a.phrase, "Not Acceptable Here");
 }
 
+// The refusal of a leg whose media cannot be used (or whose resources are
+// missing) takes the cause map's SIP answer for the gateway's own reason.
+TEST_F(SipResponse, LegRefusedByTheCauseMap)
+{
+    invite(true);
+    sip_refuse_leg_by_cause(co, leg, 916);
+    answer a = next();
+    EXPECT_EQ(a.status, 486);
+    EXPECT_EQ(a.phrase, "Busy Here");
+    EXPECT_EQ(leg->nh, nullptr);
+
+    fresh_call();
+    cause_map &m = gp->causemap;
+    m.causes[m.count++] = {TECH_SIP, TECH_TARN, 901, 503, strdup("Service Unavailable")};
+    invite(true);
+    sip_refuse_leg_by_cause(co, leg, 901);
+    a = next();
+    EXPECT_EQ(a.status, 503);
+    EXPECT_EQ(a.phrase, "Service Unavailable");
+}
+
 TEST_F(SipResponse, CallIdHeaderRidesOnTheAnswer)
 {
     co->callinfo = CI_SIP_TO_ISDN;

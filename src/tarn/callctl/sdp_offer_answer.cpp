@@ -889,7 +889,7 @@ void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause
 {
     int cause = 0;
     const char *text = nullptr;
-    get_reject_cause(TECH_TARN, TECH_SIP, pseudo_cause, &cause, &text);
+    get_reject_cause(TECH_SIP, TECH_TARN, pseudo_cause, &cause, &text);
     sip_refuse_leg(co, cl, cause ? cause : 488, text ? text : "");
 }
 
