@@ -9,7 +9,9 @@
 #include "isdn_events.h"
 #include "media_start.h"
 #include "nua_stack.h"
+#include "call_statistics.h"
 #include "pools.h"
+#include "registration.h"
 #include "registrations.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
@@ -58,7 +60,17 @@ void callctl_connect_hooks()
     r.do_reg_statemachine_run = do_reg_statemachine_run;
     r.create_statemachine_sipreg = create_statemachine_sipreg;
     r.tarn_send_event = tarn_send_event;
+    r.send_default_register_request = send_default_register_request;
     reg_set_hooks(&r);
+
+    sip_hub_hooks hub{};
+    hub.nua_event_callback_register = nua_event_callback_register;
+    sip_hub_set_hooks(&hub);
+
+    sip_peer_report_hooks report{};
+    report.snmp_get_registration_info = snmp_get_registration_info;
+    report.snmp_get_validation_info = snmp_get_validation_info;
+    sip_peer_report_set_hooks(&report);
 
     analog_watchdog_hooks w{};
     w.create_statemachine_fxo_to_sip = watchdog_fxo_to_sip_machine;

@@ -242,6 +242,12 @@ void pull_isdn_layers(const port_group_sip *pgs, bool up, time_t last_success)
 
 } // namespace
 
+void pull_isdn_layers_down(const port_group_sip *pgs, time_t last_success)
+{
+    if (pgs)
+        pull_isdn_layers(pgs, false, last_success);
+}
+
 void callctl_set_media_hooks(const callctl_media_hooks *in)
 {
     if (!in) {

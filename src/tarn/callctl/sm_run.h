@@ -4,11 +4,13 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "sm_defs.h"
 
 struct call_object;
 struct reg_object;
+struct port_group_sip;
 
 // One event through a call's machine; the caller holds global_lock and has
 // checked that co->sm exists. Logs "[event:status] old => new", keeps the
@@ -19,6 +21,12 @@ int do_statemachine_run(call_object *co, int event, int arg);
 // the registration's layer-control groups down after a failure and up
 // while it stays registered. Returns 0.
 int do_reg_statemachine_run(reg_object *ro, int event, int arg);
+
+// The ISDN layer control of a SIP peer that stays unreachable: for each
+// layer-control group of pgs whose off time has passed since last_success,
+// every idle port of the ISDN port groups of that name that is up goes
+// down ("Pulling Layer Down on ISDN port %i"). Caller holds global_lock.
+void pull_isdn_layers_down(const port_group_sip *pgs, time_t last_success);
 
 // "%s %s INSTATE %i complex event: type %i, event %i, state%i\n" on
 // standard output.

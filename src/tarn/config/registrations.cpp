@@ -235,9 +235,7 @@ static const char *text_or_empty(const char *s)
     return s ? s : "";
 }
 
-// The user's contact, with its dial-plan variables replaced when the
-// registration's configuration asks for it.
-static void contact_of(reg_object *ro, const port_group_sip_user *user, char *out, int size)
+void reg_format_contact(reg_object *ro, const port_group_sip_user *user, char *out, int size)
 {
     const char *contact = text_or_empty(user->pgsu_contact_string);
     if (!ro->cc.sip_contact_all_setting_set) {
@@ -287,7 +285,7 @@ static int start_registration(port_group_sip *pgs, port_group_sip_user *user)
     LOGD(TARN, 5, rinfo(ro), "sending registration request to %s", registrar);
 
     char contact[512];
-    contact_of(ro, user, contact, sizeof contact);
+    reg_format_contact(ro, user, contact, sizeof contact);
     sip_stack *ss = pgs->pgs_sip_stack;
     if (ss && ss->nua) {
         const char *from = text_or_empty(user->pgsu_siptag_register_from_string);

@@ -17,6 +17,7 @@
 struct reg_object;
 struct nua_s;
 struct nua_handle_s;
+struct port_group_sip_user;
 
 // What call control provides. Never a null member once installed: an
 // unfilled one logs once ("CRITICAL: ... not built") and does nothing
@@ -67,3 +68,8 @@ void reg_remove_from_outbound_registration_array(int idx);
 // "sip:domain:port" (no "sip:" without add_sip_intro, no port when it is
 // 0) into regaddress; the length written.
 int format_registrar_url_string(reg_object *ro, char *regaddress, int regaddress_size, int add_sip_intro);
+
+// The Contact of a user's registration: the object's sip_contact_all_setting
+// with its dial-plan variables replaced when that option is set, else the
+// user's contact string; at most size-1 characters.
+void reg_format_contact(reg_object *ro, const port_group_sip_user *user, char *out, int size);

@@ -140,14 +140,17 @@ void report_registrations(FILE *fp)
 
 void sip_peer_report_set_hooks(const sip_peer_report_hooks *hooks)
 {
-    sip_peer_report_hooks h = hooks ? *hooks : sip_peer_report_hooks{};
-    if (!h.snmp_get_registration_info)
-        h.snmp_get_registration_info = registration_info_not_built;
-    if (!h.snmp_get_validation_info)
-        h.snmp_get_validation_info = validation_info_not_built;
-    if (!h.peer_group)
-        h.peer_group = peer_group_not_built;
-    report_hooks = h;
+    if (!hooks) {
+        report_hooks = {registration_info_not_built, validation_info_not_built, peer_group_not_built};
+        return;
+    }
+    // Each owner fills its own members; the others stay as they are.
+    if (hooks->snmp_get_registration_info)
+        report_hooks.snmp_get_registration_info = hooks->snmp_get_registration_info;
+    if (hooks->snmp_get_validation_info)
+        report_hooks.snmp_get_validation_info = hooks->snmp_get_validation_info;
+    if (hooks->peer_group)
+        report_hooks.peer_group = hooks->peer_group;
 }
 
 void snmp_notify_sip_peers(FILE *fp, int lock)

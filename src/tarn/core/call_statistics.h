@@ -141,6 +141,7 @@ struct sip_peer_report_hooks {
     // 0, or -1 when it has none
     int (*peer_group)(const reg_object *ro, const char **name, int *do_register, int *do_validate);
 };
+// Takes the non-null members; null puts every member back to unfilled.
 void sip_peer_report_set_hooks(const sip_peer_report_hooks *hooks);
 
 // One "SIP_INFO:..." line per registration object, to fp or, without one,

@@ -1,0 +1,245 @@
+// Registrations of the running daemon at sipp registrars inside its world:
+// one SIP peer per registrar behaviour, all started together, each REGISTER
+// time-stamped in the registrar's message trace; the REGISTER itself read
+// by tshark; the TCP probe of a registrar with a listener and a closed port.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "e2e.h"
+#include "run_process.h"
+#include "sipp_case.h"
+
+namespace {
+
+const char *ADDR = "10.0.1.5"; // the LAN stack and the registrars
+
+// One message of a sipp message trace.
+struct traced {
+    double t = 0;      // seconds of the day
+    bool received = false;
+    std::string first; // request or status line
+    std::string text;
+};
+
+std::vector<traced> read_trace(const std::string &path)
+{
+    std::vector<traced> out;
+    std::ifstream f(path);
+    std::string line;
+    traced *cur = nullptr;
+    int n = 0; // lines into the current message
+    while (std::getline(f, line)) {
+        if (line.rfind("-----------------------------------------------", 0) == 0) {
+            out.emplace_back();
+            cur = &out.back();
+            size_t sp = line.rfind(' ');
+            int h = 0, m = 0;
+            double s = 0;
+            if (sp != std::string::npos && sscanf(line.c_str() + sp + 1, "%d:%d:%lf", &h, &m, &s) == 3)
+                cur->t = h * 3600 + m * 60 + s;
+            n = 0;
+            continue;
+        }
+        if (!cur)
+            continue;
+        n++;
+        if (n == 1)
+            cur->received = line.find("received") != std::string::npos;
+        else if (cur->first.empty() && !line.empty() && line != "\r")
+            cur->first = line;
+        cur->text += line + "\n";
+    }
+    return out;
+}
+
+std::string header(const traced &m, const std::string &name)
+{
+    std::istringstream in(m.text);
+    for (std::string l; std::getline(in, l);)
+        if (l.rfind(name + ":", 0) == 0) {
+            std::string v = l.substr(name.size() + 1);
+            while (!v.empty() && (v[0] == ' '))
+                v.erase(0, 1);
+            while (!v.empty() && (v.back() == '\r' || v.back() == ' '))
+                v.pop_back();
+            return v;
+        }
+    return "";
+}
+
+bool is_register(const traced &m) { return m.received && m.first.rfind("REGISTER ", 0) == 0; }
+
+// A sipp registrar on its own port, started before the daemon.
+struct registrar {
+    std::string name; // the SIP peer's section
+    std::string scenario;
+    int port;
+    int calls;
+    pid_t pid = -1;
+    int status = -1;
+    std::string base;
+
+    void start(const e2e_world &w)
+    {
+        base = w.root.path("sipp/" + name);
+        std::string dir = std::string(TARN_SOURCE_DIR) + "/tests/e2e/registration/";
+        pid = w.ns.spawn({"sipp", "-sf", dir + scenario, "-i", ADDR, "-p", std::to_string(port), "-m",
+                          std::to_string(calls), "-nostdin", "-timeout", "100s", "-timeout_error", "-trace_msg",
+                          "-message_file", base + ".msg", "-trace_logs", "-log_file", base + ".log", "-trace_err",
+                          "-error_file", base + ".err"});
+    }
+    bool ended()
+    {
+        if (pid > 0 && waitpid(pid, &status, WNOHANG) == pid)
+            pid = -1;
+        return pid <= 0;
+    }
+    std::vector<traced> trace() const { return read_trace(base + ".msg"); }
+    std::string log() const
+    {
+        std::ifstream f(base + ".log");
+        return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    }
+};
+
+e2e_options lan_world()
+{
+    e2e_options o = sipp_world_options();
+    o.ifaces.push_back({"eth0", std::string(ADDR) + "/24"});
+    o.capture_filter = "portrange 5970-5989";
+    return o;
+}
+
+std::string peer(const std::string &name, int port, const std::string &extra)
+{
+    return "[" + name + "]\nsip_stack=lan\nsip_proxy=" + ADDR + ":" + std::to_string(port) +
+           "\nuser=alice\nsecret=secret\nregister=yes\nregrefresh_failed=10\n"
+           "register_options=no-validate no-options-keepalive\n" +
+           extra;
+}
+
+std::string lan_stack(const e2e_world &w)
+{
+    return w.root.default_sip() +
+           "stack_active_lan = 1\ninterface_name_lan = eth0\nsip_transport_lan = udp,tcp\n"
+           "sip_useragent_lan = tarn-test-agent/1\n";
+}
+
+// The margin of a timed refresh: a second, and 3 % of the interval for the
+// timer thread, whose ticks stretch on a loaded machine.
+double margin(double seconds) { return 1 + 0.03 * seconds; }
+
+// Time from the answer of index i to the next REGISTER after it.
+double gap_after(const std::vector<traced> &t, size_t answer)
+{
+    for (size_t k = answer + 1; k < t.size(); k++)
+        if (is_register(t[k]))
+            return t[k].t - t[answer].t;
+    return -1;
+}
+
+// The index of the n-th message whose first line begins with text (n from 0).
+size_t nth(const std::vector<traced> &t, const std::string &text, int n)
+{
+    for (size_t i = 0; i < t.size(); i++)
+        if (t[i].first.rfind(text, 0) == 0 && n-- == 0)
+            return i;
+    return t.size();
+}
+
+TEST(RegistrationE2E, RegistrarAnswers)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::vector<registrar> regs = {
+        {"chal", "challenge_60.xml", 5971, 1},  {"exp30", "expires_30.xml", 5972, 1},
+        {"cont10", "contact_10.xml", 5973, 1},  {"unav", "unavailable_5.xml", 5974, 2},
+        {"forb", "forbidden.xml", 5975, 2},     {"auth3", "always_401.xml", 5976, 1},
+    };
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options=auth_workaround=3\n");
+    std::string sip = lan_stack(w);
+    for (const registrar &r : regs)
+        sip += peer(r.name, r.port,
+                    r.name == "chal"   ? "regrefresh=60\nconfig=1tr119=1\n"
+                    : r.name == "forb" ? "regrefresh=12\n"
+                                       : "regrefresh=60\n");
+    w.root.write("usr/conf/tarn.sip", sip);
+    std::filesystem::create_directories(w.root.path("sipp"));
+    for (registrar &r : regs)
+        r.start(w);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    bool all = e2e_world::wait_for(
+        [&] {
+            for (registrar &r : regs)
+                if (!r.ended())
+                    return false;
+            return true;
+        },
+        150000);
+    EXPECT_TRUE(all) << "a registrar did not finish";
+    for (registrar &r : regs)
+        EXPECT_EQ(r.status, 0) << r.name << ": sipp's status";
+
+    {
+        SCOPED_TRACE("challenge, then 60 s granted");
+        std::vector<traced> t = regs[0].trace();
+        EXPECT_NE(regs[0].log().find("verifyauth true"), std::string::npos) << regs[0].log();
+        size_t ok = nth(t, "SIP/2.0 200", 0);
+        ASSERT_LT(ok, t.size());
+        EXPECT_NEAR(gap_after(t, ok), 55, margin(55));
+        EXPECT_NE(header(t[nth(t, "REGISTER", 1)], "Authorization"), "");
+    }
+    for (auto [i, want] : {std::pair<int, double>{1, 29}, {2, 9}}) {
+        SCOPED_TRACE(regs[i].name);
+        std::vector<traced> t = regs[i].trace();
+        size_t ok = nth(t, "SIP/2.0 200", 0);
+        ASSERT_LT(ok, t.size());
+        EXPECT_NEAR(gap_after(t, ok), want, margin(want));
+    }
+    for (auto [i, want, status] : {std::tuple<int, double, const char *>{3, 5, "SIP/2.0 503"}, {4, 11, "SIP/2.0 403"}}) {
+        SCOPED_TRACE(regs[i].name);
+        std::vector<traced> t = regs[i].trace();
+        size_t first = nth(t, status, 0);
+        ASSERT_LT(first, t.size());
+        EXPECT_NEAR(gap_after(t, first), want, margin(want));
+        size_t a = nth(t, "REGISTER", 0), b = nth(t, "REGISTER", 1);
+        ASSERT_LT(b, t.size());
+        EXPECT_NE(header(t[a], "Call-ID"), header(t[b], "Call-ID")) << "a new handle";
+    }
+    {
+        // The stack refuses to offer the same credentials a second time
+        // (904), so the second challenge ends the attempt: the registration
+        // fails and waits for its failure interval.
+        SCOPED_TRACE("always 401");
+        std::vector<traced> t = regs[5].trace();
+        int n = 0;
+        for (const traced &m : t)
+            n += is_register(m);
+        EXPECT_EQ(n, 2);
+    }
+    EXPECT_NE(w.tarn_out().find("SM_SIP_REGISTRATION_PENDING => SM_SIP_REGISTRATION_FAILED"), std::string::npos);
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+
+    // The REGISTER as tshark reads it.
+    w.stop_capture();
+    process_result r = run_process({"tshark", "-n", "-r", w.capture_path(), "-d", "udp.port==5971,sip", "-Y",
+                                    "sip.Method == \"REGISTER\" && udp.dstport == 5971", "-T", "fields", "-E",
+                                    "separator=|", "-e", "sip.r-uri", "-e", "sip.Expires", "-e", "sip.User-Agent",
+                                    "-e", "sip.Security-Client", "-e", "sip.Proxy-Require", "-e", "sip.Require"},
+                                   "", {}, 60);
+    std::string first = r.out.substr(0, r.out.find('\n'));
+    EXPECT_EQ(first, std::string("sip:") + ADDR + ":5971;transport=udp|60|tarn-test-agent/1|sdes-srtp;mediasec|mediasec|mediasec")
+        << r.out << r.err;
+}
+
+} // namespace
