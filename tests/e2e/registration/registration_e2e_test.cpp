@@ -4,7 +4,10 @@
 // by tshark; the TCP probe of a registrar with a listener and a closed port.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -76,6 +79,8 @@ std::string header(const traced &m, const std::string &name)
     return "";
 }
 
+bool has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
 bool is_register(const traced &m) { return m.received && m.first.rfind("REGISTER ", 0) == 0; }
 
 // A sipp registrar on its own port, started before the daemon.
@@ -84,6 +89,7 @@ struct registrar {
     std::string scenario;
     int port;
     int calls;
+    std::vector<std::string> extra = {}; // more sipp arguments
     pid_t pid = -1;
     int status = -1;
     std::string base;
@@ -92,10 +98,13 @@ struct registrar {
     {
         base = w.root.path("sipp/" + name);
         std::string dir = std::string(TARN_SOURCE_DIR) + "/tests/e2e/registration/";
-        pid = w.ns.spawn({"sipp", "-sf", dir + scenario, "-i", ADDR, "-p", std::to_string(port), "-m",
-                          std::to_string(calls), "-nostdin", "-timeout", "100s", "-timeout_error", "-trace_msg",
-                          "-message_file", base + ".msg", "-trace_logs", "-log_file", base + ".log", "-trace_err",
-                          "-error_file", base + ".err"});
+        std::vector<std::string> argv = {"sipp", "-sf", scenario[0] == '/' ? scenario : dir + scenario, "-i", ADDR, "-p", std::to_string(port),
+                                         "-m", std::to_string(calls), "-nostdin", "-timeout", "100s",
+                                         "-timeout_error", "-trace_msg", "-message_file", base + ".msg",
+                                         "-trace_logs", "-log_file", base + ".log", "-trace_err", "-error_file",
+                                         base + ".err"};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        pid = w.ns.spawn(argv);
     }
     bool ended()
     {
@@ -240,6 +249,190 @@ TEST(RegistrationE2E, RegistrarAnswers)
     std::string first = r.out.substr(0, r.out.find('\n'));
     EXPECT_EQ(first, std::string("sip:") + ADDR + ":5971;transport=udp|60|tarn-test-agent/1|sdes-srtp;mediasec|mediasec|mediasec")
         << r.out << r.err;
+}
+
+// The registration tag ("RID:000004:00") of the line that holds text.
+std::string rid_of(const std::string &out, const std::string &text)
+{
+    size_t at = out.find(text);
+    if (at == std::string::npos)
+        return "";
+    size_t line = out.rfind('\n', at);
+    size_t rid = out.find("RID:", line == std::string::npos ? 0 : line);
+    return rid < at ? out.substr(rid, 13) : "";
+}
+
+// The state a registration's machine reached in its first run after the
+// line that holds text.
+std::string state_after(const std::string &out, const std::string &rid, const std::string &text)
+{
+    size_t at = out.find(text);
+    if (at == std::string::npos)
+        return "";
+    std::istringstream in(out.substr(at));
+    for (std::string l; std::getline(in, l);)
+        if (has(l, rid) && has(l, "do_reg_statemachine_run") && has(l, " => "))
+            return l.substr(l.find(" => ") + 4);
+    return "";
+}
+
+// q931peer inside the daemon's namespace, its lines in a file.
+struct q931_peer {
+    std::string out;
+    pid_t pid = -1;
+    q931_peer(const e2e_world &w, const std::vector<std::string> &args)
+    {
+        out = w.root.path("peer.out");
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid = w.ns.spawn(argv, {}, -1, fd, fd);
+        close(fd);
+    }
+    ~q931_peer()
+    {
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+    bool wait(const std::string &line, int ms = 20000) const
+    {
+        return e2e_world::wait_for([&] { return has(read_text_file(out), line); }, ms);
+    }
+};
+
+// A SIP peer's answers: status to an OPTIONS; with registered, a call may
+// be a REGISTER instead, answered 200 (the stack's validation OPTIONS come
+// with a Call-ID of their own).
+std::string options_scenario(const std::string &status, bool registered = false)
+{
+    auto answer = [](const std::string &line, const std::string &extra) {
+        return "<send><![CDATA[\n\nSIP/2.0 " + line +
+               "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag[call_number]\n[last_Call-ID:]\n"
+               "[last_CSeq:]\n" + extra + "Content-Length: 0\n\n]]></send>\n";
+    };
+    std::string s = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"OPTIONS " + status + "\">\n";
+    if (registered)
+        return s + "<recv request=\"OPTIONS\" optional=\"true\" next=\"probe\"/>\n<recv request=\"REGISTER\"/>\n" +
+               answer("200 OK", "Expires: 60\n") + "<nop next=\"end\"/>\n<label id=\"probe\"/>\n" + answer(status, "") +
+               "<label id=\"end\"/>\n</scenario>\n";
+    return s + "<recv request=\"OPTIONS\"/>\n" + answer(status, "") + "</scenario>\n";
+}
+
+// Peers checked by OPTIONS only: an answer below 500 but 408 validates. A
+// registered peer that validates watches ISDN port 1 (off time 2 s): when
+// the stack's validation OPTIONS fails, the idle port's layer 2 goes down.
+TEST(RegistrationE2E, ValidationByOptions)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::vector<registrar> peers = {{"v404", w.root.path("v404.xml"), 5981, 1},
+                                    {"v408", w.root.path("v408.xml"), 5982, 1},
+                                    {"v503", w.root.path("v503.xml"), 5983, 1},
+                                    {"watch", w.root.path("watch.xml"), 5984, 2}};
+    w.root.write("v404.xml", options_scenario("404 Not Found"));
+    w.root.write("v408.xml", options_scenario("408 Request Timeout"));
+    w.root.write("v503.xml", options_scenario("503 Service Unavailable"));
+    // The stack reports its validation's failure (nua_i_outbound) for a
+    // time-out: the peer says 408 at once.
+    w.root.write("watch.xml", options_scenario("408 Request Timeout", true));
+    std::string sip = lan_stack(w);
+    for (const registrar &p : peers)
+        sip += "[" + p.name + "]\nsip_stack=lan\nsip_proxy=" + ADDR + ":" + std::to_string(p.port) +
+               "\nuser=alice\nvalidation=1\n" + (p.name == "watch" ? "register=yes\n" : "");
+    w.root.write("usr/conf/tarn.sip", sip);
+    w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,0,0,0\n");
+    w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\nmonitored_sip_peer=watch\nmonitored_sip_peer_offtime=2\n");
+    std::string trace = w.root.path("port1.trace");
+    w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + trace + "\n");
+    q931_peer isdn(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+                       "wait up 30"});
+    ASSERT_TRUE(isdn.wait("READY", 10000)) << read_text_file(isdn.out);
+    std::filesystem::create_directories(w.root.path("sipp"));
+    for (registrar &p : peers)
+        p.start(w);
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")})) << w.tarn_err();
+    bool all = e2e_world::wait_for(
+        [&] {
+            for (registrar &p : peers)
+                if (!p.ended())
+                    return false;
+            return true;
+        },
+        60000);
+    EXPECT_TRUE(all) << "a peer did not finish";
+    for (registrar &p : peers)
+        EXPECT_EQ(p.status, 0) << p.name << ": sipp's status";
+
+    std::string out = w.tarn_out();
+    const struct {
+        const char *status, *state;
+    } expected[] = {{"404", "SM_SIP_VALIDATED_BY_OPTIONS"},
+                    {"408", "SM_SIP_NOT_VALIDATED_BY_OPTIONS"},
+                    {"503", "SM_SIP_NOT_VALIDATED_BY_OPTIONS"}};
+    for (auto &e : expected) {
+        SCOPED_TRACE(e.status);
+        std::string line = std::string("S IND : nua_r_options[") + e.status + "]";
+        std::string rid = rid_of(out, line);
+        ASSERT_NE(rid, "");
+        EXPECT_EQ(state_after(out, rid, line), e.state);
+    }
+    EXPECT_NE(rid_of(out, "S IND : nua_i_outbound[408]"), "");
+    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 1", 10000)) << out;
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+    // The port's layer 2 release as tshark reads the trace: DISC from us (the
+    // far end may set the link up again).
+    std::string pcap = trace + ".pcapng";
+    run_process({"text2pcap", "-q", "-D", "-t", "%H:%M:%S.%f", "-l", "203", trace, pcap}, "", {}, 30);
+    process_result disc = run_process({"tshark", "-n", "-r", pcap, "-Y", "lapd.control.u_modifier_cmd == 0x10",
+                                       "-T", "fields", "-e", "frame.number"},
+                                      "", {}, 30);
+    EXPECT_NE(disc.out, "") << disc.err;
+}
+
+// Over TCP a registrar must take a plain connect before the next REGISTER:
+// a listener gets the new REGISTER, a closed port fails the check; a UDP
+// peer is never probed.
+TEST(RegistrationE2E, RegistrarCheckOverTcp)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::string received = w.root.path("tcp.received");
+    pid_t listener = w.ns.spawn({"socat", "-u", std::string("TCP-LISTEN:5992,bind=") + ADDR + ",reuseaddr,fork",
+                                 "OPEN:" + received + ",creat,append"});
+    auto peer = [](const std::string &name, int port, const std::string &transport) {
+        return "[" + name + "]\nsip_stack=lan\nsip_proxy=" + ADDR + ":" + std::to_string(port) +
+               "\ntransport=" + transport + "\nuser=alice\nregister=yes\nregrefresh_failed=2\n"
+               "register_options=no-validate no-options-keepalive\n";
+    };
+    w.root.write("usr/conf/tarn.sip",
+                 lan_stack(w) + peer("tcplive", 5992, "tcp") + peer("tcpdead", 5993, "tcp") + peer("udpgrp", 5994, "udp"));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lntH"}).out, ":5992"); }, 10000));
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+
+    EXPECT_TRUE(w.wait_out("registrar_check to tcpdead:", 20000));
+    auto registers = [&] {
+        std::string text = read_text_file(received);
+        int n = 0;
+        for (size_t at = text.find("REGISTER sip:"); at != std::string::npos; at = text.find("REGISTER sip:", at + 1))
+            n++;
+        return n;
+    };
+    // the first REGISTER at start, then one more once the probe passed
+    EXPECT_TRUE(e2e_world::wait_for([&] { return registers() >= 2; }, 20000)) << read_text_file(received);
+    std::string out = w.tarn_out();
+    EXPECT_FALSE(has(out, "registrar_check to tcplive:")) << out;
+    EXPECT_TRUE(has(out, "registrar check for tcplive"));
+    EXPECT_FALSE(has(out, "registrar check for udpgrp"));
+    std::string dead = rid_of(out, "registrar_check to tcpdead:");
+    ASSERT_NE(dead, "");
+    std::istringstream lines(out);
+    for (std::string l; std::getline(lines, l);)
+        EXPECT_FALSE(has(l, dead) && has(l, "Reregister with new handle")) << l;
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+    kill(listener, SIGKILL);
+    waitpid(listener, nullptr, 0);
 }
 
 } // namespace
