@@ -533,3 +533,26 @@ void e2e_world::report() const
         const_cast<conf_root &>(root).keep = true;
     }
 }
+
+e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args)
+{
+    out = w.root.path("peer.out");
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pid = w.ns.spawn(argv, {}, -1, fd, fd);
+    close(fd);
+}
+
+e2e_q931_peer::~e2e_q931_peer()
+{
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+bool e2e_q931_peer::wait(const std::string &text, int ms) const
+{
+    return e2e_world::wait_for([&] { return read_text_file(out).find(text) != std::string::npos; }, ms);
+}

@@ -162,3 +162,15 @@ private:
         }                                                                               \
     } while (0)
 
+// sim/q931peer inside a world's namespace (the ISDN far end), its lines in
+// TARN_ROOT/peer.out; killed with the object.
+struct e2e_q931_peer {
+    std::string out;
+    pid_t pid = -1;
+    e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args);
+    ~e2e_q931_peer();
+    e2e_q931_peer(const e2e_q931_peer &) = delete;
+    e2e_q931_peer &operator=(const e2e_q931_peer &) = delete;
+    // Waits (bounded) until the peer printed text.
+    bool wait(const std::string &text, int ms = 20000) const;
+};

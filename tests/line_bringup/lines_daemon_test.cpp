@@ -19,30 +19,6 @@ bool has(const std::string &text, const std::string &part)
     return text.find(part) != std::string::npos;
 }
 
-// q931peer inside the daemon's namespace, its lines in a file.
-struct q931_peer {
-    std::string out;
-    pid_t pid = -1;
-    q931_peer(const e2e_world &w, const std::vector<std::string> &args)
-    {
-        out = w.root.path("peer.out");
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid = w.ns.spawn(argv, {}, -1, fd, fd);
-        close(fd);
-    }
-    ~q931_peer()
-    {
-        if (pid > 0)
-            kill(pid, SIGKILL);
-    }
-    bool wait(const std::string &line, int ms = 20000) const
-    {
-        return e2e_world::wait_for([&] { return has(read_text_file(out), line); }, ms);
-    }
-};
-
 // Port 1 a TE point-to-point BRI wired to the peer, ports 2 and 3 multipoint
 // ports without a far end; the hardware description says the same.
 TEST(LinesDaemon, IsdnPortsComeUpAndNewCallsAreRefused)
@@ -55,8 +31,8 @@ TEST(LinesDaemon, IsdnPortsComeUpAndNewCallsAreRefused)
                                     "\n2 te bri ptmp - - -\n3 te bri ptmp - - -\n");
     // the call once the daemon is up: ISDN events before that are ignored
     std::string go = w.root.path("go");
-    q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
-                       "wait up 30", "-e", "waitfile " + go + " 30", "-e", "dial 1234 5678", "-e", "wait hangup 20"});
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+                           "wait up 30", "-e", "waitfile " + go + " 30", "-e", "dial 1234 5678", "-e", "wait hangup 20"});
     ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
         << w.tarn_err();

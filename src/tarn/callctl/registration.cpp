@@ -30,6 +30,7 @@
 #include "proxy_def.h"
 #include "reg_object.h"
 #include "registrations.h"
+#include "sip_headers.h"
 #include "sip_stack.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
@@ -286,20 +287,12 @@ SM_ACTION(sm_reg_authenticate_user_reg)
         return {SM_REG_INACTIVE, SM_NO_EVENT};
     }
     ro->auth_counter++;
-    const sip_t *sip = (const sip_t *)ro->tmpsip;
-    const msg_auth_t *challenge = nullptr;
-    if (sip && sip->sip_www_authenticate)
-        challenge = sip->sip_www_authenticate;
-    else if (sip && sip->sip_proxy_authenticate)
-        challenge = sip->sip_proxy_authenticate;
-    if (!challenge || !challenge->au_scheme) {
+    char auth[512];
+    if (format_digest_credentials((const sip_t *)ro->tmpsip, ro->pd->auth_user, ro->pd->pass, auth, sizeof auth) !=
+        0) {
         LOGD(TARN, 0, rinfo(ro), "CRITICAL: Couldn't send authentication for call!");
         return ROW;
     }
-    const char *realm = msg_params_find(challenge->au_params, "realm=");
-    char auth[512];
-    snprintf(auth, sizeof auth, "%s:%s:%s:%s", challenge->au_scheme, text(realm), text(ro->pd->auth_user),
-             text(ro->pd->pass));
     const char *headers =
         ro->cc.tr119 ? "Security-Verify: msrp-tls;mediasec, sdes-srtp;mediasec, dtls-srtp;mediasec\r\n" : "";
     if (ro->nh)

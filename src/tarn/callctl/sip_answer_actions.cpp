@@ -243,20 +243,12 @@ SM_ACTION(sm_sip_authenticate_user)
         LOGD_CALL(SIP, 0, co, "CRITICAL: Trying to authenticate invalid call_object!");
         return ROW;
     }
-    const sip_t *sip = (const sip_t *)leg->tmpsip;
-    const msg_auth_t *challenge = nullptr;
-    if (sip && sip->sip_www_authenticate)
-        challenge = sip->sip_www_authenticate;
-    else if (sip && sip->sip_proxy_authenticate)
-        challenge = sip->sip_proxy_authenticate;
-    if (!challenge || !challenge->au_scheme) {
+    char auth[512];
+    if (format_digest_credentials((const sip_t *)leg->tmpsip, leg->pd->auth_user, leg->pd->pass, auth,
+                                  sizeof auth) != 0) {
         LOGD_CALL(SIP, 0, co, "CRITICAL: Couldn't send authentication for call!");
         return ROW;
     }
-    const char *realm = msg_params_find(challenge->au_params, "realm=");
-    char auth[512];
-    snprintf(auth, sizeof auth, "%s:%s:%s:%s", challenge->au_scheme, realm ? realm : "",
-             leg->pd->auth_user ? leg->pd->auth_user : "", leg->pd->pass ? leg->pd->pass : "");
     nua_authenticate(leg->nh, NUTAG_AUTH(auth), TAG_END());
     return ROW;
 }

@@ -1,5 +1,8 @@
 #include "sip_headers.h"
 
+#include <sofia-sip/msg_header.h>
+#include <sofia-sip/sip.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -301,4 +304,22 @@ int convert_char_to_sipinfo_val(char c)
     if (c == '#')
         return 11;
     return -1;
+}
+
+int format_digest_credentials(const sip_t *sip, const char *user, const char *pass, char *buf, size_t size)
+{
+    if (!buf || size == 0)
+        return -1;
+    buf[0] = '\0';
+    const msg_auth_t *challenge = nullptr;
+    if (sip && sip->sip_www_authenticate)
+        challenge = sip->sip_www_authenticate;
+    else if (sip && sip->sip_proxy_authenticate)
+        challenge = sip->sip_proxy_authenticate;
+    if (!challenge || !challenge->au_scheme)
+        return -1;
+    const char *realm = msg_params_find(challenge->au_params, "realm=");
+    snprintf(buf, size, "%s:%s:%s:%s", challenge->au_scheme, realm ? realm : "", user ? user : "",
+             pass ? pass : "");
+    return 0;
 }

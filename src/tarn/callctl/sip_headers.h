@@ -8,6 +8,7 @@
 
 struct call_object;
 struct call_leg_sip;
+struct sip_s;
 
 // 0 with "REASON: ..." (no line end) in buf, or -1 with an empty buf.
 int format_reason_header(call_object *co, char *buf, size_t size);
@@ -27,3 +28,9 @@ void format_full_local_url(const call_leg_sip *leg, char *buf, size_t size, int 
 void format_msp_context(void *co, char *buf, int size);
 // '0'-'9' 0-9, '*' 10, '#' 11, else -1.
 int convert_char_to_sipinfo_val(char c);
+
+// The credential text of nua_authenticate for the last answer's challenge
+// (its WWW-Authenticate, else its Proxy-Authenticate): "scheme:realm:user:
+// pass", the realm as the challenge writes it (quotes included). 0, or -1
+// with an empty buf when the answer carries no challenge.
+int format_digest_credentials(const sip_s *sip, const char *user, const char *pass, char *buf, size_t size);

@@ -120,6 +120,19 @@ struct registrar {
     }
 };
 
+// Waits (bounded) until every registrar has ended.
+bool all_ended(std::vector<registrar> &regs, int ms)
+{
+    return e2e_world::wait_for(
+        [&] {
+            for (registrar &r : regs)
+                if (!r.ended())
+                    return false;
+            return true;
+        },
+        ms);
+}
+
 e2e_options lan_world()
 {
     e2e_options o = sipp_world_options();
@@ -187,15 +200,7 @@ TEST(RegistrationE2E, RegistrarAnswers)
     for (registrar &r : regs)
         r.start(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
-    bool all = e2e_world::wait_for(
-        [&] {
-            for (registrar &r : regs)
-                if (!r.ended())
-                    return false;
-            return true;
-        },
-        150000);
-    EXPECT_TRUE(all) << "a registrar did not finish";
+    EXPECT_TRUE(all_ended(regs, 150000)) << "a registrar did not finish";
     for (registrar &r : regs)
         EXPECT_EQ(r.status, 0) << r.name << ": sipp's status";
 
@@ -276,30 +281,6 @@ std::string state_after(const std::string &out, const std::string &rid, const st
     return "";
 }
 
-// q931peer inside the daemon's namespace, its lines in a file.
-struct q931_peer {
-    std::string out;
-    pid_t pid = -1;
-    q931_peer(const e2e_world &w, const std::vector<std::string> &args)
-    {
-        out = w.root.path("peer.out");
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        pid = w.ns.spawn(argv, {}, -1, fd, fd);
-        close(fd);
-    }
-    ~q931_peer()
-    {
-        if (pid > 0)
-            kill(pid, SIGKILL);
-    }
-    bool wait(const std::string &line, int ms = 20000) const
-    {
-        return e2e_world::wait_for([&] { return has(read_text_file(out), line); }, ms);
-    }
-};
-
 // A SIP peer's answers: status to an OPTIONS; with registered, a call may
 // be a REGISTER instead, answered 200 (the stack's validation OPTIONS come
 // with a Call-ID of their own).
@@ -345,22 +326,14 @@ TEST(RegistrationE2E, ValidationByOptions)
     w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\nmonitored_sip_peer=watch\nmonitored_sip_peer_offtime=2\n");
     std::string trace = w.root.path("port1.trace");
     w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + trace + "\n");
-    q931_peer isdn(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+    e2e_q931_peer isdn(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
                        "wait up 30"});
     ASSERT_TRUE(isdn.wait("READY", 10000)) << read_text_file(isdn.out);
     std::filesystem::create_directories(w.root.path("sipp"));
     for (registrar &p : peers)
         p.start(w);
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")})) << w.tarn_err();
-    bool all = e2e_world::wait_for(
-        [&] {
-            for (registrar &p : peers)
-                if (!p.ended())
-                    return false;
-            return true;
-        },
-        60000);
-    EXPECT_TRUE(all) << "a peer did not finish";
+    EXPECT_TRUE(all_ended(peers, 60000)) << "a peer did not finish";
     for (registrar &p : peers)
         EXPECT_EQ(p.status, 0) << p.name << ": sipp's status";
 
