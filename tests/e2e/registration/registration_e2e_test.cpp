@@ -156,9 +156,15 @@ std::string lan_stack(const e2e_world &w)
            "sip_useragent_lan = tarn-test-agent/1\n";
 }
 
-// The margin of a timed refresh: a second, and 3 % of the interval for the
-// timer thread, whose ticks stretch on a loaded machine.
-double margin(double seconds) { return 1 + 0.03 * seconds; }
+// A timed refresh is never early by more than a second; it may be late by a
+// second and 10 % of the interval, for the timer thread, whose ticks stretch
+// on a loaded machine.
+::testing::AssertionResult on_time(double gap, double want)
+{
+    if (gap >= want - 1 && gap <= want + 1 + 0.1 * want)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "after " << gap << " s, wanted " << want << " s";
+}
 
 // Time from the answer of index i to the next REGISTER after it.
 double gap_after(const std::vector<traced> &t, size_t answer)
@@ -210,7 +216,7 @@ TEST(RegistrationE2E, RegistrarAnswers)
         EXPECT_NE(regs[0].log().find("verifyauth true"), std::string::npos) << regs[0].log();
         size_t ok = nth(t, "SIP/2.0 200", 0);
         ASSERT_LT(ok, t.size());
-        EXPECT_NEAR(gap_after(t, ok), 55, margin(55));
+        EXPECT_TRUE(on_time(gap_after(t, ok), 55));
         EXPECT_NE(header(t[nth(t, "REGISTER", 1)], "Authorization"), "");
     }
     for (auto [i, want] : {std::pair<int, double>{1, 29}, {2, 9}}) {
@@ -218,14 +224,14 @@ TEST(RegistrationE2E, RegistrarAnswers)
         std::vector<traced> t = regs[i].trace();
         size_t ok = nth(t, "SIP/2.0 200", 0);
         ASSERT_LT(ok, t.size());
-        EXPECT_NEAR(gap_after(t, ok), want, margin(want));
+        EXPECT_TRUE(on_time(gap_after(t, ok), want));
     }
     for (auto [i, want, status] : {std::tuple<int, double, const char *>{3, 5, "SIP/2.0 503"}, {4, 11, "SIP/2.0 403"}}) {
         SCOPED_TRACE(regs[i].name);
         std::vector<traced> t = regs[i].trace();
         size_t first = nth(t, status, 0);
         ASSERT_LT(first, t.size());
-        EXPECT_NEAR(gap_after(t, first), want, margin(want));
+        EXPECT_TRUE(on_time(gap_after(t, first), want));
         size_t a = nth(t, "REGISTER", 0), b = nth(t, "REGISTER", 1);
         ASSERT_LT(b, t.size());
         EXPECT_NE(header(t[a], "Call-ID"), header(t[b], "Call-ID")) << "a new handle";
