@@ -12,9 +12,10 @@ enum chansel_method { CHANSEL_STANDARD = 1, CHANSEL_ROUNDROBIN = 2, CHANSEL_RAND
 enum chansel_direction { CHANSEL_DIRECTION_ASCENDING = 0, CHANSEL_DIRECTION_DESCENDING = 1 };
 
 // Sizes of the port maps a call hands to the group search: the call's
-// blocked-port marks and the allowed-port set, both indexed by port number.
-// Ports beyond a map are not marked blocked, and are not in an allowed set.
-enum { ISDN_BLOCKED_PORTS_MAP = 9, ISDN_ALLOWED_PORTS_MAP = 16 };
+// blocked-port marks (one for every port number up to 32) and the
+// allowed-port set, both indexed by port number. Ports beyond the allowed
+// set are not in it.
+enum { ISDN_BLOCKED_PORTS_MAP = 33, ISDN_ALLOWED_PORTS_MAP = 16 };
 
 struct misdn_chansel_settings {
     char *chansel_name;          // null for an entry left empty

@@ -19,6 +19,7 @@
 #include "sm_run.h"
 #include "sm_tasks.h"
 #include "state_tables.h"
+#include "xdv_headers.h"
 
 namespace {
 
@@ -26,6 +27,12 @@ namespace {
 void finish_call_of_object(call_object *co, FILE *report, int origin)
 {
     finish_call(report, get_index_of_operation(co), origin);
+}
+
+// The SIP hub hands extension headers on as (bc, name, value).
+void sipx_onto_bc(void *bc, const char *name, const char *value)
+{
+    apply_sipx_to_bc((misdn_bchannel *)bc, name, value);
 }
 
 // The caller-ID watchdog parks its calls on FXO-to-SIP machines, with the
@@ -98,6 +105,14 @@ void callctl_connect_hooks()
     call_reset_hooks reset{};
     reset.tarn_misdn_lib_send_event = send_isdn_message;
     call_reset_set_hooks(&reset);
+
+    isdn_callctl_hooks isdn{};
+    isdn.tarn_misdn_lib_send_event = tarn_misdn_lib_send_event;
+    isdn_callctl_set_hooks(&isdn);
+
+    sip_hub_hooks hub{};
+    hub.apply_sipx_to_bc = sipx_onto_bc;
+    sip_hub_set_hooks(&hub);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

@@ -282,7 +282,7 @@ struct call_object {
     char *call_group_buddies[8];
     int32_t call_group_index;
     int32_t call_group_buddies_count;
-    unsigned char blocked_isdn_ports[9];
+    unsigned char blocked_isdn_ports[33]; // by port number; 1 = refused a channel for this call
 
     // feature codes
     char feature_code_flush_buffer[64];

@@ -26,10 +26,13 @@ int dp_port_behaviour()
 }
 
 // One port at a time, in the line's order (experimental dp_port_behaviour).
-misdn_bchannel *bchannel_port_by_port(const dialplan_element *dp, int *ports_down)
+misdn_bchannel *bchannel_port_by_port(const dialplan_element *dp, int *ports_down,
+                                      const unsigned char *blocked_ports)
 {
     for (int i = 0; dp && i < dp->to_ports_count; i++) {
         int port = dp->to_ports[i];
+        if (blocked_ports && port >= 0 && port < ISDN_BLOCKED_PORTS_MAP && blocked_ports[port])
+            continue; // refused a channel for this call already
         const port_group_isdn *g = pg_get_port_group_isdn_by_port(port);
         int descending = g && g->chansel_direction == CHANSEL_DIRECTION_DESCENDING ? 1 : 0;
         misdn_bchannel *bc = misdn_lib_get_free_bc(port, 0, 0, descending, 1);
@@ -119,7 +122,7 @@ misdn_bchannel *get_isdn_channel_by_dialplan_string(call_object *co, const char 
         bc = misdn_lib_get_free_bc_by_port_group(target + 2, ports_down, (unsigned)co->cc.outgoing_bchannels,
                                                  co->blocked_isdn_ports, nullptr);
     } else if (dp_port_behaviour()) {
-        bc = bchannel_port_by_port(co->dp, ports_down);
+        bc = bchannel_port_by_port(co->dp, ports_down, co->blocked_isdn_ports);
     } else {
         unsigned char allowed[ISDN_ALLOWED_PORTS_MAP] = {};
         const port_group_isdn *g = group_of_ports(co->dp, allowed);
