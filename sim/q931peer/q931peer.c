@@ -14,6 +14,8 @@
  *   dial CALLED [CALLING [NAME]]   place a call (channel: any)
  *   proceeding | alerting | answer   on the current call
  *   hangup [CAUSE]         clear the current call (default 16)
+ *   reject CAUSE           answer the current SETUP (not yet acknowledged)
+ *                          with RELEASE COMPLETE and that cause
  *   restart [CHANNEL]      send RESTART
  *   restart_all            send RESTART of every channel (global call
  *                          reference, restart indicator "all interfaces") in a
@@ -326,6 +328,17 @@ static int call_step(struct pri *pri, char *line)
 			pri_hangup(pri, current, argc > 1 ? atoi(argv[1]) : 16);
 		else
 			fprintf(stderr, "q931peer: hangup without a call\n");
+	} else if (strcmp(cmd, "reject") == 0) {
+		if (argc < 2)
+			fatal("reject needs a cause");
+		/* libpri clears a call it has not acknowledged yet with RELEASE
+		 * COMPLETE. */
+		if (current) {
+			pri_hangup(pri, current, atoi(argv[1]));
+			current = NULL;
+		} else {
+			fprintf(stderr, "q931peer: reject without a call\n");
+		}
 	} else if (strcmp(cmd, "restart") == 0) {
 		pri_reset(pri, argc > 1 ? atoi(argv[1]) : 1);
 	} else if (strcmp(cmd, "restart_all") == 0) {

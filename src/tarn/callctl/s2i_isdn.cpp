@@ -16,6 +16,7 @@
 #include "isdn_lib.h"
 #include "log.h"
 #include "pools.h"
+#include "sip_headers.h"
 #include "sip_to_isdn.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
@@ -116,12 +117,9 @@ void take_over(misdn_bchannel *to, const misdn_bchannel *from)
 
 int s2i_tone_code(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c == '*')
-        return 10;
-    if (c == '#')
-        return 11;
+    int v = convert_char_to_sipinfo_val(c);
+    if (v >= 0)
+        return v;
     if (c >= 'A' && c <= 'D')
         return 12 + (c - 'A');
     if (c >= 'a' && c <= 'd')

@@ -106,6 +106,15 @@ void decode_into(unsigned char *field, size_t size, const char *v)
     base64_to_plaintext(v, (char *)field, size);
 }
 
+// The "length" item and the base64 item of a byte field.
+void raw_item(const char *k, const char *v, const char *data_key, int *len, unsigned char *field, int size)
+{
+    if (strcmp(k, "length") == 0)
+        *len = capped_length(v, size);
+    else if (strcmp(k, data_key) == 0)
+        decode_into(field, (size_t)size, v);
+}
+
 // "a,b[,c]" into count bytes (missing values 0).
 void read_bytes(const char *v, uint8_t *out, int count)
 {
@@ -277,10 +286,7 @@ void apply_sipx_to_bc(misdn_bchannel *bc, const char *name, const char *value)
             break;
         case BEARER:
             if (raw_bearer) {
-                if (strcmp(k, "length") == 0)
-                    bc->out_bearer_buf_len = capped_length(v, BC_BEARER_LEN);
-                else if (strcmp(k, "bearer") == 0)
-                    decode_into(bc->out_bearer_buf, sizeof bc->out_bearer_buf, v);
+                raw_item(k, v, "bearer", &bc->out_bearer_buf_len, bc->out_bearer_buf, BC_BEARER_LEN);
             } else if (strcmp(k, "capability") == 0) {
                 bc->capability = read_number(v);
             } else if (strcmp(k, "user") == 0) {
@@ -296,42 +302,26 @@ void apply_sipx_to_bc(misdn_bchannel *bc, const char *name, const char *value)
         case USERUSER:
             if (strcmp(k, "protocol") == 0)
                 bc->uu_protocol = (unsigned char)read_number(v, 0);
-            else if (strcmp(k, "length") == 0)
-                bc->uulen = capped_length(v, BC_UU_LEN);
-            else if (strcmp(k, "useruser") == 0)
-                decode_into(bc->uu, sizeof bc->uu, v);
+            else
+                raw_item(k, v, "useruser", &bc->uulen, bc->uu, BC_UU_LEN);
             break;
         case HLC:
-            if (strcmp(k, "length") == 0)
-                bc->hlclen = capped_length(v, BC_LLC_HLC_LEN);
-            else if (strcmp(k, "hlc") == 0)
-                decode_into(bc->hlc, sizeof bc->hlc, v);
+            raw_item(k, v, "hlc", &bc->hlclen, bc->hlc, BC_LLC_HLC_LEN);
             break;
         case LLC:
-            if (strcmp(k, "length") == 0)
-                bc->llclen = capped_length(v, BC_LLC_HLC_LEN);
-            else if (strcmp(k, "llc") == 0)
-                decode_into(bc->llc, sizeof bc->llc, v);
+            raw_item(k, v, "llc", &bc->llclen, bc->llc, BC_LLC_HLC_LEN);
             break;
         case FACILITY:
-            if (slot < 0)
-                break;
-            if (strcmp(k, "length") == 0)
-                bc->outfac_len[slot] = capped_length(v, BC_FAC_LEN);
-            else if (strcmp(k, "facility") == 0)
-                decode_into(bc->outfac[slot], sizeof bc->outfac[slot], v);
+            if (slot >= 0)
+                raw_item(k, v, "facility", &bc->outfac_len[slot], bc->outfac[slot], BC_FAC_LEN);
             break;
         case CALLING_SUB:
-            if (strcmp(k, "length") == 0)
-                bc->calling_subaddress_len = capped_length(v, BC_SUBADDRESS_LEN);
-            else if (strcmp(k, "calling_subaddress") == 0)
-                decode_into(bc->calling_subaddress, sizeof bc->calling_subaddress, v);
+            raw_item(k, v, "calling_subaddress", &bc->calling_subaddress_len, bc->calling_subaddress,
+                     BC_SUBADDRESS_LEN);
             break;
         case CALLED_SUB:
-            if (strcmp(k, "length") == 0)
-                bc->called_subaddress_len = capped_length(v, BC_SUBADDRESS_LEN);
-            else if (strcmp(k, "called_subaddress") == 0)
-                decode_into(bc->called_subaddress, sizeof bc->called_subaddress, v);
+            raw_item(k, v, "called_subaddress", &bc->called_subaddress_len, bc->called_subaddress,
+                     BC_SUBADDRESS_LEN);
             break;
         case PROGRESS:
             if (strcmp(k, "coding") == 0)
