@@ -16,6 +16,7 @@
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
 #include "sip_hub.h"
+#include "sip_responses.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
 #include "state_tables.h"
@@ -109,6 +110,10 @@ void callctl_connect_hooks()
     isdn_callctl_hooks isdn{};
     isdn.tarn_misdn_lib_send_event = tarn_misdn_lib_send_event;
     isdn_callctl_set_hooks(&isdn);
+
+    sip_response_hooks responses{};
+    responses.isdn_ie_to_sip_header_str = isdn_ie_to_sip_header_str;
+    sip_response_set_hooks(&responses);
 
     sip_hub_hooks hub{};
     hub.apply_sipx_to_bc = sipx_onto_bc;

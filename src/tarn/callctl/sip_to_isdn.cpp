@@ -24,6 +24,7 @@
 #include "rtp_ports.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
+#include "sip_responses.h"
 #include "sip_stack.h"
 #include "sip_trace.h"
 #include "sm_tasks.h"
@@ -61,7 +62,7 @@ void ie_and_extra_headers(call_object *co, char *buf, int size)
     buf[0] = 0;
     if (co->cc.ie_on_sip && co->bc)
         isdn_ie_to_sip_header_str(co->bc, buf, size);
-    isdn_xheader_add(co, buf, size);
+    xheader_add(co, buf, (size_t)size);
 }
 
 // A call looped back through this gateway rings as well: the ISDN-to-SIP
@@ -483,7 +484,7 @@ SM_ACTION(sm_sip_check_sending_new_invite)
     char invite_headers[2048] = "";
     format_invite_headers(co, invite_headers, sizeof invite_headers);
     st_safe_strcat(headers, sizeof headers, "%s", invite_headers);
-    isdn_xheader_add(co, headers, sizeof headers);
+    xheader_add(co, headers, sizeof headers);
     if (!leg->nh)
         return {SM_DESTROYING, SM_NO_EVENT};
     nua_invite(leg->nh, TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), SIPTAG_CONTACT_STR(contact_text),

@@ -172,8 +172,6 @@ void isdn_callctl_set_hooks(const isdn_callctl_hooks *h)
     }
     if (h->tarn_misdn_lib_send_event)
         hooks.tarn_misdn_lib_send_event = h->tarn_misdn_lib_send_event;
-    if (h->xheader_add)
-        hooks.xheader_add = h->xheader_add;
 }
 
 void isdn_send_event(call_object *co, int isdn_event)
@@ -184,16 +182,6 @@ void isdn_send_event(call_object *co, int isdn_event)
         return;
     }
     hooks.tarn_misdn_lib_send_event(co, isdn_event);
-}
-
-void isdn_xheader_add(call_object *co, char *buf, int size)
-{
-    static std::atomic<bool> said{false};
-    if (!hooks.xheader_add) {
-        not_built_once(said, "xheader_add");
-        return;
-    }
-    hooks.xheader_add(co, buf, size);
 }
 
 // ---- header lines ---------------------------------------------------------------

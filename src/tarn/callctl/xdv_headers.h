@@ -94,14 +94,11 @@ struct isdn_callctl_hooks {
     // Sends an ISDN message of the call (records it, applies the X-DV_
     // headers of the current SIP message first).
     void (*tarn_misdn_lib_send_event)(call_object *co, int isdn_event);
-    // Appends the gateway's own extension headers (X-DV_CALL_ID, X-DV_ORIGIN).
-    int (*xheader_add)(call_object *co, char *buf, int size);
 };
 // Takes the non-null members (null keeps what is there); null clears all.
 void isdn_callctl_set_hooks(const isdn_callctl_hooks *hooks);
-// The calls through the hooks (nothing happens while unfilled).
+// The call through the hook (nothing happens while unfilled).
 void isdn_send_event(call_object *co, int isdn_event);
-void isdn_xheader_add(call_object *co, char *buf, int size);
 
 // The value after "=" of the last line of a SIP INFO body that begins
 // "Signal" (any case), trimmed, into value: 1, or 0 with an empty value
