@@ -190,9 +190,12 @@ TEST_F(Passthrough, TelephoneEventRewriteOnlyWithTheOption)
     ASSERT_EQ(event.size(), 16u);
     EXPECT_EQ(cross(a, 30000, b, event), event);
 
+    // The option is read by the running relay: set while none runs.
+    stop(co);
     gp->experimental_options->eo_s2s_transparent_modify_rfc2833_payload = 1;
-    a.send_to(30000, event);
-    std::vector<unsigned char> got = b.receive();
+    co = call(0, 30000, a.port, 30002, b.port);
+    start(co);
+    std::vector<unsigned char> got = cross(a, 30000, b, event);
     ASSERT_EQ(got.size(), 16u);
     EXPECT_EQ(got[1], 96); // leg 2's telephone-event type, marker cleared
     b.send_to(30002, event);
@@ -204,6 +207,7 @@ TEST_F(Passthrough, TelephoneEventRewriteOnlyWithTheOption)
     seventeen.push_back(0);
     a.send_to(30000, seventeen);
     EXPECT_EQ(b.receive(), seventeen);
+    stop(co);
     gp->experimental_options->eo_s2s_transparent_modify_rfc2833_payload = 0;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -31,18 +32,35 @@ namespace {
 std::string why_not;
 const bool isolated = enter_private_mounts(&why_not) && enter_private_network(&why_not);
 
-std::vector<std::string> finished;
+// What the PCM threads asked call control to end.
+std::mutex finished_lock;
+std::vector<std::string> finished_calls;
 void rec_finish_ip(const char *ip)
 {
-    finished.push_back(std::string("ip ") + ip);
+    std::lock_guard<std::mutex> g(finished_lock);
+    finished_calls.push_back(std::string("ip ") + ip);
 }
 void rec_finish_ip_port(const char *ip, int port)
 {
-    finished.push_back(std::string("ip+port ") + ip + ":" + std::to_string(port));
+    std::lock_guard<std::mutex> g(finished_lock);
+    finished_calls.push_back(std::string("ip+port ") + ip + ":" + std::to_string(port));
+}
+std::vector<std::string> finished()
+{
+    std::lock_guard<std::mutex> g(finished_lock);
+    return finished_calls;
+}
+
+// A table value read under its lock (the threads write it).
+int table_value(const int *field)
+{
+    lock_hold hold(&lock_manager::pcm_table_lock);
+    return *field;
 }
 
 std::string row(int i)
 {
+    lock_hold hold(&lock_manager::pcm_table_lock);
     const pcm_bridging_timeslot_table &t = gp->pcm_table;
     in_addr a;
     a.s_addr = (in_addr_t)t.ip[i];
@@ -116,7 +134,10 @@ protected:
         application_create();
         init_locks();
         cm_init();
-        finished.clear();
+        {
+            std::lock_guard<std::mutex> g(finished_lock);
+            finished_calls.clear();
+        }
         pcm_clear_table(); // the application object outlives each test
         gp->pcm_server[0] = '\0';
         media_set_callctl_iface(nullptr);
@@ -261,7 +282,7 @@ TEST_F(Pcm, ServerPlacesARequestingUnit)
     EXPECT_EQ(update.substr(update.size() - tail.size()), tail);
     EXPECT_EQ(log.count("CRITICAL: ignoring invalid port 65535 in request"), 1);
     EXPECT_EQ(log.count("got request for ip 10.9.9.9, 2 rtp ports"), 1);
-    EXPECT_EQ(finished, std::vector<std::string>{"ip 10.9.9.9"});
+    EXPECT_EQ(finished(), std::vector<std::string>{"ip 10.9.9.9"});
 
     // Reconnecting: the old rows go first.
     send_text(fd, "PCMREQUEST|10.9.9.9|41000");
@@ -278,9 +299,9 @@ TEST_F(Pcm, ServerPlacesARequestingUnit)
 
     // The unit goes: its rows go, its calls end.
     close(fd);
-    EXPECT_TRUE(wait_for([] { return gp->pcm_table.ip[60] == 0; }));
-    EXPECT_TRUE(wait_for([] { return finished.size() == 3; }));
-    EXPECT_EQ(finished.back(), "ip 10.9.9.9");
+    EXPECT_TRUE(wait_for([] { return table_value(&gp->pcm_table.ip[60]) == 0; }));
+    EXPECT_TRUE(wait_for([] { return finished().size() == 3; }));
+    EXPECT_EQ(finished().back(), "ip 10.9.9.9");
     EXPECT_EQ(log.count("client disconnect"), 1);
 
     gp->run_pcm_server = 0;
@@ -317,16 +338,17 @@ TEST_F(Pcm, ClientTakesTheTableAndClearsItWhenTheServerGoes)
     send_text(fd, update.substr(0, 3000));
     usleep(20 * 1000);
     send_text(fd, update.substr(3000));
-    EXPECT_TRUE(wait_for([] { return gp->pcm_table.size == 390; }));
+    EXPECT_TRUE(wait_for([] { return table_value(&gp->pcm_table.size) == 390; }));
     EXPECT_EQ(row(389), "192.168.100.189:20389");
 
     // The server goes: the calls over other units end, the table empties.
     close(fd);
-    EXPECT_TRUE(wait_for([] { return gp->pcm_table.size == 0; }));
+    EXPECT_TRUE(wait_for([] { return table_value(&gp->pcm_table.size) == 0; }));
     EXPECT_EQ(gp->pcm_table.ip[389], 0);
-    ASSERT_FALSE(finished.empty());
-    EXPECT_EQ(finished[0], "ip 127.0.0.1");
-    EXPECT_EQ(finished.size(), 391u); // and each row's address and port
+    std::vector<std::string> ended = finished();
+    ASSERT_FALSE(ended.empty());
+    EXPECT_EQ(ended[0], "ip 127.0.0.1");
+    EXPECT_EQ(ended.size(), 391u); // and each row's address and port
     close(server);
     pcm_stop_threads();
     EXPECT_EQ(count_threads("tarn.pcmclient"), 0);
