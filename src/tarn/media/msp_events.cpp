@@ -26,6 +26,7 @@
 #include "media_callctl.h"
 #include "media_passthrough.h"
 #include "media_relay.h"
+#include "media_transcoding.h"
 #include "media_voice.h"
 #include "misdn_bchannel.h"
 #include "msp_device.h"
@@ -186,6 +187,11 @@ void participant_created(magic_csm msg)
         return;
     }
     leg->msp_channel = (int32_t)r->participant_id;
+    if (co->cl_sip_in && co->cl_sip_in->rtp_remote_port) {
+        msp_queue_lock_take();
+        call_s2s_start_transcoding_channel(co, leg, 0, 0);
+        msp_queue_lock_release();
+    }
 }
 
 // Statistics records of a channel: true when the message was one.
