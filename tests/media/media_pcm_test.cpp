@@ -264,7 +264,7 @@ TEST_F(Pcm, ServerPlacesARequestingUnit)
     }
     gp->pcm_table.size = 60;
     gp->pcm_table.max_size = 390;
-    gp->run_pcm_server = 1;
+    __atomic_store_n(&gp->run_pcm_server, 1, __ATOMIC_RELEASE);
     pthread_t t;
     ASSERT_EQ(pthread_create(&t, nullptr, pcm_run_server, nullptr), 0);
 
@@ -304,7 +304,7 @@ TEST_F(Pcm, ServerPlacesARequestingUnit)
     EXPECT_EQ(finished().back(), "ip 10.9.9.9");
     EXPECT_EQ(log.count("client disconnect"), 1);
 
-    gp->run_pcm_server = 0;
+    __atomic_store_n(&gp->run_pcm_server, 0, __ATOMIC_RELEASE);
     pthread_join(t, nullptr);
     close(gp->pcm_socket_fd);
 }
