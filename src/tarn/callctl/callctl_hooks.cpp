@@ -73,6 +73,7 @@ void callctl_connect_hooks()
 
     sip_hub_hooks hub{};
     hub.nua_event_callback_register = nua_event_callback_register;
+    hub.apply_sipx_to_bc = sipx_onto_bc;
     sip_hub_set_hooks(&hub);
 
     sip_peer_report_hooks report{};
@@ -114,10 +115,6 @@ void callctl_connect_hooks()
     sip_response_hooks responses{};
     responses.isdn_ie_to_sip_header_str = isdn_ie_to_sip_header_str;
     sip_response_set_hooks(&responses);
-
-    sip_hub_hooks hub{};
-    hub.apply_sipx_to_bc = sipx_onto_bc;
-    sip_hub_set_hooks(&hub);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;
