@@ -14,14 +14,14 @@
 struct kv_timer;
 
 extern cas_ctlport cas_ctl;
-extern std::mutex cas_lock;
+extern std::timed_mutex cas_lock;
 extern std::atomic<cas_event_callback> cas_callback;
 extern std::atomic<int> cas_debug_flag;
 extern std::atomic<kv_timer *> cas_onhook_timers[CAS_PORT_TABLE];
 // Set by cas_shutdown: the read thread and the dispatcher leave their loops.
 extern std::atomic<bool> cas_stopping;
 
-typedef std::unique_lock<std::mutex> cas_guard;
+typedef std::unique_lock<std::timed_mutex> cas_guard;
 
 inline bool cas_port_in_range(int port)
 {

@@ -5,6 +5,7 @@
 #include "log.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstring>
 #include <fcntl.h>
@@ -13,7 +14,7 @@
 
 cas_port_mapping cas_port_mappings[CAS_PORT_TABLE];
 cas_ctlport cas_ctl;
-std::mutex cas_lock;
+std::timed_mutex cas_lock;
 std::atomic<cas_event_callback> cas_callback{nullptr};
 std::atomic<int> cas_debug_flag{0};
 std::atomic<int> cas_passthrough{0};
@@ -214,7 +215,18 @@ void cas_shutdown(void)
     cas_stop_reader();
     cas_stop_dispatcher();
     {
-        cas_guard lk(cas_lock);
+        // While the process ends (a fatal end on the timer thread, say) a
+        // thread that did not stop may hold the lock waiting for the timer
+        // list this thread holds: wait a bounded time, then leave the ports
+        // to the process's end.
+        cas_guard lk(cas_lock, std::defer_lock);
+        if (!tarn_exiting())
+            lk.lock();
+        else if (!lk.try_lock_for(std::chrono::seconds(2))) {
+            LOGD(CAS, 0, nullptr, "CRITICAL: cas_shutdown: port lock not free while ending, ports left open");
+            cas_callback = nullptr;
+            return;
+        }
         cas_remove_timers();
         for (int port = CAS_PORT_MIN; port <= CAS_PORT_MAX; port++) {
             if (!cas_ctl.configured[port])

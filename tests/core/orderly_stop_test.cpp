@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <atomic>
 #include <thread>
 
 #include "application.h"
@@ -115,6 +116,44 @@ TEST(OrderlyStop, FatalEndOnALibraryThreadStopsTheOthersFirst)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(fatal_end_on_the_timer_thread(), testing::ExitedWithCode(42),
                 "TARN EXITCODE 42: fatal on the timer thread");
+}
+
+std::atomic<bool> in_timer_pass{false};
+
+int32_t fatal_tick_while_a_sender_waits(int32_t, kv_timer *)
+{
+    // The timer list is held for the pass: let the sender below take the
+    // port lock and block on the list before the process ends.
+    in_timer_pass = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    TARN_EXIT(43, "fatal while a sender waits for the timer list");
+}
+
+// A sender holds the CAS port lock while it waits for the timer list the
+// fatal timer callback holds: the end must not wait for that lock forever.
+[[noreturn]] void fatal_end_while_a_sender_holds_the_port_lock()
+{
+    tarn_set_exit_stop(tarn_stop_libraries);
+    conf_root root(false);
+    start_libraries(root);
+    std::thread sender([] {
+        while (!in_timer_pass)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        cas_send_event(1, CAS_EVENT_ONHOOK); // stops the ringing port's timer
+    });
+    sender.detach();
+    kv_timer *t = static_cast<kv_timer *>(calloc(1, sizeof(kv_timer)));
+    t->tv.tv_usec = 20 * 1000;
+    timer_add(fatal_tick_while_a_sender_waits, T_EVENT_A, t);
+    for (;;)
+        pause();
+}
+
+TEST(OrderlyStop, FatalEndOnTheTimerThreadDoesNotWaitForAHeldPortLock)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(fatal_end_while_a_sender_holds_the_port_lock(), testing::ExitedWithCode(43),
+                "TARN EXITCODE 43: fatal while a sender waits");
 }
 
 } // namespace

@@ -661,7 +661,7 @@ void set_app(const std::string &k, const std::string &v)
     } else if (k == "cas") {
         int port = 0, signalling = 0;
         if (sscanf(v.c_str(), "%d:%d", &port, &signalling) == 2 && port >= CAS_PORT_MIN && port <= CAS_PORT_MAX) {
-            std::lock_guard<std::mutex> g(cas_lock);
+            std::lock_guard<std::timed_mutex> g(cas_lock);
             cas_ctl.signalling[port] = signalling;
         }
     } else if (k == "free_channels") cman->msp_free_channels = atoi(v.c_str());
