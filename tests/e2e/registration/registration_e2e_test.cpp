@@ -292,8 +292,10 @@ std::string state_after(const std::string &out, const std::string &rid, const st
 // with a Call-ID of their own).
 std::string options_scenario(const std::string &status, bool registered = false)
 {
+    // The daemon takes SIP events once its start-up has ended: the first
+    // answer waits a little.
     auto answer = [](const std::string &line, const std::string &extra) {
-        return "<send><![CDATA[\n\nSIP/2.0 " + line +
+        return "<pause milliseconds=\"300\"/>\n<send><![CDATA[\n\nSIP/2.0 " + line +
                "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag[call_number]\n[last_Call-ID:]\n"
                "[last_CSeq:]\n" + extra + "Content-Length: 0\n\n]]></send>\n";
     };
