@@ -26,6 +26,7 @@
 #include "pools.h"
 #include "proxy_def.h"
 #include "sip_stack.h"
+#include "sm_tasks.h"
 #include "schema.h"
 #include "sdp_offer_answer.h"
 #include "sip_responses.h"
@@ -660,8 +661,9 @@ void bye_near_event(nua_event_t event, int status, char const *phrase, nua_t *nu
 } // namespace
 
 // With byeauth 1 a BYE leaves a clean-up call behind that holds the handle
-// on its own machine; the BYE's 200 ends it and the handle goes with it.
-TEST(SipBye, CleanupCallTakesTheAnswer)
+// on its own machine; the BYE's 200 ends it and the handle goes with it, or
+// (timer_first) its dismantling timer ends it before any answer came.
+void bye_with_cleanup_call(bool timer_first)
 {
     if (!gp) {
         application_create();
@@ -726,8 +728,18 @@ TEST(SipBye, CleanupCallTakesTheAnswer)
     ASSERT_NE(cleanup->sm, nullptr);
     EXPECT_EQ(statemachine_get_state(cleanup->sm), SM_DISMANTLING);
 
-    ASSERT_TRUE(run_until([&] { return f.bye; }));
-    EXPECT_TRUE(run_until([&] { return cleanup->callinfo == CI_FREE; })) << "the BYE's 200 ends the clean-up call";
+    if (timer_first) {
+        // What the timer thread and the task runner do when the 3 s are up.
+        cb_timer_event(T_EVENT_CLEANUP, cleanup->timer);
+        EXPECT_EQ(sm_run_pending_tasks(), 1);
+        EXPECT_EQ(cleanup->callinfo, CI_FREE) << "the timer ends the clean-up call";
+        EXPECT_EQ(co->callinfo, CI_ISDN_TO_SIP);
+        ASSERT_TRUE(run_until([&] { return f.bye; })) << "the BYE went out all the same";
+    } else {
+        ASSERT_TRUE(run_until([&] { return f.bye; }));
+        EXPECT_TRUE(run_until([&] { return cleanup->callinfo == CI_FREE; }))
+            << "the BYE's 200 ends the clean-up call";
+    }
 
     {
         lock_hold hold(&lock_manager::global_lock);
@@ -743,4 +755,14 @@ TEST(SipBye, CleanupCallTakesTheAnswer)
     su_deinit();
     gp->init_lock = 0;
     _parse_experimental_options("");
+}
+
+TEST(SipBye, CleanupCallTakesTheAnswer)
+{
+    bye_with_cleanup_call(false);
+}
+
+TEST(SipBye, CleanupCallEndsByItsTimer)
+{
+    bye_with_cleanup_call(true);
 }

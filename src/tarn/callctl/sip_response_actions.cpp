@@ -111,7 +111,7 @@ void send_reject(call_object *co, call_leg_sip *leg)
     LOGM(SIP, 17, "%s S SEND: nua_response[%i] \"%s\"", cinfo(co), status, reject_text(phrase));
 }
 
-// Algorithms of the owed answer; wait_for_cancel: the 183 of a call that
+// Sends the owed answer; wait_for_cancel: the 183 of a call that
 // waits for the far end's CANCEL.
 void send_nua_response(call_object *co, bool wait_for_cancel)
 {
