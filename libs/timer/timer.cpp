@@ -319,6 +319,14 @@ int timer_get_seconds_left(kv_timer *timer)
     return (int)((long long)timer->interval * TIMER_TICK_MS / 1000);
 }
 
+int timer_is_armed(kv_timer *timer)
+{
+    if (!timer)
+        return 0;
+    list_guard g(true);
+    return find_pred(timer) && timer->interval != 0 ? 1 : 0;
+}
+
 int timer_exit(void)
 {
     if (in_pass)

@@ -106,6 +106,9 @@ int timer_restart(kv_timer *timer);
 int timer_stop(kv_timer *timer);
 // Whole seconds left; -1 when the node is not listed.
 int timer_get_seconds_left(kv_timer *timer);
+// 1 when the node is listed and counting down (not stopped or expired),
+// else 0; null is not armed.
+int timer_is_armed(kv_timer *timer);
 
 // Stops the thread and waits for it, then frees every node and the list;
 // -1 when there is no list, on the timer thread (a callback), or when the

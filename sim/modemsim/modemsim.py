@@ -24,6 +24,12 @@ by single spaces, every word percent-encoded):
     fault PORT clear
     close PORT                   close the pseudo-terminal (the modem vanishes)
     sms PORT                     the bodies received after SMS prompts, one a line
+    call PORT NUMBER [clip=0]    an incoming call: RING every 3 s, each with
+                                 +CLIP (not with clip=0), until answered (ATA)
+                                 or ended; +CLCC lists it as incoming
+    answer PORT                  the far end answers the dialled call (#ECAM 3)
+    busy PORT                    the far end is busy (#ECAM 7)
+    hangup PORT                  the far end hangs up (#ECAM 0, NO CARRIER)
     store PORT INDEX BODY        store a message in slot INDEX (PDU hex or text)
     transcript                   -> ok TEXT
     quit
@@ -120,6 +126,7 @@ class Modem:
         self.commands = []
         self.cursor = 0
         self.call = None
+        self.next_ring = 0.0
         self.master = None
         self.slave = None
         self.out = []           # scheduled writes [(when, bytes)]
@@ -385,13 +392,17 @@ class Modem:
             self.call = {"number": cmd[3:].rstrip(";"), "state": "dialing"}
             return [], "OK"
         if u == "ATA":
+            if self.call and self.call.get("incoming"):
+                self.call["state"] = "active"
             return [], "OK"
         if u == "ATH":
             return [], "OK"
         if u == "AT+CLCC":
             if self.call:
-                return ['+CLCC: 1,%d,0,0,0,"%s",129' % (1 if self.call.get("incoming") else 0,
-                                                       self.call["number"])], "OK"
+                c = self.call
+                state = {"ringing": 4, "active": 0, "dialing": 2, "alerting": 3}.get(c["state"], 0)
+                return ['+CLCC: 1,%d,%d,0,0,"%s",%d' % (1 if c.get("incoming") else 0, state, c["number"],
+                                                       145 if c["number"].startswith("+") else 129)], "OK"
             return [], "OK"
         if u == "AT+CEER":
             return ['+CEER: "Normal call clearing"'], "OK"
@@ -442,6 +453,7 @@ class Modem:
         """Unsolicited lines that follow a command."""
         u = cmd.upper()
         if u.startswith("ATD") and self.call:
+            self.call["state"] = "alerting"
             self.unsolicited("#ECAM: 0,1,1,,,", 0.05)
             self.unsolicited("#ECAM: 0,2,1,,,", 0.10)
         elif u == "ATA":
@@ -453,6 +465,39 @@ class Modem:
             self.unsolicited('+CUSD: 0,"%s",72' % ucs2hex(self.ussd), 0.05)
         elif u.startswith("AT+CMGS=") and self.sms_mode is not None:
             self.write(b"\r\n> ")
+
+    # --- the far end of calls ------------------------------------------------------
+    def incoming_call(self, number, clip):
+        self.call = {"number": number, "incoming": True, "state": "ringing", "clip": clip}
+        self.next_ring = time.monotonic()
+        self.sim.log(self.port, "!", ("incoming call from " + number).encode("latin-1"))
+
+    def ringing(self):
+        c = self.call
+        return bool(c and c.get("incoming") and c["state"] == "ringing")
+
+    def ring_due(self):
+        if not self.ringing() or self.next_ring > time.monotonic() or self.master is None:
+            return
+        self.unsolicited("RING")
+        if self.call["clip"]:
+            n = self.call["number"]
+            self.unsolicited('+CLIP: "%s",%d,"",,"",0' % (n, 145 if n.startswith("+") else 129))
+        self.next_ring = time.monotonic() + 3.0
+
+    def far_end(self, what):
+        if what == "answer" and self.call and not self.call.get("incoming"):
+            self.call["state"] = "active"
+            self.unsolicited("#ECAM: 0,3,1,,,")
+        elif what == "busy" and self.call and not self.call.get("incoming"):
+            self.call = None
+            self.unsolicited("#ECAM: 0,7,1,,,")
+        elif what == "hangup" and self.call:
+            self.call = None
+            self.unsolicited("#ECAM: 0,0,1,,,")
+            self.unsolicited("NO CARRIER")
+        else:
+            raise ValueError("no call for " + what)
 
     def sms_done(self, send):
         line = self.sms_mode
@@ -612,6 +657,13 @@ class Sim:
             return self.reply(conn, True)
         if verb == "sms":
             return self.reply(conn, True, "\n".join(m.sms_bodies))
+        if verb == "call":
+            clip = not (len(a) > 2 and a[2] == "clip=0")
+            m.incoming_call(a[1], clip)
+            return self.reply(conn, True)
+        if verb in ("answer", "busy", "hangup"):
+            m.far_end(verb)
+            return self.reply(conn, True)
         if verb == "store":
             m.store[int(a[1])] = utf8(a[2])
             return self.reply(conn, True)
@@ -622,6 +674,7 @@ class Sim:
         while self.running:
             now = time.monotonic()
             due = [m.out[0][0] for m in self.modems.values() if m.out]
+            due += [m.next_ring for m in self.modems.values() if m.ringing()]
             due += [e[3] for e in self.expects]
             timeout = max(0.0, min(due) - now) if due else 0.5
             for key, _ in self.sel.select(min(timeout, 0.5)):
@@ -648,6 +701,7 @@ class Sim:
                         except (KeyError, ValueError, IndexError) as e:
                             self.reply(obj, False, str(e))
             for m in self.modems.values():
+                m.ring_due()
                 m.flush_due()
             now = time.monotonic()
             for e in list(self.expects):

@@ -5,6 +5,8 @@
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
+#include "gsm_events.h"
+#include "gsm_status.h"
 #include "housekeeping.h"
 #include "isdn_events.h"
 #include "media_start.h"
@@ -115,6 +117,10 @@ void callctl_connect_hooks()
     sip_response_hooks responses{};
     responses.isdn_ie_to_sip_header_str = isdn_ie_to_sip_header_str;
     sip_response_set_hooks(&responses);
+
+    gsm_hooks g{};
+    g.event_handler = gsm_event_handler;
+    gsm_set_hooks(&g);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

@@ -38,13 +38,18 @@ gsm_hooks gsm_hook = {events_not_handled, restart_not_built};
 
 void gsm_set_hooks(const gsm_hooks *h)
 {
-    gsm_hooks n = h ? *h : gsm_hooks{};
-    restart_hook_set = n.restart_gsm_port != nullptr;
-    if (!n.event_handler)
-        n.event_handler = events_not_handled;
-    if (!n.restart_gsm_port)
-        n.restart_gsm_port = restart_not_built;
-    gsm_hook = n;
+    if (!h) {
+        restart_hook_set = false;
+        gsm_hook = {events_not_handled, restart_not_built};
+        return;
+    }
+    // Each owner fills its own member; the others stay as they are.
+    if (h->event_handler)
+        gsm_hook.event_handler = h->event_handler;
+    if (h->restart_gsm_port) {
+        gsm_hook.restart_gsm_port = h->restart_gsm_port;
+        restart_hook_set = true;
+    }
 }
 
 // ---- helpers ------------------------------------------------------------------------

@@ -59,7 +59,9 @@ struct gsm_port_infos {
 };
 
 // What other parts of the daemon provide. Unset members fall back to what
-// is described with them; none is ever null after gsm_set_hooks.
+// is described with them; none is ever null. gsm_set_hooks takes the
+// non-null members of the record and keeps the others; null puts every
+// member back to unset.
 struct gsm_hooks {
     // Call control's GSM event callback. Unset: logs once and drops events.
     gsm_event_callback event_handler;
