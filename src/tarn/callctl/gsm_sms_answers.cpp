@@ -46,6 +46,15 @@ namespace {
 int file_message(const gsm_event &ev)
 {
     const char *spool = gp->gsm_sms_spool_in;
+    // An error answer (an empty or unreadable slot) holds no message.
+    gsm_answer_lines *a = new gsm_answer_lines;
+    gsm_split_answer(ev.response, *a);
+    bool readable = a->ok() && a->count > 0 && strncmp(a->line[0], "+CMGR:", 6) == 0;
+    delete a;
+    if (!readable) {
+        GLOG(0, ev.port, "GSM_EVENT_TYPE_CMGR failed");
+        return -1;
+    }
     if (gp->experimental_options && gp->experimental_options->eo_gsm_pdu_mode)
         return gsm_sms_incoming_pdu(spool, (unsigned)ev.port, ev.response);
     int dcs = 0, first_octet = 0;
