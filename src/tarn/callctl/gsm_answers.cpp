@@ -21,8 +21,6 @@
 
 namespace {
 
-bool starts(const char *s, const char *prefix) { return strncmp(s, prefix, strlen(prefix)) == 0; }
-
 const char *skip_blanks(const char *s)
 {
     while (*s == ' ')
@@ -34,7 +32,7 @@ const char *skip_blanks(const char *s)
 const char *after(const gsm_answer_lines &a, const char *prefix)
 {
     for (int i = 0; i < a.count; i++)
-        if (starts(a.line[i], prefix))
+        if (gsm_starts(a.line[i], prefix))
             return skip_blanks(a.line[i] + strlen(prefix));
     return nullptr;
 }
@@ -45,7 +43,7 @@ bool two_line_ok(const gsm_answer_lines &a) { return a.count == 2 && a.ok(); }
 void answer_ata(gsm_event &ev, const gsm_answer_lines &a)
 {
     for (int i = 0; i < a.count; i++) {
-        if (!starts(a.line[i], "#ECAM:"))
+        if (!gsm_starts(a.line[i], "#ECAM:"))
             continue;
         int value = libgsm_event_ecam(ev.port, 0, a.line[i] + 6, &ev.call_id);
         GLOG(5, ev.port, "GOT ATA ECAM INFO %s => VALUE %i", a.line[i], value);
@@ -58,7 +56,7 @@ void answer_atd(gsm_event &ev, const gsm_answer_lines &a)
 {
     bool ecam_seen = false;
     for (int i = 0; i < a.count; i++) {
-        if (!starts(a.line[i], "#ECAM:"))
+        if (!gsm_starts(a.line[i], "#ECAM:"))
             continue;
         ecam_seen = true;
         int value = libgsm_event_ecam(ev.port, 0, a.line[i] + 6, &ev.call_id);
@@ -66,7 +64,7 @@ void answer_atd(gsm_event &ev, const gsm_answer_lines &a)
         if (int t = gsm_ecam_event(value))
             ev.type = t;
     }
-    if (!ecam_seen && (starts(a.last(), "ERROR") || starts(a.last(), "NO CARRIER")))
+    if (!ecam_seen && (gsm_starts(a.last(), "ERROR") || gsm_starts(a.last(), "NO CARRIER")))
         ev.type = GSM_EVENT_TYPE_RELEASED;
 }
 
@@ -99,7 +97,7 @@ void answer_clcc(gsm_event &ev, const gsm_answer_lines &a)
 
 void answer_creg(gsm_event &ev, gsm_port_info *pi, const gsm_answer_lines &a)
 {
-    if (!two_line_ok(a) || !starts(a.line[0], "+CREG:"))
+    if (!two_line_ok(a) || !gsm_starts(a.line[0], "+CREG:"))
         return;
     const char *text = skip_blanks(a.line[0] + 6);
     gsm_set_info_text(pi->creg, text);
@@ -184,7 +182,7 @@ void answer_ceer(int port, const gsm_answer_lines &a)
 {
     std::string joined;
     for (int i = 0; i < a.count; i++) {
-        if (!starts(a.line[i], "+CEER: "))
+        if (!gsm_starts(a.line[i], "+CEER: "))
             continue;
         if (!joined.empty())
             joined += "|";

@@ -46,8 +46,6 @@ namespace {
 
 const experimental_options *eo() { return gp ? gp->experimental_options : nullptr; }
 
-bool starts(const char *s, const char *prefix) { return strncmp(s, prefix, strlen(prefix)) == 0; }
-
 bool unsolicited(const gsm_command *cmd)
 {
     return cmd->event_type == 0 || cmd->event_type == GSM_EVENT_TYPE_UNKNOWN;
@@ -119,18 +117,18 @@ bool cell_broadcast_line(int port, const char *line)
 void ciev(gsm_event &ev, const char *what)
 {
     gsm_port_info *pi = gsm_info_of_port(ev.port);
-    if (starts(what, "service,1")) {
+    if (gsm_starts(what, "service,1")) {
         if (pi)
             pi->reg_status = 1;
         gsm_cbm_rearm_if_needed(ev.port, 0);
         return;
     }
-    if (starts(what, "service,0")) {
+    if (gsm_starts(what, "service,0")) {
         if (pi)
             pi->reg_status = 0;
         return;
     }
-    if (starts(what, "sounder,0"))
+    if (gsm_starts(what, "sounder,0"))
         ev.sounder_off = true;
     ev.type = GSM_EVENT_TYPE_CIEV;
 }
@@ -225,12 +223,12 @@ void modem_dtmf(gsm_event &ev, const char *what)
 
 void registration(int port, const char *line)
 {
-    if (starts(line, "+CREG: 1") || starts(line, "+CREG: 5")) {
+    if (gsm_starts(line, "+CREG: 1") || gsm_starts(line, "+CREG: 5")) {
         GLOG(5, port, "registration regained, re-arming cell broadcast");
         gsm_cbm_rearm_if_needed(port, 0);
         return;
     }
-    if (!starts(line, "+CREG: 0"))
+    if (!gsm_starts(line, "+CREG: 0"))
         return;
     GLOG(5, port, "LTE Registration loss");
     gsm_cbm_mark_for_rearm(port);
@@ -243,25 +241,25 @@ void indication(gsm_event &ev)
 {
     const char *line = ev.response;
     GLOG(5, ev.port, "got indication |%s|", line);
-    if (starts(line, "+CIEV: "))
+    if (gsm_starts(line, "+CIEV: "))
         ciev(ev, line + 7);
-    else if (starts(line, "RING"))
+    else if (gsm_starts(line, "RING"))
         ev.type = GSM_EVENT_TYPE_RING;
-    else if (starts(line, "+CLIP"))
+    else if (gsm_starts(line, "+CLIP"))
         clip(ev, line);
-    else if (starts(line, "+CMTI"))
+    else if (gsm_starts(line, "+CMTI"))
         new_message(ev, line);
-    else if (starts(line, "+CBM"))
+    else if (gsm_starts(line, "+CBM"))
         cell_broadcast_announced(ev.port, line);
-    else if (starts(line, "+CDS"))
+    else if (gsm_starts(line, "+CDS"))
         status_report_announced(ev.port, line);
-    else if (starts(line, "#ECAM:"))
+    else if (gsm_starts(line, "#ECAM:"))
         ecam(ev, line);
-    else if (starts(line, "+CUSD"))
+    else if (gsm_starts(line, "+CUSD"))
         ussd_answer(ev.port, line);
-    else if (starts(line, "#DTMFEV: "))
+    else if (gsm_starts(line, "#DTMFEV: "))
         modem_dtmf(ev, line + 9);
-    else if (starts(line, "+CREG"))
+    else if (gsm_starts(line, "+CREG"))
         registration(ev.port, line);
 }
 

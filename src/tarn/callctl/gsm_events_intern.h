@@ -1,6 +1,8 @@
 // What the parts of the GSM event handler share: the record of one event
 // while it passes the handler's steps, and the per-type answer handling.
 #pragma once
+#include <cstring>
+
 #include "gsm_types.h"
 
 struct gsm_port_info;
@@ -36,6 +38,8 @@ struct gsm_answer_lines {
     const char *last() const { return count ? line[count - 1] : ""; }
 };
 void gsm_split_answer(const char *response, gsm_answer_lines &out);
+
+inline bool gsm_starts(const char *s, const char *prefix) { return strncmp(s, prefix, strlen(prefix)) == 0; }
 
 // The event of a modem call state (#ECAM value), 0 for none.
 int gsm_ecam_event(int value);
