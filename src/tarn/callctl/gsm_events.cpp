@@ -380,6 +380,11 @@ void gsm_event_handler(gsm_command *cmd)
     // Every per-port table has room for ports 0..6 at most.
     if (cmd->port < 1 || cmd->port > GSM_MAX_PORTS) {
         LOGD(GSM, 1, nullptr, "gsm event of port %i dropped: no such port", cmd->port);
+        // The record of a sent message is ours once its answer reached us.
+        if (cmd->event_type == GSM_EVENT_TYPE_CMGS && cmd->send_cmd) {
+            gsm_sms_free((gsm_outgoing_sms *)cmd->send_cmd);
+            cmd->send_cmd = nullptr;
+        }
         return;
     }
     gsm_event ev;
