@@ -10,13 +10,11 @@
 
 #include "application.h"
 #include "call_reset.h"
+#include "callctl_world.h"
 #include "experimental_options.h"
 #include "global_lock.h"
 #include "gsm_events.h"
 #include "gsm_lib.h"
-#include "msp_manager.h"
-#include "msp_resource.h"
-#include "msp_timeslot.h"
 #include "pools.h"
 #include "sm_defs.h"
 #include "statemachine.h"
@@ -38,13 +36,7 @@ void setup()
     char root[] = "/tmp/fuzz-gsm-events.XXXXXX";
     const char *dir = mkdtemp(root);
     setenv("TARN_ROOT", dir, 1);
-    application_create();
-    init_locks();
-    create_call_object_pools(4);
-    msp_create_command_manager();
-    msp_init_timeslots();
-    msp_init_resources();
-    timer_list_new();
+    callctl_world(4);
     gp->gsm_sms_spool_out = strdup((std::string(dir) + "/out").c_str());
     static experimental_options eo{};
     gp->experimental_options = &eo;

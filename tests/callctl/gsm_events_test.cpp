@@ -19,6 +19,7 @@
 
 #include "application.h"
 #include "call_reset.h"
+#include "callctl_world.h"
 #include "debug_lines.h"
 #include "experimental_options.h"
 #include "gsm_events.h"
@@ -28,9 +29,6 @@
 #include "log.h"
 #include "log_backend.h"
 #include "media_callctl.h"
-#include "msp_manager.h"
-#include "msp_resource.h"
-#include "msp_timeslot.h"
 #include "pools.h"
 #include "sm_events.h"
 #include "sm_run.h"
@@ -86,14 +84,7 @@ class GsmEvents : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        application_create();
-        init_locks();
-        static bool pools = create_call_object_pools(4) == 0;
-        ASSERT_TRUE(pools);
-        ASSERT_NE(msp_create_command_manager(), nullptr);
-        msp_init_timeslots();
-        msp_init_resources();
-        ASSERT_EQ(timer_list_new(), 0);
+        ASSERT_TRUE(callctl_world(4));
         gp->experimental_options = &eo_;
         seen.clear();
         dtmf_digits.clear();
