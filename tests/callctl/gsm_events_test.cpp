@@ -20,7 +20,9 @@
 #include "application.h"
 #include "call_reset.h"
 #include "callctl_world.h"
+#include "confman.h"
 #include "debug_lines.h"
+#include "dialplan.h"
 #include "experimental_options.h"
 #include "gsm_events.h"
 #include "gsm_events_intern.h"
@@ -30,6 +32,8 @@
 #include "log_backend.h"
 #include "media_callctl.h"
 #include "pools.h"
+#include "call_lookups.h"
+#include "schema.h"
 #include "sm_events.h"
 #include "sm_run.h"
 #include "timer.h"
@@ -597,6 +601,68 @@ TEST_F(GsmEvents, SentMessageResults)
     EXPECT_EQ(gp->callstat.sms_sent_failed[1], failed0 + 2);
     gp->gsm_global_config = nullptr;
     free(g.spool_failout);
+}
+
+TEST_F(GsmEvents, RegistrationLossMarksTheWorkaround)
+{
+    struct {
+        int workaround, registered_once, marked;
+    } cases[] = {{1, 1, 1}, {1, 0, 0}, {0, 1, 0}};
+    for (auto &c : cases) {
+        eo_.eo_lte_register_workaround = c.workaround;
+        info(2).was_successfully_registered = c.registered_once;
+        global_gsm_port_needs_reregister[2] = 0;
+        line(2, "+CREG: 0");
+        EXPECT_EQ(global_gsm_port_needs_reregister[2], c.marked) << c.workaround << c.registered_once;
+    }
+    global_gsm_port_needs_reregister[2] = 0;
+}
+
+// Admission of a ring: a port with its configuration string gets a call on
+// the GSM-to-SIP machine waiting for the caller number, with the withheld
+// number replaced and no timeslot in an empty map; a port without one gives
+// the call object back at once.
+TEST_F(GsmEvents, AdmissionOfARing)
+{
+    static bool inited = cm_init() == 0;
+    ASSERT_TRUE(inited);
+    fs::path conf = dir_ / "tarn.gsm";
+    std::ofstream(conf) << "[general]\n[mobile]\nports=3\nconfig=clir_on_oad=anonymous\n";
+    cm *saved = gp->config_gsm;
+    gp->config_gsm = configman_create("GSM");
+    ASSERT_NE(gp->config_gsm, nullptr);
+    ASSERT_EQ(cm_load(&gp->config_gsm, conf.c_str()), 0);
+
+    gsm_command c{};
+    c.port = 3;
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        EXPECT_EQ(init_incoming_gsm_call(&c), 0);
+    }
+    call_object *co = get_operation_by_gsm_port(3);
+    ASSERT_NE(co, nullptr);
+    calls_.push_back(co);
+    EXPECT_EQ(co->callinfo, CI_GSM_TO_SIP);
+    EXPECT_EQ(co->sm_state, (uint32_t)SM_GSM_WAIT_FOR_CID);
+    EXPECT_STREQ(co->gsm_oad, "anonymous");
+    EXPECT_EQ(co->tdm_logical_timeslot, -1);
+    EXPECT_EQ(co->cdr.from, TECH_GSM);
+    EXPECT_TRUE(timer_is_armed(co->timer));
+
+    // Port 4 has no configuration string.
+    c.port = 4;
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        EXPECT_EQ(init_incoming_gsm_call(&c), -1);
+    }
+    EXPECT_EQ(get_operation_by_gsm_port(4), nullptr);
+    int in_use = 0;
+    for (int i = 0; i < OPERATIONARRAYSIZE; i++)
+        in_use += get_operation_by_index(i) != nullptr; // null: free
+    EXPECT_EQ(in_use, 1);
+
+    cm_destroy(gp->config_gsm);
+    gp->config_gsm = saved;
 }
 
 } // namespace
