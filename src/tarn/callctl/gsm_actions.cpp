@@ -32,6 +32,7 @@
 #include "schema.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
+#include "sip_responses.h"
 #include "sip_trace.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
@@ -42,10 +43,9 @@ constexpr statemachine_handle_retval ROW = {SM_NO_DECISION, SM_ROW_EVENT};
 
 // ---- hooks ------------------------------------------------------------------------------
 
-enum { H_XHEADER, H_TR119, H_FAILOVER, H_COUNT };
+enum { H_TR119, H_FAILOVER, H_COUNT };
 std::atomic<bool> said[H_COUNT];
-const char *const hook_names[H_COUNT] = {"xheader_add", "set_headbuf_1tr119_invite_headers",
-                                         "init_sip_failover_timers"};
+const char *const hook_names[H_COUNT] = {"set_headbuf_1tr119_invite_headers", "init_sip_failover_timers"};
 gsm_invite_hooks hooks;
 
 bool filled(const void *member, int which)
@@ -112,8 +112,6 @@ void gsm_set_invite_hooks(const gsm_invite_hooks *h)
         hooks = gsm_invite_hooks{};
         return;
     }
-    if (h->xheader_add)
-        hooks.xheader_add = h->xheader_add;
     if (h->set_headbuf_1tr119_invite_headers)
         hooks.set_headbuf_1tr119_invite_headers = h->set_headbuf_1tr119_invite_headers;
     if (h->init_sip_failover_timers)
@@ -235,8 +233,7 @@ SM_ACTION(sm_gsm_to_sip_send_invite)
     char sdp[4096] = "";
     create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, 1);
     size_t used = strlen(headers);
-    if (filled((const void *)hooks.xheader_add, H_XHEADER))
-        hooks.xheader_add(co, headers + used, sizeof headers - used);
+    xheader_add(co, headers + used, sizeof headers - used);
     used = strlen(headers);
     if (co->cc.tr119 && filled((const void *)hooks.set_headbuf_1tr119_invite_headers, H_TR119))
         hooks.set_headbuf_1tr119_invite_headers(headers + used, sizeof headers - used);

@@ -18,9 +18,6 @@ int gsm_cid_wait_seconds(int port);
 // Parts of the INVITE of a GSM call that other parts of call control
 // build. An unset member logs once and its step is skipped.
 struct gsm_invite_hooks {
-    // Appends the gateway's own extension headers (X-DV_CALL_ID,
-    // X-DV_ORIGIN) by the call's sip_xheaders.
-    int (*xheader_add)(call_object *co, char *buf, size_t size);
     // Appends the 1TR119 INVITE headers.
     void (*set_headbuf_1tr119_invite_headers)(char *buf, size_t size);
     // Arms the SIP failover and response timers of an outgoing INVITE.
