@@ -359,7 +359,7 @@ TEST(RegistrationE2E, ValidationByOptions)
         EXPECT_EQ(state_after(out, rid, line), e.state);
     }
     EXPECT_NE(rid_of(out, "S IND : nua_i_outbound[408]"), "");
-    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 1", 10000)) << out;
+    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 1", 30000)) << out;
     EXPECT_EQ(sipp_stop_tarn(w), "");
     // The port's layer 2 release as tshark reads the trace: DISC from us (the
     // far end may set the link up again).
