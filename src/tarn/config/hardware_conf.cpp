@@ -429,7 +429,7 @@ int list_hardware_conf(FILE *fp)
 
 // ---- CAS connection check -----------------------------------------------------------------
 
-static int read_connected(const char *name)
+int hw_cas_port_connected(const char *name)
 {
     char rel[64];
     snprintf(rel, sizeof rel, "/sys/class/dvxt1e1/%s/connected", name);
@@ -458,7 +458,7 @@ int cas_update_port_status()
                 continue;
             }
             printf("CAS CONFIGURED %i\n", number);
-            int state = read_connected(li.cas_sys_connected_path[j]);
+            int state = hw_cas_port_connected(li.cas_sys_connected_path[j]);
             printf("CAS CONNECTED PORT %i %i\n", number, state);
             if (number >= 0 && number < HWCONF_CAS_INTERFACES)
                 connected[number] = state;

@@ -99,6 +99,9 @@ const char *print_line_interface(int type);
 // configured interface's sysfs "connected" file and sets connected in the
 // channel mappings; the report goes to standard output. 0.
 int cas_update_port_status();
+// 1 when the sysfs file "/sys/class/dvxt1e1/<name>/connected" opens and
+// its first byte is '1', else 0 (name: a CAS interface's "module:rank").
+int hw_cas_port_connected(const char *name);
 
 // The permanent layer-1 flag of an ISDN port (0 for a port no module holds),
 // and whether the port is a T1 line.

@@ -3,6 +3,7 @@
 // records of parts that fill them later are held by pointer.
 #pragma once
 #include <pthread.h>
+#include <sys/time.h>
 
 #include <atomic>
 #include <cstdint>
@@ -216,17 +217,17 @@ struct application_object {
     long tarn_start_time;
     call_statistics callstat;
     call_duration_statistics cds;
-    uint32_t ton_statistics[8];
+    ton_statistics_record ton_statistics;
 
     // trace of call identifiers
     int32_t tt_index;
     int32_t tt_pid[TRACE_RING_SIZE];
     int32_t tt_indices[TRACE_RING_SIZE];
     char tt_ihist[TRACE_RING_SIZE][64];
-    time_t tt_connect_recv[TRACE_RING_SIZE];
-    time_t tt_connect_ack[TRACE_RING_SIZE];
-    time_t tt_vopena_send[TRACE_RING_SIZE];
-    time_t tt_vopena_ack[TRACE_RING_SIZE];
+    struct timeval tt_connect_recv[TRACE_RING_SIZE];
+    struct timeval tt_connect_ack[TRACE_RING_SIZE];
+    struct timeval tt_vopena_send[TRACE_RING_SIZE];
+    struct timeval tt_vopena_ack[TRACE_RING_SIZE];
 
     // console-driven calls
     int32_t telnet_new_outgoing_call;

@@ -18,6 +18,24 @@ uint32_t *callstat_port(uint32_t (&member)[CALLSTAT_PORTS], int port)
     return &member[port];
 }
 
+static void count_ton(uint32_t &counter, char *sample, int type_ok, const char *number)
+{
+    if (!type_ok)
+        return;
+    if (counter++ == 0 && number)
+        snprintf(sample, TON_SAMPLE_LEN, "%s", number);
+}
+
+void ton_statistics_count(ton_statistics_record *t, int port, int ton_o, const char *oad, int ton_d,
+                          const char *dad)
+{
+    if (!t || port < 0 || port >= TON_STAT_PORTS)
+        return;
+    bool o = ton_o >= 0 && ton_o < TON_STAT_TYPES, d = ton_d >= 0 && ton_d < TON_STAT_TYPES;
+    count_ton(t->statistics_o[port][o ? ton_o : 0], t->sample_o[port][o ? ton_o : 0], o, oad);
+    count_ton(t->statistics_d[port][d ? ton_d : 0], t->sample_d[port][d ? ton_d : 0], d, dad);
+}
+
 void call_statistics_reset()
 {
     if (gp)

@@ -116,6 +116,22 @@ struct call_duration_statistics {
     int32_t connect_counter;
 };
 
+// Types of number of incoming ISDN calls, per ISDN port 0..31 and type 0..4
+// (unknown, international, national, network-specific, private): counts by
+// the calling number's type (_o) and the called number's (_d), and the
+// first number seen of each.
+enum { TON_STAT_PORTS = 32, TON_STAT_TYPES = 5, TON_SAMPLE_LEN = 64 };
+struct ton_statistics_record {
+    uint32_t statistics_o[TON_STAT_PORTS][TON_STAT_TYPES];
+    uint32_t statistics_d[TON_STAT_PORTS][TON_STAT_TYPES];
+    char sample_o[TON_STAT_PORTS][TON_STAT_TYPES][TON_SAMPLE_LEN];
+    char sample_d[TON_STAT_PORTS][TON_STAT_TYPES][TON_SAMPLE_LEN];
+};
+// Counts one incoming ISDN call (its port, both types and numbers); ports
+// and types outside the table are not counted.
+void ton_statistics_count(ton_statistics_record *t, int port, int ton_o, const char *oad, int ton_d,
+                          const char *dad);
+
 // Counts one connected call's duration into the sums and the ring.
 void add_connected_call_duration(call_duration_statistics *cds, int seconds);
 
