@@ -20,13 +20,7 @@ class Library : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        application_create();
-        init_locks();
-        OPERATIONARRAYSIZE = 2;
-        for (int i = 0; i < OPERATIONARRAYSIZE; i++) {
-            gp->operations[i] = new call_object();
-            init_call_object(gp->operations[i], i);
-        }
+        console_test_application(2);
         start_library("1 te bri ptmp - - -\n7 te bri ptp - - -\n", port_list({1, 7}, {0, 1}));
         mc_init_options();
     }

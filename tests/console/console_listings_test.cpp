@@ -23,15 +23,7 @@ class Listings : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        if (!gp) {
-            application_create();
-            init_locks();
-            OPERATIONARRAYSIZE = 4;
-            for (int i = 0; i < OPERATIONARRAYSIZE; i++) {
-                gp->operations[i] = new call_object();
-                init_call_object(gp->operations[i], i);
-            }
-        }
+        console_test_application(4);
         mc_init_options();
     }
 };

@@ -92,3 +92,20 @@ inline std::string dispatcher_answer(const char *line)
 }
 
 inline const std::string CONSOLE_GREETING = "quilmar VoIP Gateway Console (enter h for help, q to quit)\r\n\r\n";
+
+// The application object with its locks and a pool of n free call objects,
+// once per test binary.
+#include "application.h"
+#include "pools.h"
+inline void console_test_application(int n)
+{
+    if (gp)
+        return;
+    application_create();
+    init_locks();
+    OPERATIONARRAYSIZE = n;
+    for (int i = 0; i < n; i++) {
+        gp->operations[i] = new call_object();
+        init_call_object(gp->operations[i], i);
+    }
+}

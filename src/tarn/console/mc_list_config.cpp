@@ -95,31 +95,31 @@ int mc_tarn_list_call_configuration(const char *arg, FILE *out, int *)
     return 0;
 }
 
-int mc_tarn_list_call_configuration_ordered(const char *arg, FILE *out, int *)
+// The sorted configuration of the call at the argument's index, all keys or
+// those containing filter; nothing outside the pool.
+static void list_call_configuration(const char *arg, FILE *out, const char *filter)
 {
     int index = mc_arg_int(arg);
     if (!gp || index < 0 || index >= OPERATIONARRAYSIZE)
-        return 0;
+        return;
     call_object *co = mc_call_at(index);
-    if (!co || co->callinfo == CI_FREE) {
+    if (!co || co->callinfo == CI_FREE)
         fprintf(out, "No call at index %i\n", index);
-        return 0;
-    }
-    cc_print_call_configuration(out, &co->cc, 0, 1);
+    else if (filter)
+        cc_print_call_configuration_filtered(out, &co->cc, 0, 1, filter);
+    else
+        cc_print_call_configuration(out, &co->cc, 0, 1);
+}
+
+int mc_tarn_list_call_configuration_ordered(const char *arg, FILE *out, int *)
+{
+    list_call_configuration(arg, out, nullptr);
     return 0;
 }
 
 int mc_tarn_list_call_configuration_filtered(const char *arg, FILE *out, int *)
 {
-    int index = mc_arg_int(arg);
-    if (!gp || index < 0 || index >= OPERATIONARRAYSIZE)
-        return 0;
-    call_object *co = mc_call_at(index);
-    if (!co || co->callinfo == CI_FREE) {
-        fprintf(out, "No call at index %i\n", index);
-        return 0;
-    }
-    cc_print_call_configuration_filtered(out, &co->cc, 0, 1, arg);
+    list_call_configuration(arg, out, arg);
     return 0;
 }
 
