@@ -88,7 +88,13 @@ void _msp_show_msg_send(const char *file, int line, const char *function, void *
 void _msp_show_msg_recv(const char *file, int line, const char *function, void *context,
                         const uint8_t *buffer, int length)
 {
-    if (!buffer || !msp_show_msg_enabled())
+    if (!buffer)
+        return;
+    // The console's diagnostics commands read the word whenever messages
+    // are logged at all, whatever the level.
+    if (msp_logging_active && length >= 10)
+        csm_ud_response = buffer[8] | buffer[9] << 8;
+    if (!msp_show_msg_enabled())
         return;
     const sockaddr_csme &a = msp_recv_addr;
     int opcode = a.scsme_opcode[0] << 8 | a.scsme_opcode[1];
@@ -97,7 +103,5 @@ void _msp_show_msg_recv(const char *file, int line, const char *function, void *
     char prefix[80];
     snprintf(prefix, sizeof prefix, "RECV %i:%i:%i:%0i:%i:%i", a.scsme_family, a.scsme_ifindex,
              opcode, chan, flags, length);
-    if (length >= 10)
-        csm_ud_response = buffer[8] | buffer[9] << 8;
     msp_show_msg_prefixed(file, line, function, context, prefix, buffer, length);
 }

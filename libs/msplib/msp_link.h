@@ -37,7 +37,8 @@ int msp_fetch_msg(int socket, uint8_t *buffer, int *channel);
 void _msp_show_msg_send(const char *file, int line, const char *function, void *context,
                         const uint8_t *buffer, int channel, int timeslot);
 // RECV line of a fetched message of `length` bytes (the sender is the last
-// fetched address); keeps its first payload word in csm_ud_response.
+// fetched address). While msp_logging_active is set it keeps the first
+// payload word in csm_ud_response, at any log level.
 void _msp_show_msg_recv(const char *file, int line, const char *function, void *context,
                         const uint8_t *buffer, int length);
 

@@ -573,7 +573,6 @@ COMMANDS = {
         ('assigned_udp_header.destination_port', 'bytes 46-47 BE', 16, 12405),
         ('assigned_udp_header.length', 'bytes 48-49 BE', 16, 0),
         ('assigned_udp_header.checksum', 'bytes 50-51 BE', 16, 0),
-        ('set_diagnostic', 'bytes 8-9 LE', 16, 0),
     ]),
 }
 
@@ -814,6 +813,12 @@ DIAGNOSTIC_NAMES = {
     0x1012: 'DIAG_SPU_OUTSTREAM',
     0x1013: 'DIAG_DSP_TASK_IOPARAMS',
 }
+
+# The diagnostics switches share one record: set_diagnostic alone.
+for _fc in (0x00FB, 0x0802, 0x0803, 0x0E00, 0x0E01, 0x1010, 0x1011, 0x1012, 0x1013):
+    COMMANDS[_fc] = (DIAGNOSTIC_NAMES[_fc], 'csmdev_set_unified_diag', 194, 116, 10, [
+        ('set_diagnostic', 'bytes 8-9 LE', 16, 0),
+    ])
 
 RESULT_NAMES = {
     0x0000: 'CNF_OK',

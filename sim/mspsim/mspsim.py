@@ -483,7 +483,13 @@ class Sim:
             frame = self.device.error_report(h, channel, spec.get("error", ERR_UNKNOWN_FUNCTION))
             self.send(channel, frame)
             return
-        if mode == "error":
+        if mode == "error" and h["class"] == 194:
+            # A diagnostics command is answered in its own form, the result
+            # code in its first word.
+            frame = self.device.diag_answer(h)
+            struct.pack_into("<H", frame, 8, spec.get("result", 0x0001) & 0xFFFF)
+            answer = [(channel, frame)]
+        elif mode == "error":
             answer = [(channel, response(h, {"response_code": spec.get("result", 0x0001),
                                              "timeslot": fields.get("timeslot", 0)}))]
         else:

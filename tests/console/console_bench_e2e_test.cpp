@@ -174,4 +174,125 @@ TEST_F(ConsoleBench, TimeslotTestsAndFirmware)
     w.stop_tarn();
 }
 
+TEST_F(ConsoleBench, UnifiedDiagnostics)
+{
+    e2e_options o;
+    o.capture = false;
+    e2e_world w(o);
+    E2E_REQUIRE(w);
+    write_demo_conf(w);
+    w.root.write("usr/conf/tarn.sip", w.root.default_sip() + "interface_name_lan = eth1\n");
+    // The far end of eth1 answers ARP for 10.0.0.2 (a host address there,
+    // so the namespace's one route to 10.0.0.0/24 stays on eth1).
+    for (const std::vector<std::string> &cmd :
+         std::vector<std::vector<std::string>>{{"ip", "addr", "add", "10.0.0.2/32", "dev", "eth1-peer"},
+                                               {"sysctl", "-qw", "net.ipv4.conf.eth1-peer.accept_local=1"},
+                                               {"sysctl", "-qw", "net.ipv4.conf.all.rp_filter=0"},
+                                               {"sysctl", "-qw", "net.ipv4.conf.eth1-peer.rp_filter=0"}})
+        ASSERT_EQ(w.ns.run(cmd).status, 0) << cmd[0];
+    std::string peer_mac = w.ns.mac("eth1-peer"), own_mac = w.ns.mac("eth1");
+    ASSERT_EQ(peer_mac.size(), 17u);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    ASSERT_TRUE(console_listens(w));
+    e2e_namespace::net_guard inside(w.ns);
+    ASSERT_TRUE(inside.ok());
+    session s;
+
+    const std::string need_dst = "\r\tPlease configure the destination IP-Address before to configure Unified "
+                                 "Diagnostics features. Command = uddstX:Y:Z:A:B\n\r\r\n";
+    EXPECT_EQ(s.ask("setud"), need_dst);
+    const std::string bad_port = "\r\tError input: the UDP-port given is incorrect. The UDP-port number must belong "
+                                 "between 0 and 65000 (1025 <= B <= 60000)\n\r\r\n";
+    EXPECT_EQ(s.ask("uddst10:0:0:2:1024"), bad_port);
+    EXPECT_EQ(s.ask("uddst10:0:0:2:60001"), bad_port);
+    EXPECT_EQ(s.ask("uddst10:0:0:2"), bad_port);
+    EXPECT_EQ(s.ask("uddst10:0:256:2:5000"),
+              "\r\tError input: your IP-address given is incorrect. The IP-Address numbers must belong between 0 "
+              "and 255 (0 <= (X, Y, Z, A) <= 255)\n\r\r\n");
+    EXPECT_EQ(s.ask("uddst10:0:0"), "\r\tError input: not enough argument. Please follow this exemple X:Y:Z:A:B "
+                                    "corresponding to your IP-address X.Y.Z.A:B\n\r\r\n");
+    EXPECT_EQ(s.ask("uddst10:0:0:1:5000"),
+              "\r\tError input: impossible to use 10.0.0.1 as destination IP-address\n\r\r\n");
+    EXPECT_EQ(s.ask("uddst10:0:0:2:12800"), "\r\tError input: impossible to use 12800 as destination UDP-port\n\r\r\n");
+    EXPECT_EQ(s.ask("uddst10:0:0:9:5000"), "\r\tFailed getting MAC-address: please check your internet connection "
+                                           "(DNS, connectivity, and so on)\n\r\r\n");
+    EXPECT_EQ(s.ask("setud"), need_dst);
+    EXPECT_EQ(s.ask("uddst10:0:0:2:5000"), "\r\tDestination parameters configured: MAC-Address = " + peer_mac +
+                                               " \tIP-Address = 10.0.0.2 \tUDP-Port = 5000\n\r\r\n");
+    EXPECT_EQ(s.ask("udcmd1:0"), "\r\tUnified Diagnostics parameters must be configured. Please refer to and use "
+                                 "the following command: setud\n\t\r\n");
+
+    size_t mark = w.root.msp()->frames("in").size();
+    EXPECT_EQ(s.ask("setud"),
+              "\r\tMindspeed successly configured to send and receive unified diagnostics commands\n\r\r\n");
+    std::vector<json_value> sent = sent_since(w, mark);
+    ASSERT_EQ(sent.size(), 2u);
+    auto hex16 = [](long v) {
+        char b[8];
+        snprintf(b, sizeof b, "%02lx:%02lx", (v >> 8) & 0xFF, v & 0xFF);
+        return std::string(b);
+    };
+    auto mac_of = [&](const json_value &f, const std::string &a, const std::string &b, const std::string &c) {
+        return hex16(f["fields"][a].num()) + ":" + hex16(f["fields"][b].num()) + ":" + hex16(f["fields"][c].num());
+    };
+    EXPECT_EQ(sent[0]["name"].str(), "FC_SET_ETH_HDR");
+    EXPECT_EQ(sent[0]["channel"].num(), 0xFFFF);
+    EXPECT_EQ(mac_of(sent[0], "hostmac_1", "hostmac_2", "hostmac_3"), peer_mac);
+    EXPECT_EQ(mac_of(sent[0], "assigned_mac_1", "assigned_mac_2", "assigned_mac_3"), own_mac);
+    EXPECT_EQ(sent[1]["name"].str(), "REDIRECT_OVER_IP_UDP");
+    const json_value &r = sent[1]["fields"];
+    EXPECT_EQ(r["client_identifier"].num(), 4);
+    EXPECT_EQ(mac_of(sent[1], "destination_mac.part1", "destination_mac.part2", "destination_mac.part3"), peer_mac);
+    EXPECT_EQ(mac_of(sent[1], "source_mac.part1", "source_mac.part2", "source_mac.part3"), own_mac);
+    EXPECT_EQ(r["source_ip.part1"].num(), 0x0A00);
+    EXPECT_EQ(r["source_ip.part2"].num(), 0x0001);
+    EXPECT_EQ(r["destination_ip.part1"].num(), 0x0A00);
+    EXPECT_EQ(r["destination_ip.part2"].num(), 0x0002);
+    EXPECT_EQ(r["assigned_udp_header.source_port"].num(), 12800);
+    EXPECT_EQ(r["assigned_udp_header.destination_port"].num(), 5000);
+
+    EXPECT_EQ(s.ask("udcmd1:0"),
+              "\r\tNo one active call. Please establish a call before to use 'udcmdX:Y' command\n\r\r\n");
+
+    // Four calls with timeslots: the bridged pair (indexes 0, 1) and the
+    // loop's two (2, 3, timeslots 10 and 11).
+    EXPECT_EQ(s.ask("bridge3:4"), "using logical timeslots 3 and 4\nbridging timeslots\n\r\n");
+    EXPECT_EQ(s.ask("t1t10:11"), "Bridging co1 with ts 3 to ts 10\nBridging co2 with ts 4 to ts 11\n\r\n");
+    EXPECT_EQ(s.ask("setud"), "\r\tPlease close all your activate calls before setting Unified Diagnostics\n\r\r\n");
+    mark = w.root.msp()->frames("in").size();
+    EXPECT_EQ(s.ask("udcmd1:3"), "\r\tUnified Diagnostic command (DIAG_REPORTCMD) successly configured\n\r\r\n");
+    json_value diag = first_named(sent_since(w, mark), "DIAG_REPORTCMD");
+    EXPECT_EQ(diag["fc"].str(), "0x00fb");
+    EXPECT_EQ(diag["fields"]["set_diagnostic"].num(), 1);
+    EXPECT_TRUE(diag["problems"].a.empty());
+    json_value st = w.root.msp()->request("{\"cmd\": \"state\"}");
+    EXPECT_EQ(diag["channel"].num(), st["timeslots"]["11"].num());
+    EXPECT_EQ(s.ask("udtdmrx1"), "\r\tWrong command input: use 'udtdmrxX:Y' with Y the call index value (0 <= Y <= "
+                                 "254 for the call index and Y = 255 for the SUPERVISOR level)\n\r\r\n");
+    EXPECT_EQ(s.ask("udtdmrx2:1"),
+              "\r\tWrong command input: use 'udtdmrxX:Y' with X=0 to deactivate or X=1 to activate\n\r\r\n");
+    EXPECT_EQ(s.ask("udtdmtx0:7"), "\r\tWrong command inpput: call index 7 not related to a timeslot\n\r\r\n");
+    EXPECT_EQ(s.ask("udpcktrx1:0"), "\r\tSimultaneously active calls are limited for 'udpcktrxX:Y' command. Please "
+                                    "limit the number of call at only 2.\n\r\r\n");
+    mark = w.root.msp()->frames("in").size();
+    EXPECT_EQ(s.ask("udspuis1"), "\r\tUnified Diagnostic command (DIAG_SPU_IOPARAMS) successly configured\n\r\r\n");
+    diag = first_named(sent_since(w, mark), "DIAG_SPU_IOPARAMS");
+    EXPECT_EQ(diag["fc"].str(), "0x1010");
+    EXPECT_EQ(diag["channel"].num(), 0xFFFF);
+
+    // A refusal of the device is reported with its code.
+    w.root.msp()->request("{\"cmd\": \"rule\", \"rule\": {\"fc\": \"0x1012\", \"answer\": \"error\", \"result\": 1}}");
+    std::string refused = s.ask("udspuos1");
+    EXPECT_EQ(refused.rfind("\r\tError: Function code = 0x1012 (DIAG_SPU_OUTSTREAM) \t result code = 0x0001 (", 0), 0u)
+        << refused;
+
+    mark = w.root.msp()->frames("in").size();
+    EXPECT_EQ(s.ask("tdmclock"), "\r\n");
+    EXPECT_TRUE(wait_sent(w, mark, "FC_EXT_CLOCK_STATUS"));
+    EXPECT_EQ(s.ask("unsetud"), "\r\n");
+    EXPECT_EQ(s.ask("udcmd1:3"), "\r\tDestination IP-address must be configured. Please refer to and use the "
+                                 "following command: uddst\n\r\r\n");
+    w.stop_tarn();
+}
+
 } // namespace

@@ -166,6 +166,16 @@ TEST_F(MspLink, SendAndReceiveLines)
     EXPECT_TRUE(log.lines().empty());
     EXPECT_EQ(csm_ud_response, 42);
     msp_logging_active = 1;
+
+    // Logging on below the message level: no line, but the console's word
+    // is the answer's.
+    int level = log_get_loglevel(log_levels_debug, MSP);
+    log_set_loglevel_debug(log_levels_debug, MSP, 7);
+    log.clear();
+    MSP_SHOW_MSG_RECV(nullptr, buf, 10);
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(csm_ud_response, 0x0800);
+    log_set_loglevel_debug(log_levels_debug, MSP, level);
 }
 
 TEST(MspLinkOpen, OnlyTheSimulatorLinkWaitsLongerForAnswers)

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "mc_listings.h"
 #include "mc_msp_tests.h"
+#include "mc_unified_diag.h"
 #include "status_server.h"
 
 // A row whose handler belongs to a part of the daemon that this build does
@@ -177,18 +178,18 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 160 */ {"sl", "X", 0, MC_TYPE_LOG, LATER(mc_log_set_sofia_log_level), "set sofia log level for module Y to X => Y can be tport,iptsec,nta,stun,nth_client,nth_server,sresolv,nua,soa,nea,default,all", 0},
     /* 161 */ {"dbg", "", 0, MC_TYPE_LOG, LATER(mc_log_toggle_debug_printing), "toggle debugging on/off", 0},
     /* 162 */ {"nlog", "X", 0, MC_TYPE_LOG, LATER(mc_log_print_nlog_message), "print nlog message", 0},
-    /* 163 */ {"setud", "", 0, MC_TYPE_MSP, LATER(mc_set_unified_diag), "set Unified Diagnostic to debug analysis", 0},
-    /* 164 */ {"unsetud", "", 0, MC_TYPE_MSP, LATER(mc_unset_unified_diag), "unset Unified Diagnostic", 0},
-    /* 165 */ {"uddst", "X:Y:Z:A:B", 0, MC_TYPE_MSP, LATER(mc_configure_address_dst), "configure the IP-Address destination X.Y.Z.A:B", 0},
-    /* 166 */ {"udcmd", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_reportcmd), "activate/deactivate at channel level the command report to the Mindspeed: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254)", 0},
-    /* 167 */ {"udtdmrx", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_tdm_rx), "activate/deactivate at device/channel level the debug logging of TDM RX: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
-    /* 168 */ {"udtdmtx", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_tdm_tx), "activate/deactivate at device/channel level the debug logging of TDM TX: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
-    /* 169 */ {"udpcktrx", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_packet_rx), "activate/deactivate at channel level a packet RX capture: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel)", 0},
-    /* 170 */ {"udpckttx", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_packet_tx), "activate/deactivate at channel level a packet TX capture: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel)", 0},
-    /* 171 */ {"udspuiop", "X", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_spu_ioparams), "activate/deactivate at device level the logging of SPU IOPARAMS: X=0 to deactivate or X=1 to activate", 0},
-    /* 172 */ {"udspuis", "X", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_spu_instream), "activate/deactivate at device level the logging of SPU INSTREAM: X=0 to deactivate or X=1 to activate", 0},
-    /* 173 */ {"udspuos", "X", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_spu_outstream), "activate/deactivate at device level the logging of SPU OUTSTREAM: X=0 to deactivate or X=1 to activate", 0},
-    /* 174 */ {"uddsp", "X:Y", 0, MC_TYPE_MSP, LATER(mc_log_unified_diag_dsp_task_ioparams), "activate/deactivate at device/channel level the logging of DSP TASK IOPARAMS: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
+    /* 163 */ {"setud", "", 0, MC_TYPE_MSP, mc_set_unified_diag, "set Unified Diagnostic to debug analysis", 0},
+    /* 164 */ {"unsetud", "", 0, MC_TYPE_MSP, mc_unset_unified_diag, "unset Unified Diagnostic", 0},
+    /* 165 */ {"uddst", "X:Y:Z:A:B", 0, MC_TYPE_MSP, mc_configure_address_dst, "configure the IP-Address destination X.Y.Z.A:B", 0},
+    /* 166 */ {"udcmd", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_reportcmd, "activate/deactivate at channel level the command report to the Mindspeed: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254)", 0},
+    /* 167 */ {"udtdmrx", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_tdm_rx, "activate/deactivate at device/channel level the debug logging of TDM RX: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
+    /* 168 */ {"udtdmtx", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_tdm_tx, "activate/deactivate at device/channel level the debug logging of TDM TX: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
+    /* 169 */ {"udpcktrx", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_packet_rx, "activate/deactivate at channel level a packet RX capture: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel)", 0},
+    /* 170 */ {"udpckttx", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_packet_tx, "activate/deactivate at channel level a packet TX capture: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel)", 0},
+    /* 171 */ {"udspuiop", "X", 0, MC_TYPE_MSP, mc_log_unified_diag_spu_ioparams, "activate/deactivate at device level the logging of SPU IOPARAMS: X=0 to deactivate or X=1 to activate", 0},
+    /* 172 */ {"udspuis", "X", 0, MC_TYPE_MSP, mc_log_unified_diag_spu_instream, "activate/deactivate at device level the logging of SPU INSTREAM: X=0 to deactivate or X=1 to activate", 0},
+    /* 173 */ {"udspuos", "X", 0, MC_TYPE_MSP, mc_log_unified_diag_spu_outstream, "activate/deactivate at device level the logging of SPU OUTSTREAM: X=0 to deactivate or X=1 to activate", 0},
+    /* 174 */ {"uddsp", "X:Y", 0, MC_TYPE_MSP, mc_log_unified_diag_dsp_task_ioparams, "activate/deactivate at device/channel level the logging of DSP TASK IOPARAMS: X=0 to deactivate or X=1 to activate and Y the call index (0 <= Y <= 254 for the specified channel and Y = 255 for the supervisor)", 0},
     /* 175 */ {"bert", "X", 0, MC_TYPE_MISC, LATER(mc_bert_test_start_for_call), "start bert for call at index X", 0},
     /* 176 */ {"sbert", "X", 0, MC_TYPE_MISC, LATER(mc_bert_test_fetch_statistics_for_call), "fetch bert statistics for call at index X", 0},
     /* 177 */ {"lbert", "X", 0, MC_TYPE_MISC, LATER(mc_bert_test_list_statistics_for_call), "list bert statistics for call at index X", 0},
@@ -295,7 +296,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 278 */ {"testcbm", "X", 0, MC_TYPE_HIDDEN, LATER(mc_simulate_gsm_cbm_read), "test cbm reception", 0},
     /* 279 */ {"csurv", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_csurv), "mobile network survey", 0},
     /* 280 */ {"wink", "X:Y:Z", 0, MC_TYPE_HIDDEN, LATER(mc_analog_set_wink), "set FXS wink settings X=port, Y=offset, Z=duration", 0},
-    /* 281 */ {"tdmclock", "", 0, MC_TYPE_HIDDEN, LATER(mc_tdm_clock_status), "Queries the clock status of the TDM bus", 0},
+    /* 281 */ {"tdmclock", "", 0, MC_TYPE_HIDDEN, mc_tdm_clock_status, "Queries the clock status of the TDM bus", 0},
 };
 
 #undef LATER
