@@ -25,7 +25,7 @@
 #include "msp_queue.h"
 #include "msp_timeslot.h"
 #include "pools.h"
-#include "registrations.h"
+#include "isdn_events.h"
 #include "rtp_ports.h"
 #include "sm_defs.h"
 #include "state_names.h"
@@ -139,7 +139,7 @@ static call_object *take_test_call(int kind, machine_ctor ctor, int state, int t
     if (!co)
         return nullptr;
     co->callinfo = kind;
-    co->sm = ctor(co, state, reg_hooks().tarn_send_event);
+    co->sm = ctor(co, state, tarn_send_event);
     co->sm_state = (uint32_t)state;
     co->tdm_logical_timeslot = ts;
     return co;
@@ -283,7 +283,7 @@ static call_object *cas_test_call(int kind, machine_ctor first, machine_ctor cas
     if (!co)
         return nullptr;
     statemachine_destroy(co->sm);
-    co->sm = cas(co, 1 << 21, reg_hooks().tarn_send_event);
+    co->sm = cas(co, 1 << 21, tarn_send_event);
     co->sm_state = 1u << 21;
     co->cas_port = cas_port;
     give_test_leg(co, LK_TEST_ADDRESS, rport, TEST_CODEC_PCMA);
