@@ -125,20 +125,31 @@ long timevaldiff(const struct timeval *a, const struct timeval *b)
 }
 
 // The ring's events oldest first; the duration of each runs to the time
-// stamp in the slot after it.
-static void list_tone_history(FILE *out, const msp_tone_history &h, const char *verb, int port)
+// stamp in the slot after it (detected tones: received; sent tones: started).
+static void stamp(const msp_tonedet_event &e, struct timeval *tv)
+{
+    tv->tv_sec = (time_t)e.received_time.sec;
+    tv->tv_usec = (suseconds_t)e.received_time.usec;
+}
+static void stamp(const msp_tonegen_event &e, struct timeval *tv)
+{
+    tv->tv_sec = (time_t)e.start_time.sec;
+    tv->tv_usec = (suseconds_t)e.start_time.usec;
+}
+
+template <typename Ring> static void list_tone_history(FILE *out, const Ring &h, const char *verb, int port)
 {
     int recorded = h.history_index;
     int n = recorded < MSP_TONE_HISTORY ? recorded : MSP_TONE_HISTORY;
     for (int k = recorded - n; k < recorded; k++) {
-        const msp_tonedet_event &e = h.history[(unsigned)k % MSP_TONE_HISTORY];
+        const auto &e = h.history[(unsigned)k % MSP_TONE_HISTORY];
         if (e.event == 255)
             continue;
-        const msp_tonedet_event &next = h.history[(unsigned)(k + 1) % MSP_TONE_HISTORY];
-        struct timeval a = {(time_t)e.received_time.sec, (suseconds_t)e.received_time.usec};
-        struct timeval b = {(time_t)next.received_time.sec, (suseconds_t)next.received_time.usec};
-        fprintf(out, "%s PORT %i: %3ld:%06ld %x (duration %i)\n", verb, port, e.received_time.sec,
-                e.received_time.usec, e.event, (int)timevaldiff(&a, &b));
+        struct timeval a, b;
+        stamp(e, &a);
+        stamp(h.history[(unsigned)(k + 1) % MSP_TONE_HISTORY], &b);
+        fprintf(out, "%s PORT %i: %3ld:%06ld %x (duration %i)\n", verb, port, (long)a.tv_sec, (long)a.tv_usec,
+                e.event, (int)timevaldiff(&a, &b));
     }
 }
 
