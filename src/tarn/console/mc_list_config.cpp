@@ -32,6 +32,20 @@ int mc_arg_int(const char *arg)
     return (int)v;
 }
 
+std::vector<std::string> mc_split_fields(const char *arg, size_t max_fields)
+{
+    std::vector<std::string> f;
+    std::string s = arg ? arg : "";
+    for (size_t at = 0; f.size() < max_fields;) {
+        size_t c = s.find(':', at);
+        f.push_back(s.substr(at, c == std::string::npos ? std::string::npos : c - at));
+        if (c == std::string::npos)
+            break;
+        at = c + 1;
+    }
+    return f;
+}
+
 call_object *mc_call_at(int index)
 {
     if (!gp || index < 0 || index >= OPERATIONARRAYSIZE || index >= OPERATIONS_CAPACITY)

@@ -3,6 +3,8 @@
 // Every handler returns 0 unless said otherwise.
 #pragma once
 #include <cstdio>
+#include <string>
+#include <vector>
 
 // ---- configuration and routing ----
 int mc_tarn_list_dialplan(const char *arg, FILE *out, int *state);
@@ -67,5 +69,8 @@ int mc_tarn_list_cas_status_parsable(const char *arg, FILE *out, int *state);
 // The number at the start of a console argument as atoi reads it, clamped
 // to the int range (0 for none).
 int mc_arg_int(const char *arg);
+// A console parameter split at colons: its first max_fields fields (what
+// follows them is dropped).
+std::vector<std::string> mc_split_fields(const char *arg, size_t max_fields);
 // The call object at a pool index, or null outside the pool.
 struct call_object *mc_call_at(int index);

@@ -43,22 +43,6 @@ static const char LK_TEST_ADDRESS[] = "192.168.254.254";
 
 enum { TEST_CODEC_PCMA = 8, MC_TIMESLOT_LAST = 511 };
 
-// Fields of a console parameter split at colons.
-static std::vector<std::string> split_fields(const char *arg, size_t max_fields)
-{
-    std::vector<std::string> f;
-    std::string s = arg ? arg : "";
-    size_t at = 0;
-    while (f.size() < max_fields) {
-        size_t c = s.find(':', at);
-        f.push_back(s.substr(at, c == std::string::npos ? std::string::npos : c - at));
-        if (c == std::string::npos)
-            break;
-        at = c + 1;
-    }
-    return f;
-}
-
 int mc_parse_timeslot(const char *text)
 {
     if (!text || !*text || strlen(text) > 3)
@@ -155,7 +139,7 @@ int mc_tarn_test_msp(const char *arg, FILE *out, int *)
 {
     if (!gp)
         return 0;
-    std::vector<std::string> f = split_fields(arg, 6);
+    std::vector<std::string> f = mc_split_fields(arg, 6);
     bool second = f.size() > 1 && f[0] == "1";
     call_object *&slot = second ? gp->test_co2 : gp->test_co;
     const char *ts_text = f.size() > 1 ? f[1].c_str() : "";
@@ -246,7 +230,7 @@ int mc_tarn_bridge_timeslots(const char *arg, FILE *out, int *)
 {
     if (!gp)
         return 0;
-    std::vector<std::string> f = split_fields(arg, 2);
+    std::vector<std::string> f = mc_split_fields(arg, 2);
     int t1 = -1, t2 = -1;
     if (f.size() == 2 && (!timeslot_ok(f[0].c_str(), &t1, out) || !timeslot_ok(f[1].c_str(), &t2, out)))
         return 0;
@@ -364,7 +348,7 @@ int mc_util_t1_bridge_test(const char *arg, FILE *out, int *)
         fputs("No active call on index 1\n", out);
         return 0;
     }
-    std::vector<std::string> f = split_fields(arg, 2);
+    std::vector<std::string> f = mc_split_fields(arg, 2);
     if (f.size() < 2) {
         fputs("Please pass two timeslots in form X:Y\n", out);
         return 0;

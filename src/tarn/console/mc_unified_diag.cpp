@@ -66,15 +66,7 @@ int mc_configure_address_dst(const char *arg, FILE *out, int *)
 {
     ud_option &u = mc_ud_option;
     ud_set_defaults(u);
-    std::vector<std::string> f;
-    std::string s = arg ? arg : "";
-    for (size_t at = 0;;) {
-        size_t c = s.find(':', at);
-        f.push_back(s.substr(at, c == std::string::npos ? std::string::npos : c - at));
-        if (c == std::string::npos)
-            break;
-        at = c + 1;
-    }
+    std::vector<std::string> f = mc_split_fields(arg, 5);
     if (f.size() < 4) {
         fputs("\r\tError input: not enough argument. Please follow this exemple X:Y:Z:A:B corresponding to your "
               "IP-address X.Y.Z.A:B\n\r",
