@@ -24,7 +24,9 @@ JSON object back a line, always with "ok"):
     {"cmd": "send", "channel": CH, "hex": "..."}   send raw bytes as a frame
     {"cmd": "heartbeat", "on": false}    the device status answer reports
                                          stopped processors
-    {"cmd": "set", "processor_id": N}    (also "firmware", "version")
+    {"cmd": "set", "processor_id": N}    (also "firmware", "version", "mdio_value":
+                                         the register value an MDIO read
+                                         answers)
     {"cmd": "state"}                     -> channels (timeslot, type, VOPENA
                                          mode and payload, IP-header
                                          destination "a.b.c.d:port", tone
@@ -90,6 +92,7 @@ class Device:
 
     def __init__(self, args):
         self.processor_id = args.processor_id
+        self.mdio_value = 0x1D2C
         self.firmware = args.firmware
         self.version = args.version
         self.max_channels = args.channels
@@ -169,6 +172,10 @@ class Device:
             values.update(participant_id=1, conference_id=fields.get("conference_id", 0))
         if fc == 0x9310:
             values.update(conference_id=1)
+        if fc == 0x9331:  # FC_MDIO_BUS_READ: the addressed register's value
+            values.update({k: fields.get(k, 0) for k in ("preamble_suppress", "emac_number",
+                                                         "target_mmd_device_address", "target_register_address")},
+                          register_data_value=self.mdio_value)
         return [(channel, response(h, values))]
 
     def create_channel(self, h, fields):
@@ -577,7 +584,7 @@ class Sim:
             self.device.heartbeat = bool(req.get("on", True))
             return {"ok": True}
         if cmd == "set":
-            for key in ("processor_id", "firmware", "version"):
+            for key in ("processor_id", "firmware", "version", "mdio_value"):
                 if key in req:
                     setattr(self.device, key, req[key])
             return {"ok": True}

@@ -171,6 +171,46 @@ TEST_F(ConsoleBench, TimeslotTestsAndFirmware)
     EXPECT_EQ(s.ask("ttestx"), "no type given\n\r\n");
     EXPECT_EQ(s.ask("ttestrde"), "no active ISDN calls on index 0 and 1\n\r\n");
     EXPECT_EQ(s.ask("mlts"), "\r\n");
+
+    // Raw commands in the form outside scripts read.
+    EXPECT_EQ(s.ask("mdio0:z"), "MDIORESPONSE:-1\n\r\n");
+    mark = w.root.msp()->frames("in").size();
+    w.root.msp()->request("{\"cmd\": \"set\", \"mdio_value\": 4660}");
+    EXPECT_EQ(s.ask("mdio0:r:0:1:2:3"), "MDIORESPONSE:0:4660\n\r\n");
+    json_value rd = first_named(sent_since(w, mark), "FC_MDIO_BUS_READ");
+    EXPECT_EQ(rd["channel"].num(), 0xFFFF);
+    EXPECT_EQ(rd["index"].num(), 0);
+    EXPECT_EQ(rd["fields"]["emac_number"].num(), 0);
+    EXPECT_EQ(rd["fields"]["preamble_suppress"].num(), 1);
+    EXPECT_EQ(rd["fields"]["target_mmd_device_address"].num(), 2);
+    EXPECT_EQ(rd["fields"]["target_register_address"].num(), 3);
+    EXPECT_EQ(s.ask("mdio0:w:0:1:2:3:4"), "MDIORESPONSE:0\n\r\n");
+    // A refused command never shows the earlier success.
+    w.root.msp()->request("{\"cmd\": \"rule\", \"rule\": {\"fc\": \"FC_MDIO_BUS_WRITE\", \"answer\": \"report\"}}");
+    EXPECT_EQ(s.ask("mdio0:w:0:1:2:3:4"), "MDIORESPONSE:-1\n\r\n");
+    w.root.msp()->request("{\"cmd\": \"rule\", \"rule\": {\"fc\": \"FC_MDIO_BUS_READ\", \"answer\": \"report\"}}");
+    EXPECT_EQ(s.ask("mdio0:r:0:1:2:3"), "MDIORESPONSE:-1:-1\n\r\n");
+    EXPECT_EQ(s.ask("mspcmd:x"), "MSPRESPONSE:-1\n\r\n");
+    mark = w.root.msp()->frames("in").size();
+    EXPECT_EQ(s.ask("mspcmd:m:00:11:22:33:44:55"), "MSPRESPONSE:0\n\r\n");
+    json_value mac = first_named(sent_since(w, mark), "FC_SET_UNICAST_MAC_ADDR");
+    EXPECT_EQ(mac["channel"].num(), 0xFFFF);
+    EXPECT_EQ(mac["hex"].str().substr(16), "0000001122334455"); // address_config 0, the six bytes in order
+    size_t before = sent_since(w, 0).size();
+    EXPECT_EQ(s.ask("mspcmd:m:00:11:22"), "\r\n");
+    EXPECT_TRUE(w.wait_out("pass valid mac address")) << w.tarn_out();
+    EXPECT_EQ(sent_since(w, 0).size(), before);
+
+    // Listings and SIP-to-SIP tests without the parts they need.
+    EXPECT_EQ(s.ask("pcm"), "no pcm card bridging enabled\n\r\n");
+    const std::string usage = "usage: s2srrtp:<call-index>:<in|out>:<remote-ip>:<remote-port>\n"
+                              "example: s2srrtp:0:out:10.0.0.2:40000\n";
+    EXPECT_EQ(s.ask("s2srrtp:16:in:1.2.3.4:5000"), "invalid call index: 16\n" + usage + "\r\n");
+    EXPECT_EQ(s.ask("s2srrtp:0:in:1.2.3.4:0"), "invalid remote port: 0\n" + usage + "\r\n");
+    EXPECT_EQ(s.ask("s2srrtp:0:in:1.2.3.4"), usage + "\r\n");
+    EXPECT_EQ(s.ask("s2srrtp:15:in:1.2.3.4:5000"), "Do not have active call on index 15\n\r\n");
+    EXPECT_EQ(s.ask("s2s5000:10.0.0.2:6000:5002:10.0.0.2:6002"),
+              "invalid sip stack lan\n---------------------------------\n\r\n");
     w.stop_tarn();
 }
 

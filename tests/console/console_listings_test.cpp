@@ -16,6 +16,9 @@
 #include "mc_options.h"
 #include "pools.h"
 #include "sip_stack.h"
+#include "sm_defs.h"
+#include "state_tables.h"
+#include "misdn_bchannel.h"
 
 namespace {
 
@@ -231,6 +234,29 @@ TEST_F(Listings, UptimeAndDelayTrace)
                                       "pid 501 tti 1: 11:0 0:0 0:0 11:250000 msec 250 : h1\n");
     free(buf);
     gp->tt_index = 0;
+}
+
+TEST_F(Listings, ToneTestRefusesCodesThatAreNoToneSet)
+{
+    // Two active ISDN calls at indexes 0 and 1; no tone sets configured.
+    misdn_bchannel bc{};
+    for (int i : {0, 1}) {
+        call_object *co = gp->operations[i];
+        co->callinfo = CI_ISDN_TO_SIP;
+        co->bc = &bc;
+        co->sm = create_statemachine_isdn_to_sip(co, SM_CALL_ACTIVE, nullptr);
+    }
+    // A code of 16 characters would not fit the 16-character language slot.
+    EXPECT_EQ(dispatcher_answer("ttestr0123456789abcdef"), "unknown language code |0123456789abcdef|\n\r\n");
+    EXPECT_EQ(dispatcher_answer("ttestbzz"), "unknown language code |zz|\n\r\n");
+    EXPECT_STREQ(gp->analog_lang_mapping[0], "");
+    for (int i : {0, 1}) {
+        call_object *co = gp->operations[i];
+        statemachine_destroy(co->sm);
+        co->sm = nullptr;
+        co->bc = nullptr;
+        co->callinfo = CI_FREE;
+    }
 }
 
 } // namespace

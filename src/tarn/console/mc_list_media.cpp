@@ -1,11 +1,13 @@
 // Console listings of calls, media processor channels, RTP ports, tone
 // histories, uptime and load.
+#include <arpa/inet.h>
 #include <sys/time.h>
 
 #include <cstring>
 
 #include "application.h"
 #include "call_statistics.h"
+#include "global_lock.h"
 #include "mc_listings.h"
 #include "msp_resource.h"
 #include "msp_timeslot.h"
@@ -58,6 +60,33 @@ int mc_tarn_show_channel_usage(const char *, FILE *out, int *)
 int mc_transcoding_list_timeslots(const char *, FILE *out, int *)
 {
     transcoding_list_timeslots_fprintf(out);
+    return 0;
+}
+
+int mc_tarn_list_pcm_table(const char *, FILE *out, int *)
+{
+    if (!gp)
+        return 0;
+    bool server = gp->run_pcm_server, client = gp->run_pcm_client;
+    if (!server && !client) {
+        fputs("no pcm card bridging enabled\n", out);
+        return 0;
+    }
+    fputs(server ? "Timeslot\tIP\tPort\tFD\n" : "Timeslot\tIP\tPort\n", out);
+    lock_hold hold(&lock_manager::pcm_table_lock);
+    const pcm_bridging_timeslot_table &t = gp->pcm_table;
+    fprintf(out, "SIZE %i\n", t.size);
+    // The table holds PCM_TABLE_ROWS entries whatever its size says.
+    int rows = t.size < 0 ? 0 : t.size > PCM_TABLE_ROWS ? PCM_TABLE_ROWS : t.size;
+    for (int i = 0; i < rows; i++) {
+        char ip[INET_ADDRSTRLEN];
+        struct in_addr a = {(in_addr_t)t.ip[i]};
+        inet_ntop(AF_INET, &a, ip, sizeof ip);
+        if (server && t.ip[i] != 0)
+            fprintf(out, "%i\t%s\t%i\t%i\n", i, ip, t.port[i], t.fd[i]);
+        else if (!server)
+            fprintf(out, "%i\t%s\t%i\n", i, ip, t.port[i]);
+    }
     return 0;
 }
 

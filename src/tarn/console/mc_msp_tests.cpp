@@ -507,7 +507,7 @@ int mc_tarn_list_msp_firmware(const char *, FILE *out, int *)
         magic_csm q = create_query_csm_msg(FC_SUPVSR_GET_ARM_CODE_VERSION, CSM_CLASS_DEVICE, CSM_TYPE_QUERY,
                                            gp->msp_counter++);
         if (!csm_msg_is_null(q))
-            msp_queue_command(q, MSP_ADDRESS_DEVICE, nullptr, 1, 0);
+            msp_queue_command(q, MSP_ADDRESS_DEVICE, nullptr, 1, 1); // the handler stores the answer
     }
     fprintf(out, "FIRMWARE VERSION: %.*s\n", (int)sizeof gp->firmware_version, gp->firmware_version);
     return 0;

@@ -22,6 +22,11 @@ int mc_util_vopena_restart(const char *arg, FILE *out, int *state);
 int mc_util_srtp_stat(const char *arg, FILE *out, int *state);
 int mc_tarn_list_msp_firmware(const char *arg, FILE *out, int *state);
 int mc_test_list_msp_timeslots(const char *arg, FILE *out, int *state);
+// Raw commands answered for outside scripts: "MDIORESPONSE:..." and
+// "MSPRESPONSE:..." (a MAC address that is not 12 hexadecimal digits: -1,
+// no console reply).
+int mc_mdio_command(const char *arg, FILE *out, int *state);
+int mc_msp_command(const char *arg, FILE *out, int *state);
 
 // A logical timeslot the media processor has: digits only, 0 to 511; else -1.
 int mc_parse_timeslot(const char *text);

@@ -6,6 +6,7 @@
 #include "console.h"
 #include "mc_listings.h"
 #include "mc_msp_tests.h"
+#include "mc_s2s_tests.h"
 #include "mc_unified_diag.h"
 #include "status_server.h"
 
@@ -91,7 +92,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /*  73 */ {"cu", "X", 0, MC_TYPE_INFO, mc_tarn_list_channel_usage_by_call_index, "list channel usage for call at index X", 0},
     /*  74 */ {"s", "", 0, MC_TYPE_INFO, LATER(mc_tarn_list_info_for_timeslot), "list info for msp timeslot", 0},
     /*  75 */ {"ltdm", "", 0, MC_TYPE_INFO, LATER(mc_tarn_list_tdm), "list tdm ", 0},
-    /*  76 */ {"pcm", "", 0, MC_TYPE_INFO, LATER(mc_tarn_list_pcm_table), "list remote pcm table", 0},
+    /*  76 */ {"pcm", "", 0, MC_TYPE_INFO, mc_tarn_list_pcm_table, "list remote pcm table", 0},
     /*  77 */ {"fw", "", 0, MC_TYPE_INFO, mc_tarn_list_msp_firmware, "list msp firmware version", 0},
     /*  78 */ {"hc", "", 0, MC_TYPE_INFO, mc_tarn_list_hardware_conf, "list parsed hardware.conf", 0},
     /*  79 */ {"tcl", "", 0, MC_TYPE_INFO, mc_transcoding_list_timeslots, "tcl", 0},
@@ -213,8 +214,8 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 195 */ {"sendfac_pid", "X:Y", 0, MC_TYPE_ISDN, LATER(mc_isdn_send_facility_by_pid), "send base64 encoded facility on call with pid x", 0},
     /* 196 */ {"sendfac_idx", "X:Y", 0, MC_TYPE_ISDN, LATER(mc_isdn_send_facility_by_idx), "send base64 encoded facility on call with call index x", 0},
     /* 197 */ {"mlts", "", 0, MC_TYPE_HIDDEN, mc_test_list_msp_timeslots, "list timeslot channel map", 0},
-    /* 198 */ {"mdio", "X", 0, MC_TYPE_HIDDEN, LATER(mc_mdio_command), "set mdio command", 0},
-    /* 199 */ {"mspcmd:", "X", 0, MC_TYPE_HIDDEN, LATER(mc_msp_command), "takes a command for the msp", 0},
+    /* 198 */ {"mdio", "X", 0, MC_TYPE_HIDDEN, mc_mdio_command, "set mdio command", 0},
+    /* 199 */ {"mspcmd:", "X", 0, MC_TYPE_HIDDEN, mc_msp_command, "takes a command for the msp", 0},
     /* 200 */ {"vor", "X", 0, MC_TYPE_HIDDEN, mc_util_vopena_restart, "vopena restart for active voice channel at call index X", 0},
     /* 201 */ {"caslog", "", 0, MC_TYPE_HIDDEN, LATER(mc_cas_log_state), "current cas log state", 0},
     /* 202 */ {"caslog", "X", 0, MC_TYPE_HIDDEN, LATER(mc_cas_log_set), "set current cas log state", 0},
@@ -244,7 +245,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 226 */ {"p_casstatus", "", 0, MC_TYPE_INFO, mc_tarn_list_cas_status_parsable, "list cas status (parsable)", 0},
     /* 227 */ {"rit", "X", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_t38_reinvite), "sends t38 reinvite", 0},
     /* 228 */ {"rig", "X", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_g711_reinvite), "sends g711a reinvite", 0},
-    /* 229 */ {"s2srrtp:", "X:Y:Z:P", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, LATER(mc_s2s_set_reinvite_rtp), "sets s2s RTP remote endpoint for call X leg Y=in|out to Z:P and restarts transcoding", 0},
+    /* 229 */ {"s2srrtp:", "X:Y:Z:P", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, mc_s2s_set_reinvite_rtp, "sets s2s RTP remote endpoint for call X leg Y=in|out to Z:P and restarts transcoding", 0},
     /* 230 */ {"acllw", "", 0, MC_TYPE_INFO, LATER(mc_acl_list_whitelist), "list sip whitelist", 0},
     /* 231 */ {"acllb", "", 0, MC_TYPE_INFO, LATER(mc_acl_list_blacklist), "list sip blacklist", 0},
     /* 232 */ {"acllb", "X", 0, MC_TYPE_INFO, LATER(mc_acl_list_blacklist), "list sip blacklist", 0},
@@ -266,7 +267,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 248 */ {"dnsov", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_dns_update_overrides), "dns reload overrides from /tmp/tarn.dns", 0},
     /* 249 */ {"iptables", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_iptables_show), "show internal iptables list", 0},
     /* 250 */ {"ccp", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_cc_pool_show), "show call configuration pool", 0},
-    /* 251 */ {"s2s", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_s2s_start_test_channel), "test s2s rtp", 0},
+    /* 251 */ {"s2s", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_s2s_start_test_channel, "test s2s rtp", 0},
     /* 252 */ {"reo", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_acl_reload_experimental_options), "reload experimental options", 0},
     /* 253 */ {"tdp", "", 0, MC_TYPE_SIP, LATER(mc_test_dp_auto), "tests dp auto source/dest function", 0},
     /* 254 */ {"analog_offhook", "X:Y", 0, MC_TYPE_INFO, LATER(mc_set_analog_offhook), "set analog port to offhook state, where X is the port, Y=1 enable, Y=2 disable", 0},
