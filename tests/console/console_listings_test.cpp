@@ -2,6 +2,9 @@
 // inputs, through the dispatcher as a client types them.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -257,6 +260,28 @@ TEST_F(Listings, ToneTestRefusesCodesThatAreNoToneSet)
         co->bc = nullptr;
         co->callinfo = CI_FREE;
     }
+}
+
+TEST_F(Listings, PcmTableByRoleAndBoundedByItsRows)
+{
+    gp->run_pcm_server = gp->run_pcm_client = 0;
+    EXPECT_EQ(dispatcher_answer("pcm"), "no pcm card bridging enabled\n\r\n");
+    pcm_bridging_timeslot_table &t = gp->pcm_table;
+    t = {};
+    t.size = 3;
+    t.ip[0] = (int)inet_addr("10.0.0.7"), t.port[0] = 40000, t.fd[0] = 9;
+    t.ip[2] = (int)inet_addr("10.0.0.8"), t.port[2] = 40002;
+    gp->run_pcm_server = 1;
+    EXPECT_EQ(dispatcher_answer("pcm"),
+              "Timeslot\tIP\tPort\tFD\nSIZE 3\n0\t10.0.0.7\t40000\t9\n2\t10.0.0.8\t40002\t0\n\r\n");
+    gp->run_pcm_server = 0, gp->run_pcm_client = 1;
+    EXPECT_EQ(dispatcher_answer("pcm"),
+              "Timeslot\tIP\tPort\nSIZE 3\n0\t10.0.0.7\t40000\n1\t0.0.0.0\t0\n2\t10.0.0.8\t40002\n\r\n");
+    t.size = 100000; // never past the table's 512 rows
+    std::string all = dispatcher_answer("pcm");
+    EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 2 + 512 + 1);
+    gp->run_pcm_client = 0;
+    t = {};
 }
 
 } // namespace
