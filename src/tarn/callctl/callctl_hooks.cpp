@@ -16,6 +16,7 @@
 #include "registration.h"
 #include "registrations.h"
 #include "sdp_offer_answer.h"
+#include "sip_admission.h"
 #include "sip_headers.h"
 #include "sip_hub.h"
 #include "sip_responses.h"
@@ -76,6 +77,7 @@ void callctl_connect_hooks()
     sip_hub_hooks hub{};
     hub.nua_event_callback_register = nua_event_callback_register;
     hub.apply_sipx_to_bc = sipx_onto_bc;
+    hub.init_incoming_sip_call = init_incoming_sip_call;
     sip_hub_set_hooks(&hub);
 
     sip_peer_report_hooks report{};
@@ -121,6 +123,11 @@ void callctl_connect_hooks()
     gsm_hooks g{};
     g.event_handler = gsm_event_handler;
     gsm_set_hooks(&g);
+    sip_admission_hooks adm{};
+    adm.tarn_send_event = tarn_send_event;
+    adm.apply_sip_user_user_to_bc = apply_sip_user_user_to_bc;
+    adm.tarn_gsm_send_event = tarn_gsm_send_event;
+    sip_admission_set_hooks(&adm);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

@@ -221,6 +221,11 @@ void sip_apply_xheaders_to_bc(call_object *co, const sip_s *sip)
         hooks.apply_sipx_to_bc(co->bc, u->un_name, u->un_value);
 }
 
+void sip_hub_apply_sipx_to_bc(void *bc, const char *name, const char *value)
+{
+    hooks.apply_sipx_to_bc(bc, name, value);
+}
+
 void activate_call_leg_by_handle(call_object *co, nua_handle_t *nh)
 {
     if (!co)

@@ -52,3 +52,5 @@ struct sip_hub_hooks {
 };
 // Takes the non-null members; null puts every member back to unfilled.
 void sip_hub_set_hooks(const sip_hub_hooks *hooks);
+// The installed apply_sipx_to_bc, for the admission of calls toward ISDN.
+void sip_hub_apply_sipx_to_bc(void *bc, const char *name, const char *value);

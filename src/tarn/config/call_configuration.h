@@ -834,3 +834,6 @@ struct cc_callctl_hooks {
 };
 // Installs the hooks (null members keep the placeholder, which logs once).
 void cc_set_callctl_hooks(const cc_callctl_hooks *hooks);
+// Runs the installed set_dtmf_generation_and_filter_options for the call
+// (null does nothing).
+void cc_recompute_dtmf(call_object *co);

@@ -88,5 +88,3 @@ struct call_configuration_pool {
     pthread_mutex_t lock;
 };
 
-// Call control's recomputation of the DTMF flags (placeholder until filled).
-void cc_recompute_dtmf(call_object *co);

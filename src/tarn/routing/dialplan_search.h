@@ -16,6 +16,7 @@ struct call_object;
 struct call_leg_sip;
 struct sip_address_info_object;
 struct cm;
+struct call_configuration;
 
 enum {
     DP_TEXT_SIZE = 256,      // a chosen source or destination text: 255 characters
@@ -45,6 +46,12 @@ dialplan_element *dialplan_search_from_sip_check_element(call_object *co, dialpl
 // 0, the number of hosts that could not be resolved, or -1 for an unknown
 // group.
 int dialplan_sip_in_get_address_regexp(const char *group, char *out, size_t size, int automatic);
+
+// The active configuration of a call routed from SIP (cc_active, the
+// call's own record): the defaults, then the source group's record without
+// its SIP outbound options, the destination group's without its SIP inbound
+// options, the dial plan line's, and last the override when given.
+void dialplan_build_active_configuration(call_object *co, const call_configuration *override);
 
 // ---- searches from a line ------------------------------------------------------------------
 

@@ -163,3 +163,18 @@ char *dp_new_number(call_object *co, const dialplan_element *e, bool source, con
                     source ? "source" : "destination");
     return number;
 }
+
+void dialplan_build_active_configuration(call_object *co, const call_configuration *override)
+{
+    call_configuration *active = &co->cc;
+    cc_init_call_configuration(active);
+    if (co->cc_source)
+        _cc_update_call_configuration(active, co->cc_source, CCUF_DO_NOT_UPDATE_SIP_OUTBOUND);
+    if (co->cc_destination)
+        _cc_update_call_configuration(active, co->cc_destination, CCUF_DO_NOT_UPDATE_SIP_INBOUND);
+    if (co->dp && co->dp->cc)
+        cc_update_call_configuration(active, co->dp->cc);
+    if (override)
+        cc_update_call_configuration(active, override);
+    co->cc_active = active;
+}

@@ -153,25 +153,10 @@ void print_sip_request(FILE *out, const call_object *co, const call_leg_sip *leg
     fprintf(out, "request url host: %s\n", text(a.request_url_host));
 }
 
-// The active configuration of a routed call: the defaults, then the source,
-// destination and dial plan line records overlaid.
-void build_active_configuration(call_object *co)
-{
-    call_configuration *active = &co->cc;
-    cc_init_call_configuration(active);
-    if (co->cc_source)
-        _cc_update_call_configuration(active, co->cc_source, CCUF_DO_NOT_UPDATE_SIP_OUTBOUND);
-    if (co->cc_destination)
-        _cc_update_call_configuration(active, co->cc_destination, CCUF_DO_NOT_UPDATE_SIP_INBOUND);
-    if (co->dp && co->dp->cc)
-        cc_update_call_configuration(active, co->dp->cc);
-    co->cc_active = active;
-}
-
 void print_sip_match(FILE *out, call_object *co)
 {
     const dialplan_element *dp = co->dp;
-    build_active_configuration(co);
+    dialplan_build_active_configuration(co, nullptr);
     const mangled_sip_to_pstn &m = co->mangled.sip_to_pstn;
     switch (dp->to_tech) {
     case TECH_ISDN:
@@ -360,7 +345,7 @@ void make_line_test(const line_test &t, FILE *out, const char *input)
             fprintf(out, "No Dialplan Match Found!\n");
         } else {
             fprintf(out, "Found Dialplan Match: %s -> SIP (line %i)\n", t.name, e->line);
-            build_active_configuration(co);
+            dialplan_build_active_configuration(co, nullptr);
             dialplan_mangle_names_pstn_to_sip(co);
             print_identities(out, co);
         }

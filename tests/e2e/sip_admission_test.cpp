@@ -1,0 +1,340 @@
+// Admission of SIP INVITEs by the whole daemon: refusals without a dial
+// plan line and at a SIP group's call limit, the inbound throttle, the 155
+// "Trying" of a line with an inbound group, an emergency call that ends a
+// running call, and the refusals of calls toward ISDN (against a libpri far
+// end) and GSM. The INVITEs come from sip_sender.py inside the namespace,
+// which writes one line per response.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run_process.h"
+#include "sipp_case.h"
+
+namespace {
+
+bool has(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int count(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t at = 0; (at = text.find(what, at)) != std::string::npos; at += what.size())
+        n++;
+    return n;
+}
+
+// A dial plan line from its nine fields.
+std::string row(const std::vector<std::string> &f)
+{
+    std::string s;
+    for (size_t i = 0; i < f.size(); i++)
+        s += (i ? "\t" : "") + f[i];
+    return s + "\n";
+}
+
+struct answer {
+    int index = -1, status = 0;
+    std::string phrase, reason, contact;
+};
+
+std::vector<answer> parse_answers(const std::string &text)
+{
+    std::vector<answer> out;
+    std::istringstream lines(text);
+    for (std::string l; std::getline(lines, l);) {
+        std::vector<std::string> f;
+        std::istringstream fields(l);
+        for (std::string x; std::getline(fields, x, '\t');)
+            f.push_back(x);
+        if (f.size() < 2)
+            continue;
+        answer a;
+        a.index = atoi(f[0].c_str());
+        a.status = atoi(f[1].c_str());
+        a.phrase = f.size() > 2 ? f[2] : "";
+        a.reason = f.size() > 3 ? f[3] : "";
+        a.contact = f.size() > 4 ? f[4] : "";
+        out.push_back(a);
+    }
+    return out;
+}
+
+// The answers to call index, in order.
+std::vector<answer> of_call(const std::vector<answer> &all, int index)
+{
+    std::vector<answer> out;
+    for (const answer &a : all)
+        if (a.index == index)
+            out.push_back(a);
+    return out;
+}
+
+// The final answer of a call (status 0 when none came).
+answer final_of(const std::vector<answer> &all, int index)
+{
+    for (const answer &a : of_call(all, index))
+        if (a.status >= 200)
+            return a;
+    return answer{};
+}
+
+std::string sender()
+{
+    return std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip_sender.py";
+}
+
+std::vector<std::string> invites_argv(const e2e_world &w, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {"python3", sender(), "invites", "--port", std::to_string(w.root.sip_port)};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+// INVITEs to the localhost stack, run to the end.
+std::vector<answer> send_invites(const e2e_world &w, const std::vector<std::string> &args)
+{
+    process_result r = w.ns.run(invites_argv(w, args), "", {}, 60);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return parse_answers(r.out);
+}
+
+// INVITEs left running (calls the daemon holds); answers go to a file.
+struct held_calls {
+    pid_t pid = -1;
+    std::string out;
+    held_calls(const e2e_world &w, const std::string &name, const std::vector<std::string> &args)
+    {
+        out = w.root.path(name + ".answers");
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"--out", out, "--wait", "60"});
+        pid = w.ns.spawn(invites_argv(w, a));
+    }
+    ~held_calls()
+    {
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+    std::vector<answer> answers() const { return parse_answers(read_text_file(out)); }
+};
+
+bool reason_text(const answer &a, const std::string &text)
+{
+    return a.reason.rfind("TARN", 0) == 0 && has(a.reason, "cause=0") && has(a.reason, "text=\"" + text + "\"");
+}
+
+const char *const plain_sip = "[general]\nsip_bindport_localhost = @SIP_PORT@\n";
+
+// Without a dial plan line: 486 with the cause text and the TARN reason.
+// The throttle (2 per second) drops the third INVITE inside a second
+// without an answer of the daemon (the stack answers 480 once the handle is
+// gone); one 1.1 s after the first is admitted.
+TEST(SipAdmission, NoDialplanLineAndThrottle)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip", plain_sip);
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = sip_inbound_limit=2:1000\n");
+    // The caller is accepted, the called number not.
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "ISDN", "*", "1", "9.*", "\\0", "*", "\\0", ""}));
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+    int before = count(w.tarn_out(), "S SEND: NUA_RESPOND[");
+
+    std::vector<answer> all = send_invites(w, {"--at", "0,0.05,0.1,1.1", "--wait", "2"});
+    for (int i : {0, 1, 3}) {
+        SCOPED_TRACE(i);
+        answer a = final_of(all, i);
+        EXPECT_EQ(a.status, 486);
+        EXPECT_EQ(a.phrase, "Busy Here: no destination or source match");
+        EXPECT_TRUE(reason_text(a, "No matching dialplan entry found")) << a.reason;
+    }
+    answer dropped = final_of(all, 2);
+    EXPECT_EQ(dropped.status, 480) << "the stack's answer to a destroyed handle";
+    for (const answer &a : of_call(all, 2))
+        EXPECT_TRUE(a.status == 100 || a.status == 480) << a.status << " " << a.phrase;
+    EXPECT_EQ(count(w.tarn_out(), "S SEND: NUA_RESPOND[") - before, 3) << w.tarn_out();
+    EXPECT_EQ(count(w.tarn_out(), "S SEND: NUA_RESPOND[486] \"Busy Here: no destination or source match\""), 3);
+    EXPECT_EQ(count(read_text_file(w.root.path("var/log/tarn.nlog.1")), "INCOMING CALL FROM SIP REJECTED, NO DIALPLAN: PID"),
+              3);
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// A line with an inbound SIP group answers 155 "Trying" with the group's
+// Contact once, also when its first line's admission asked for the next
+// line (no B-channel, dialplan_go_on).
+TEST(SipAdmission, InboundGroupTryingOnce)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) + "[office]\nsip_stack=localhost\nsip_proxy=127.0.0.1\nuser=alice\n");
+    w.root.write("usr/conf/tarn.dialplan",
+                 row({"SIP", "ISDN", "p:office", "1", "7.*", "\\0", "*", "\\0", "dialplan_go_on=1"}) +
+                     row({"SIP", "ISDN", "p:office", "1", "7.*", "\\0", "*", "\\0", ""}));
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    std::vector<answer> all = send_invites(w, {"--to", "7001", "--wait", "2"});
+    int trying = 0;
+    for (const answer &a : all) {
+        if (a.status != 155)
+            continue;
+        trying++;
+        EXPECT_EQ(a.phrase, "Trying");
+        EXPECT_TRUE(has(a.contact, "alice@")) << a.contact;
+    }
+    EXPECT_EQ(trying, 1);
+    answer f = final_of(all, 0);
+    EXPECT_EQ(f.status, 486);
+    EXPECT_TRUE(reason_text(f, "No free ISDN channels")) << f.reason;
+    ASSERT_FALSE(all.empty());
+    EXPECT_EQ(all.front().status == 155 || all.front().status == 100, true);
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// A SIP group at its limit of one call: the next INVITE toward it finds no
+// line and is refused with the call-limit cause's text alone.
+TEST(SipAdmission, CallLimitReached)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) +
+                          "[full]\nsip_stack=localhost\nsip_proxy=127.0.0.9:5999\nmax_simultaneous_calls=1\n");
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "SIP", "*", "p:full", "8.*", "\\0", "*", "\\0", ""}));
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=4\n");
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    held_calls first(w, "first", {"--to", "8001"});
+    ASSERT_TRUE(w.wait_out("D INCOMING:CID=")) << w.tarn_out();
+    std::vector<answer> all = send_invites(w, {"--to", "8002", "--wait", "2"});
+    answer f = final_of(all, 0);
+    EXPECT_EQ(f.status, 486);
+    EXPECT_EQ(f.phrase, "Busy Here");
+    EXPECT_TRUE(reason_text(f, "No matching dialplan entry found")) << f.reason;
+    EXPECT_TRUE(has(w.tarn_out(), "S SEND: NUA_RESPOND[486] \"Busy Here\"")) << w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// ISDN port 1 faces a libpri network side: a TE point-to-point BRI beside
+// port 2 without a far end, or (primary) one E1 port.
+void isdn_world(e2e_world &w, const std::string &dialplan, const std::string &conf, bool primary = false)
+{
+    sipp_write_config(w, "usr/conf/tarn.sip", plain_sip);
+    std::string trace = w.root.path("port1.trace");
+    if (primary) {
+        w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv1E1\n");
+        w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\n");
+        w.root.write("misdn.ports", "1 te e1 ptp 40001 40002 " + trace + "\n");
+    } else {
+        w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,1,0,0\n");
+        w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\n[dead]\nports=2\n");
+        w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + trace + "\n2 te bri ptp - - -\n");
+    }
+    w.root.write("usr/conf/tarn.dialplan", dialplan);
+    if (!conf.empty())
+        w.root.write("usr/conf/tarn.conf", conf);
+}
+
+bool start_isdn_tarn(e2e_world &w)
+{
+    sipp_keep_on_failure(w);
+    if (!w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
+        return false;
+    return e2e_world::wait_for(
+        [&] {
+            process_result r = w.ns.run({"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/options.xml",
+                                         "-m", "1", "-i", "127.0.0.1", "-p", "5899", "-timeout", "3s",
+                                         "-timeout_error", "-nostdin",
+                                         "127.0.0.1:" + std::to_string(w.root.sip_port)},
+                                        "", {}, 10);
+            return r.status == 0;
+        },
+        30000);
+}
+
+// Refusals of calls toward ISDN and GSM: a port without its far end (down),
+// the 302 of move_on_pstn_fail with and without a host part, a called
+// number with a letter on the port that is up, no registered GSM port.
+TEST(SipAdmission, IsdnAndGsmRefusals)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    isdn_world(w,
+               row({"SIP", "ISDN", "*", "2", "1.*", "\\0", "*", "\\0", ""}) +
+                   row({"SIP", "ISDN", "*", "2", "2.*", "\\0", "*", "\\0", "302_on_pstn_fail=4930@10.1.1.1"}) +
+                   row({"SIP", "ISDN", "*", "2", "3.*", "\\0", "*", "\\0", "302_on_pstn_fail=4930"}) +
+                   row({"SIP", "ISDN", "*", "1", "4(.*)", "\\1", "*", "\\0", ""}) +
+                   row({"SIP", "GSM", "*", "1,2", "5.*", "\\0", "*", "\\0", ""}),
+               "");
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+                       "wait up 30"});
+    ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
+    ASSERT_TRUE(start_isdn_tarn(w)) << w.tarn_err();
+    ASSERT_TRUE(peer.wait("UP")) << read_text_file(peer.out);
+
+    struct {
+        const char *to;
+        int status;
+        const char *reason;
+        const char *contact;
+    } cases[] = {
+        {"1000", 486, "No free ISDN channels (some ports are down)", ""},
+        {"2000", 302, "No free ISDN channels (some ports are down)", "<sip:4930@10.1.1.1>"},
+        {"3000", 302, "No free ISDN channels (some ports are down)", "<sip:4930@127.0.0.1>"},
+        {"41x2", 486, "Invalid number format", ""},
+        {"5000", 486, "No free GSM ports", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.to);
+        answer f = final_of(send_invites(w, {"--to", c.to, "--wait", "2"}), 0);
+        EXPECT_EQ(f.status, c.status) << f.phrase;
+        EXPECT_TRUE(reason_text(f, c.reason)) << f.reason;
+        if (c.contact[0])
+            EXPECT_EQ(f.contact, c.contact);
+    }
+    EXPECT_TRUE(has(w.tarn_out(), "CRITICAL: couldn't get free registered gsm port")) << w.tarn_out();
+    EXPECT_TRUE(w.tarn_running());
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// Two calls held toward an E1 port fill a pool of two call objects (the
+// port has B-channels to spare); an INVITE with X-DV_EMERGENCY ends one of
+// them and is admitted.
+TEST(SipAdmission, EmergencyCallEndsARunningCall)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    isdn_world(w, row({"SIP", "ISDN", "*", "1", "6.*", "\\0", "*", "\\0", ""}),
+               "[general]\nexperimental_options = nco=2\n", true);
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "e1", "--local", "40002", "--peer", "40001", "-e",
+                       "wait up 30"});
+    ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
+    ASSERT_TRUE(start_isdn_tarn(w)) << w.tarn_err();
+    ASSERT_TRUE(has(w.tarn_out(), "ALLOCATING 2 CALL OBJECTS")) << w.tarn_out();
+    ASSERT_TRUE(peer.wait("UP")) << read_text_file(peer.out);
+
+    held_calls held(w, "held", {"--to", "6001", "--at", "0,0.2"});
+    ASSERT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 2; }, 10000))
+        << w.tarn_out();
+    // A third call without the mark finds no call object.
+    answer refused = final_of(send_invites(w, {"--to", "6002", "--wait", "2"}), 0);
+    EXPECT_EQ(refused.status, 486);
+    EXPECT_TRUE(reason_text(refused, "No processing resources")) << refused.reason;
+    EXPECT_TRUE(has(w.tarn_out(), "CRITICAL: couldn't get free call handle!"));
+
+    held_calls emergency(w, "emergency", {"--to", "6003", "--header", "0:X-DV_EMERGENCY: 1"});
+    EXPECT_TRUE(w.wait_out("emergency call termination => no co!")) << w.tarn_out();
+    EXPECT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 3; }, 10000))
+        << w.tarn_out();
+    EXPECT_EQ(final_of(emergency.answers(), 0).status, 0) << "the emergency call is not refused";
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+} // namespace

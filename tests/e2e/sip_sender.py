@@ -1,0 +1,285 @@
+#!/usr/bin/python3
+"""SIP over UDP for the admission tests, from inside the daemon's namespace.
+
+invites: INVITEs at given times (seconds after the start), each its own
+  call; every response is written as one line
+  "INDEX<TAB>STATUS<TAB>PHRASE<TAB>REASON<TAB>CONTACT" to --out (flushed at
+  once) and to standard output; final answers are acknowledged.
+
+corpus: the PROTOS c07-sip cases (placeholders filled, each INVITE followed
+  by its teardown) and the RFC 4475 torture messages, sent at a bounded rate;
+  prints "sent N", "answers N", "oversized N" and the first answer to case 0
+  before and after the run as "case0-before ..." / "case0-after ...".
+"""
+import argparse
+import os
+import re
+import select
+import socket
+import sys
+import time
+
+MAX_DATAGRAM = 65507
+
+
+def header(msg, name, short=None):
+    for line in msg.split("\r\n")[1:]:
+        if not line:
+            break
+        k, _, v = line.partition(":")
+        k = k.strip().lower()
+        if k == name.lower() or (short and k == short):
+            return v.strip()
+    return ""
+
+
+def parse_response(data):
+    text = data.decode("utf-8", "replace")
+    first = text.split("\r\n", 1)[0]
+    m = re.match(r"SIP/2\.0 (\d{3}) ?(.*)", first)
+    if not m:
+        return None
+    return {
+        "status": int(m.group(1)),
+        "phrase": m.group(2),
+        "call_id": header(text, "Call-ID", "i"),
+        "cseq": header(text, "CSeq"),
+        "reason": header(text, "Reason"),
+        "contact": header(text, "Contact", "m"),
+        "to": header(text, "To", "t"),
+        "via": header(text, "Via", "v"),
+        "from": header(text, "From", "f"),
+    }
+
+
+def invite(target, local, index, to_user, extra, call_id, branch):
+    host, port = target
+    lhost, lport = local
+    body = ("v=0\r\no=probe 1 1 IN IP4 %s\r\ns=-\r\nc=IN IP4 %s\r\nt=0 0\r\n"
+            "m=audio 40000 RTP/AVP 0 8\r\na=rtpmap:0 PCMU/8000\r\n" % (lhost, lhost))
+    lines = [
+        "INVITE sip:%s@%s:%d SIP/2.0" % (to_user, host, port),
+        "Via: SIP/2.0/UDP %s:%d;branch=%s;rport" % (lhost, lport, branch),
+        "Max-Forwards: 70",
+        'From: "Probe" <sip:200@%s:%d>;tag=t%d' % (lhost, lport, index),
+        "To: <sip:%s@%s:%d>" % (to_user, host, port),
+        "Call-ID: %s" % call_id,
+        "CSeq: 1 INVITE",
+        "Contact: <sip:200@%s:%d>" % (lhost, lport),
+    ] + extra + [
+        "Content-Type: application/sdp",
+        "Content-Length: %d" % len(body),
+        "",
+        body,
+    ]
+    return "\r\n".join(lines).encode()
+
+
+def ack(target, local, r, to_user, branch):
+    host, port = target
+    lines = [
+        "ACK sip:%s@%s:%d SIP/2.0" % (to_user, host, port),
+        "Via: SIP/2.0/UDP %s:%d;branch=%s;rport" % (local[0], local[1], branch),
+        "Max-Forwards: 70",
+        "From: %s" % r["from"],
+        "To: %s" % r["to"],
+        "Call-ID: %s" % r["call_id"],
+        "CSeq: 1 ACK",
+        "Content-Length: 0",
+        "",
+        "",
+    ]
+    return "\r\n".join(lines).encode()
+
+
+def run_invites(a):
+    target = (a.host, a.port)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((a.bind, 0))
+    local = s.getsockname()
+    times = [float(t) for t in a.at.split(",")]
+    extra = {}
+    for h in a.header or []:
+        i, _, line = h.partition(":")
+        extra.setdefault(int(i), []).append(line.strip())
+    calls = {}
+    out = open(a.out, "a") if a.out else None
+    start = time.time()
+    pending = list(enumerate(times))
+    deadline = start + times[-1] + a.wait
+    while time.time() < deadline:
+        now = time.time() - start
+        while pending and pending[0][1] <= now:
+            i, _ = pending.pop(0)
+            cid = "c%d-%d-%d@%s" % (i, os.getpid(), int(start), local[0])
+            branch = "z9hG4bK-%d-%d" % (os.getpid(), i)
+            calls[cid] = (i, branch)
+            s.sendto(invite(target, local, i, a.to, extra.get(i, []), cid, branch), target)
+        wait = 0.05 if pending else 0.2
+        r, _, _ = select.select([s], [], [], wait)
+        if not r:
+            continue
+        data, _ = s.recvfrom(65535)
+        resp = parse_response(data)
+        if not resp or resp["call_id"] not in calls:
+            continue
+        i, branch = calls[resp["call_id"]]
+        line = "%d\t%d\t%s\t%s\t%s" % (i, resp["status"], resp["phrase"], resp["reason"], resp["contact"])
+        print(line, flush=True)
+        if out:
+            out.write(line + "\n")
+            out.flush()
+        if resp["status"] >= 300 and "INVITE" in resp["cseq"]:
+            s.sendto(ack(target, local, resp, a.to, branch), target)
+    return 0
+
+
+PLACEHOLDERS = ["<To>", "<From>", "<From-Address>", "<From-IP>", "<Local-Port>", "<Branch-ID>", "<Call-ID>",
+                "<CSeq>", "<Teardown-Method>"]
+
+
+def protos_records(raw):
+    """The length-prefixed records of one case file."""
+    out, at = [], 0
+    while at < len(raw):
+        sp = raw.find(b" ", at)
+        if sp < 0:
+            break
+        try:
+            n = int(raw[at:sp])
+        except ValueError:
+            break
+        out.append(raw[sp + 1:sp + 1 + n])
+        at = sp + 1 + n
+    return out
+
+
+def fill(rec, values):
+    for k, v in values.items():
+        rec = rec.replace(k.encode(), v.encode())
+    head, sep, body = rec.partition(b"\r\n\r\n")
+    if not sep:
+        head, sep, body = rec.partition(b"\n\n")
+    return rec.replace(b"<Content-Length>", str(len(body)).encode())
+
+
+def protos_case(path, number, target, local):
+    recs = protos_records(open(path, "rb").read())
+    values = {
+        "<To>": "100@%s:%d" % target,
+        "<From>": "200@%s:%d" % local,
+        "<From-Address>": local[0],
+        "<From-IP>": local[0],
+        "<Local-Port>": str(local[1]),
+        "<Branch-ID>": "-%d" % number,
+        "<Call-ID>": "protos-%d-%d" % (number, os.getpid()),
+        "<CSeq>": "1",
+        "<Teardown-Method>": "CANCEL",
+    }
+    return [fill(r, values) for r in recs]
+
+
+class Collector:
+    def __init__(self, sock):
+        self.sock = sock
+        self.answers = 0
+        self.by_call = {}
+
+    def drain(self, timeout):
+        end = time.time() + timeout
+        while True:
+            left = end - time.time()
+            r, _, _ = select.select([self.sock], [], [], max(0.0, left))
+            if not r:
+                if left <= 0:
+                    return
+                continue
+            data, _ = self.sock.recvfrom(65535)
+            resp = parse_response(data)
+            if not resp:
+                continue
+            self.answers += 1
+            self.by_call.setdefault(resp["call_id"], []).append(resp)
+
+
+def ask_case0(sock, col, protos, target, local, tag):
+    case0 = protos_case(os.path.join(protos, "0000000"), 0, target, local)
+    cid = "protos-0-%d" % os.getpid()
+    # a fresh Call-ID and branch per asking
+    case0 = [r.replace(cid.encode(), (cid + tag).encode()).replace(b"z9hG4bK00000-0", ("z9hG4bK00000-0" + tag).encode())
+             for r in case0]
+    sock.sendto(case0[0], target)
+    end = time.time() + 5
+    while time.time() < end:
+        col.drain(0.1)
+        finals = [r for k, v in col.by_call.items() if k.startswith(cid + tag + "@") for r in v if r["status"] >= 200]
+        if finals:
+            r = finals[0]
+            return "%d %s|%s" % (r["status"], r["phrase"], r["reason"])
+    return "none"
+
+
+def run_corpus(a):
+    target = (a.host, a.port)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 4 << 20)
+    s.bind((a.bind, 0))
+    local = s.getsockname()
+    col = Collector(s)
+    print("case0-before %s" % ask_case0(s, col, a.protos, target, local, "a"), flush=True)
+    messages = []
+    for f in sorted(os.listdir(a.torture)):
+        if f.endswith(".dat"):
+            messages.append(open(os.path.join(a.torture, f), "rb").read())
+    cases = sorted(f for f in os.listdir(a.protos) if f.isdigit())
+    for f in cases:
+        messages.extend(protos_case(os.path.join(a.protos, f), int(f), target, local))
+    sent = oversized = 0
+    gap = 1.0 / a.rate
+    start = time.time()
+    for i, m in enumerate(messages):
+        if len(m) > MAX_DATAGRAM:
+            m = m[:MAX_DATAGRAM]  # the most one datagram carries
+            oversized += 1
+        try:
+            s.sendto(m, target)
+            sent += 1
+        except OSError as e:
+            print("send %d failed: %s" % (i, e), flush=True)
+        # keep the pace: answers are read while waiting
+        due = start + (i + 1) * gap
+        col.drain(max(0.0, due - time.time()))
+    print("sent %d" % sent, flush=True)
+    print("oversized %d" % oversized, flush=True)
+    print("seconds %.1f" % (time.time() - start), flush=True)
+    col.drain(1.0)
+    print("answers %d" % col.answers, flush=True)
+    print("case0-after %s" % ask_case0(s, col, a.protos, target, local, "b"), flush=True)
+    return 0
+
+
+def main():
+    p = argparse.ArgumentParser()
+    sub = p.add_subparsers(dest="cmd", required=True)
+    for name in ("invites", "corpus"):
+        q = sub.add_parser(name)
+        q.add_argument("--host", default="127.0.0.1")
+        q.add_argument("--port", type=int, required=True)
+        q.add_argument("--bind", default="127.0.0.1")
+    q = sub.choices["invites"]
+    q.add_argument("--at", default="0")
+    q.add_argument("--to", default="100")
+    q.add_argument("--header", action="append")
+    q.add_argument("--wait", type=float, default=3.0)
+    q.add_argument("--out")
+    q = sub.choices["corpus"]
+    q.add_argument("--protos", required=True)
+    q.add_argument("--torture", required=True)
+    q.add_argument("--rate", type=float, default=400.0)
+    a = p.parse_args()
+    return run_invites(a) if a.cmd == "invites" else run_corpus(a)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
