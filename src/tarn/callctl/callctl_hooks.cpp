@@ -123,6 +123,7 @@ void callctl_connect_hooks()
     gsm_hooks g{};
     g.event_handler = gsm_event_handler;
     gsm_set_hooks(&g);
+
     sip_admission_hooks adm{};
     adm.tarn_send_event = tarn_send_event;
     adm.apply_sip_user_user_to_bc = apply_sip_user_user_to_bc;
