@@ -31,10 +31,10 @@ void destroy_and_note(nua_handle_s *nh)
 
 class NhQueue : public ::testing::Test {
 protected:
-    static void on_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *,
+    static void on_event(nua_event_t event, int status, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *,
                          nua_hmagic_t *, sip_t const *, tagi_t[])
     {
-        if (event == nua_r_shutdown)
+        if (event == nua_r_shutdown && status >= 200) // 1xx: still shutting down
             static_cast<NhQueue *>((void *)magic)->shut_ = true;
     }
     void SetUp() override

@@ -32,7 +32,7 @@ struct far_end {
     bool shut = false;
 };
 
-void far_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *nh, nua_hmagic_t *,
+void far_event(nua_event_t event, int status, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *nh, nua_hmagic_t *,
                sip_t const *sip, tagi_t[])
 {
     far_end *f = (far_end *)(void *)magic;
@@ -46,16 +46,16 @@ void far_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *magic
             sip_header_e(buf, sizeof buf, (sip_header_t const *)sip->sip_reason, 0);
             f->reason = buf;
         }
-    } else if (event == nua_r_shutdown) {
+    } else if (event == nua_r_shutdown && status >= 200) { // 1xx: still shutting down
         f->shut = true;
     }
 }
 
 bool near_shut = false;
-void near_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *, nua_handle_t *, nua_hmagic_t *,
+void near_event(nua_event_t event, int status, char const *, nua_t *, nua_magic_t *, nua_handle_t *, nua_hmagic_t *,
                 sip_t const *, tagi_t[])
 {
-    if (event == nua_r_shutdown)
+    if (event == nua_r_shutdown && status >= 200)
         near_shut = true;
 }
 

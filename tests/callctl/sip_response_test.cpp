@@ -629,7 +629,7 @@ struct bye_far {
     bool answered = false, acked = false, bye = false, shut = false;
 };
 
-void bye_far_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *nh,
+void bye_far_event(nua_event_t event, int status, char const *, nua_t *, nua_magic_t *magic, nua_handle_t *nh,
                    nua_hmagic_t *, sip_t const *, tagi_t[])
 {
     bye_far *f = (bye_far *)(void *)magic;
@@ -640,7 +640,7 @@ void bye_far_event(nua_event_t event, int, char const *, nua_t *, nua_magic_t *m
         f->acked = true;
     } else if (event == nua_i_bye) {
         f->bye = true;
-    } else if (event == nua_r_shutdown) {
+    } else if (event == nua_r_shutdown && status >= 200) {
         f->shut = true;
     }
 }
@@ -652,7 +652,8 @@ void bye_near_event(nua_event_t event, int status, char const *phrase, nua_t *nu
                     nua_handle_t *nh, nua_hmagic_t *hmagic, sip_t const *sip, tagi_t tags[])
 {
     if (event == nua_r_shutdown) {
-        bye_near_shut = true;
+        if (status >= 200) // 1xx: still shutting down
+            bye_near_shut = true;
         return;
     }
     nua_event_callback(event, status, phrase, nua, magic, nh, hmagic, sip, tags);
@@ -745,6 +746,7 @@ void bye_with_cleanup_call(bool timer_first)
         lock_hold hold(&lock_manager::global_lock);
         reset_op(co);
     }
+    bye_near_shut = false; // the stack of an earlier case set it
     nua_shutdown(near);
     run_until([] { return bye_near_shut; });
     nua_shutdown(far);
