@@ -9,9 +9,13 @@
  *   q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig]
  *            --local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]
  *
- * The script is a list of steps, one per line ('#' comments), run in order:
+ * The script is a list of steps, one per line (a line that begins with '#' is
+ * a comment), run in order:
  *   wait EVENT [SECONDS]   wait for an event (see below), default 10 s
- *   dial CALLED [CALLING [NAME]]   place a call (channel: any)
+ *   dial CALLED [CALLING [NAME]] [--overlap]   place a call (channel: any);
+ *                          --overlap: without sending complete
+ *   info DIGITS            INFORMATION with the digits (overlap dialling)
+ *   keypad DIGITS          INFORMATION with a keypad facility
  *   proceeding | alerting | answer   on the current call
  *   hangup [CAUSE]         clear the current call (default 16)
  *   reject CAUSE           answer the current SETUP (not yet acknowledged)
@@ -28,7 +32,8 @@
  *   PROCEEDING channel=.., SETUP_ACK channel=.., RINGING channel=..,
  *   ANSWER channel=.., CONNECT_ACK, HANGUP_REQ cause=.., HANGUP cause=..,
  *   HANGUP_ACK cause=.., RESTART channel=.., RESTART_ACK channel=..,
- *   INFO digits=.., FACILITY, PROGRESS, NOTIFY
+ *   INFO digits=.., FACILITY, PROGRESS, NOTIFY,
+ *   AOC_D units=N or AOC_D currency=C amount=N (advice of charge during the call)
  * "READY" is printed once the socket is bound and libpri runs.
  * A wait names the event by its first word in lower case (up, ring,
  * hangup ...). A DISCONNECT from the far end is answered with RELEASE at
@@ -161,6 +166,22 @@ static int bchan(int channel)
 	return channel < 0 ? -1 : (channel & 0xFF);
 }
 
+/* The advice-of-charge items of an event's subcommands. */
+static void aoc_lines(const struct pri_subcommands *subcmds)
+{
+	for (int i = 0; subcmds && i < subcmds->counter_subcmd; i++) {
+		const struct pri_subcommand *sc = &subcmds->subcmd[i];
+		if (sc->cmd != PRI_SUBCMD_AOC_D)
+			continue;
+		const struct pri_subcmd_aoc_d *d = &sc->u.aoc_d;
+		if (d->charge == PRI_AOC_DE_CHARGE_UNITS && d->recorded.unit.num_items > 0)
+			event_line("AOC_D", "units=%ld", d->recorded.unit.item[0].number);
+		else if (d->charge == PRI_AOC_DE_CHARGE_CURRENCY)
+			event_line("AOC_D", "currency=%s amount=%ld", d->recorded.money.currency,
+				   d->recorded.money.amount.cost);
+	}
+}
+
 static void handle_event(struct pri *pri, pri_event *e)
 {
 	switch (e->e) {
@@ -223,6 +244,7 @@ static void handle_event(struct pri *pri, pri_event *e)
 		break;
 	case PRI_EVENT_FACILITY:
 		event_line("FACILITY", NULL);
+		aoc_lines(e->facility.subcmds);
 		break;
 	case PRI_EVENT_NOTIFY:
 		event_line("NOTIFY", NULL);
@@ -296,13 +318,21 @@ static int call_step(struct pri *pri, char *line)
 	} else if (strcmp(cmd, "dial") == 0) {
 		if (argc < 2)
 			fatal("dial needs a number");
+		int complete = 1;
+		if (strcmp(argv[argc - 1], "--overlap") == 0) {
+			/* ETSI: without overlap dialling libpri always adds
+			 * Sending complete */
+			pri_set_overlapdial(pri, 1);
+			complete = 0;
+			argc--;
+		}
 		q931_call *c = pri_new_call(pri);
 		struct pri_sr *sr = pri_sr_new();
 		if (!c || !sr)
 			fatal("dial: out of memory");
 		pri_sr_set_channel(sr, 0, 0, 0);
 		pri_sr_set_bearer(sr, PRI_TRANS_CAP_SPEECH, PRI_LAYER_1_ALAW);
-		pri_sr_set_called(sr, argv[1], PRI_UNKNOWN, 1);
+		pri_sr_set_called(sr, argv[1], PRI_UNKNOWN, complete);
 		pri_sr_set_caller(sr, argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : NULL, PRI_UNKNOWN,
 				  PRES_ALLOWED_USER_NUMBER_NOT_SCREENED);
 		if (pri_setup(pri, c, sr))
@@ -323,6 +353,16 @@ static int call_step(struct pri *pri, char *line)
 			pri_acknowledge(pri, current, ch, 0);
 		else
 			pri_answer(pri, current, ch, 0);
+	} else if (strcmp(cmd, "info") == 0 || strcmp(cmd, "keypad") == 0) {
+		if (argc < 2 || !current) {
+			fprintf(stderr, "q931peer: %s needs digits and a call\n", cmd);
+			return 0;
+		}
+		if (cmd[0] == 'k')
+			pri_keypad_facility(pri, current, argv[1]);
+		else
+			for (const char *d = argv[1]; *d; d++)
+				pri_information(pri, current, *d);
 	} else if (strcmp(cmd, "hangup") == 0) {
 		if (current)
 			pri_hangup(pri, current, argc > 1 ? atoi(argv[1]) : 16);
@@ -389,9 +429,9 @@ static void add_step(const char *s)
 	steps[nsteps] = strdup(s);
 	if (!steps[nsteps])
 		fatal("out of memory");
-	char *hash = strchr(steps[nsteps], '#');
-	if (hash)
-		*hash = 0;
+	/* a step that begins with '#' is a comment ("info #" dials a '#') */
+	if (steps[nsteps][strspn(steps[nsteps], " \t")] == '#')
+		steps[nsteps][0] = 0;
 	steps[nsteps][strcspn(steps[nsteps], "\r\n")] = 0;
 	nsteps++;
 }
@@ -483,6 +523,8 @@ int main(int argc, char **argv)
 	if (!pri)
 		fatal("q931peer: libpri refused the line set-up");
 	pri_connect_ack_enable(pri, 1);
+	pri_facility_enable(pri);
+	pri_aoc_events_enable(pri, 1);
 	if (debug)
 		pri_set_debug(pri, PRI_DEBUG_Q921_STATE | PRI_DEBUG_Q931_STATE | PRI_DEBUG_Q931_DUMP |
 				       PRI_DEBUG_Q921_DUMP | PRI_DEBUG_Q931_ANOMALY);

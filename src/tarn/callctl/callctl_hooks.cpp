@@ -8,6 +8,7 @@
 #include "gsm_events.h"
 #include "gsm_status.h"
 #include "housekeeping.h"
+#include "isdn_admission.h"
 #include "isdn_events.h"
 #include "media_start.h"
 #include "nua_stack.h"
@@ -107,6 +108,10 @@ void callctl_connect_hooks()
     sdp.add_sm_task = add_sm_task;
     sdp.tarn_misdn_lib_send_event = send_isdn_message;
     sdp_set_callctl_hooks(&sdp);
+
+    isdn_events_hooks isdn{};
+    isdn.init_incoming_isdn_call = init_incoming_isdn_call;
+    isdn_events_set_hooks(&isdn);
 
     call_reset_hooks reset{};
     reset.tarn_misdn_lib_send_event = send_isdn_message;

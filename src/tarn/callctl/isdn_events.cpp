@@ -340,6 +340,16 @@ int32_t tarn_send_event(void *p, void *, int32_t out_event)
     return 0;
 }
 
+int isdn_port_is_ptp(int port)
+{
+    return misdn_lib_is_ptp(port) == 1;
+}
+
+int isdn_send_unrecorded(misdn_bchannel *bc, int event)
+{
+    return bc ? library_send(bc, (event_e)event) : -1;
+}
+
 // ---- ports and groups ------------------------------------------------------------------------
 
 void cleanup_isdn_calls(int port, int channel)

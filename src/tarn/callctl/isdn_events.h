@@ -49,6 +49,13 @@ int has_active_isdn_call(int port);
 // did, else 0.
 int update_max_concurrent_calls();
 
+// For call control code that may not include the library's headers (they
+// clash with the SIP stack's): whether the port is point-to-point, and a
+// message on a B-channel that the call's ISDN leg record does not count
+// (advice of charge). The library's answer.
+int isdn_port_is_ptp(int port);
+int isdn_send_unrecorded(misdn_bchannel *bc, int event);
+
 // What the callback hands to parts built elsewhere. Unfilled members log
 // once.
 struct isdn_events_hooks {

@@ -323,3 +323,16 @@ int format_digest_credentials(const sip_t *sip, const char *user, const char *pa
              pass ? pass : "");
     return 0;
 }
+
+void set_headbuf_1tr119_invite_headers(char *buf, size_t size)
+{
+    if (!buf || !size)
+        return;
+    for (const char *line : {"Proxy-Require: mediasec\r\n", "Require: mediasec\r\n",
+                             "Security-Verify: msrp-tls;mediasec, sdes-srtp;mediasec, dtls-srtp;mediasec\r\n"}) {
+        size_t n = strnlen(buf, size);
+        if (n + 1 >= size)
+            return;
+        snprintf(buf + n, size - n, "%s", line);
+    }
+}

@@ -26,6 +26,9 @@ void format_full_local_url(const call_leg_sip *leg, char *buf, size_t size, int 
 // The media processor library's context printer: "CID:%06i:p%i",
 // "CID:%06i:00" or "CID:000000:00".
 void format_msp_context(void *co, char *buf, int size);
+// Appends the 1TR119 INVITE headers (Proxy-Require, Require,
+// Security-Verify), each ending CR LF, as far as buf has room.
+void set_headbuf_1tr119_invite_headers(char *buf, size_t size);
 // '0'-'9' 0-9, '*' 10, '#' 11, else -1.
 int convert_char_to_sipinfo_val(char c);
 
