@@ -38,6 +38,7 @@
 #include "schema.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
+#include "sip_responses.h"
 #include "sip_trace.h"
 #include "sm_defs.h"
 #include "sm_events.h"
@@ -63,14 +64,6 @@ int authorization_not_built(call_object *, const char *, const char *, int, int,
     return 1;
 }
 
-void ie_headers_not_built(misdn_bchannel *, char *buf, int size)
-{
-    static std::atomic<bool> said{false};
-    not_built(said, "isdn_ie_to_sip_header_str");
-    if (buf && size > 0)
-        buf[0] = '\0';
-}
-
 int pae_not_built(misdn_bchannel *, char *c1, int l1, char *c2, int l2)
 {
     static std::atomic<bool> said{false};
@@ -89,15 +82,7 @@ int ecall_not_built(call_object *, misdn_bchannel *)
     return -1;
 }
 
-int xheaders_not_built(call_object *, char *, size_t)
-{
-    static std::atomic<bool> said{false};
-    not_built(said, "xheader_add");
-    return 0;
-}
-
-isdn_to_sip_hooks_record hooks = {authorization_not_built, ie_headers_not_built, pae_not_built, ecall_not_built,
-                                  xheaders_not_built};
+isdn_to_sip_hooks_record hooks = {authorization_not_built, pae_not_built, ecall_not_built};
 
 // ---- small helpers ---------------------------------------------------------------------------
 
@@ -272,14 +257,10 @@ void isdn_to_sip_set_hooks(const isdn_to_sip_hooks_record *h)
         return;
     if (h->call_query_authorization_server)
         hooks.call_query_authorization_server = h->call_query_authorization_server;
-    if (h->isdn_ie_to_sip_header_str)
-        hooks.isdn_ie_to_sip_header_str = h->isdn_ie_to_sip_header_str;
     if (h->parse_pae_uu)
         hooks.parse_pae_uu = h->parse_pae_uu;
     if (h->parse_user_information_ecall)
         hooks.parse_user_information_ecall = h->parse_user_information_ecall;
-    if (h->xheader_add)
-        hooks.xheader_add = h->xheader_add;
 }
 
 const isdn_to_sip_hooks_record &isdn_to_sip_hooks()
@@ -592,7 +573,7 @@ SM_ACTION(sm_isdn_to_sip_send_invite)
     // 3.
     char headers[2048] = "";
     if (cc->ie_on_sip && bc) {
-        hooks.isdn_ie_to_sip_header_str(bc, headers, sizeof headers);
+        sip_isdn_headers(co, headers, sizeof headers);
         if (co->f.overlap_dialing)
             append(headers, sizeof headers, "X-DV_SENDINGCOMPLETE: complete=0\r\n");
         if (bc->fac_in.Function == Fac_MLPP) {
@@ -635,7 +616,7 @@ SM_ACTION(sm_isdn_to_sip_send_invite)
     char invite_headers[2048] = "";
     format_invite_headers(co, invite_headers, sizeof invite_headers);
     append(headers, sizeof headers, invite_headers);
-    hooks.xheader_add(co, headers, sizeof headers);
+    xheader_add(co, headers, sizeof headers);
     if (cc->tr119)
         set_headbuf_1tr119_invite_headers(headers, sizeof headers);
     // 7.
@@ -790,7 +771,7 @@ SM_ACTION(sm_isdn_to_sip_check_for_sip_info_on_disconnect)
         return ROW;
     if (cc->ie_on_sip && co->bc) {
         char ies[2048] = "";
-        hooks.isdn_ie_to_sip_header_str(co->bc, ies, sizeof ies);
+        sip_isdn_headers(co, ies, sizeof ies);
         char headers[2100];
         snprintf(headers, sizeof headers, "X-DV_MESSAGE: DISCONNECT\r\n%s", ies);
         if (co->cl_sip && co->cl_sip->nh) {

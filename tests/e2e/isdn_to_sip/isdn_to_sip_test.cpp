@@ -117,9 +117,10 @@ struct isdn_world {
         }
         return a;
     }
-    std::vector<std::string> uas_args(const std::string &xml) const
+    std::vector<std::string> uas_args(const std::string &xml, int calls = 1) const
     {
-        return {"sipp", "-sf", scenario(xml), "-i", "127.0.0.2", "-p", std::to_string(uas_port), "-m", "1",
+        return {"sipp", "-sf", scenario(xml), "-i", "127.0.0.2", "-p", std::to_string(uas_port), "-m",
+                std::to_string(calls),
                 "-timeout", "40s", "-timeout_error", "-nostdin", "-trace_msg", "-message_file",
                 w.root.path("uas.msg")};
     }
@@ -227,6 +228,42 @@ TEST(IsdnToSip, SilentFarEndIsCancelledByT0)
     EXPECT_GE(given_up - sent, 1.9);
     EXPECT_LE(given_up - sent, 6.0);
     EXPECT_TRUE(peer.wait("HANGUP", 40000)) << peer.text();
+}
+
+// Overlap dialling toward SIP: the far end's 484 keeps the call waiting
+// for more digits, and the next INFORMATION digit sends a new INVITE with
+// the longer number.
+TEST(IsdnToSip, OverlapTowardSipAfter484)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("overlap_dialing=yes\n", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_484.xml", 2));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301 4711 --overlap",
+                                           "wait setup_ack 10", "sleep 1000", "info 2", "sleep 1000"}));
+    EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    std::string msgs = read_text_file(iw.w.root.path("uas.msg"));
+    EXPECT_TRUE(has(msgs, "INVITE sip:0301@")) << msgs;
+    EXPECT_TRUE(has(msgs, "INVITE sip:03012@")) << msgs;
+    EXPECT_TRUE(has(iw.w.tarn_out(), "SM_SIP_INVITE_SENT_OD => SM_SIP_INVITE_SENT_OD_484")) << iw.w.tarn_out();
+}
+
+// Digits without a route and without sending complete: the dial timer
+// (interdigit_timeout 2 s after a digit) ends the call with cause 17 of the
+// default cause map, after the SETUP ACKNOWLEDGE.
+TEST(IsdnToSip, DialTimerEndsACallWithoutRoute)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("interdigit_timeout=2\ninterdigit_timeout_initial=2\n", "")) << iw.w.tarn_err();
+    auto begin = std::chrono::steady_clock::now();
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 9 4711 --overlap", "wait setup_ack 10",
+                                           "wait hangup_req 20"}));
+    EXPECT_TRUE(peer.wait("SCRIPT DONE", 30000)) << peer.text();
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_TRUE(has(peer.text(), "HANGUP_REQ cause=17")) << peer.text(); // DISCONNECT
+    EXPECT_GE(took, std::chrono::milliseconds(2900)) << "one second before dialling, two of the timer";
+    EXPECT_EQ(count(iw.w.tarn_out(), "S SEND: NUA_I_INVITE\n"), 0);
 }
 
 } // namespace
