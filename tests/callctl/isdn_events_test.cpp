@@ -325,7 +325,7 @@ TEST_F(IsdnEvents, DismantlingTimerOnceAndResetOnDestroying)
 }
 
 // The diversion-request state of a port after a facility outside a call,
-// for every row and answer; ports 0 and below change nothing.
+// for every row and answer; ports 0 and below, and above 32, change nothing.
 TEST_F(IsdnEvents, DiversionRequestStates)
 {
     const struct {
@@ -355,6 +355,10 @@ TEST_F(IsdnEvents, DiversionRequestStates)
     gp->cf_facility_in_progress[0] = 5;
     EXPECT_EQ(handle_global_facility(none), RESPONSE_OK);
     EXPECT_EQ(gp->cf_facility_in_progress[0], 5);
+    // a port beyond the 32 of the table is not written (no neighbour field)
+    misdn_bchannel *far = bc(40, 1);
+    far->fac_in.Function = Fac_ReturnResult;
+    EXPECT_EQ(handle_global_facility(far), RESPONSE_OK);
     EXPECT_TRUE(sent.empty());
 }
 
