@@ -109,9 +109,9 @@ void callctl_connect_hooks()
     sdp.tarn_misdn_lib_send_event = send_isdn_message;
     sdp_set_callctl_hooks(&sdp);
 
-    isdn_events_hooks isdn{};
-    isdn.init_incoming_isdn_call = init_incoming_isdn_call;
-    isdn_events_set_hooks(&isdn);
+    isdn_events_hooks admission{};
+    admission.init_incoming_isdn_call = init_incoming_isdn_call;
+    isdn_events_set_hooks(&admission);
 
     call_reset_hooks reset{};
     reset.tarn_misdn_lib_send_event = send_isdn_message;

@@ -19,7 +19,6 @@
 #include "confman.h"
 #include "isdn_events.h"
 #include "isdn_lib.h"
-#include "isdn_to_sip.h"
 #include "log.h"
 #include "log_backend.h"
 #include "media_start.h"
@@ -34,6 +33,7 @@
 #include "state_tables.h"
 #include "statemachine.h"
 #include "timer.h"
+#include "xdv_headers.h"
 
 namespace {
 
@@ -44,22 +44,6 @@ bool port_setting(int port, int key, char *buf, size_t size)
 {
     buf[0] = '\0';
     return gp->config_isdn && cm_get(gp->config_isdn, buf, size, PORT_SECTION, key, port) == 0;
-}
-
-// The user-user name: "<protocol> <length> 0x81 ':' <name>" as the
-// SIP-to-ISDN side codes it.
-void take_user_user_name(misdn_bchannel *bc)
-{
-    int len = bc->uulen;
-    if (len <= 4 || len > (int)sizeof bc->uu || bc->uu[2] != 0x81 || bc->uu[3] != ':')
-        return;
-    if (len != bc->uu[1] + 3 && len != bc->uu[1] + 2)
-        return;
-    int n = len - 4;
-    if (n > (int)sizeof bc->userusername - 1)
-        n = (int)sizeof bc->userusername - 1;
-    memcpy(bc->userusername, bc->uu + 4, (size_t)n);
-    bc->userusername[n] = '\0';
 }
 
 // The first number of each port and type of number, and how many came.
@@ -122,7 +106,7 @@ int init_incoming_isdn_call(misdn_bchannel *bc)
     LOGN(ISDN, 0, "INCOMING CALL FROM ISDN: PID %i", bc->pid);
 
     // 4. 5. 6.
-    take_user_user_name(bc);
+    parse_isdn_userusername(bc);
     co->cl_sip_out = get_new_sip_call_leg();
     co->cl_sip = co->cl_sip_out;
     if (!bc->oad2[0]) {
@@ -136,8 +120,10 @@ int init_incoming_isdn_call(misdn_bchannel *bc)
     count_number(ts.statistics_o, ts.sample_o, bc->port, bc->oton, bc->oad);
     count_number(ts.statistics_d, ts.sample_d, bc->port, bc->dton, bc->dad);
     // 8.
-    if (bc->uulen > 0)
-        isdn_to_sip_hooks().parse_user_information_ecall(co, bc);
+    if (bc->uulen > 0) {
+        ecall_parsed ecall{};
+        parse_user_information_ecall(co, bc, &ecall);
+    }
 
     // 9.
     gp->callstat.counter_pstn_to_sip++;

@@ -40,6 +40,7 @@
 #include "sip_headers.h"
 #include "sip_responses.h"
 #include "sip_trace.h"
+#include "xdv_headers.h"
 #include "sm_defs.h"
 #include "sm_events.h"
 #include "sm_tasks.h"
@@ -64,25 +65,7 @@ int authorization_not_built(call_object *, const char *, const char *, int, int,
     return 1;
 }
 
-int pae_not_built(misdn_bchannel *, char *c1, int l1, char *c2, int l2)
-{
-    static std::atomic<bool> said{false};
-    not_built(said, "parse_pae_uu");
-    if (c1 && l1 > 0)
-        c1[0] = '\0';
-    if (c2 && l2 > 0)
-        c2[0] = '\0';
-    return 0;
-}
-
-int ecall_not_built(call_object *, misdn_bchannel *)
-{
-    static std::atomic<bool> said{false};
-    not_built(said, "parse_user_information_ecall");
-    return -1;
-}
-
-isdn_to_sip_hooks_record hooks = {authorization_not_built, pae_not_built, ecall_not_built};
+isdn_to_sip_hooks_record hooks = {authorization_not_built};
 
 // ---- small helpers ---------------------------------------------------------------------------
 
@@ -257,10 +240,6 @@ void isdn_to_sip_set_hooks(const isdn_to_sip_hooks_record *h)
         return;
     if (h->call_query_authorization_server)
         hooks.call_query_authorization_server = h->call_query_authorization_server;
-    if (h->parse_pae_uu)
-        hooks.parse_pae_uu = h->parse_pae_uu;
-    if (h->parse_user_information_ecall)
-        hooks.parse_user_information_ecall = h->parse_user_information_ecall;
 }
 
 const isdn_to_sip_hooks_record &isdn_to_sip_hooks()
@@ -652,7 +631,7 @@ SM_ACTION(sm_isdn_to_sip_send_invite)
     // 10.
     if (cc->pae_headers && bc && bc->uulen > 0) {
         char c1[256], c2[256];
-        hooks.parse_pae_uu(bc, c1, sizeof c1, c2, sizeof c2);
+        parse_pae_uu(bc, c1, sizeof c1, c2, sizeof c2);
         bc->uulen = 0;
         if (c1[0]) {
             append(headers, sizeof headers, c1);

@@ -41,10 +41,6 @@ struct isdn_to_sip_hooks_record {
     // The call-authorization query: 1 allow, 0 deny (unfilled: 1).
     int (*call_query_authorization_server)(call_object *co, const char *server, const char *credentials,
                                            int reserved, int port, int pid, const char *called, const char *calling);
-    // Up to two PAE header lines from the user-user data (unfilled: none). 0.
-    int (*parse_pae_uu)(misdn_bchannel *bc, char *command1, int command1_len, char *command2, int command2_len);
-    // The eCall record of the user-user data (unfilled: nothing). 0 valid.
-    int (*parse_user_information_ecall)(call_object *co, misdn_bchannel *bc);
 };
 // Takes the non-null members.
 void isdn_to_sip_set_hooks(const isdn_to_sip_hooks_record *hooks);
