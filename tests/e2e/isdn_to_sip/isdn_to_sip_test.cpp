@@ -160,10 +160,11 @@ TEST(IsdnToSip, EnBlocInviteAndNoRoute)
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_invite_486.xml"));
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 999 4711", "wait hangup 10", "dial 0301234 4711",
-                                           "wait hangup 30"}));
+                                           "wait hangup_req 30"}));
     EXPECT_TRUE(peer.wait("SCRIPT DONE", 60000)) << peer.text();
     EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
     EXPECT_TRUE(has(peer.text(), "HANGUP cause=17")) << peer.text();
+    EXPECT_TRUE(has(peer.text(), "HANGUP_REQ")) << "the far end's 486 clears the call: " << peer.text();
     EXPECT_EQ(count(iw.w.tarn_out(), "S SEND: NUA_I_INVITE\n"), 1) << "the call without route sent none";
     std::vector<std::string> types = iw.sent_types();
     ASSERT_FALSE(types.empty());
