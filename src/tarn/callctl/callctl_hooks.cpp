@@ -10,6 +10,8 @@
 #include "housekeeping.h"
 #include "isdn_admission.h"
 #include "isdn_events.h"
+#include "isdn_to_sip.h"
+#include "sip_to_sip.h"
 #include "media_start.h"
 #include "nua_stack.h"
 #include "call_statistics.h"
@@ -45,6 +47,17 @@ void sipx_onto_bc(void *bc, const char *name, const char *value)
 statemachine *watchdog_fxo_to_sip_machine(call_object *co, uint32_t state)
 {
     return create_statemachine_fxo_to_sip(co, (int)state, tarn_send_event);
+}
+
+// The INVITE senders' shared pieces for the SIP-to-SIP actions.
+void failover_timers(call_object *co)
+{
+    init_sip_failover_timers(co);
+}
+
+void tr119_headers(call_object *, char *buf, size_t size)
+{
+    set_headbuf_1tr119_invite_headers(buf, size);
 }
 
 // The ISDN message of a reset or an SDP refusal.
@@ -108,6 +121,11 @@ void callctl_connect_hooks()
     sdp.add_sm_task = add_sm_task;
     sdp.tarn_misdn_lib_send_event = send_isdn_message;
     sdp_set_callctl_hooks(&sdp);
+
+    s2s_hooks s2s{};
+    s2s.init_sip_failover_timers = failover_timers;
+    s2s.set_headbuf_1tr119_invite_headers = tr119_headers;
+    s2s_set_hooks(&s2s);
 
     isdn_events_hooks admission{};
     admission.init_incoming_isdn_call = init_incoming_isdn_call;
