@@ -9,6 +9,7 @@
 #include "gsm_status.h"
 #include "housekeeping.h"
 #include "isdn_admission.h"
+#include "gsm_actions.h"
 #include "isdn_events.h"
 #include "isdn_to_sip.h"
 #include "sip_to_sip.h"
@@ -126,6 +127,11 @@ void callctl_connect_hooks()
     s2s.init_sip_failover_timers = failover_timers;
     s2s.set_headbuf_1tr119_invite_headers = tr119_headers;
     s2s_set_hooks(&s2s);
+
+    gsm_invite_hooks gsm_invite{};
+    gsm_invite.init_sip_failover_timers = init_sip_failover_timers;
+    gsm_invite.set_headbuf_1tr119_invite_headers = set_headbuf_1tr119_invite_headers;
+    gsm_set_invite_hooks(&gsm_invite);
 
     isdn_events_hooks admission{};
     admission.init_incoming_isdn_call = init_incoming_isdn_call;
