@@ -46,19 +46,6 @@ bool port_setting(int port, int key, char *buf, size_t size)
     return gp->config_isdn && cm_get(gp->config_isdn, buf, size, PORT_SECTION, key, port) == 0;
 }
 
-// The first number of each port and type of number, and how many came.
-// Ports outside 1..32 and types above 4 are not counted.
-void count_number(uint32_t (&count)[TON_STAT_PORTS][TON_STAT_TYPES],
-                  char (&sample)[TON_STAT_PORTS][TON_STAT_TYPES][TON_STAT_SAMPLE], int port, int ton,
-                  const char *number)
-{
-    if (port < 1 || port > TON_STAT_PORTS || ton < 0 || ton >= TON_STAT_TYPES)
-        return;
-    if (!sample[port - 1][ton][0])
-        snprintf(sample[port - 1][ton], TON_STAT_SAMPLE, "%s", number);
-    count[port - 1][ton]++;
-}
-
 void copy_text(char *dst, size_t size, const char *src)
 {
     snprintf(dst, size, "%s", src ? src : "");
@@ -116,9 +103,7 @@ int init_incoming_isdn_call(misdn_bchannel *bc)
         bc->o2screen = bc->screen;
     }
     // 7.
-    ton_statistics_record &ts = gp->ton_statistics;
-    count_number(ts.statistics_o, ts.sample_o, bc->port, bc->oton, bc->oad);
-    count_number(ts.statistics_d, ts.sample_d, bc->port, bc->dton, bc->dad);
+    ton_statistics_count(&gp->ton_statistics, bc->port, bc->oton, bc->oad, bc->dton, bc->dad);
     // 8.
     if (bc->uulen > 0) {
         ecall_parsed ecall{};

@@ -10,17 +10,6 @@ struct reg_object;
 // Per-port members are indexed by port number; ISDN and analog ports reach 32.
 enum { CALLSTAT_PORTS = 33 };
 
-// Types of number of incoming ISDN calls per port (1..32 at index port - 1)
-// and type (0-4): how many calling and called numbers came, and the first
-// number seen of each.
-enum { TON_STAT_PORTS = 32, TON_STAT_TYPES = 5, TON_STAT_SAMPLE = 64 };
-struct ton_statistics_record {
-    uint32_t statistics_o[TON_STAT_PORTS][TON_STAT_TYPES];
-    uint32_t statistics_d[TON_STAT_PORTS][TON_STAT_TYPES];
-    char sample_o[TON_STAT_PORTS][TON_STAT_TYPES][TON_STAT_SAMPLE];
-    char sample_d[TON_STAT_PORTS][TON_STAT_TYPES][TON_STAT_SAMPLE];
-};
-
 struct call_statistics {
     // PSTN and SIP totals
     uint32_t counter_pstn_to_sip;
