@@ -1,6 +1,7 @@
 #include "callctl_hooks.h"
 
 #include "analog_watchdog.h"
+#include "call_authorization.h"
 #include "call_reset.h"
 #include "cleanup.h"
 #include "console_hooks.h"
@@ -158,6 +159,10 @@ void callctl_connect_hooks()
     adm.apply_sip_user_user_to_bc = apply_sip_user_user_to_bc;
     adm.tarn_gsm_send_event = tarn_gsm_send_event;
     sip_admission_set_hooks(&adm);
+
+    isdn_to_sip_hooks_record i2s{};
+    i2s.call_query_authorization_server = call_query_authorization_server;
+    isdn_to_sip_set_hooks(&i2s);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;
