@@ -6,6 +6,7 @@
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
+#include "dtmf.h"
 #include "gsm_events.h"
 #include "gsm_status.h"
 #include "housekeeping.h"
@@ -163,6 +164,9 @@ void callctl_connect_hooks()
     isdn_to_sip_hooks_record i2s{};
     i2s.call_query_authorization_server = call_query_authorization_server;
     isdn_to_sip_set_hooks(&i2s);
+
+    // Digits of every technology, the detector tuning and the DTMF flags.
+    dtmf_install();
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;

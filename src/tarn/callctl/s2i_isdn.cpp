@@ -13,6 +13,7 @@
 #include "causes.h"
 #include "dialplan.h"
 #include "dialplan_targets.h"
+#include "dtmf.h"
 #include "isdn_lib.h"
 #include "log.h"
 #include "pools.h"
@@ -117,14 +118,7 @@ void take_over(misdn_bchannel *to, const misdn_bchannel *from)
 
 int s2i_tone_code(char c)
 {
-    int v = convert_char_to_sipinfo_val(c);
-    if (v >= 0)
-        return v;
-    if (c >= 'A' && c <= 'D')
-        return 12 + (c - 'A');
-    if (c >= 'a' && c <= 'd')
-        return 12 + (c - 'a');
-    return -1;
+    return ascii_to_tonedetect(c);
 }
 
 void _send_isdn_disconnect(call_object *co, int converting)
