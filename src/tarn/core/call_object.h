@@ -228,10 +228,28 @@ struct msp_tonegen_ring {
     int32_t history_index;
 };
 
+// A SIP leg's media state, saved before a T.38 offer so that the leg can go
+// back when the other leg refuses T.38.
+struct s2s_leg_media {
+    int32_t rtp_local_port;
+    int32_t rtp_local_port_unreleased;
+    int32_t rtp_remote_port;
+    char rtp_remote_ip[64];
+    int32_t using_payload;
+    int32_t using_codec;
+    int32_t pt_telephony_event;
+    int32_t sdp_media_offerings_count;
+    int32_t sdp_media_offerings_accepted_index;
+    int32_t sdp_media_offerings_proto[30];
+    int32_t sdp_media_offerings_type[30];
+};
+
+// A T.38 re-INVITE of one SIP-to-SIP leg held until the other leg answered
+// its own T.38 re-INVITE (leg null: none held).
 struct s2s_t38_hold_info {
     call_leg_sip *leg;
-    int32_t media_in;
-    int32_t media_out;
+    s2s_leg_media leg_before;
+    s2s_leg_media other_before;
 };
 
 struct call_object {
