@@ -18,6 +18,7 @@
 #include "media_callctl.h"
 #include "media_relay.h"
 #include "pools.h"
+#include "sip_headers.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
 #include "timer.h"
@@ -218,12 +219,9 @@ char tonedetect_to_ascii(int code)
 
 int ascii_to_tonedetect(char c)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c == '*')
-        return 10;
-    if (c == '#')
-        return 11;
+    int v = convert_char_to_sipinfo_val(c); // the digits, '*' and '#'
+    if (v >= 0)
+        return v;
     if (c >= 'A' && c <= 'D')
         return 12 + (c - 'A');
     if (c >= 'a' && c <= 'd')
