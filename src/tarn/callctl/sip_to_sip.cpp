@@ -376,7 +376,11 @@ SM_ACTION(sm_s2s_mangle_numbers)
 SM_ACTION(sm_s2s_send_invite)
 {
     (void)arg, (void)state, (void)event;
-    call_object *co = (call_object *)p;
+    return s2s_send_new_invite((call_object *)p, nullptr);
+}
+
+statemachine_handle_retval s2s_send_new_invite(call_object *co, const char *leading_headers)
+{
     LOGD_CALL(TARN, 7, co, "here");
     call_leg_sip *in = co->cl_sip_in, *out = co->cl_sip_out;
     if (!out || !in) {
@@ -406,6 +410,11 @@ SM_ACTION(sm_s2s_send_invite)
     offer_for(co, out, sdp, sizeof sdp);
     char headers[2048];
     invite_headers(co, headers, sizeof headers, true);
+    if (leading_headers && leading_headers[0]) {
+        char rest[sizeof headers];
+        memcpy(rest, headers, sizeof rest);
+        snprintf(headers, sizeof headers, "%s%s", leading_headers, rest);
+    }
     hooks.init_sip_failover_timers(co);
     print_verbose_extra_info_outgoing_invite_sip_to_sip(co, out);
     const mangled_sip_to_sip &m = co->mangled.sip_to_sip;

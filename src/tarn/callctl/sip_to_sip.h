@@ -37,6 +37,12 @@ int s2s_relayed_failure_status(int status, const char **phrase);
 // its LAN address otherwise.
 void s2s_302_contact_host(call_object *co, char *host, size_t size);
 
+// The first INVITE of the outgoing leg (sm_s2s_send_invite): From and To,
+// a new handle, RTP ports, the SDP offer, the headers (leading_headers, may
+// be null, in front of them), the trace and the INVITE. {-1, -1}, or
+// {SM_DISMANTLING, -3} without handle or RTP port.
+statemachine_handle_retval s2s_send_new_invite(call_object *co, const char *leading_headers);
+
 // Actions that no table names yet.
 statemachine_handle_retval sm_s2s_reject_call_and_release(void *p, void *arg, int32_t state, int32_t event);
 statemachine_handle_retval sm_s2s_dont_start_transcoding_without_sdp_go_to_state_ringing(void *p, void *arg,
