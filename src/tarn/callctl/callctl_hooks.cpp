@@ -1,5 +1,6 @@
 #include "callctl_hooks.h"
 
+#include "analog_callctl.h"
 #include "analog_watchdog.h"
 #include "call_authorization.h"
 #include "call_reset.h"
@@ -171,6 +172,8 @@ void callctl_connect_hooks()
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;
     dialplan_set_mangle_iface(&d);
+
+    analog_callctl_install();
 }
 
 int callctl_start_task_runner()

@@ -84,6 +84,8 @@ void ring_looped_call(call_object *co, const char *reason)
     }
 }
 
+} // namespace
+
 // Sends the answer (status, reason) of a call's INVITE with the header
 // text and, when asked for, the call's SDP offer or answer.
 void respond_with_progress(call_object *co, int status, const char *reason, bool with_sdp, const char *headers)
@@ -119,6 +121,8 @@ void respond_with_progress(call_object *co, int status, const char *reason, bool
     if (headers[0] && co->bc)
         misdn_clean_ie_buffers(co->bc);
 }
+
+namespace {
 
 // The SIP rejection by the ISDN side's cause (or 480 without a B-channel).
 void reject_by_isdn_cause(call_object *co)

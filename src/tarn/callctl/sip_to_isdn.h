@@ -28,6 +28,12 @@ void s2i_drop_bchannel(call_object *co);
 // 11, 'A'-'D' and 'a'-'d' 12-15), -1 for any other.
 int s2i_tone_code(char c);
 
+// Answers the call's INVITE with status and reason, the header text and,
+// when with_sdp, the call's SDP offer (INVITE without SDP) or answer; an
+// OK answer marks the connection established. Also used by the SIP-to-FXO
+// progress answers.
+void respond_with_progress(call_object *co, int status, const char *reason, bool with_sdp, const char *headers);
+
 SM_ACTION(sm_i2s_send_progress_response);
 SM_ACTION(sm_i2s_send_progress_response_dialplan_match);
 SM_ACTION(sm_s2i_send_nua_progress_response);

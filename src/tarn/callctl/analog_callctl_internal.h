@@ -1,0 +1,29 @@
+// What the analog call-control files share among themselves.
+#pragma once
+#include <cstddef>
+
+#include "sm_defs.h"
+
+struct call_object;
+struct kv_timer;
+
+constexpr statemachine_handle_retval ANALOG_ROW = {SM_NO_DECISION, SM_ROW_EVENT};
+constexpr statemachine_handle_retval ANALOG_KEEP = {SM_KEEP_STATE, SM_NO_EVENT};
+
+// Replaces *slot with a new timer of the event after sec seconds and usec
+// microseconds (at least one tick); *slot is null when it can't be armed.
+void analog_arm_timer(kv_timer **slot, long sec, long usec, int event);
+// Removes an armed timer and clears the slot.
+void analog_remove_timer(kv_timer **slot);
+
+// Off-hook to the call's port and a one-second T_EVENT_ANALOG_ONHOOK timer
+// in place of the call timer; {SM_CALL_ACTIVE, no event}.
+statemachine_handle_retval analog_reject_with_offhook(call_object *co);
+
+// A call between SIP and a CAS channel (the analog actions that the CAS
+// tables share read the CAS port's settings for those).
+bool analog_is_cas_call(const call_object *co);
+
+// Appends c to the 64-character field dst (63 characters and the end)
+// unless it is full; false when it was full (the caller logs).
+bool analog_append_char(char *dst, size_t size, char c);

@@ -1,0 +1,31 @@
+// Hands call control's analog functions to the parts that call them.
+#include "analog_callctl.h"
+#include "call_object.h"
+#include "housekeeping.h"
+#include "media_callctl.h"
+#include "sdp_offer_answer.h"
+
+namespace {
+
+// The SDP refusal rings off the telephone; its result is not used.
+void send_analog_command(call_object *co, int port, int event)
+{
+    verbose_analog_send_event(co, port, event);
+}
+
+} // namespace
+
+void analog_callctl_install()
+{
+    media_callctl_iface m{};
+    m.parse_analog_callerid = parse_analog_callerid;
+    media_set_callctl_iface(&m);
+
+    housekeeping_hooks hk{};
+    hk.fxs_message_waiting_refresh = fxs_message_waiting_refresh;
+    housekeeping_set_hooks(&hk);
+
+    sdp_callctl_hooks sdp{};
+    sdp.verbose_analog_send_event = send_analog_command;
+    sdp_set_callctl_hooks(&sdp);
+}
