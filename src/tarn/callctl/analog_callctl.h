@@ -84,16 +84,6 @@ int analog_dialtone_digits(int port);
 // The current time in seconds; tests replace it.
 extern time_t (*analog_clock)(time_t *);
 
-// The DTMF play-out of the feature-code part, which dials FXO lines:
-// _fcbuf_to_flushbuf (dir, call, buffer) with dir 2 = toward the line.
-enum { DTMF_PLAYOUT_TO_TDM = 2, DTMF_PLAYOUT_TO_PACKET = 3 };
-struct dtmf_playout_hooks {
-    int (*fcbuf_to_flushbuf)(int dir, call_object *co, char *buffer);
-};
-// Takes the non-null members; null empties the record. Unfilled, an FXO
-// line is not dialled (one CRITICAL line).
-void analog_set_dtmf_playout_hooks(const dtmf_playout_hooks *hooks);
-
 // A test action that no table names: prints "hallo"; {-1, -1}.
 SM_ACTION(sm_print_hallo);
 

@@ -5,7 +5,6 @@
 // exchange line delivers before or after the first ring.
 #include <sofia-sip/nua.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +17,7 @@
 #include "call_progress.h"
 #include "confman.h"
 #include "dialplan.h"
+#include "dtmf.h"
 #include "line_bringup.h"
 #include "log.h"
 #include "log_backend.h"
@@ -43,8 +43,6 @@ namespace {
 call_object *call_of(void *p) { return (call_object *)p; }
 
 enum { CAS_PORT_SECTION = 1, CID_GAP_SECONDS = 3, FXO_OAD_SIZE = 33 };
-
-dtmf_playout_hooks playout;
 
 // ---- the call-ending signals -----------------------------------------------------------
 
@@ -158,16 +156,6 @@ char dtmf_char(int code)
 
 } // namespace
 
-void analog_set_dtmf_playout_hooks(const dtmf_playout_hooks *h)
-{
-    if (!h) {
-        playout = dtmf_playout_hooks{};
-        return;
-    }
-    if (h->fcbuf_to_flushbuf)
-        playout.fcbuf_to_flushbuf = h->fcbuf_to_flushbuf;
-}
-
 // ---- line seizure and release --------------------------------------------------------------
 
 SM_ACTION(sm_analog_send_offhook)
@@ -204,13 +192,7 @@ SM_ACTION(sm_analog_dial_number)
     co->f.regenerate_inband_dtmf_to_tdm = 1;
     char digits[80];
     snprintf(digits, sizeof digits, "%s:", co->analog_dad);
-    if (playout.fcbuf_to_flushbuf) {
-        playout.fcbuf_to_flushbuf(DTMF_PLAYOUT_TO_TDM, co, digits);
-    } else {
-        static std::atomic<bool> said{false};
-        if (!said.exchange(true))
-            LOGD(ANALOG, 0, nullptr, "CRITICAL: the DTMF play-out is not built: FXO lines are not dialled");
-    }
+    _fcbuf_to_flushbuf(DTMF_FLUSH_TO_TDM, co, digits);
     co->analog_dialing_performed = 1;
     return ANALOG_ROW;
 }

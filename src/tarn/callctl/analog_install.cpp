@@ -1,13 +1,15 @@
 // Hands call control's analog functions to the parts that call them.
 #include "analog_callctl.h"
 #include "call_object.h"
+#include "dtmf.h"
 #include "housekeeping.h"
 #include "media_callctl.h"
 #include "sdp_offer_answer.h"
 
 namespace {
 
-// The SDP refusal rings off the telephone; its result is not used.
+// The SDP refusal rings off the telephone, a feature code flashes the
+// line; the result is not used.
 void send_analog_command(call_object *co, int port, int event)
 {
     verbose_analog_send_event(co, port, event);
@@ -28,4 +30,8 @@ void analog_callctl_install()
     sdp_callctl_hooks sdp{};
     sdp.verbose_analog_send_event = send_analog_command;
     sdp_set_callctl_hooks(&sdp);
+
+    dtmf_line_hooks dtmf{};
+    dtmf.verbose_analog_send_event = send_analog_command;
+    dtmf_set_line_hooks(&dtmf);
 }
