@@ -109,3 +109,71 @@ inline void console_test_application(int n)
         init_call_object(gp->operations[i], i);
     }
 }
+
+// Bounded poll: true as soon as done() holds.
+#include <chrono>
+#include <thread>
+template <typename F> bool console_wait_for(F done, int ms = 5000)
+{
+    for (int waited = 0; waited < ms; waited += 5) {
+        if (done())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+
+// The status server (its thread) with experimental options, on a port of the
+// kernel's choice, for one test; it ends once every client is gone.
+#include <pthread.h>
+#include "experimental_options.h"
+#include "status_server.h"
+#include <gtest/gtest.h>
+struct console_test_server {
+    pthread_t thread{};
+    int port = 0;
+    explicit console_test_server(const char *options)
+    {
+        _parse_experimental_options(options);
+        snprintf(gp->statusport, sizeof gp->statusport, "0");
+        gp->socket_fd = init_status_server();
+        EXPECT_GT(gp->socket_fd, 0);
+        sockaddr_in a{};
+        socklen_t l = sizeof a;
+        getsockname(gp->socket_fd, (sockaddr *)&a, &l);
+        port = ntohs(a.sin_port);
+        __atomic_store_n(&gp->run_status_server, 1, __ATOMIC_RELEASE);
+        pthread_create(&thread, nullptr, status_server_thread, nullptr);
+    }
+    ~console_test_server()
+    {
+        // Clients are gone first; the thread ends at its next idle pass.
+        EXPECT_TRUE(console_wait_for([] {
+            lock_itapi();
+            bool none = true;
+            for (FILE *f : fstreams)
+                none = none && !f;
+            unlock_itapi();
+            return none;
+        }));
+        __atomic_store_n(&gp->run_status_server, 0, __ATOMIC_RELEASE);
+        pthread_join(thread, nullptr);
+        close(gp->socket_fd);
+    }
+    // The server's descriptor of a client.
+    static int fd_of(const console_conn &c)
+    {
+        int found = -1;
+        console_wait_for([&] {
+            lock_itapi();
+            for (int fd = 0; fd < STATUS_SERVER_FDS && found < 0; fd++)
+                if (fstreams[fd] && itapi_fds_remote_ports[fd] == c.local_port())
+                    found = fd;
+            unlock_itapi();
+            return found >= 0;
+        });
+        return found;
+    }
+};
+

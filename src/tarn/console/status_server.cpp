@@ -184,6 +184,16 @@ void accept_client(server_state &s)
         client_gone(s, fd);
 }
 
+thread_local bool dispatch_locked;
+
+bool outbound_connection(int fd)
+{
+    lock_itapi();
+    int st = itapi_fds_current_states[fd];
+    unlock_itapi();
+    return st == ITAPI_OUTBOUND_FREE || st == ITAPI_OUTBOUND_IN_USE;
+}
+
 // Runs every line of one read. Returns false when the client went away.
 bool run_lines(server_state &s, int fd, const std::vector<std::string> &lines)
 {
@@ -196,11 +206,18 @@ bool run_lines(server_state &s, int fd, const std::vector<std::string> &lines)
             if (!co)
                 pthread_mutex_unlock(g_lock_manager->global_lock);
         }
-        int result;
+        int result = 0;
+        dispatch_locked = co != nullptr;
         if (co && co->callinfo == CI_SIP_TO_ITAPI)
             result = mc_hooks().mc_handle_itapi_response(line.c_str(), stream, co);
+        else if (s.itapi && !co && outbound_connection(fd))
+            // A peer's late reply on an idle outbound connection is no
+            // command: answering it would start an endless exchange of
+            // "Unknown input" lines between the two consoles.
+            LOGD(TARN, 9, nullptr, "line on idle outbound console connection %i ignored: |%s|", fd, line.c_str());
         else
             result = mc_handle_input(line.c_str(), stream, &extrainfos[fd]);
+        dispatch_locked = false;
         if (co) {
             if (result == 1) {
                 // The call loses the connection before its stream is closed.
@@ -316,6 +333,7 @@ bool outbound_pass(server_state &s)
         itapi_fds_remote_ports[fd] = co->telnet_remote_telnet_port;
         itapi_fds_local_ports[fd] = co->telnet_local_telnet_port;
         itapi_fds_current_states[fd] = ITAPI_OUTBOUND_IN_USE;
+        itapi_fds_current_call_objects[fd] = co;
         mc_hooks().add_sm_task(co, ITAPI_INIT_OUTGOING_WORD);
         extrainfos[fd] = 0;
         s.input[fd] = console_input();
@@ -326,6 +344,7 @@ bool outbound_pass(server_state &s)
         made = true;
     }
     gp->telnet_new_outgoing_call = 0;
+    gp->itapi_new_outgoing_call_objects[0] = nullptr;
     unlock_itapi();
     pthread_mutex_unlock(g_lock_manager->global_lock);
     return made;
@@ -539,6 +558,11 @@ int write_tcp(int fd, const char *buffer, int len)
         done += (int)n;
     }
     return 1;
+}
+
+bool mc_dispatch_holds_global_lock()
+{
+    return dispatch_locked;
 }
 
 void lock_itapi()

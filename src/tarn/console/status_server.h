@@ -62,6 +62,10 @@ int read_tcp(int fd, char *buffer, int *len);
 // 1 when every byte was written, else 0.
 int write_tcp(int fd, const char *buffer, int len);
 
+// True while the status server dispatches a line of a connection with a
+// bound call: it holds global_lock for that line.
+bool mc_dispatch_holds_global_lock();
+
 // Posts the release of a console descriptor after a call (any thread).
 void add_telnet_fd_to_release(int fd, FILE *stream);
 void lock_itapi();

@@ -104,11 +104,11 @@ static_assert(sizeof(call_object_flags) == 12, "three 32-bit flag words");
 struct telnet_call_request {
     int32_t tech;
     char group[32];
-    char calling[64];
-    char called[64];
+    char oad[32];
+    char dad[32];
     int32_t rtp_port;
-    char rtp_address[64];
-    int32_t codec;
+    char rtp_ip[32];
+    int32_t codec; // 8 pcma, 0 pcmu, -1 other
 };
 
 // The outgoing numbers and identities that the dial plan's rewriting

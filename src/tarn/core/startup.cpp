@@ -31,6 +31,10 @@
 #include "console_loop.h"
 #include "call_statistics.h"
 #include "console_hooks.h"
+#include "mc_isdn_tests.h"
+#include "mc_itapi.h"
+#include "mc_log.h"
+#include "mc_tdm.h"
 #include "mc_options.h"
 #include "status_server.h"
 #include "tdm_settings.h"
@@ -194,6 +198,9 @@ static void connect_console_hooks()
     h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
     h.print_sm_state_call = print_sm_state_call;
     h.reset_op = reset_op;
+    h.mc_handle_itapi_response = mc_handle_itapi_response;
+    h.list_loglevels = list_loglevels;
+    h.parse_and_update_netlog_target = parse_and_update_netlog_target;
     mc_set_hooks(&h);
 }
 
@@ -250,6 +257,7 @@ static void connect_reset_hooks()
 static void connect_tdm_hooks()
 {
     tdm_hooks h{};
+    h.list_tdm = mc_list_tdm;
     h.init_transcoding_timeslots_array = init_transcoding_timeslots_array;
     tdm_set_hooks(&h);
 }
@@ -265,6 +273,7 @@ static void connect_housekeeping_hooks()
 {
     housekeeping_hooks h{};
     h.check_bchannels = check_bchannels;
+    h.mc_send_restart_now = [](int port) { mc_send_restart_now(stdout, port, 0); };
     housekeeping_set_hooks(&h);
 }
 

@@ -1,0 +1,96 @@
+// A SIP call carried to a peer gateway's console by the whole daemon: sipp
+// calls, the dial plan line targets the console peer (itapi_peer.py), the
+// peer reads the dial line and answers ALERTING and CONNECT, sipp gets 180
+// and 200 with the peer's RTP end, the BYE reaches the peer as a hangup and
+// the connection is kept for the next call; a caller whose number would
+// break the peer's line format never reaches it.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+#include "sipp_case.h"
+
+namespace {
+
+const int PEER_PORT = 23000;
+
+std::string source(const std::string &rel)
+{
+    return std::string(TARN_SOURCE_DIR) + "/" + rel;
+}
+
+struct peer {
+    pid_t pid = -1;
+    std::string record;
+    explicit peer(const e2e_world &w)
+    {
+        record = w.root.path("peer.record");
+        pid = w.ns.spawn({"python3", source("tests/console/itapi_peer.py"), std::to_string(PEER_PORT), record});
+    }
+    ~peer()
+    {
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+    std::string lines() const { return read_text_file(record); }
+};
+
+sipp_step call_from(const std::string &user)
+{
+    return {source("tests/console/itapi_uac.xml"), 1, "127.0.0.1", {"-s", "200", "-key", "from_user", user, "-mp", "16000"}};
+}
+
+TEST(ItapiE2E, SipCallToAConsolePeer)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    sipp_write_config(w, "usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = @SIP_PORT@\n");
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = itapi_support=1\n");
+    w.root.write("usr/conf/tarn.dialplan",
+                 "SIP\tITAPI\t*\t127.0.0.1:" + std::to_string(PEER_PORT) + ":isdn:grp1\t2.*\t\\0\t*\t\\0\t\n");
+    peer p(w);
+    ASSERT_TRUE(e2e_world::wait_for([&] { return w.ns.run({"ss", "-ltnH"}).out.find(":23000 ") != std::string::npos; },
+                                    10000));
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("100"))));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:") != std::string::npos; }, 10000))
+        << p.lines();
+    std::string rec = p.lines();
+    size_t dial = rec.find("1 ;dial:tech=isdn,group=grp1,codec=pcma,rtp_port=16000,rtp_ip=127.0.0.1,oad=100,dad=200,pid=");
+    ASSERT_NE(dial, std::string::npos) << rec;
+    size_t at = rec.find("pid=", dial) + 4;
+    std::string pid = rec.substr(at, rec.find('\n', at) - at);
+    EXPECT_NE(rec.find("1 hangup:" + pid + ";\n"), std::string::npos) << rec;
+
+    // The call's reset gives the connection back a moment after the BYE.
+    EXPECT_TRUE(e2e_world::wait_for(
+        [&] {
+            w.console("ifd");
+            return w.wait_out("STATE ITAPI_OUTBOUND_FREE - COIDX: -1\n", 300);
+        },
+        15000));
+
+    // The second call reuses the connection.
+    EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("101"))));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("oad=101") != std::string::npos; }, 10000));
+    rec = p.lines();
+    EXPECT_NE(rec.find("1 ;dial:tech=isdn,group=grp1,codec=pcma,rtp_port=16000,rtp_ip=127.0.0.1,oad=101,dad=200"),
+              std::string::npos)
+        << rec;
+    EXPECT_EQ(rec.find("\n2 "), std::string::npos) << rec;
+
+    // A caller that would break the peer's line format: nothing reaches it.
+    std::string before = p.lines();
+    EXPECT_FALSE(sipp_ok(sipp_run(w, call_from("100;shutdown"))));
+    EXPECT_EQ(p.lines(), before);
+    EXPECT_TRUE(w.tarn_running());
+    EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("102"))));
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+} // namespace
