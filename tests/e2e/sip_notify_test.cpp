@@ -1,5 +1,6 @@
 // NOTIFY requests of the gateway's SIP peers against the running daemon:
-// message summaries from the peer's address and from elsewhere, summaries
+// message summaries from the peer's address (the message-waiting state of
+// the first FXS port with that number) and from elsewhere, summaries
 // without a state, resync requests with and without the peer's permission
 // (the marker file, exactly one answer).
 #include <gtest/gtest.h>
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <string>
 
+#include "linesim_client.h"
 #include "sipp_case.h"
 
 namespace {
@@ -65,6 +68,28 @@ protected:
         struct stat st;
         return lstat(w.root.path("tmp/provisioning.triggered").c_str(), &st) == 0;
     }
+    // Two FXS ports against analogsim, both with the peer's user as their
+    // number.
+    void phones()
+    {
+        w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv2FXS\n");
+        w.root.write("usr/conf/tarn.analog", "[phones]\nports=1,2\nclip=201\n");
+        analog = std::make_unique<linesim>("sim/analogsim/analogsim.py", w.root.dir,
+                                           std::vector<std::string>{"--port", "1:type=FXS", "--port", "2:type=FXS"});
+        ASSERT_TRUE(analog->running());
+    }
+    // The message-waiting state the console lists for an analog port, -1
+    // when the listing does not come.
+    int message_waiting(int port)
+    {
+        std::string line = "Port " + std::to_string(port) + " => Message Waiting                      : ";
+        size_t from = w.tarn_out().size();
+        w.console("lpga");
+        if (!e2e_world::wait_for([&] { return w.tarn_out().find(line, from) != std::string::npos; }, 10000))
+            return -1;
+        std::string out = w.tarn_out();
+        return atoi(out.c_str() + out.find(line, from) + line.size());
+    }
     int notify_answers()
     {
         std::vector<std::string> r = sipp_captured_responses(w);
@@ -73,14 +98,20 @@ protected:
     }
 
     e2e_world w{sipp_world_options()};
+    std::unique_ptr<linesim> analog;
 };
 
 TEST_F(SipNotify, MessageSummaries)
 {
     E2E_REQUIRE(w);
+    phones();
     start(false);
+    ASSERT_EQ(message_waiting(1), 0) << w.tarn_out();
     EXPECT_TRUE(sipp_ok(send("mwi", notify_scenario("message-summary", MWI, "Messages-Waiting: yes", 200, "OK"),
                              "127.0.0.2")));
+    // The first port with the number takes the state, the second not.
+    EXPECT_EQ(message_waiting(1), 1) << w.tarn_out();
+    EXPECT_EQ(message_waiting(2), 0) << w.tarn_out();
     EXPECT_TRUE(sipp_ok(send("stranger",
                              notify_scenario("message-summary", MWI, "Messages-Waiting: yes", 481,
                                              "Account does not exist!"),
@@ -89,11 +120,14 @@ TEST_F(SipNotify, MessageSummaries)
                              notify_scenario("message-summary", MWI, "Voice-Message: 1/0", 481,
                                              "Content not supported 2"),
                              "127.0.0.2")));
+    EXPECT_TRUE(sipp_ok(send("mwi_off", notify_scenario("message-summary", MWI, "Messages-Waiting: no", 200, "OK"),
+                             "127.0.0.2")));
+    EXPECT_EQ(message_waiting(1), 0) << w.tarn_out();
     EXPECT_TRUE(sipp_ok(send("plain", notify_scenario("message-summary", "text/plain", "hello", 481,
                                                       "Content not supported"),
                              "127.0.0.2")));
     EXPECT_EQ(sipp_stop_tarn(w), "");
-    EXPECT_EQ(notify_answers(), 4);
+    EXPECT_EQ(notify_answers(), 5);
 }
 
 TEST_F(SipNotify, ResyncAllowedLeavesTheMarker)

@@ -29,6 +29,7 @@
 #include "sip_responses.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
+#include "state_table_actions.h"
 #include "state_tables.h"
 #include "xdv_headers.h"
 
@@ -69,6 +70,20 @@ int send_isdn_message(call_object *co, int event)
 {
     tarn_misdn_lib_send_event(co, event);
     return 0;
+}
+
+// The admission of a call toward SIP runs the line's prefix rule as the
+// tables' action does.
+int vaz_on_new_destination(call_object *co)
+{
+    sm_add_vaz_to_new_destination(co, nullptr, 0, 0);
+    return 0;
+}
+
+// The next member of the call's SIP call group (the SIP-to-SIP actions read it).
+const char *next_callgroup_member(call_object *co)
+{
+    return get_next_sip_callgroup_alternative(co);
 }
 
 } // namespace
@@ -129,6 +144,7 @@ void callctl_connect_hooks()
     s2s_hooks s2s{};
     s2s.init_sip_failover_timers = failover_timers;
     s2s.set_headbuf_1tr119_invite_headers = tr119_headers;
+    s2s.get_next_sip_callgroup_alternative = next_callgroup_member;
     s2s_set_hooks(&s2s);
 
     gsm_invite_hooks gsm_invite{};
@@ -160,6 +176,7 @@ void callctl_connect_hooks()
     adm.tarn_send_event = tarn_send_event;
     adm.apply_sip_user_user_to_bc = apply_sip_user_user_to_bc;
     adm.tarn_gsm_send_event = tarn_gsm_send_event;
+    adm.sm_add_vaz_to_new_destination = vaz_on_new_destination;
     sip_admission_set_hooks(&adm);
 
     isdn_to_sip_hooks_record i2s{};
