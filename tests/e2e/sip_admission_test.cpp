@@ -307,8 +307,9 @@ TEST(SipAdmission, IsdnAndGsmRefusals)
         answer f = final_of(send_invites(w, {"--to", c.to, "--wait", "2"}), 0);
         EXPECT_EQ(f.status, c.status) << f.phrase;
         EXPECT_TRUE(reason_text(f, c.reason)) << f.reason;
-        if (c.contact[0])
+        if (c.contact[0]) {
             EXPECT_EQ(f.contact, c.contact);
+        }
     }
     EXPECT_TRUE(has(w.tarn_out(), "CRITICAL: couldn't get free registered gsm port")) << w.tarn_out();
     EXPECT_TRUE(w.tarn_running());
