@@ -1,0 +1,111 @@
+// The console's ISDN commands against the ISDN library started in this
+// process (port 1 TE basic rate point-to-multipoint, port 7 TE
+// point-to-point, neither with a far end): refusals of calls and ports,
+// blocking, the time port, RESTART marks and the raw facility written into
+// a call's B-channel.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "application.h"
+#include "call_info.h"
+#include "console_test_util.h"
+#include "isdn_lib_intern.h"
+#include "isdn_msg_parser.h"
+#include "isdn_test_support.h"
+#include "mc_options.h"
+#include "pools.h"
+
+namespace {
+
+class Library : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        console_test_application(2);
+        start_library("1 te bri ptmp - - -\n7 te bri ptp - - -\n", port_list({1, 7}, {0, 1}));
+        mc_init_options();
+    }
+    void TearDown() override { misdn_lib_destroy(); }
+};
+const auto *env = ::testing::AddGlobalTestEnvironment(new Library);
+
+TEST(ConsoleIsdnCommands, CallCommandsRefuseWhatTheyCannotReach)
+{
+    const struct {
+        const char *line, *answer;
+    } rows[] = {
+        {"ev_hold:300", "Not sending HOLD to call at invalid index 300\n\r\n"},
+        {"ev_hold:0", "Not sending HOLD to inactive call at index 0\n\r\n"},
+        {"ev_suspend:-1", "Not sending SUSPEND to call at invalid index -1\n\r\n"},
+        {"ev_mcid:1", "Not sending MCID to inactive call at index 1\n\r\n"},
+        // The index is checked before the pool is touched.
+        {"hold300", "no bc object on call at index 300\n\r\n"},
+        {"retr-4", "no bc object on call at index -4\n\r\n"},
+        {"hold0", "no bc object on call at index 0\n\r\n"},
+        {"ect05", "no bc object on call at index 0\n\r\n"},
+        {"sendfac_idx0", "Please pass call index and base64 encoded data separated by a colon\n\r\n"},
+        {"sendfac_pid7", "Please pass call pid and base64 encoded data separated by a colon\n\r\n"},
+        {"sendfac_idx300:AAAA", "No  call on index 300\n\r\n"},
+        {"sendfac_pid777:AAAA", "No  call with pid 777\n\r\n"},
+        {"sis0", "cannot srtp_stat, couldn't retrieve call object at index 0\n\r\n"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(dispatcher_answer(r.line), r.answer) << r.line;
+}
+
+TEST(ConsoleIsdnCommands, RawFacilityGoesIntoTheCallsBchannel)
+{
+    misdn_stack *stack = get_stack_by_isdn_port(1);
+    ASSERT_NE(stack, nullptr);
+    misdn_bchannel *bc = misdn_get_channel_by_stack_and_index(stack, 1);
+    call_object *co = gp->operations[0];
+    co->callinfo = CI_SIP_TO_ISDN;
+    co->pid = 4711;
+    EXPECT_EQ(dispatcher_answer("sendfac_idx0:AAAA"), "No bchannel on call at index 0\n\r\n");
+    co->bc = bc;
+    EXPECT_EQ(dispatcher_answer("sendfac_idx0:kaETAgIq9QIBIjAKoQUwAwIBAYIBAA=="),
+              "Sending Facility Event on call at index 0\n\r\n");
+    ASSERT_EQ(bc->outfac_len[0], 22);
+    const unsigned char head[] = {0x91, 0xa1, 0x13, 0x02, 0x02, 0x2a, 0xf5};
+    EXPECT_EQ(memcmp(bc->outfac[0], head, sizeof head), 0);
+    EXPECT_EQ(dispatcher_answer("sendfac_pid4711:"), "Not Sending Facility Event on call at index 0, no data passed\n\r\n");
+    EXPECT_EQ(dispatcher_answer("tfac0"), "Sending Facility Event on call at index 0\n\r\n");
+    // Base64 text longer than one facility content is cut to it.
+    std::string big = "sendfac_idx0:" + std::string(1000, 'A');
+    EXPECT_EQ(dispatcher_answer(big.c_str()), "Sending Facility Event on call at index 0\n\r\n");
+    EXPECT_EQ(bc->outfac_len[0], 256);
+    EXPECT_EQ(dispatcher_answer("ev_hold:0"), "Sending HOLD to call at index 0\n\r\n");
+    EXPECT_EQ(dispatcher_answer("ect07"), "ecting call at index 0 invokeid 7\n\r\n");
+    EXPECT_EQ(bc->fac_out.Function, Fac_ECTExecute);
+    co->bc = nullptr;
+    co->callinfo = CI_FREE;
+    memset(bc->outfac_len, 0, sizeof bc->outfac_len);
+}
+
+TEST(ConsoleIsdnCommands, PortCommands)
+{
+    EXPECT_EQ(dispatcher_answer("bl1"), "Blocking ISDN Port 1\n\r\n");
+    EXPECT_TRUE(misdn_lib_is_port_blocked(1));
+    EXPECT_EQ(dispatcher_answer("bl1"), "Un-Blocking ISDN Port 1\n\r\n");
+    EXPECT_FALSE(misdn_lib_is_port_blocked(1));
+    EXPECT_EQ(dispatcher_answer("bl0"), "Invalid port 0, ignoring request\n\r\n");
+    EXPECT_EQ(dispatcher_answer("l2up9"), "Invalid port 9, ignoring request\n\r\n");
+    EXPECT_EQ(dispatcher_answer("l2down9"), "Invalid port 9, ignoring request\n\r\n");
+    EXPECT_EQ(dispatcher_answer("l2up7").rfind("Port 7: L2 ", 0), 0u);
+    EXPECT_EQ(dispatcher_answer("itp7"), "Setting isdn time port to 7\n\r\n");
+    EXPECT_EQ(misdn_set_time_from_isdn, 7);
+    misdn_set_time_from_isdn = 0;
+
+    EXPECT_EQ(dispatcher_answer("ir40"), "INVALID PORT 40\n\r\n");
+    EXPECT_EQ(dispatcher_answer("ir9"), "INVALID PORT 9\n\r\n");
+    gp->isdn_global_message_state[1] = 1;
+    EXPECT_EQ(dispatcher_answer("ir1"), "ALREADY IN PROGRESS ON PORT 1\n\r\n");
+    gp->isdn_global_message_state[1] = 0;
+    EXPECT_EQ(dispatcher_answer(" ir1:0"), "Unknown input:  ir1:0\n\r\n");
+    EXPECT_EQ(dispatcher_answer("ir1: 2"), "sending restart port 1 channel 2\n\r\n");
+    EXPECT_EQ(gp->isdn_global_message_state[1], 0);
+}
+
+} // namespace
