@@ -16,7 +16,15 @@ int gsm_dial_number_is_valid(const char *number)
     size_t n = strlen(number);
     if (n == 0 || n > 64)
         return 0;
-    for (size_t i = 0; i < n; i++) {
+    // dial characters, then the modifiers ATD takes after them: I or i
+    // (restrict or allow the caller id for this call), then G or g (closed
+    // user group)
+    size_t end = n;
+    if (end > 1 && (number[end - 1] == 'G' || number[end - 1] == 'g'))
+        end--;
+    if (end > 1 && (number[end - 1] == 'I' || number[end - 1] == 'i'))
+        end--;
+    for (size_t i = 0; i < end; i++) {
         char c = number[i];
         if (!((c >= '0' && c <= '9') || c == '*' || c == '#' || c == '+' || (c >= 'A' && c <= 'D')))
             return 0;

@@ -95,7 +95,7 @@ def ucs2hex(text):
 
 class Modem:
     settable = ("model", "gmm", "pin", "puk", "sim", "pin_state", "pin_counter", "reg", "csq",
-                "echo", "ussd", "mr", "operator", "enabled_check")
+                "echo", "ussd", "mr", "operator", "enabled_check", "answer_after")
 
     def __init__(self, sim, port, spec):
         self.sim = sim
@@ -110,6 +110,9 @@ class Modem:
         self.csq = spec.get("csq", "17,99")
         self.operator = spec.get("operator", "SimNet")
         self.ussd = spec.get("ussd", "Balance 5 EUR")
+        # ms after ATD until the far end answers by itself; -1: only on request
+        self.answer_after = int(spec.get("answer_after", "-1"))
+        self.answer_at = None
         self.echo = True
         self.cmee = 0
         self.cmgf = 0
@@ -456,6 +459,8 @@ class Modem:
             self.call["state"] = "alerting"
             self.unsolicited("#ECAM: 0,1,1,,,", 0.05)
             self.unsolicited("#ECAM: 0,2,1,,,", 0.10)
+            if int(self.answer_after) >= 0:
+                self.answer_at = time.monotonic() + 0.10 + int(self.answer_after) / 1000.0
         elif u == "ATA":
             self.unsolicited("#ECAM: 0,3,1,,,", 0.05)
         elif u == "ATH":
@@ -475,6 +480,13 @@ class Modem:
     def ringing(self):
         c = self.call
         return bool(c and c.get("incoming") and c["state"] == "ringing")
+
+    def answer_due(self):
+        if self.answer_at is None or self.answer_at > time.monotonic():
+            return
+        self.answer_at = None
+        if self.call and not self.call.get("incoming") and self.call["state"] == "alerting":
+            self.far_end("answer")
 
     def ring_due(self):
         if not self.ringing() or self.next_ring > time.monotonic() or self.master is None:
@@ -702,6 +714,7 @@ class Sim:
                             self.reply(obj, False, str(e))
             for m in self.modems.values():
                 m.ring_due()
+                m.answer_due()
                 m.flush_due()
             now = time.monotonic()
             for e in list(self.expects):

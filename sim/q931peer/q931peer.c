@@ -8,6 +8,14 @@
  *
  *   q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig]
  *            --local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]
+ *            [--answer-after MS] [--steps FIFO]
+ *
+ * --answer-after MS plays a telephone that is always there: every incoming
+ * call gets CALL PROCEEDING and ALERTING at once and CONNECT MS later.
+ * --steps FIFO makes a named pipe that takes more steps while the peer runs
+ * (one per line, e.g. "dial 501 100" written by a shell); they run after the
+ * script's own steps, one at a time; a wait there that times out drops the
+ * steps that came with it instead of ending the peer.
  *
  * The script is a list of steps, one per line (a line that begins with '#' is
  * a comment), run in order:
@@ -43,6 +51,7 @@
  */
 #include <arpa/inet.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <libpri.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -51,6 +60,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -72,6 +82,21 @@ static int network_side, line_e1, line_ptmp;
 
 static q931_call *current;
 static int current_channel = -1;
+
+/* --answer-after: the calls still to be answered, with their times */
+#define MAX_ANSWERS 64
+static int answer_after = -1;
+static struct {
+	q931_call *call;
+	int channel;
+	long long due;
+} answers[MAX_ANSWERS];
+
+/* --steps: the named pipe and the part of a line read so far */
+static int steps_fd = -1;
+static char steps_buf[512];
+static size_t steps_len;
+static int in_step;
 
 static void fatal(const char *fmt, ...)
 {
@@ -182,6 +207,84 @@ static void aoc_lines(const struct pri_subcommands *subcmds)
 	}
 }
 
+static void answer_later(struct pri *pri, q931_call *call, int channel)
+{
+	int ch = channel;
+	if (ch <= 0) {
+		/* any channel: the network picks the lowest one not waiting */
+		ch = 1;
+		for (int i = 0; i < MAX_ANSWERS; i++)
+			if (answers[i].call && answers[i].channel == ch) {
+				ch++;
+				i = -1;
+			}
+	}
+	pri_proceeding(pri, call, ch, 0);
+	pri_acknowledge(pri, call, ch, 0);
+	for (int i = 0; i < MAX_ANSWERS; i++) {
+		if (!answers[i].call) {
+			answers[i].call = call;
+			answers[i].channel = ch;
+			answers[i].due = now_ms() + answer_after;
+			return;
+		}
+	}
+	fprintf(stderr, "q931peer: too many calls waiting for their answer\n");
+}
+
+static void forget_answer(q931_call *call)
+{
+	for (int i = 0; i < MAX_ANSWERS; i++)
+		if (answers[i].call == call)
+			answers[i].call = NULL;
+}
+
+static void answer_due(struct pri *pri)
+{
+	long long now = now_ms();
+	for (int i = 0; i < MAX_ANSWERS; i++) {
+		if (answers[i].call && answers[i].due <= now) {
+			pri_answer(pri, answers[i].call, answers[i].channel, 0);
+			answers[i].call = NULL;
+		}
+	}
+}
+
+static int call_step(struct pri *pri, char *line);
+
+/* Runs each whole line that has come in on the steps pipe. */
+static void read_steps(struct pri *pri)
+{
+	ssize_t n = read(steps_fd, steps_buf + steps_len, sizeof steps_buf - 1 - steps_len);
+	if (n <= 0)
+		return;
+	steps_len += (size_t)n;
+	for (;;) {
+		char *nl = memchr(steps_buf, '\n', steps_len);
+		if (!nl) {
+			if (steps_len == sizeof steps_buf - 1) {
+				fprintf(stderr, "q931peer: step line too long, dropped\n");
+				steps_len = 0;
+			}
+			return;
+		}
+		*nl = 0;
+		char line[sizeof steps_buf];
+		size_t used = (size_t)(nl - steps_buf) + 1;
+		memcpy(line, steps_buf, used);
+		memmove(steps_buf, nl + 1, steps_len - used);
+		steps_len -= used;
+		line[strcspn(line, "\r")] = 0;
+		if (line[strspn(line, " \t")] == '#')
+			continue;
+		in_step = 1;
+		int r = call_step(pri, line);
+		in_step = 0;
+		if (r < 0)
+			steps_len = 0;
+	}
+}
+
 static void handle_event(struct pri *pri, pri_event *e)
 {
 	switch (e->e) {
@@ -197,6 +300,8 @@ static void handle_event(struct pri *pri, pri_event *e)
 		event_line("RING", "called=%s calling=%s channel=%d name=%s complete=%d",
 			   e->ring.callednum, e->ring.callingnum, bchan(e->ring.channel),
 			   e->ring.callingname, e->ring.complete);
+		if (answer_after >= 0)
+			answer_later(pri, e->ring.call, e->ring.channel);
 		break;
 	case PRI_EVENT_PROCEEDING:
 		if (e->proceeding.channel >= 0)
@@ -220,16 +325,19 @@ static void handle_event(struct pri *pri, pri_event *e)
 		break;
 	case PRI_EVENT_HANGUP_REQ:
 		event_line("HANGUP_REQ", "cause=%d", e->hangup.cause);
+		forget_answer(e->hangup.call);
 		pri_hangup(pri, e->hangup.call, e->hangup.cause);
 		break;
 	case PRI_EVENT_HANGUP:
 		event_line("HANGUP", "cause=%d", e->hangup.cause);
 		pri_hangup(pri, e->hangup.call, e->hangup.cause);
+		forget_answer(e->hangup.call);
 		if (e->hangup.call == current)
 			current = NULL;
 		break;
 	case PRI_EVENT_HANGUP_ACK:
 		event_line("HANGUP_ACK", "cause=%d", e->hangup.cause);
+		forget_answer(e->hangup.call);
 		if (e->hangup.call == current)
 			current = NULL;
 		break;
@@ -279,15 +387,27 @@ static void run_for(struct pri *pri, int ms)
 			if (d < timeout)
 				timeout = (int)d;
 		}
-		struct pollfd pfd = {sock, POLLIN, 0};
-		int r = poll(&pfd, 1, timeout);
+		for (int i = 0; i < MAX_ANSWERS; i++) {
+			if (answers[i].call) {
+				long long d = answers[i].due - now_ms();
+				if (d < 0)
+					d = 0;
+				if (d < timeout)
+					timeout = (int)d;
+			}
+		}
+		struct pollfd pfd[2] = {{sock, POLLIN, 0}, {in_step ? -1 : steps_fd, POLLIN, 0}};
+		int r = poll(pfd, 2, timeout);
 		pri_event *e = NULL;
-		if (r > 0 && (pfd.revents & POLLIN))
+		if (r > 0 && (pfd[0].revents & POLLIN))
 			e = pri_check_event(pri);
-		else
+		else if (!(r > 0 && pfd[1].fd >= 0 && (pfd[1].revents & (POLLIN | POLLHUP))))
 			e = pri_schedule_run(pri);
 		if (e)
 			handle_event(pri, e);
+		answer_due(pri);
+		if (r > 0 && pfd[1].fd >= 0 && (pfd[1].revents & (POLLIN | POLLHUP)))
+			read_steps(pri);
 		if (now_ms() >= end)
 			return;
 	}
@@ -311,6 +431,8 @@ static int call_step(struct pri *pri, char *line)
 			if (now_ms() >= end) {
 				printf("TIMEOUT waiting for %s\n", argv[1]);
 				fflush(stdout);
+				if (in_step)
+					return -1; /* the steps pipe drops the rest */
 				exit(2);
 			}
 			run_for(pri, 20);
@@ -407,6 +529,8 @@ static int call_step(struct pri *pri, char *line)
 			if (now_ms() >= end) {
 				printf("TIMEOUT waiting for %s\n", argv[1]);
 				fflush(stdout);
+				if (in_step)
+					return -1; /* the steps pipe drops the rest */
 				exit(2);
 			}
 			run_for(pri, 20);
@@ -439,12 +563,13 @@ static void add_step(const char *s)
 static void usage(void)
 {
 	fatal("usage: q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig] "
-	      "--local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]");
+	      "--local PORT --peer PORT [--script FILE] [-e STEP]... [--debug] "
+	      "[--answer-after MS] [--steps FIFO]");
 }
 
 int main(int argc, char **argv)
 {
-	const char *role = NULL, *line = NULL, *sw = "etsi", *script = NULL;
+	const char *role = NULL, *line = NULL, *sw = "etsi", *script = NULL, *steps_path = NULL;
 	int local = 0, peer = 0;
 	for (int i = 1; i < argc; i++) {
 		const char *a = argv[i];
@@ -469,6 +594,10 @@ int main(int argc, char **argv)
 			script = v;
 		else if (!strcmp(a, "-e"))
 			add_step(v);
+		else if (!strcmp(a, "--answer-after"))
+			answer_after = atoi(v);
+		else if (!strcmp(a, "--steps"))
+			steps_path = v;
 		else
 			usage();
 		i++;
@@ -510,6 +639,17 @@ int main(int argc, char **argv)
 		fatal("q931peer: bind %d: %s", local, strerror(errno));
 	peer_addr = a;
 	peer_addr.sin_port = htons((unsigned short)peer);
+
+	if (steps_path) {
+		/* read and write, so the pipe never reports the end when a
+		 * writer closes it */
+		unlink(steps_path);
+		if (mkfifo(steps_path, 0600) < 0)
+			fatal("q931peer: mkfifo %s: %s", steps_path, strerror(errno));
+		steps_fd = open(steps_path, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+		if (steps_fd < 0)
+			fatal("q931peer: %s: %s", steps_path, strerror(errno));
+	}
 
 	pri_set_message(pri_msg);
 	pri_set_error(pri_err);

@@ -497,6 +497,22 @@ TEST_F(GsmService, UssdRequestReturnsTheDecodedAnswer)
     EXPECT_NE(sim->expect(1, "^AT\\+CUSD=1,\\*100#,0$"), "");
 }
 
+// What may follow ATD: dial characters, then I/i (caller id restricted or
+// allowed for this call) and G/g (closed user group), in that order.
+TEST(GsmDialString, ModifiersOnlyAtTheEndAndInOrder)
+{
+    struct {
+        const char *number;
+        int valid;
+    } cases[] = {
+        {"301", 1},  {"+49301234", 1}, {"*31#0301", 1}, {"301i", 1}, {"301I", 1}, {"301G", 1},
+        {"301ig", 1}, {"301IG", 1},    {"301gi", 0},    {"30i1", 0}, {"i", 0},    {"ig", 0},
+        {"301ii", 0}, {"301;", 0},     {"301i;", 0},    {"", 0},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(gsm_dial_number_is_valid(c.number), c.valid) << c.number;
+}
+
 TEST_F(GsmService, CallsDialAnswerAndReportTheirProgress)
 {
     start(1);

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The demo as a newcomer uses it: scripts/run in one terminal, scripts/call
+# per kind of line in another, then Ctrl-C. The whole test runs in network
+# and mount namespaces of its own that play "this machine", so the demo's
+# veth pair and namespace never touch the real one, and a demo someone runs
+# here is not disturbed.
+#
+#   demo_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+src=$1
+bin=$2
+if [ -z "${TARN_DEMO_TEST_INNER:-}" ]; then
+  [ "$(id -u)" = 0 ] || { echo "SKIP: needs root"; exit 77; }
+  exec env TARN_DEMO_TEST_INNER=1 unshare -n -m --propagation private "$0" "$@"
+fi
+ip link set lo up
+mount -t tmpfs tmpfs /run
+mkdir -p /run/netns
+work=$(mktemp -d /tmp/tarn-demo-test.XXXXXX)
+export TARN_DEMO_STATE=$work/demo.env TARN_BUILD_DIR=$bin TARN_ROOT=$work/root
+fail=0
+check() { # check WHAT TEXT FILE: FILE must hold TEXT
+  if grep -qF -- "$2" "$3"; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1 (no \"$2\" in $3)"
+    fail=1
+  fi
+}
+
+# scripts/run as in a terminal: its console input stays open until the end.
+mkfifo "$work/console"
+exec 5<>"$work/console"
+# A command started with & ignores SIGINT, and a shell cannot trap what it
+# was started ignoring: give scripts/run the default action back, as a
+# terminal's foreground command has it.
+(cd "$src" && exec setsid python3 -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.execvp(sys.argv[1], sys.argv[1:])' scripts/run --no-build <&5 >"$work/run.out" 2>&1) &
+run=$!
+finish() {
+  kill -INT "$run" 2>/dev/null
+  for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL -- -"$run" 2>/dev/null
+  if [ $fail != 0 ]; then
+    echo "---- scripts/run output"; tail -n 60 "$work/run.out"
+    for f in "$work"/root/log/*.out "$work"/root/log/*.transcript; do
+      [ -f "$f" ] && { echo "---- $f"; tail -n 30 "$f"; }
+    done
+    echo "---- debug log"; tail -n 80 "$work/root/var/log/tarn.log" 2>/dev/null
+  fi
+}
+trap finish EXIT
+up=0
+for _ in $(seq 1200); do
+  grep -q 'tarn demo is up' "$work/run.out" 2>/dev/null && { up=1; break; }
+  kill -0 "$run" 2>/dev/null || break
+  sleep 0.1
+done
+if [ $up != 1 ]; then
+  echo "FAILED: the demo did not come up"
+  fail=1
+  exit 1
+fi
+check "the screen names the gateway" "Gateway SIP: 198.18.0.1:5060" "$work/run.out"
+
+call() { # call NAME ARGS...: scripts/call, its output in NAME.out
+  local name=$1; shift
+  (cd "$src" && scripts/call --hold 1 "$@") >"$work/$name.out" 2>&1
+}
+
+# One call per kind of line: connected, far end, media, CDR.
+while read -r number far; do
+  if call "call$number" "$number"; then
+    echo "ok: call to $number connected"
+  else
+    echo "FAILED: call to $number"; cat "$work/call$number.out"; fail=1; continue
+  fi
+  check "$number: BYE in the ladder" "BYE sip:" "$work/call$number.out"
+  check "$number: far end" "$far" "$work/call$number.out"
+  check "$number: media processor commands" " ch " "$work/call$number.out"
+  check "$number: CDR line" "CDR" "$work/call$number.out"
+done <<'EOF'
+101 isdn1: RING called=101
+301 ATD301
+EOF
+
+# A number without a route: the dial plan's refusal.
+if call call999 999; then
+  echo "FAILED: 999 connected"; fail=1
+else
+  check "999 refused" "refused: 404" "$work/call999.out"
+fi
+
+# The PBX on ISDN port 3 calls a SIP user agent on "this machine".
+sipp -sn uas -i 198.18.0.2 -p 5062 -m 1 -timeout 60s -nostdin >"$work/uas.out" 2>&1 &
+uas=$!
+sleep 0.5
+if call from_isdn --from-isdn 501; then
+  echo "ok: ISDN call to the SIP user agent connected"
+else
+  echo "FAILED: ISDN call to 501"; cat "$work/from_isdn.out"; fail=1
+fi
+check "ISDN call: INVITE to the user agent" "INVITE sip:501@198.18.0.2" "$work/from_isdn.out"
+wait "$uas" || { echo "FAILED: the sipp user agent"; cat "$work/uas.out"; fail=1; }
+
+# Ctrl-C ends the demo and removes what it made.
+kill -INT "$run"
+for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$run" 2>/dev/null; then
+  echo "FAILED: the demo did not stop on Ctrl-C"; fail=1
+elif ip netns list | grep -qw tarn-demo || ip link show tarn-demo-host >/dev/null 2>&1; then
+  echo "FAILED: namespace or veth left behind"; fail=1
+else
+  echo "ok: Ctrl-C stopped the demo and removed its namespace"
+fi
+exit $fail
