@@ -26,7 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         // rows of parts this build lacks.
         static const char *const outside[] = {"rs", "rss", "rd", "rcpt", "rcm", "aclrs", "reo", "tipt", "rsi",
                                               "x", "shutdown", "kill", "sleep", "ir", "pr", "dnss", "dnsa",
-                                              "dnsov", "n", "n:", "t", "t1", "cdrrotate", "logrotate"};
+                                              "dnsov", "n", "n:", "t", "t1", "cdrrotate", "logrotate", "memleak",
+                                              "memalloc"};
         for (mc_option &o : mc_options)
             for (const char *c : outside)
                 if (strcmp(o.command, c) == 0)

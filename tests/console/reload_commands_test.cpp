@@ -225,4 +225,34 @@ TEST_F(ReloadCommands, VerboseAndDebugStreamsGoToOneClient)
     lb->vlogfilepath[0] = '\0';
 }
 
+TEST_F(ReloadCommands, LineTestsAndDiagnostics)
+{
+    const struct {
+        const char *line, *answer;
+    } rows[] = {
+        {"tg", "BEFORE LOCK\nDURING LOCK\nAFTER LOCK\n\r\n"},
+        {"memalloc0", "not allocating 0 bytes\n\r\n"},
+        {"memalloc5", "allocating 5 bytes\n\r\n"},
+        {"memalloc7", "releasing 5 bytes\nallocating 7 bytes\n\r\n"},
+        {"memalloc0", "releasing 7 bytes\nnot allocating 0 bytes\n\r\n"},
+        {"analog_offhook99", "error:analog_port_99_invalid\n\r\n"},
+        {"wink2:100", "\r\n"},
+        {"wink2:100:300", "PORT 2 OFFSET 100 DURATION 300\n\r\n"},
+        {"pclip+CLIP: \"0301234\",129", "CLIP |0301234|\n\r\n"},
+        {"pclipgarbage", "\r\n"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(dispatcher_answer(r.line), r.answer) << r.line;
+    snprintf(gp->firmware_version, sizeof gp->firmware_version, "\"1.2 beta\" x");
+    EXPECT_EQ(dispatcher_answer("version"), "1.2-beta-x\n\r\n");
+    gp->firmware_version[0] = '\0';
+
+    mem_stream a;
+    a.run("snmplog");
+    pthread_mutex_lock(log_fp_lock());
+    EXPECT_EQ(log_backend()->snmp_notify_fp, a.f);
+    log_backend()->snmp_notify_fp = nullptr;
+    pthread_mutex_unlock(log_fp_lock());
+}
+
 } // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "mc_diag.h"
 #include "mc_isdn_tests.h"
 #include "mc_itapi.h"
 #include "mc_list_calls.h"
@@ -104,7 +105,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /*  78 */ {"hc", "", 0, MC_TYPE_INFO, mc_tarn_list_hardware_conf, "list parsed hardware.conf", 0},
     /*  79 */ {"tcl", "", 0, MC_TYPE_INFO, mc_transcoding_list_timeslots, "tcl", 0},
     /*  80 */ {"scu", "", 0, MC_TYPE_INFO, mc_tarn_show_channel_usage, "scu", 0},
-    /*  81 */ {"lpcm", "", 0, MC_TYPE_INFO, LATER(mc_tarn_list_remote_pcm), "list info about remote bridging", 0},
+    /*  81 */ {"lpcm", "", 0, MC_TYPE_INFO, mc_tarn_list_remote_pcm, "list info about remote bridging", 0},
     /*  82 */ {"testmsp", "X", 0, MC_TYPE_CTRL, mc_tarn_test_msp, "test msp", 0},
     /*  83 */ {"teststopmsp", "", 0, MC_TYPE_CTRL, mc_tarn_teststop_msp, "stop test msp", 0},
     /*  84 */ {"bridge", "T1:T2", 0, MC_TYPE_HIDDEN | MC_TYPE_CTRL, mc_tarn_bridge_timeslots, "bridge logical timeslots, T1 and T2 are the logical timeslots to be bridged", 0},
@@ -243,7 +244,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 217 */ {"dnsname", "X", 0, MC_TYPE_HIDDEN, LATER(mc_tarn_dns_query_name), "dns name query on X", 0},
     /* 218 */ {"tfac", "X", 0, MC_TYPE_HIDDEN, mc_tarn_test_send_facility, "send test facility", 0},
     /* 219 */ {"reject_register", "", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, mc_test_retry_after, "X=1: activates retry-after test, X=0: deactivates retry-after test", 0},
-    /* 220 */ {"tg", "", 0, MC_TYPE_HIDDEN, LATER(mc_tarn_test_global_lock), "test global lock", 0},
+    /* 220 */ {"tg", "", 0, MC_TYPE_HIDDEN, mc_tarn_test_global_lock, "test global lock", 0},
     /* 221 */ {"dial:", "X", 0, MC_TYPE_HIDDEN, mc_telnet_init_call, "init telnet call", 0},
     /* 222 */ {"hangup", "", 0, MC_TYPE_HIDDEN, mc_telnet_hangup_call, "hangup telnet call", 0},
     /* 223 */ {"hangup:", "X", 0, MC_TYPE_HIDDEN, mc_telnet_hangup_call, "hangup telnet call/use pid", 0},
@@ -277,17 +278,17 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 251 */ {"s2s", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_s2s_start_test_channel, "test s2s rtp", 0},
     /* 252 */ {"reo", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_acl_reload_experimental_options, "reload experimental options", 0},
     /* 253 */ {"tdp", "", 0, MC_TYPE_SIP, LATER(mc_test_dp_auto), "tests dp auto source/dest function", 0},
-    /* 254 */ {"analog_offhook", "X:Y", 0, MC_TYPE_INFO, LATER(mc_set_analog_offhook), "set analog port to offhook state, where X is the port, Y=1 enable, Y=2 disable", 0},
-    /* 255 */ {"version", "", 0, MC_TYPE_INFO, LATER(mc_print_appfs_version), "prints appfs version", 0},
-    /* 256 */ {"memleak", "X", 0, MC_TYPE_HIDDEN, LATER(mc_leak_mem), "leaks memory", 0},
-    /* 257 */ {"memalloc", "X", 0, MC_TYPE_HIDDEN, LATER(mc_alloc_mem), "allocates memory", 0},
+    /* 254 */ {"analog_offhook", "X:Y", 0, MC_TYPE_INFO, mc_set_analog_offhook, "set analog port to offhook state, where X is the port, Y=1 enable, Y=2 disable", 0},
+    /* 255 */ {"version", "", 0, MC_TYPE_INFO, mc_print_appfs_version, "prints appfs version", 0},
+    /* 256 */ {"memleak", "X", 0, MC_TYPE_HIDDEN, mc_leak_mem, "leaks memory", 0},
+    /* 257 */ {"memalloc", "X", 0, MC_TYPE_HIDDEN, mc_alloc_mem, "allocates memory", 0},
     /* 258 */ {"nhd", "", 0, MC_TYPE_HIDDEN, mc_nua_handle_debug_show, "show nua handle debug infos", 0},
     /* 259 */ {"sie", "X:Y", 0, MC_TYPE_HIDDEN, mc_send_isdn_information_event, "sends isdn information event with digit Y on call index X", 0},
     /* 260 */ {"tipt", "", 0, MC_TYPE_HIDDEN, mc_cc_test_iptables_memleak, "test iptables", 0},
-    /* 261 */ {"ddd", "", 0, MC_TYPE_HIDDEN, LATER(mc_full_telnet_debugging), "turn on full telnet debugging.", 0},
+    /* 261 */ {"ddd", "", 0, MC_TYPE_HIDDEN, mc_full_telnet_debugging, "turn on full telnet debugging.", 0},
     /* 262 */ {"leo", "", 0, MC_TYPE_HIDDEN, LATER(mc_list_experimental_options), "lists experimental options.", 0},
     /* 263 */ {"seo", "X", 0, MC_TYPE_HIDDEN, LATER(mc_show_experimental_option), "show the value of experimental option X.", 0},
-    /* 264 */ {"snmplog", "", 0, MC_TYPE_HIDDEN, LATER(mc_activate_snmp_notify), "activate snmp messages on the corresponding file handle.", 0},
+    /* 264 */ {"snmplog", "", 0, MC_TYPE_HIDDEN, mc_activate_snmp_notify, "activate snmp messages on the corresponding file handle.", 0},
     /* 265 */ {"smsg:", "X|Y|Z", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_message), "send sip message, format; peer|to|msg .", 0},
     /* 266 */ {"tno", "X", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_test_notify_provisioning_trigger), "send test notify on sip peer at idx X.", 0},
     /* 267 */ {"sidc", "X", 0, MC_TYPE_HIDDEN, mc_isdn_send_sip_info_disconnect_for_call, "send sip info disconnect for call object at index X", 0},
@@ -298,12 +299,12 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 272 */ {"tts", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_test_text_mode_incoming_sms), "tests text mode incoming SMS", 0},
     /* 273 */ {"tpc", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_test_pdu_mode_incoming_cds), "tests pdu mode incoming CDS", 0},
     /* 274 */ {"pcid", "X", 0, MC_TYPE_HIDDEN, LATER(mc_test_parse_analog_cid), "test parsing of analog cid, pass complete MSP hex payload", 0},
-    /* 275 */ {"pclip", "X", 0, MC_TYPE_HIDDEN, LATER(mc_test_parse_lte_clip), "test parsing of lte clip, pass CLIP line", 0},
+    /* 275 */ {"pclip", "X", 0, MC_TYPE_HIDDEN, mc_test_parse_lte_clip, "test parsing of lte clip, pass CLIP line", 0},
     /* 276 */ {"preg", "X", 0, MC_TYPE_HIDDEN, LATER(mc_test_lte_register_workaround), "test parsing of lte register workaround", 0},
     /* 277 */ {"tref", "X", 0, MC_TYPE_HIDDEN, mc_test_refer, "test sending refer with replaces", 0},
     /* 278 */ {"testcbm", "X", 0, MC_TYPE_HIDDEN, LATER(mc_simulate_gsm_cbm_read), "test cbm reception", 0},
     /* 279 */ {"csurv", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_csurv), "mobile network survey", 0},
-    /* 280 */ {"wink", "X:Y:Z", 0, MC_TYPE_HIDDEN, LATER(mc_analog_set_wink), "set FXS wink settings X=port, Y=offset, Z=duration", 0},
+    /* 280 */ {"wink", "X:Y:Z", 0, MC_TYPE_HIDDEN, mc_analog_set_wink, "set FXS wink settings X=port, Y=offset, Z=duration", 0},
     /* 281 */ {"tdmclock", "", 0, MC_TYPE_HIDDEN, mc_tdm_clock_status, "Queries the clock status of the TDM bus", 0},
 };
 

@@ -1,0 +1,15 @@
+// Console commands for line tests and daemon diagnostics. All answer 0.
+#pragma once
+#include <cstdio>
+
+int mc_set_analog_offhook(const char *arg, FILE *out, int *state);
+int mc_analog_set_wink(const char *arg, FILE *out, int *state);
+int mc_test_parse_lte_clip(const char *arg, FILE *out, int *state);
+int mc_tarn_test_global_lock(const char *arg, FILE *out, int *state);
+// "memleak": on the daemon's standard output; the memory stays allocated.
+int mc_leak_mem(const char *arg, FILE *out, int *state);
+int mc_alloc_mem(const char *arg, FILE *out, int *state);
+int mc_print_appfs_version(const char *arg, FILE *out, int *state);
+int mc_tarn_list_remote_pcm(const char *arg, FILE *out, int *state);
+int mc_full_telnet_debugging(const char *arg, FILE *out, int *state);
+int mc_activate_snmp_notify(const char *arg, FILE *out, int *state);
