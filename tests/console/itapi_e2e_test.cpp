@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "console_test_util.h"
+#include "run_process.h"
 #include "sipp_case.h"
 
 namespace {
@@ -90,6 +92,56 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
     EXPECT_EQ(p.lines(), before);
     EXPECT_TRUE(w.tarn_running());
     EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("102"))));
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// A peer's "dial:" placed as an ISDN call on the group's port against a
+// libpri network side; its progress goes back on the console connection,
+// "kt" lists it, a foreign call number changes nothing and "hangup" ends it.
+TEST(ItapiE2E, ConsoleCallToIsdn)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      "[general]\nsip_bindport_localhost = @SIP_PORT@\nstack_active_lan = 1\n"
+                      "interface_name_lan = eth1\n");
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = itapi_support=1\n");
+    w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,1,0,0\n");
+    w.root.write("usr/conf/tarn.isdn", "[isdn1]\nports=1\n");
+    w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + w.root.path("port1.trace") + "\n");
+    e2e_q931_peer q(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+                        "wait up 30", "-e", "wait ring 30", "-e", "alerting", "-e", "sleep 200", "-e", "answer",
+                        "-e", "wait hangup 60"});
+    ASSERT_TRUE(q.wait("READY", 10000)) << read_text_file(q.out);
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")})) << w.tarn_err();
+    ASSERT_TRUE(q.wait("UP")) << read_text_file(q.out);
+    ASSERT_TRUE(e2e_world::wait_for([&] { return w.ns.run({"ss", "-ltnH"}).out.find(":54322 ") != std::string::npos; },
+                                    10000));
+
+    e2e_namespace::net_guard inside(w.ns);
+    ASSERT_TRUE(inside.ok());
+    console_conn c(54322);
+    c.read_until(CONSOLE_GREETING);
+    c.send("dial:dad=200,oad=100,tech=ISDN,group=isdn1,codec=pcma,rtp_port=40000,rtp_ip=127.0.0.1,pid=7\n");
+    EXPECT_TRUE(q.wait("RING called=200 calling=100")) << read_text_file(q.out);
+    std::string progress = c.read_until("CONNECT:");
+    progress += c.read_until("\n");
+    EXPECT_NE(progress.find("ALERTING\n"), std::string::npos) << progress;
+    size_t at = progress.find("CONNECT:");
+    ASSERT_NE(at, std::string::npos) << progress;
+    EXPECT_GT(atoi(progress.c_str() + at + 8), 0) << progress;
+
+    w.console("kt");
+    EXPECT_TRUE(w.wait_out("TOTAL CALLS:1\n")) << w.tarn_out();
+    c.send("hangup:8\n");
+    EXPECT_EQ(c.read_until("\r\n"), "\r\n");
+    EXPECT_EQ(read_text_file(q.out).find("HANGUP"), std::string::npos);
+    c.send("hangup\n");
+    EXPECT_TRUE(q.wait("HANGUP")) << read_text_file(q.out);
+    EXPECT_TRUE(w.tarn_running());
+    c.send("q\n");
+    EXPECT_TRUE(c.closed_by_server());
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
