@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "application.h"
+#include "console_demo_conf.h"
 #include "console_test_util.h"
 #include "e2e.h"
 #include "json_value.h"
@@ -25,11 +26,6 @@ std::string source(const std::string &rel)
     return std::string(TARN_SOURCE_DIR) + "/" + rel;
 }
 
-void write_demo_conf(e2e_world &w)
-{
-    for (const char *f : {"tarn.conf", "misc.conf", "tarn.tdm"})
-        w.root.write(std::string("usr/conf/") + f, read_text_file(source(std::string("demo/conf/") + f)));
-}
 
 bool console_listens(const e2e_world &w)
 {
@@ -91,7 +87,7 @@ TEST_F(ConsoleBench, TimeslotTestsAndFirmware)
     o.msp_args = {"--firmware", "mspsim-fw-7.2"};
     e2e_world w(o);
     E2E_REQUIRE(w);
-    write_demo_conf(w);
+    write_console_demo_conf(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     ASSERT_TRUE(console_listens(w));
     e2e_namespace::net_guard inside(w.ns);
@@ -220,7 +216,7 @@ TEST_F(ConsoleBench, UnifiedDiagnostics)
     o.capture = false;
     e2e_world w(o);
     E2E_REQUIRE(w);
-    write_demo_conf(w);
+    write_console_demo_conf(w);
     w.root.write("usr/conf/tarn.sip", w.root.default_sip() + "interface_name_lan = eth1\n");
     // The far end of eth1 answers ARP for 10.0.0.2 (a host address there,
     // so the namespace's one route to 10.0.0.0/24 stays on eth1).

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "application.h"
+#include "console_demo_conf.h"
 #include "console_test_util.h"
 #include "e2e.h"
 #include "json_value.h"
@@ -26,18 +27,6 @@ std::string source(const std::string &rel)
     return std::string(TARN_SOURCE_DIR) + "/" + rel;
 }
 
-// The demo configuration, with more experimental options when given.
-void write_demo_conf(e2e_world &w, const std::string &extra_options = "")
-{
-    for (const char *f : {"tarn.conf", "misc.conf", "tarn.tdm"})
-        w.root.write(std::string("usr/conf/") + f, read_text_file(source(std::string("demo/conf/") + f)));
-    if (!extra_options.empty()) {
-        std::string conf = read_text_file(source("demo/conf/tarn.conf"));
-        size_t at = conf.find("experimental_options = ");
-        conf.insert(conf.find('\n', at), "," + extra_options);
-        w.root.write("usr/conf/tarn.conf", conf);
-    }
-}
 
 std::string listening(const e2e_world &w)
 {
@@ -95,7 +84,7 @@ TEST_F(ConsoleE2E, ASessionOnTheStatusPort)
 {
     e2e_world w;
     E2E_REQUIRE(w);
-    write_demo_conf(w);
+    write_console_demo_conf(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     ASSERT_TRUE(console_listens(w)) << listening(w);
     EXPECT_TRUE(has_thread(w.tarn_pid(), "tarn.status"));
@@ -168,7 +157,7 @@ TEST_F(ConsoleE2E, RemoteAccessListensOnEveryAddress)
     o.capture = false;
     e2e_world w(o);
     E2E_REQUIRE(w);
-    write_demo_conf(w, "telnet_remote_access=1");
+    write_console_demo_conf(w, "telnet_remote_access=1");
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     ASSERT_TRUE(console_listens(w));
     std::string ls = listening(w);
@@ -182,7 +171,7 @@ TEST_F(ConsoleE2E, APortInUseEndsTheStartUp)
     o.capture = false;
     e2e_world w(o);
     E2E_REQUIRE(w);
-    write_demo_conf(w);
+    write_console_demo_conf(w);
     int blocker = -1;
     {
         e2e_namespace::net_guard inside(w.ns);
