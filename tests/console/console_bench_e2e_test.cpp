@@ -21,11 +21,6 @@ namespace {
 
 const int PORT = 54322;
 
-std::string source(const std::string &rel)
-{
-    return std::string(TARN_SOURCE_DIR) + "/" + rel;
-}
-
 
 bool console_listens(const e2e_world &w)
 {
