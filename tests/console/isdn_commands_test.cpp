@@ -7,11 +7,16 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
 
 #include "application.h"
 #include "call_info.h"
 #include "console_test_util.h"
+#include "isdn_interrogate.h"
 #include "isdn_lib_intern.h"
+#include "mc_isdn_diversion.h"
 #include "isdn_msg_parser.h"
 #include "isdn_test_support.h"
 #include "mc_options.h"
@@ -106,6 +111,77 @@ TEST(ConsoleIsdnCommands, PortCommands)
     EXPECT_EQ(dispatcher_answer(" ir1:0"), "Unknown input:  ir1:0\n\r\n");
     EXPECT_EQ(dispatcher_answer("ir1: 2"), "sending restart port 1 channel 2\n\r\n");
     EXPECT_EQ(gp->isdn_global_message_state[1], 0);
+}
+
+// Call control's part played by a thread: once the request is sent it
+// writes the answer's state word (and the interrogation lines).
+struct network_answer {
+    std::thread t;
+    network_answer(int port, int sent, int answer, std::vector<std::string> lines = {}, bool numbers = false)
+    {
+        t = std::thread([=] {
+            for (int i = 0; i < 500 && __atomic_load_n(&gp->cf_facility_in_progress[port], __ATOMIC_ACQUIRE) != sent;
+                 i++)
+                usleep(1000);
+            for (const std::string &l : lines)
+                isdn_interrogate_add_line(numbers, l.c_str());
+            __atomic_store_n(&gp->cf_facility_in_progress[port], answer, __ATOMIC_RELEASE);
+        });
+    }
+    ~network_answer() { t.join(); }
+};
+
+TEST(ConsoleIsdnCommands, DiversionRequests)
+{
+    EXPECT_EQ(dispatcher_answer("cfdeact:9:123"), "INVALID PORT 9\n\r\n");
+    EXPECT_EQ(dispatcher_answer("cfquery:40:123"), "INVALID PORT 40\n\r\n");
+    gp->cf_facility_in_progress[1] = 9;
+    EXPECT_EQ(dispatcher_answer("cfquery:1:123"), "ALREADY IN PROGRESS ON PORT 1\n\r\n");
+    gp->cf_facility_in_progress[1] = 0;
+
+    // No answer: TIMEOUT after ten polls, and the port is free again.
+    EXPECT_EQ(dispatcher_answer("cfquery:1:123"),
+              "Interrogating Diversion: Served User Number |123| Ton |-1|\nTIMEOUT\n\r\n");
+    EXPECT_EQ(gp->cf_facility_in_progress[1], 0);
+    {
+        network_answer n(1, 1, 4);
+        EXPECT_EQ(dispatcher_answer("cfact:1: 100 :200:national:5"),
+                  "Activating Diversion ServedUserNumber |100| Ton |2|, ForwardedToNumber |200| Ton |5|  => \n"
+                  "SUCCESS\n\r\n");
+    }
+    {
+        network_answer n(1, 5, 7);
+        EXPECT_EQ(dispatcher_answer("cfdeact:1:100:subscriber"),
+                  "Deactivating Diversion ServedUserNumber |100| Ton |4|\nFAILED\n\r\n");
+    }
+    {
+        network_answer n(1, 9, 11, {"cfu 100 => 200", "cfb 100 => 300"});
+        EXPECT_EQ(dispatcher_answer("cfquery:1:100"), "Interrogating Diversion: Served User Number |100| Ton |-1|\n"
+                                                      "cfu 100 => 200\ncfb 100 => 300\n\r\n");
+    }
+    EXPECT_EQ(interrogateDiversionResponseCount, 0);
+    {
+        network_answer n(1, 9, 11);
+        EXPECT_EQ(dispatcher_answer("cfquery:1:100"), "Interrogating Diversion: Served User Number |100| Ton |-1|\n"
+                                                      "No Call Forwarding Active\n\r\n");
+    }
+    {
+        network_answer n(1, 13, 15);
+        EXPECT_EQ(dispatcher_answer("cfnum:1:"),
+                  "Interrogating Numbers: ServedUserNumber || Ton |-1|\nNo Numbers Retrieved\n\r\n");
+    }
+    {
+        network_answer n(1, 13, 15, {"030123"}, true);
+        EXPECT_EQ(dispatcher_answer("cfnum:1:7:3"), "Interrogating Numbers: ServedUserNumber |7| Ton |3|\n030123\n\r\n");
+    }
+    EXPECT_EQ(gp->cf_facility_in_progress[1], 0);
+
+    const struct {
+        const char *text;
+        int ton;
+    } tons[] = {{"1", 1}, {"6", 6}, {"7", 0}, {"International", 1}, {"abbreviated", 6}, {"foo", 0}, {"", 0}};
+    for (const auto &t : tons)
+        EXPECT_EQ(string_to_ton(t.text), t.ton) << t.text;
 }
 
 } // namespace

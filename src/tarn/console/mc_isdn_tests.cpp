@@ -8,6 +8,8 @@
 // without it.
 #include "mc_isdn_tests.h"
 
+#include "mc_isdn_diversion.h"
+
 #include <pthread.h>
 #include <unistd.h>
 
@@ -317,17 +319,12 @@ int mc_send_restart_now(FILE *out, int port, int channel)
             restart_bcs[port] = (misdn_bchannel *)calloc(1, sizeof(misdn_bchannel));
             if (!restart_bcs[port])
                 return -1;
-            pthread_mutex_init(&restart_bcs[port]->send_lock, nullptr);
+        } else {
+            pthread_mutex_destroy(&restart_bcs[port]->send_lock);
         }
         bc = restart_bcs[port];
-        pthread_mutex_destroy(&bc->send_lock);
-        memset((void *)bc, 0, sizeof *bc);
-        pthread_mutex_init(&bc->send_lock, nullptr);
-        bc->l3_id = (int)0xFFFF0002u; // -65534
-        bc->nt = misdn_port_is_nt(port);
+        misdn_make_dummy(bc, port, 0, misdn_port_is_nt(port), channel);
         bc->restart_channel = channel;
-        bc->channel = channel;
-        bc->port = port;
         misdn_holder_add_by_port(port, bc);
         misdn_lib_send_event(bc, EVENT_RESTART);
     }

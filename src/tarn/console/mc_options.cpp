@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "mc_diag.h"
+#include "mc_isdn_diversion.h"
 #include "mc_isdn_tests.h"
 #include "mc_itapi.h"
 #include "mc_list_calls.h"
@@ -127,10 +128,10 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 100 */ {"l2up", "X", 0, MC_TYPE_ISDN, mc_isdn_get_l2_up, "get L2 up on ISDN port X", 0},
     /* 101 */ {"l2down", "X", 0, MC_TYPE_ISDN, mc_isdn_get_l2_down, "get L2 down on ISDN port X ", 0},
     /* 102 */ {"sis", "X", 0, MC_TYPE_ISDN, mc_isdn_send_status_enquiry, "send ISDN STATUS request on call at index X", 0},
-    /* 103 */ {"cfact:", "P:N:T:tonN:tonT", 0, MC_TYPE_ISDN, LATER(mc_isdn_activate_diversion), "activate diversion for port P and local number N to target number T, tonN and tonT are optional and define the ton", 0},
-    /* 104 */ {"cfdeact:", "P:N", 0, MC_TYPE_ISDN, LATER(mc_isdn_deactivate_diversion), "deactivate diversion for port P and number N", 0},
-    /* 105 */ {"cfquery:", "P:N", 0, MC_TYPE_ISDN, LATER(mc_isdn_query_diversion), "query diversion", 0},
-    /* 106 */ {"cfnum:", "P:N", 0, MC_TYPE_ISDN, LATER(mc_isdn_interrogate_numbers), "interrogate numbers", 0},
+    /* 103 */ {"cfact:", "P:N:T:tonN:tonT", 0, MC_TYPE_ISDN, mc_isdn_activate_diversion, "activate diversion for port P and local number N to target number T, tonN and tonT are optional and define the ton", 0},
+    /* 104 */ {"cfdeact:", "P:N", 0, MC_TYPE_ISDN, mc_isdn_deactivate_diversion, "deactivate diversion for port P and number N", 0},
+    /* 105 */ {"cfquery:", "P:N", 0, MC_TYPE_ISDN, mc_isdn_query_diversion, "query diversion", 0},
+    /* 106 */ {"cfnum:", "P:N", 0, MC_TYPE_ISDN, mc_isdn_interrogate_numbers, "interrogate numbers", 0},
     /* 107 */ {"ir", "X", 0, MC_TYPE_ISDN, mc_isdn_send_restart, "send restart", 0},
     /* 108 */ {"a", "", 0, MC_TYPE_ANALOG, mc_analog_list_info, "list analog info", 0},
     /* 109 */ {"cas", "", 0, MC_TYPE_ANALOG, mc_cas_list_info, "list cas info", 0},
