@@ -20,6 +20,7 @@
 #include "conf_root.h"
 #include "console.h"
 #include "console_test_util.h"
+#include "experimental_options.h"
 #include "log.h"
 #include "log_backend.h"
 #include "mc_options.h"
@@ -253,6 +254,27 @@ TEST_F(ReloadCommands, LineTestsAndDiagnostics)
     EXPECT_EQ(log_backend()->snmp_notify_fp, a.f);
     log_backend()->snmp_notify_fp = nullptr;
     pthread_mutex_unlock(log_fp_lock());
+}
+
+TEST_F(ReloadCommands, ExperimentalOptions)
+{
+    _parse_experimental_options("dns_cache=1");
+    std::string all = dispatcher_answer("leo");
+    EXPECT_EQ(all.rfind("analog_cid_sdmf_offset=", 0), 0u) << all;
+    EXPECT_NE(all.find("\ndns_cache=1\n"), std::string::npos) << all;
+    EXPECT_EQ(all.find("gsm_cbm_enable="), std::string::npos);
+    EXPECT_NE(all.find("\nreplaces_force_contact=0\n\r\n"), std::string::npos) << all;
+    int lines = 0;
+    for (char c : all)
+        lines += c == '\n';
+    EXPECT_EQ(lines, 86 + 1); // 88 options less the two hidden ones, then the dispatcher's line end
+
+    EXPECT_EQ(dispatcher_answer("seo:  dns_cache"), "dns_cache=1\n\r\n");
+    EXPECT_EQ(dispatcher_answer("seodns"), "Unknown experimental option: dns\n\r\n");
+    EXPECT_EQ(dispatcher_answer("seo:"), "Missing experimental option\n\r\n");
+    gp->show_hidden_eo = 1;
+    EXPECT_EQ(dispatcher_answer("seogsm_cbm_enable"), "gsm_cbm_enable=0\n\r\n");
+    EXPECT_EQ(gp->show_hidden_eo, 0);
 }
 
 } // namespace

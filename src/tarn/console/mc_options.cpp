@@ -5,6 +5,7 @@
 
 #include "console.h"
 #include "mc_diag.h"
+#include "mc_eo_list.h"
 #include "mc_isdn_diversion.h"
 #include "mc_isdn_tests.h"
 #include "mc_itapi.h"
@@ -287,8 +288,8 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 259 */ {"sie", "X:Y", 0, MC_TYPE_HIDDEN, mc_send_isdn_information_event, "sends isdn information event with digit Y on call index X", 0},
     /* 260 */ {"tipt", "", 0, MC_TYPE_HIDDEN, mc_cc_test_iptables_memleak, "test iptables", 0},
     /* 261 */ {"ddd", "", 0, MC_TYPE_HIDDEN, mc_full_telnet_debugging, "turn on full telnet debugging.", 0},
-    /* 262 */ {"leo", "", 0, MC_TYPE_HIDDEN, LATER(mc_list_experimental_options), "lists experimental options.", 0},
-    /* 263 */ {"seo", "X", 0, MC_TYPE_HIDDEN, LATER(mc_show_experimental_option), "show the value of experimental option X.", 0},
+    /* 262 */ {"leo", "", 0, MC_TYPE_HIDDEN, mc_list_experimental_options, "lists experimental options.", 0},
+    /* 263 */ {"seo", "X", 0, MC_TYPE_HIDDEN, mc_show_experimental_option, "show the value of experimental option X.", 0},
     /* 264 */ {"snmplog", "", 0, MC_TYPE_HIDDEN, mc_activate_snmp_notify, "activate snmp messages on the corresponding file handle.", 0},
     /* 265 */ {"smsg:", "X|Y|Z", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_message), "send sip message, format; peer|to|msg .", 0},
     /* 266 */ {"tno", "X", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_test_notify_provisioning_trigger), "send test notify on sip peer at idx X.", 0},
