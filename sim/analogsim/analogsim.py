@@ -23,7 +23,8 @@ Far ends:
 
 Requests beyond those of linesim.py:
     ring PORT COUNT [ON_MS OFF_MS]   the exchange rings an FXO port
-    hook PORT off|on|flash           the set on an FXS port changes its hook
+    hook PORT off|on|flash           the set on an FXS port changes its hook (on:
+                                     FXS_ONHOOK, then FXS_IDLE)
     state PORT TEXT                  the sysfs state text
 Settable keys: answer_after, linevoltage, polarity, vbat, rtlc.
 """
@@ -178,6 +179,8 @@ class AnalogSim(LineSim):
         if port.type != "FXS" or how not in words:
             raise SimError("hook needs an FXS port and off, on or flash")
         port.event(words[how])
+        if how == "on":
+            port.event("FXS_IDLE")  # the line settles: the port is idle again
         return None
 
     def req_state(self, conn, name, text):

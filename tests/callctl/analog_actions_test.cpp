@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "analog_callctl.h"
 #include "analog_watchdog.h"
@@ -18,6 +19,7 @@
 #include "call_reset.h"
 #include "callctl_world.h"
 #include "confman.h"
+#include "experimental_options.h"
 #include "global_lock.h"
 #include "line_bringup.h"
 #include "pg_port_groups.h"
@@ -296,6 +298,95 @@ TEST_F(AnalogActions, RejectWithOffhookWithoutRoute)
     ASSERT_NE(co_->timer, nullptr);
     EXPECT_EQ(co_->timer->event, T_EVENT_ANALOG_ONHOOK);
     EXPECT_EQ(co_->timer->tv.tv_sec, 1);
+}
+
+// Port selection: the order of a group's ports by method and direction,
+// the round-robin index it leaves, an empty group, a port list, and FXO
+// ports at or below their up-voltage counted as down.
+TEST_F(AnalogActions, PortSelectionOrder)
+{
+    for (int p = 1; p <= 4; p++)
+        gp->analog_info->type[p] = 1;
+    load("[rr]\nports=1,2,3\nchansel=roundrobin\n[fxo]\nports=4\n");
+    port_group_analog *rr = pg_get_port_group_analog_by_name("rr");
+    ASSERT_NE(rr, nullptr);
+    ASSERT_EQ(rr->chansel_method, CHANSEL_ROUNDROBIN);
+    auto pick = [&](const char *target, int *down = nullptr) {
+        int d = 0;
+        int port = get_free_analog_port_by_dialplan_string(co_, target, &d);
+        if (down)
+            *down = d;
+        if (port)
+            gp->analog_info->in_use[port] = 0; // only the order is looked at
+        co_->analog_port = 0;
+        return port;
+    };
+    struct {
+        int index;
+        std::vector<int> busy;
+        int port, index_after;
+    } rr_cases[] = {
+        {1, {}, 2, 2}, {1, {2}, 3, 2}, {1, {2, 3}, 1, 2}, {2, {}, 3, 0}, {0, {1, 2, 3}, 0, 1},
+    };
+    for (const auto &c : rr_cases) {
+        SCOPED_TRACE("index " + std::to_string(c.index) + " busy " + std::to_string(c.busy.size()));
+        rr->next_chansel_port_index = c.index;
+        for (int b : c.busy)
+            gp->analog_info->in_use[b] = 1;
+        EXPECT_EQ(pick("G:rr"), c.port);
+        EXPECT_EQ(rr->next_chansel_port_index, c.index_after);
+        for (int b : c.busy)
+            gp->analog_info->in_use[b] = 0;
+    }
+    // Unknown and empty groups, lists with ports outside 1-31.
+    EXPECT_EQ(pick("G:nosuch"), 0);
+    port_group_analog *fxo = pg_get_port_group_analog_by_name("fxo");
+    ASSERT_NE(fxo, nullptr);
+    int saved = fxo->port_count;
+    fxo->port_count = 0;
+    EXPECT_EQ(pick("G:fxo"), 0);
+    fxo->port_count = saved;
+    EXPECT_EQ(pick("0,40,2"), 2);
+    EXPECT_EQ(pick("7"), 0) << "a port without configuration";
+    // An FXO port reading no voltage is down.
+    gp->analog_info->type[4] = 2;
+    gp->analog_info->fxo_portup_voltage[4] = 20;
+    int down = 0;
+    EXPECT_EQ(pick("G:fxo", &down), 0);
+    EXPECT_EQ(down, 1);
+    // Descending from start 0: 3, 2, 1.
+    load("[down]\nports=1,2,3\nchansel_direction=descending\n");
+    EXPECT_EQ(pick("g:down"), 3);
+    gp->analog_info->in_use[3] = 1;
+    EXPECT_EQ(pick("g:down"), 2);
+    gp->analog_info->in_use[3] = 0;
+}
+
+// Caller id of a Bellcore line 4 s before the ring: kept with a window of
+// 5 s, dropped with 3 s.
+TEST_F(AnalogActions, FskWindowBeforeRinging)
+{
+    if (!gp->experimental_options)
+        gp->experimental_options = static_cast<experimental_options *>(calloc(1, sizeof(experimental_options)));
+    struct {
+        int window;
+        const char *oad;
+    } cases[] = {{5, "0301234"}, {3, ""}, {0, ""}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.window);
+        gp->experimental_options->eo_etsi_fsk_window = c.window;
+        gp->analog_info->cid_mode[1] = CID_MODE_BELLCORE;
+        co_->callinfo = CI_ANALOG_TO_SIP;
+        co_->analog_port = 1;
+        co_->sm_state = SM_ANALOG_FXO_WAIT_FOR_CID;
+        snprintf(co_->analog_oad, 64, "0301234");
+        co_->analog_cid_received = fake_now - 4;
+        analog_cb_events(1, ANALOG_EVENT_RINGING_PENDING);
+        EXPECT_STREQ(co_->analog_oad, c.oad);
+        EXPECT_EQ(co_->analog_cid_received, 0);
+        EXPECT_EQ(co_->f.analog_ringing_pending, 1u);
+    }
+    gp->experimental_options->eo_etsi_fsk_window = 0;
 }
 
 } // namespace

@@ -96,11 +96,11 @@ TEST(LinesDaemon, AnalogAndCasLines)
     EXPECT_TRUE(has(out, "CAS NOW pp 1 p 1 conf 1 conn 1\n")) << out;
 
     // Both analog ports and the CAS channel are open: events of the far
-    // ends reach the daemon's line callbacks.
+    // ends reach the daemon's line callbacks (the analog ones start calls).
     ASSERT_TRUE(analog.inject("1", "FXS_OFFHOOK\r\n"));
     ASSERT_TRUE(analog.inject("2", "FXO_RINGING\r\n"));
-    EXPECT_TRUE(w.wait_out("1 analog event: 8193")) << w.tarn_out();
-    EXPECT_TRUE(w.wait_out("2 analog event: 8196")) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("1 analog_cb_events: 8193 - FXS_OFFHOOK")) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("2 analog_cb_events: 8196 - FXO_RINGING")) << w.tarn_out();
     ASSERT_TRUE(cas.inject("0/1", "0000\n"));
     EXPECT_TRUE(w.wait_out("1 cas event:")) << w.tarn_out();
     EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);

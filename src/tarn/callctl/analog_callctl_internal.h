@@ -7,6 +7,9 @@
 struct call_object;
 struct kv_timer;
 
+// An analog port p is port 100 + p of the TDM map (channel 1).
+enum { ANALOG_TDM_PORT = 100 };
+
 constexpr statemachine_handle_retval ANALOG_ROW = {SM_NO_DECISION, SM_ROW_EVENT};
 constexpr statemachine_handle_retval ANALOG_KEEP = {SM_KEEP_STATE, SM_NO_EVENT};
 

@@ -1,10 +1,12 @@
 // Hands call control's analog functions to the parts that call them.
+#include "analog_admission.h"
 #include "analog_callctl.h"
 #include "call_object.h"
 #include "dtmf.h"
 #include "housekeeping.h"
 #include "media_callctl.h"
 #include "sdp_offer_answer.h"
+#include "sip_admission.h"
 
 namespace {
 
@@ -34,4 +36,8 @@ void analog_callctl_install()
     dtmf_line_hooks dtmf{};
     dtmf.verbose_analog_send_event = send_analog_command;
     dtmf_set_line_hooks(&dtmf);
+
+    sip_admission_hooks sa{};
+    sa.init_incoming_sip_to_analog_call = init_incoming_sip_to_analog_call;
+    sip_admission_set_hooks(&sa);
 }

@@ -150,6 +150,9 @@ SM_ACTION(sm_analog_to_sip_check_if_dialing_complete)
         char c = *mark;
         *mark = '\0';
         LOGD_CALL(ANALOG, 5, co, "dialing is complete, analog dad end signaled with %c", c);
+        // The dial plan was searched with the end mark in the number; the
+        // call goes out with the number before it, so that one is routed.
+        search_dialplan(co);
         add_sm_task(co, sm_general(GENERAL_EVENT_SEND_INVITE));
     }
     return ANALOG_ROW;

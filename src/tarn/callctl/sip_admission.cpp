@@ -534,6 +534,12 @@ int move_on_pstn_fail_create_contact_string(call_object *co, char *out, size_t s
         return -1;
     char target[256];
     create_custom_contact(co, co->cc.move_on_pstn_fail, target, sizeof target);
+    // The caller's own values fill the target's variables: a value that
+    // would break out of the Contact header gives no 302 at all.
+    if (strpbrk(target, "\r\n<>\"")) {
+        LOGD_CALL(SIP, 1, co, "move_on_pstn_fail target holds characters a Contact cannot carry, no 302");
+        return -1;
+    }
     if (strchr(target, '@'))
         snprintf(out, size, "<sip:%s>", target);
     else

@@ -8,6 +8,7 @@
 
 #include <atomic>
 
+#include "analog_callctl.h"
 #include "application.h"
 #include "confman.h"
 #include "hardware_conf.h"
@@ -27,15 +28,6 @@ static void not_built_once(std::atomic<bool> &told, int module, const char *what
 {
     if (!told.exchange(true))
         LOGD(module, 0, nullptr, "CRITICAL: %s call control not built: line events are only logged", what);
-}
-
-int startup_analog_event(int port, unsigned int event)
-{
-    static std::atomic<bool> told{false};
-    not_built_once(told, ANALOG, "analog");
-    LOGD(ANALOG, 1, nullptr, "%d analog event: %u - %s", port, event,
-         analog_event_to_str(analog_get_type_by_port(port), (int)event));
-    return 0;
 }
 
 int startup_cas_event(int port, unsigned int event)
@@ -147,7 +139,7 @@ int init_analog()
     }
 
     // 8.
-    return analog_init(startup_analog_event, cfg, 0);
+    return analog_init(analog_cb_events, cfg, 0);
 }
 
 // ---- CAS --------------------------------------------------------------------------------------

@@ -50,9 +50,8 @@ int init_cas();
 // Nothing calls it; 0.
 int init_t1();
 
-// Until call control brings its line callbacks, start-up hands the analog
-// and CAS libraries these: they log the event and do nothing else.
-int startup_analog_event(int port, unsigned int event);
+// Until call control brings its CAS line callback, start-up hands the CAS
+// library this: it logs the event and does nothing else.
 int startup_cas_event(int port, unsigned int event);
 
 // The analog ports as the driver reported them at start, indexed by analog
