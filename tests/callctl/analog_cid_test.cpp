@@ -38,14 +38,16 @@ protected:
         }
         timer_exit();
     }
-    void parse(int type, std::vector<uint8_t> bytes, int count = -1, int cropped = 0)
+    // cropped: the bytes the record holds (-1: the count, at most 64, as
+    // the media processor's decoder keeps them).
+    void parse(int type, std::vector<uint8_t> bytes, int count = -1, int cropped = -1)
     {
         csm_header h{};
         csmchan_cndrxmsg_indication ind{};
         ind.header = &h;
         ind.msg_type_id = (uint32_t)type;
         ind.msg_byte_count = (uint32_t)(count < 0 ? (int)bytes.size() : count);
-        ind.msg_byte_count_cropped = (uint32_t)cropped;
+        ind.msg_byte_count_cropped = (uint32_t)(cropped < 0 ? std::min<int>((int)ind.msg_byte_count, 64) : cropped);
         memcpy(ind.msg_byte, bytes.data(), std::min(bytes.size(), sizeof ind.msg_byte));
         parse_analog_callerid(co_, &ind);
     }
@@ -77,9 +79,13 @@ TEST_F(AnalogCid, MultipleDataMessageFormat)
     parse(128, msg, (int)msg.size() - 3);
     EXPECT_STREQ(co_->analog_oad, "0301");
     EXPECT_STREQ(co_->analog_display, "");
-    // A length of 255 inside a count that claims more than the indication
-    // holds reads nothing beyond the message bytes.
-    parse(128, {2, 255, '1', '2'}, 255);
+    // A parameter length of 255 reads nothing beyond the message bytes; a
+    // count that claims more than the record holds marks the message
+    // damaged.
+    parse(128, {2, 255, '1', '2'});
+    EXPECT_STREQ(co_->analog_oad, "");
+    snprintf(co_->analog_oad, 64, "old");
+    parse(128, param(2, "0301"), 255);
     EXPECT_STREQ(co_->analog_oad, "");
     // The FXO caller id keeps 32 characters of a long number.
     parse(128, param(2, std::string(40, '5')));

@@ -1,5 +1,5 @@
 // Any FSK caller-id indication through parse_analog_callerid: the first
-// three bytes are the message type, the byte count and the cropped count,
+// three bytes are the message type, the byte count and the bytes kept,
 // the rest the message bytes; the number and name fields stay terminated
 // inside their 64 characters.
 #include <cstdint>
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ind.header = &h;
     ind.msg_type_id = data[0] & 1 ? 128 : data[0] & 2 ? 4 : data[0];
     ind.msg_byte_count = data[1];
-    ind.msg_byte_count_cropped = data[2] & 0x80 ? data[2] : 0;
+    ind.msg_byte_count_cropped = data[2] & 0x80 ? data[2] & 0x3f : (data[1] < 64 ? data[1] : 64);
     gp->experimental_options->eo_analog_cid_sdmf_offset = data[3] % 80 - 8;
     size_t n = size - 4 < sizeof ind.msg_byte ? size - 4 : sizeof ind.msg_byte;
     memcpy(ind.msg_byte, data + 4, n);

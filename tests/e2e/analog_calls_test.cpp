@@ -10,114 +10,13 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <future>
-#include <memory>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "linesim_client.h"
-#include "mspsim_runner.h"
-#include "sipp_case.h"
+#include "analog_world.h"
 
 namespace {
-
-std::string row(const std::vector<std::string> &f)
-{
-    std::string s;
-    for (size_t i = 0; i < f.size(); i++)
-        s += (i ? "\t" : "") + f[i];
-    return s + "\n";
-}
-
-std::string read_all(const std::string &path)
-{
-    return read_text_file(path);
-}
-
-// The daemon with analog ports of analogsim, a SIP group "uas" at
-// 127.0.0.2:5060 on the localhost stack and the dial plan given.
-struct analog_world {
-    analog_world(const std::string &dialplan, const std::string &analog_conf, const std::vector<std::string> &ports,
-                 const std::string &experimental = "")
-        : w(options())
-    {
-        if (!w.ok())
-            return;
-        sipp_write_config(w, "usr/conf/tarn.sip",
-                          "[general]\nsip_bindport_localhost = @SIP_PORT@\n"
-                          "[uas]\nsip_stack=localhost\nsip_proxy=127.0.0.2\nuser=gw\n");
-        w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv2FXS\n");
-        w.root.write("usr/conf/tarn.tdm", "timeslot 0 101 1 8\ntimeslot 0 102 1 9\ntimeslot 0 103 1 10\n");
-        w.root.write("usr/conf/tarn.analog", analog_conf);
-        w.root.write("usr/conf/tarn.tones", "[general]\ncountry=de\n[de]\ndial=425\nring=425/1000,0/4000\n"
-                                            "busy=425/480,0/480\ncongestion=425/240,0/240\n");
-        w.root.write("usr/conf/tarn.dialplan", dialplan);
-        if (!experimental.empty())
-            w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options=" + experimental + "\n");
-        sim.reset(new linesim("sim/analogsim/analogsim.py", w.root.dir, ports));
-    }
-    static e2e_options options()
-    {
-        e2e_options o = sipp_world_options();
-        return o;
-    }
-    bool start() { return sim && sim->running() && sipp_start_tarn(w); }
-
-    // A sipp UAS on 127.0.0.2:5060 for one call, in the background.
-    void start_uas()
-    {
-        std::string log = w.root.path("uas.log");
-        std::vector<std::string> argv = {"sipp", "-sn", "uas", "-i", "127.0.0.2", "-p", "5060", "-m", "1",
-                                         "-timeout", "60s", "-nostdin", "-trace_msg", "-message_file", log};
-        uas = std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 90); });
-    }
-    std::string uas_log() const { return read_all(w.root.path("uas.log")); }
-    bool uas_saw(const std::string &text, int ms = 30000) const
-    {
-        return e2e_world::wait_for([&] { return uas_log().find(text) != std::string::npos; }, ms);
-    }
-
-    // A sipp UAC calling service to at the localhost stack: INVITE, 200,
-    // ACK, hold_ms, BYE.
-    void start_uac(const std::string &to, int hold_ms)
-    {
-        std::string log = w.root.path("uac.log");
-        std::string scenario = std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/analog_uac.xml";
-        std::vector<std::string> argv = {"sipp", "-sf", scenario, "-s", to, "-i", "127.0.0.1", "-p", "5070", "-m", "1",
-                                         "-d", std::to_string(hold_ms), "-timeout", "60s", "-nostdin", "-trace_msg",
-                                         "-message_file", log, "127.0.0.1:" + std::to_string(w.root.sip_port)};
-        uac = std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 90); });
-    }
-    std::string uac_log() const { return read_all(w.root.path("uac.log")); }
-
-    // The frames the daemon sent to the media processor with this name.
-    std::vector<json_value> msp_in(const std::string &name) const
-    {
-        std::vector<json_value> out;
-        for (const json_value &f : w.root.msp()->frames("in"))
-            if (f["name"].str() == name)
-                out.push_back(f);
-        return out;
-    }
-    bool msp_saw(const std::string &name, size_t n = 1, int ms = 20000) const
-    {
-        return e2e_world::wait_for([&] { return msp_in(name).size() >= n; }, ms);
-    }
-    // A tone detected on the TDM side of a channel.
-    bool tone(long long channel, int value)
-    {
-        json_value r = w.root.msp()->request(R"({"cmd": "indicate", "fc": "FC_VOIP_TONEDET", "channel": )" +
-                                             std::to_string(channel) + R"(, "fields": {"tone_detect_value": )" +
-                                             std::to_string(value) + "}}");
-        return r["ok"].b;
-    }
-
-    e2e_world w;
-    std::unique_ptr<linesim> sim;
-    std::future<process_result> uas, uac;
-};
 
 // The bytes of a frame's record.
 std::vector<unsigned> frame_bytes(const json_value &f)
@@ -158,16 +57,13 @@ fsk_message decode_fsk(const std::vector<unsigned> &b)
     return m;
 }
 
-const char *const fxs_conf = "[phones]\nports=1\ntones=[de]\ncomplete_dialing_on_pound_or_star=yes\n"
-                             "dialtone_digits=1\ninterdigit_timeout=3\ninterdigit_timeout_initial=20\n"
-                             "clip=201\ncnip=Hall\n";
 
 // The telephone lifts its handset and dials 4, 2, #: the INVITE for "42"
 // goes out at once; the answer reaches the line, the handset going down
 // sends BYE.
 TEST(AnalogCalls, FxsDialsSipAndHangsUp)
 {
-    analog_world a(row({"ANALOG", "SIP", "1", "p:uas", "42", "\\0", "*", "\\0", ""}), fxs_conf,
+    analog_world a(analog_row({"ANALOG", "SIP", "1", "p:uas", "42", "\\0", "*", "\\0", ""}), analog_fxs_conf,
                    {"--port", "1:type=FXS"});
     E2E_REQUIRE(a.w);
     ASSERT_TRUE(a.start()) << a.w.tarn_err();
@@ -191,13 +87,14 @@ TEST(AnalogCalls, FxsDialsSipAndHangsUp)
     process_result r = a.uas.get();
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(a.w.wait_out("calling reset_op for", 10000));
+    EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(a.w), "");
 }
 
 // Without "#" the INVITE follows the interdigit time-out.
 TEST(AnalogCalls, FxsDialsWithoutEndMark)
 {
-    analog_world a(row({"ANALOG", "SIP", "1", "p:uas", "42", "\\0", "*", "\\0", ""}), fxs_conf,
+    analog_world a(analog_row({"ANALOG", "SIP", "1", "p:uas", "42", "\\0", "*", "\\0", ""}), analog_fxs_conf,
                    {"--port", "1:type=FXS"});
     E2E_REQUIRE(a.w);
     ASSERT_TRUE(a.start()) << a.w.tarn_err();
@@ -221,8 +118,8 @@ TEST(AnalogCalls, FxsDialsWithoutEndMark)
 // message, the set answers and the caller's BYE plays the hang-up tone.
 TEST(AnalogCalls, SipCallRingsTheTelephone)
 {
-    analog_world a(row({"SIP", "ANALOG", "*", "1", "200", "\\0", "*", "\\0", "analog_display_setting=${from_display}"}),
-                   fxs_conf,
+    analog_world a(analog_row({"SIP", "ANALOG", "*", "1", "200", "\\0", "*", "\\0", "analog_display_setting=${from_display}"}),
+                   analog_fxs_conf,
                    {"--port", "1:type=FXS,answer_after=1800"});
     E2E_REQUIRE(a.w);
     ASSERT_TRUE(a.start()) << a.w.tarn_err();
@@ -243,6 +140,80 @@ TEST(AnalogCalls, SipCallRingsTheTelephone)
     EXPECT_TRUE(a.msp_saw("FC_VOIP_PROGRAM_TONE_ENGINE")) << "the hang-up tone after the caller's BYE\n" << a.w.tarn_out();
     ASSERT_TRUE(a.sim->request({"hook", "1", "on"}));
     EXPECT_TRUE(a.w.wait_out("calling reset_op for", 10000));
+    EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(a.w), "");
+}
+
+const char *const fxo_conf = "[lines]\nports=2\ntones=[de]\nclip=100\nfxo_portup_voltage=10\n"
+                             "fxo_wait_for_oad=no\n";
+
+// An FXO group whose only line reads no voltage: 486 with the reason that
+// ports are down, or 302 to the line's move_on_pstn_fail target.
+TEST(AnalogCalls, FxoGroupDownRefuses)
+{
+    analog_world a(analog_row({"SIP", "ANALOG", "*", "G:lines", "500", "\\0", "*", "\\0", ""}) +
+                       analog_row({"SIP", "ANALOG", "*", "G:lines", "501", "\\0", "*", "\\0",
+                            "302_on_pstn_fail=4930@10.1.1.1"}),
+                   fxo_conf, {"--port", "1:type=FXS", "--port", "2:type=FXO,linevoltage=0"});
+    E2E_REQUIRE(a.w);
+    ASSERT_TRUE(a.start()) << a.w.tarn_err();
+    process_result r = a.run_uac("analog_refused.xml", "500");
+    EXPECT_EQ(r.status, 0) << r.out << r.err << a.w.tarn_out();
+    EXPECT_TRUE(a.w.wait_out("S SEND: NUA_RESPOND[486] \"Busy Here\"")) << a.w.tarn_out();
+    EXPECT_NE(a.uac_log().find("Reason: TARN;cause=0;text=\"No free analog ports (some ports are down)\""),
+              std::string::npos)
+        << a.uac_log();
+    r = a.run_uac("analog_refused.xml", "501");
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_TRUE(a.w.wait_out("S SEND: NUA_RESPOND[302]")) << a.w.tarn_out();
+    EXPECT_NE(a.uac_log().find("Contact: <sip:4930@10.1.1.1>"), std::string::npos) << a.uac_log();
+    EXPECT_EQ(sipp_stop_tarn(a.w), "");
+}
+
+// The exchange sends its caller id before the first ring: the watchdog on
+// the idle line keeps it, the ring starts the call with it in From; the
+// answer seizes the line and the exchange's hang-up sends BYE.
+TEST(AnalogCalls, FxoCallerIdBeforeRingingReachesSip)
+{
+    analog_world a(analog_row({"ANALOG", "SIP", "2", "p:uas", "100", "\\0", "*", "\\0", ""}), fxo_conf,
+                   {"--port", "1:type=FXS", "--port", "2:type=FXO"});
+    E2E_REQUIRE(a.w);
+    ASSERT_TRUE(a.start()) << a.w.tarn_err();
+    a.start_uas();
+    ASSERT_TRUE(a.msp_saw("FC_VOIP_VOPENA")) << a.w.tarn_out(); // the watchdog listens
+    ASSERT_TRUE(a.fsk_received(a.voice_channel(), 128, {{1, "12101530"}, {2, "0301234"}, {7, "Erika"}}));
+    ASSERT_TRUE(a.w.wait_out("0301234")) << a.w.tarn_out();
+    ASSERT_TRUE(a.sim->request({"ring", "2", "1", "1000", "4000"}));
+    ASSERT_TRUE(a.uas_saw("INVITE sip:100@")) << a.w.tarn_out();
+    EXPECT_TRUE(std::regex_search(a.uas_log(), std::regex("From: .*<sip:0301234@"))) << a.uas_log();
+    EXPECT_NE(a.sim->expect("2", "^offhook$", 20000).t, -1) << a.w.tarn_out();
+    ASSERT_TRUE(a.sim->inject("2", "FXO_IDLE\r\n"));
+    EXPECT_TRUE(a.uas_saw("BYE sip:")) << a.w.tarn_out();
+    process_result r = a.uas.get();
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(sipp_stop_tarn(a.w), "");
+}
+
+// A SIP call out on an exchange line: the line is seized, the number
+// dialled through the DTMF play-out once the dial-tone wait is over, the
+// polarity reversal of the answer gives 200 by the line's rule, and the
+// caller's BYE frees the line.
+TEST(AnalogCalls, SipCallDialsOutOnFxo)
+{
+    analog_world a(analog_row({"SIP", "ANALOG", "*", "2", "0(.*)", "\\1", "*", "\\0", "fxo_out_pr=1:RINGING:CONNECT"}),
+                   std::string(fxo_conf) + "fxo_dialtone_detection_timeout=1\n",
+                   {"--port", "1:type=FXS", "--port", "2:type=FXO"});
+    E2E_REQUIRE(a.w);
+    ASSERT_TRUE(a.start()) << a.w.tarn_err();
+    a.start_uac("0301", 1000);
+    EXPECT_NE(a.sim->expect("2", "^offhook$", 20000).t, -1) << a.w.tarn_out();
+    ASSERT_TRUE(a.w.wait_out("A DIALING|REQUEST: port=2, analog_oad=0301234,analog_dad=301")) << a.w.tarn_out();
+    ASSERT_TRUE(a.w.wait_out("GENERAL_EVENT_ANALOG_FXO_DIALING_FINISHED")) << a.w.tarn_out();
+    ASSERT_TRUE(a.sim->inject("2", "FXO_POLARITY\r\n"));
+    process_result r = a.uac.get();
+    EXPECT_EQ(r.status, 0) << r.out << r.err << a.w.tarn_out();
+    EXPECT_NE(a.sim->expect("2", "^onhook$", 20000).t, -1) << a.w.tarn_out();
+    EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(a.w), "");
 }
 

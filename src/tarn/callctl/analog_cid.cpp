@@ -94,9 +94,10 @@ void parse_analog_callerid(call_object *co, const csmchan_cndrxmsg_indication *i
         return;
     co->analog_oad[0] = '\0';
     co->analog_display[0] = '\0';
-    if (ind->msg_byte_count_cropped != 0) {
-        LOGD_CALL(ANALOG, 1, co, "Ignoring probably broken FSK CID with byte_count %i !",
-                  (int)ind->msg_byte_count_cropped);
+    // The record holds msg_byte_count_cropped of the message's bytes (at
+    // most 64): a message that did not fit whole is damaged.
+    if (ind->msg_byte_count_cropped < ind->msg_byte_count) {
+        LOGD_CALL(ANALOG, 1, co, "Ignoring probably broken FSK CID with byte_count %i !", (int)ind->msg_byte_count);
         return;
     }
     int count = (int)ind->msg_byte_count;
