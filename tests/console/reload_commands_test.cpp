@@ -241,6 +241,10 @@ TEST_F(ReloadCommands, LineTestsAndDiagnostics)
         {"wink2:100:300", "PORT 2 OFFSET 100 DURATION 300\n\r\n"},
         {"pclip+CLIP: \"0301234\",129", "CLIP |0301234|\n\r\n"},
         {"pclipgarbage", "\r\n"},
+        {"pdu5", "\r\n"},
+        {"pdu", "5\n\r\n"},
+        {"pdu0", "\r\n"},
+        {"pdu", "0\n\r\n"},
     };
     for (const auto &r : rows)
         EXPECT_EQ(dispatcher_answer(r.line), r.answer) << r.line;

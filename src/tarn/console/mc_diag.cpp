@@ -16,6 +16,10 @@
 #include "console.h"
 #include "global_lock.h"
 #include "gsm_call.h"
+#include "gsm_queue.h"
+#include "gsm_settings.h"
+#include "gsm_types.h"
+#include "line_bringup.h"
 #include "log.h"
 #include "log_backend.h"
 #include "pcm_bridging.h"
@@ -61,6 +65,23 @@ int mc_test_parse_lte_clip(const char *arg, FILE *out, int *)
         return 0;
     fprintf(out, "CLIP |%s|\n", clip->number);
     free(clip);
+    return 0;
+}
+
+int mc_gsm_get_pdu_mode(const char *, FILE *out, int *)
+{
+    fprintf(out, "%i\n", global_gsm_pdu_mode);
+    return 0;
+}
+
+int mc_gsm_set_pdu_mode(const char *arg, FILE *, int *)
+{
+    int x = atoi(arg ? arg : "");
+    char cmd[32];
+    snprintf(cmd, sizeof cmd, "AT+CMGF=%d\r\n", x == 0 || x == 1 ? 1 - x : 0);
+    for (int port : configured_port_numbers(gp ? gp->config_gsm : nullptr))
+        gsm_queue_command(port, GSM_EVENT_TYPE_CMGF, cmd, nullptr, nullptr, 0, 0);
+    global_gsm_pdu_mode = x;
     return 0;
 }
 

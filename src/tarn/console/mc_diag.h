@@ -5,6 +5,10 @@
 int mc_set_analog_offhook(const char *arg, FILE *out, int *state);
 int mc_analog_set_wink(const char *arg, FILE *out, int *state);
 int mc_test_parse_lte_clip(const char *arg, FILE *out, int *state);
+// "pdu": the PDU-mode setting; "pdu" X: AT+CMGF (1 - X for 0 and 1, else 0)
+// queued on every configured GSM port, X stored.
+int mc_gsm_get_pdu_mode(const char *arg, FILE *out, int *state);
+int mc_gsm_set_pdu_mode(const char *arg, FILE *out, int *state);
 int mc_tarn_test_global_lock(const char *arg, FILE *out, int *state);
 // "memleak": on the daemon's standard output; the memory stays allocated.
 int mc_leak_mem(const char *arg, FILE *out, int *state);
