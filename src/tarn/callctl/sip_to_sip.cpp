@@ -32,6 +32,7 @@
 #include "proxy_def.h"
 #include "rtp_ports.h"
 #include "sdp_offer_answer.h"
+#include "sip_admission.h"
 #include "sip_headers.h"
 #include "sip_responses.h"
 #include "sip_stack.h"
@@ -72,8 +73,6 @@ const char *callgroup_not_built(call_object *)
 const s2s_hooks unfilled = {tr119_not_built, failover_timers_not_built, callgroup_not_built};
 s2s_hooks hooks = unfilled;
 
-int leg_number(const call_object *co, const call_leg_sip *leg) { return leg == co->cl_sip_in ? 1 : 2; }
-
 // The leg's handle, unbound and destroyed.
 void drop_handle(call_leg_sip *leg)
 {
@@ -82,13 +81,6 @@ void drop_handle(call_leg_sip *leg)
         nua_handle_destroy(leg->nh);
         leg->nh = nullptr;
     }
-}
-
-void make_current(call_object *co, call_leg_sip *leg)
-{
-    co->cl_sip = leg;
-    if (co->callinfo == CI_SIP_TO_SIP)
-        LOGD_CALL(SIP, 5, co, "ACTIVATING CALL LEG %i", leg_number(co, leg));
 }
 
 // At most size-1 characters of src (fixed-width fields cut long texts).
@@ -353,7 +345,7 @@ SM_ACTION(sm_s2s_switch_active_sip_call_leg)
     call_object *co = (call_object *)p;
     call_leg_sip *other = co->cl_sip == co->cl_sip_in ? co->cl_sip_out : co->cl_sip_in;
     if (other)
-        make_current(co, other);
+        activate_call_leg(co, other);
     return ROW;
 }
 
@@ -557,7 +549,7 @@ SM_ACTION(sm_s2s_reject_call_dns_fail)
     call_leg_sip *in = co->cl_sip_in;
     if (!in)
         return ROW;
-    make_current(co, in);
+    activate_call_leg(co, in);
     if (co->cl_sip_out)
         bounded_copy(in->sip_response_buffer, sizeof in->sip_response_buffer, co->cl_sip_out->last_nua_status_text);
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[404] \"Not Found\"", cinfo(co));
@@ -636,7 +628,7 @@ SM_ACTION(sm_s2s_dialplan_go_on)
         relay_failure(co);
         return {SM_DESTROYING, SM_NO_EVENT};
     }
-    make_current(co, co->cl_sip_in);
+    activate_call_leg(co, co->cl_sip_in);
     dialplan_element *old = dialplan_clone_element(co->dp);
     int old_line = co->dp->line;
     if (gp) {
@@ -666,7 +658,7 @@ SM_ACTION(sm_s2s_dialplan_go_on)
         rebuild_configuration(co, co->cc_destination, nullptr);
         sm_add_vaz_to_new_destination(co, nullptr, state, event);
         dialplan_mangle_names_sip_to_sip(co);
-        make_current(co, co->cl_sip_out);
+        activate_call_leg(co, co->cl_sip_out);
         return ROW;
     }
     // no further SIP line: the old one again
@@ -675,7 +667,7 @@ SM_ACTION(sm_s2s_dialplan_go_on)
         free(co->dp);
     }
     co->dp = old;
-    make_current(co, co->cl_sip_out);
+    activate_call_leg(co, co->cl_sip_out);
     LOGD_CALL(TARN, 5, co, "%s dialplan_go_on: no further dialplan line after line %i", cinfo(co), old_line);
     relay_failure(co);
     return {SM_DESTROYING, SM_NO_EVENT};
@@ -739,14 +731,14 @@ SM_ACTION(sm_switch_to_callgroup_alternative)
     co->dp->pd_out = clone_proxy_definition(pd);
     nua_t *group_nua = pgs->pgs_sip_stack ? pgs->pgs_sip_stack->nua : nullptr;
     if (co->callinfo == CI_SIP_TO_SIP) {
-        make_current(co, co->cl_sip_in);
+        activate_call_leg(co, co->cl_sip_in);
         int stop = 0;
         dialplan_search_from_sip_check_element(co, co->dp, 0, &stop);
         sm_add_vaz_to_new_destination(co, nullptr, state, event);
         if (group_nua)
             leg->nua = group_nua, leg->ss = pgs->pgs_sip_stack;
         dialplan_mangle_names_sip_to_sip(co);
-        make_current(co, leg);
+        activate_call_leg(co, leg);
     } else {
         int stop = 0;
         dialplan_search_from_pstn_check_element(co, (dp_tech)co->cdr.from, co->dp, 0, &stop);
@@ -766,7 +758,7 @@ SM_ACTION(sm_s2s_handle_timeout)
     int last = co->cl_sip->last_nua_status_code;
     if (last == 909 || last == 9000 || last == 9180 || last == 9183 || last == 9200) {
         co->cl_sip_out->last_nua_status_code = last;
-        make_current(co, co->cl_sip_out);
+        activate_call_leg(co, co->cl_sip_out);
         LOGM(SIP, 17, "%s S IND : TIMEOUT [%i] before the destination answered, cancelling the INVITE", cinfo(co),
              last);
         sm_send_nua_cancel(co, nullptr, state, event);
