@@ -8,7 +8,7 @@
  *
  *   q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig]
  *            --local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]
- *            [--answer-after MS] [--steps FIFO]
+ *            [--answer-after MS] [--steps FIFO] [--reject-reroute]
  *
  * --answer-after MS plays a telephone that is always there: every incoming
  * call gets CALL PROCEEDING and ALERTING at once and CONNECT MS later.
@@ -16,6 +16,7 @@
  * (one per line, e.g. "dial 501 100" written by a shell); they run after the
  * script's own steps, one at a time; a wait there that times out drops the
  * steps that came with it instead of ending the peer.
+ * --reject-reroute answers a deflection request with the error "not allowed".
  *
  * The script is a list of steps, one per line (a line that begins with '#' is
  * a comment), run in order:
@@ -32,6 +33,11 @@
  *   restart_all            send RESTART of every channel (global call
  *                          reference, restart indicator "all interfaces") in a
  *                          UI frame; libpri itself restarts single channels only
+ *   reroute NUMBER         ask the far end to deflect the current call to
+ *                          NUMBER (CallDeflection from a user on a
+ *                          point-to-multipoint line, CallRerouting otherwise)
+ *   aoc-d units N | aoc-d currency CUR AMOUNT
+ *                          advice of charge during the current call
  *   sleep MS
  *   waitfile PATH [SECONDS]  wait until the file exists (a test's go-ahead)
  *   exit [CODE]
@@ -41,7 +47,12 @@
  *   ANSWER channel=.., CONNECT_ACK, HANGUP_REQ cause=.., HANGUP cause=..,
  *   HANGUP_ACK cause=.., RESTART channel=.., RESTART_ACK channel=..,
  *   INFO digits=.., FACILITY, PROGRESS, NOTIFY,
- *   AOC_D units=N or AOC_D currency=C amount=N (advice of charge during the call)
+ *   AOC_D units=N or AOC_D currency=C amount=N (advice of charge during the call),
+ *   REROUTE kind=deflection|rerouting to=N (a deflection request; answered with
+ *   a result, or with --reject-reroute with the error "not allowed"),
+ *   MCID_REQ (a malicious call identification request).
+ * Errors the far end returns to our own requests are not reported by libpri;
+ * they show in the gateway's D-channel trace.
  * "READY" is printed once the socket is bound and libpri runs.
  * A wait names the event by its first word in lower case (up, ring,
  * hangup ...). A DISCONNECT from the far end is answered with RELEASE at
@@ -79,6 +90,7 @@ static char pending[MAX_EVENTS][16];
 static int npending;
 
 static int network_side, line_e1, line_ptmp;
+static int reject_reroute;
 
 static q931_call *current;
 static int current_channel = -1;
@@ -191,19 +203,32 @@ static int bchan(int channel)
 	return channel < 0 ? -1 : (channel & 0xFF);
 }
 
-/* The advice-of-charge items of an event's subcommands. */
-static void aoc_lines(const struct pri_subcommands *subcmds)
+/* The supplementary-service items of an event's subcommands: advice of
+ * charge, deflection requests (answered here), MCID requests. */
+static void subcmd_lines(struct pri *pri, q931_call *call, const struct pri_subcommands *subcmds)
 {
 	for (int i = 0; subcmds && i < subcmds->counter_subcmd; i++) {
 		const struct pri_subcommand *sc = &subcmds->subcmd[i];
-		if (sc->cmd != PRI_SUBCMD_AOC_D)
-			continue;
-		const struct pri_subcmd_aoc_d *d = &sc->u.aoc_d;
-		if (d->charge == PRI_AOC_DE_CHARGE_UNITS && d->recorded.unit.num_items > 0)
-			event_line("AOC_D", "units=%ld", d->recorded.unit.item[0].number);
-		else if (d->charge == PRI_AOC_DE_CHARGE_CURRENCY)
-			event_line("AOC_D", "currency=%s amount=%ld", d->recorded.money.currency,
-				   d->recorded.money.amount.cost);
+		if (sc->cmd == PRI_SUBCMD_AOC_D) {
+			const struct pri_subcmd_aoc_d *d = &sc->u.aoc_d;
+			if (d->charge == PRI_AOC_DE_CHARGE_UNITS && d->recorded.unit.num_items > 0)
+				event_line("AOC_D", "units=%ld", d->recorded.unit.item[0].number);
+			else if (d->charge == PRI_AOC_DE_CHARGE_CURRENCY)
+				event_line("AOC_D", "currency=%s amount=%ld", d->recorded.money.currency,
+					   d->recorded.money.amount.cost);
+		} else if (sc->cmd == PRI_SUBCMD_REROUTING) {
+			const struct pri_rerouting_data *r = &sc->u.rerouting;
+			/* libpri marks a CallDeflection by its reason and leaves the
+			 * subscription option "not applicable" */
+			int deflection = r->deflection.reason == PRI_REDIR_DEFLECTION || r->subscription_option == 3;
+			event_line("REROUTE", "kind=%s to=%s", deflection ? "deflection" : "rerouting",
+				   r->deflection.to.number.str);
+			if (call)
+				pri_rerouting_rsp(pri, call, r->invoke_id,
+						  reject_reroute ? PRI_REROUTING_RSP_NOT_ALLOWED : PRI_REROUTING_RSP_OK_CLEAR);
+		} else if (sc->cmd == PRI_SUBCMD_MCID_REQ) {
+			event_line("MCID_REQ", NULL);
+		}
 	}
 }
 
@@ -352,7 +377,7 @@ static void handle_event(struct pri *pri, pri_event *e)
 		break;
 	case PRI_EVENT_FACILITY:
 		event_line("FACILITY", NULL);
-		aoc_lines(e->facility.subcmds);
+		subcmd_lines(pri, e->facility.call, e->facility.subcmds);
 		break;
 	case PRI_EVENT_NOTIFY:
 		event_line("NOTIFY", NULL);
@@ -535,6 +560,44 @@ static int call_step(struct pri *pri, char *line)
 			}
 			run_for(pri, 20);
 		}
+	} else if (strcmp(cmd, "reroute") == 0) {
+		if (argc < 2 || !current) {
+			fprintf(stderr, "q931peer: reroute needs a number and a call\n");
+			return 0;
+		}
+		struct pri_party_redirecting d;
+		memset(&d, 0, sizeof d);
+		d.to.number.valid = 1;
+		d.to.number.presentation = PRES_ALLOWED_USER_NUMBER_NOT_SCREENED;
+		d.to.number.plan = PRI_UNKNOWN;
+		snprintf(d.to.number.str, sizeof d.to.number.str, "%s", argv[1]);
+		d.reason = PRI_REDIR_DEFLECTION;
+		d.count = 1;
+		if (pri_reroute_call(pri, current, NULL, &d, 2))
+			fprintf(stderr, "q931peer: reroute refused by libpri\n");
+	} else if (strcmp(cmd, "aoc-d") == 0) {
+		if (argc < 3 || !current || (strcmp(argv[1], "units") != 0 && strcmp(argv[1], "currency") != 0) ||
+		    (strcmp(argv[1], "currency") == 0 && argc < 4)) {
+			fprintf(stderr, "q931peer: aoc-d units N | aoc-d currency CUR AMOUNT, with a call\n");
+			return 0;
+		}
+		struct pri_subcmd_aoc_d d;
+		memset(&d, 0, sizeof d);
+		d.billing_accumulation = 1; /* total */
+		d.billing_id = PRI_AOC_D_BILLING_ID_NORMAL;
+		if (argv[1][0] == 'u') {
+			d.charge = PRI_AOC_DE_CHARGE_UNITS;
+			d.recorded.unit.num_items = 1;
+			d.recorded.unit.item[0].number = atol(argv[2]);
+			d.recorded.unit.item[0].type = -1;
+		} else {
+			d.charge = PRI_AOC_DE_CHARGE_CURRENCY;
+			snprintf(d.recorded.money.currency, sizeof d.recorded.money.currency, "%s", argv[2]);
+			d.recorded.money.amount.cost = atol(argv[3]);
+			d.recorded.money.amount.multiplier = PRI_AOC_MULTIPLIER_ONE;
+		}
+		if (pri_aoc_d_send(pri, current, &d))
+			fprintf(stderr, "q931peer: aoc-d refused by libpri\n");
 	} else if (strcmp(cmd, "sleep") == 0) {
 		run_for(pri, argc > 1 ? atoi(argv[1]) : 0);
 	} else if (strcmp(cmd, "exit") == 0) {
@@ -564,7 +627,7 @@ static void usage(void)
 {
 	fatal("usage: q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig] "
 	      "--local PORT --peer PORT [--script FILE] [-e STEP]... [--debug] "
-	      "[--answer-after MS] [--steps FIFO]");
+	      "[--answer-after MS] [--steps FIFO] [--reject-reroute]");
 }
 
 int main(int argc, char **argv)
@@ -576,6 +639,10 @@ int main(int argc, char **argv)
 		const char *v = i + 1 < argc ? argv[i + 1] : NULL;
 		if (!strcmp(a, "--debug")) {
 			debug = 1;
+			continue;
+		}
+		if (!strcmp(a, "--reject-reroute")) {
+			reject_reroute = 1;
 			continue;
 		}
 		if (!v)
@@ -665,6 +732,8 @@ int main(int argc, char **argv)
 	pri_connect_ack_enable(pri, 1);
 	pri_facility_enable(pri);
 	pri_aoc_events_enable(pri, 1);
+	pri_reroute_enable(pri, 1);
+	pri_mcid_enable(pri, 1);
 	if (debug)
 		pri_set_debug(pri, PRI_DEBUG_Q921_STATE | PRI_DEBUG_Q931_STATE | PRI_DEBUG_Q931_DUMP |
 				       PRI_DEBUG_Q921_DUMP | PRI_DEBUG_Q931_ANOMALY);
