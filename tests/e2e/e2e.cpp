@@ -534,17 +534,15 @@ void e2e_world::report() const
     }
 }
 
-e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args)
+e2e_child::e2e_child(const e2e_world &w, const std::string &name, const std::vector<std::string> &argv)
 {
-    out = w.root.path("peer.out");
+    out = w.root.path(name + ".out");
     int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
-    argv.insert(argv.end(), args.begin(), args.end());
     pid = w.ns.spawn(argv, {}, -1, fd, fd);
     close(fd);
 }
 
-e2e_q931_peer::~e2e_q931_peer()
+e2e_child::~e2e_child()
 {
     if (pid > 0) {
         kill(pid, SIGKILL);
@@ -552,7 +550,43 @@ e2e_q931_peer::~e2e_q931_peer()
     }
 }
 
-bool e2e_q931_peer::wait(const std::string &text, int ms) const
+std::string e2e_child::text() const
+{
+    return read_text_file(out);
+}
+
+bool e2e_child::wait(const std::string &text, int ms) const
 {
     return e2e_world::wait_for([&] { return read_text_file(out).find(text) != std::string::npos; }, ms);
+}
+
+int e2e_child::wait_exit(int ms)
+{
+    int status = -1;
+    bool ended = pid > 0 && e2e_world::wait_for(
+                                [&] {
+                                    int st = 0;
+                                    if (waitpid(pid, &st, WNOHANG) != pid)
+                                        return false;
+                                    status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+                                    return true;
+                                },
+                                ms);
+    if (ended)
+        pid = -1;
+    return ended ? status : -1;
+}
+
+namespace {
+std::vector<std::string> q931peer_argv(const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+} // namespace
+
+e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args)
+    : e2e_child(w, "peer", q931peer_argv(args))
+{
 }

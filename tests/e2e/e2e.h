@@ -162,15 +162,24 @@ private:
         }                                                                               \
     } while (0)
 
-// sim/q931peer inside a world's namespace (the ISDN far end), its lines in
-// TARN_ROOT/peer.out; killed with the object.
-struct e2e_q931_peer {
+// A process started inside a world's namespace with its standard output and
+// error in TARN_ROOT/<name>.out; killed with the object.
+struct e2e_child {
     std::string out;
     pid_t pid = -1;
-    e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args);
-    ~e2e_q931_peer();
-    e2e_q931_peer(const e2e_q931_peer &) = delete;
-    e2e_q931_peer &operator=(const e2e_q931_peer &) = delete;
-    // Waits (bounded) until the peer printed text.
+    e2e_child(const e2e_world &w, const std::string &name, const std::vector<std::string> &argv);
+    ~e2e_child();
+    e2e_child(const e2e_child &) = delete;
+    e2e_child &operator=(const e2e_child &) = delete;
+    std::string text() const;
+    // Waits (bounded) until the process printed text.
     bool wait(const std::string &text, int ms = 20000) const;
+    // The exit status once the process ended (bounded), else -1.
+    int wait_exit(int ms);
+};
+
+// sim/q931peer inside a world's namespace (the ISDN far end), its lines in
+// TARN_ROOT/peer.out.
+struct e2e_q931_peer : e2e_child {
+    e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args);
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "e2e.h"
+#include "isdn_calls.h"
 #include "run_process.h"
 #include "sipp_case.h"
 
@@ -290,19 +291,20 @@ std::string state_after(const std::string &out, const std::string &rid, const st
 // A SIP peer's answers: status to an OPTIONS; with registered, a call may
 // be a REGISTER instead, answered 200 (the stack's validation OPTIONS come
 // with a Call-ID of their own).
-std::string options_scenario(const std::string &status, bool registered = false)
+std::string options_scenario(const std::string &status, bool registered = false, int probe_pause_ms = 300)
 {
     // The daemon takes SIP events once its start-up has ended: the first
     // answer waits a little.
-    auto answer = [](const std::string &line, const std::string &extra) {
-        return "<pause milliseconds=\"300\"/>\n<send><![CDATA[\n\nSIP/2.0 " + line +
+    auto answer = [](const std::string &line, const std::string &extra, int pause_ms = 300) {
+        return "<pause milliseconds=\"" + std::to_string(pause_ms) + "\"/>\n<send><![CDATA[\n\nSIP/2.0 " + line +
                "\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag[call_number]\n[last_Call-ID:]\n"
                "[last_CSeq:]\n" + extra + "Content-Length: 0\n\n]]></send>\n";
     };
     std::string s = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"OPTIONS " + status + "\">\n";
     if (registered)
         return s + "<recv request=\"OPTIONS\" optional=\"true\" next=\"probe\"/>\n<recv request=\"REGISTER\"/>\n" +
-               answer("200 OK", "Expires: 60\n") + "<nop next=\"end\"/>\n<label id=\"probe\"/>\n" + answer(status, "") +
+               answer("200 OK", "Expires: 60\n") + "<nop next=\"end\"/>\n<label id=\"probe\"/>\n" +
+               answer(status, "", probe_pause_ms) +
                "<label id=\"end\"/>\n</scenario>\n";
     return s + "<recv request=\"OPTIONS\"/>\n" + answer(status, "") + "</scenario>\n";
 }
@@ -369,6 +371,71 @@ TEST(RegistrationE2E, ValidationByOptions)
                                        "-T", "fields", "-e", "frame.number"},
                                       "", {}, 30);
     EXPECT_NE(disc.out, "") << disc.err;
+}
+
+// Seconds of the day of the first debug line of text that holds what after
+// the line that holds after (both when given), or -1.
+double stamp_of(const std::string &text, const std::string &what, size_t from = 0)
+{
+    size_t at = text.find(what, from);
+    if (at == std::string::npos)
+        return -1;
+    size_t begin = text.rfind('\n', at);
+    begin = begin == std::string::npos ? 0 : begin + 1;
+    int h = 0, m = 0, s = 0, us = 0;
+    if (sscanf(text.c_str() + begin, "<%*d>%*d/%*d/%*d-%d:%d:%d:%d|", &h, &m, &s, &us) != 4)
+        return -1;
+    return h * 3600.0 + m * 60.0 + s + us / 1e6;
+}
+
+// The layer control of a watched peer leaves a port alone while it carries
+// a call: ports 1 and 2 of the group, a call from port 1 out to SIP active
+// when the peer's validation fails (the peer answers its probe late), only
+// port 2 goes down; the call goes on and ends normally.
+TEST(RegistrationE2E, ValidationFailureKeepsAPortWithACallUp)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::vector<registrar> peers(1);
+    peers[0].name = "watch";
+    peers[0].scenario = w.root.path("watch.xml");
+    peers[0].port = 5986;
+    peers[0].calls = 2;
+    w.root.write("watch.xml", options_scenario("408 Request Timeout", true, 8000));
+    w.root.write("usr/conf/tarn.sip", lan_stack(w) + "[watch]\nsip_stack=lan\nsip_proxy=" + ADDR +
+                                          ":5986\nuser=alice\nvalidation=1\nregister=yes\n");
+    e2e_isdn_ports isdn(w,
+                        "[pbx]\nports=1,2\nmonitored_sip_peer=watch\nmonitored_sip_peer_offtime=2\n"
+                        "config=isdn2sip_destination_numformat=VAZ_UNKNOWN\n",
+                        {{1, "te"}, {2, "te"}});
+    int uas_port = free_local_port();
+    w.root.write("usr/conf/tarn.dialplan",
+                 "ISDN\tSIP\t1\t127.0.0.2:" + std::to_string(uas_port) + "\t(0[0-9]*)\t\\1\t(.*)\t\\1\t\n");
+    w.root.write("called.xml", e2e_sipp_answer_until_bye());
+    std::string hang_up = w.root.path("hang_up");
+    e2e_child uas(w, "uas", e2e_sipp_uas(w, w.root.path("called.xml"), "127.0.0.2", uas_port, "uas"));
+    e2e_child caller(w, "caller", isdn.peer_argv(1, {"dial 0301 4711", "wait answer 20",
+                                                     "waitfile " + hang_up + " 60", "hangup", "sleep 1000"}));
+    e2e_child idle(w, "idle", isdn.peer_argv(2, {"sleep 60000"}));
+    std::filesystem::create_directories(w.root.path("sipp"));
+    for (registrar &p : peers)
+        p.start(w);
+    ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, isdn.env())) << w.tarn_err();
+    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 2", 40000)) << w.tarn_out();
+    std::ofstream(hang_up) << "now\n";
+    EXPECT_TRUE(caller.wait("SCRIPT DONE", 30000)) << caller.text();
+    EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(w.root.path("uas.msg"));
+    EXPECT_TRUE(all_ended(peers, 30000));
+
+    std::string out = w.tarn_out();
+    double active = stamp_of(out, "=> SM_CALL_ACTIVE"), down = stamp_of(out, "Pulling Layer Down on ISDN port 2");
+    ASSERT_GT(active, 0) << out;
+    ASSERT_GT(down, 0) << out;
+    EXPECT_LT(active, down) << "the call was active when the validation failed";
+    EXPECT_FALSE(has(out, "Pulling Layer Down on ISDN port 1")) << out;
+    EXPECT_FALSE(has(caller.text(), "DOWN")) << caller.text();
+    EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
 // Over TCP a registrar must take a plain connect before the next REGISTER:

@@ -1,0 +1,121 @@
+#include "isdn_calls.h"
+
+#include "run_process.h"
+
+e2e_isdn_ports::e2e_isdn_ports(const e2e_world &w, const std::string &isdn_conf,
+                               const std::vector<e2e_isdn_port> &ports)
+    : w_(w)
+{
+    std::string ptp = "0,0,0,0", lines;
+    for (e2e_isdn_port p : ports) {
+        int number = p.number;
+        if (number < 1 || number > 4)
+            continue;
+        p.gw_port = free_local_port();
+        p.peer_port = free_local_port();
+        p.trace = w.root.path("port" + std::to_string(number) + ".trace");
+        if (p.line == "ptp")
+            ptp[(number - 1) * 2] = '1';
+        lines += std::to_string(number) + " " + p.mode + " bri " + p.line + " " + std::to_string(p.gw_port) + " " +
+                 std::to_string(p.peer_port) + " " + p.trace + "\n";
+        ports_[number] = p;
+    }
+    w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=" + ptp + "\n");
+    w.root.write("usr/conf/tarn.isdn", isdn_conf);
+    w.root.write("misdn.ports", lines);
+}
+
+std::vector<std::string> e2e_isdn_ports::env() const
+{
+    return {"TARN_MISDN_SIM=" + w_.root.path("misdn.ports")};
+}
+
+std::vector<std::string> e2e_isdn_ports::peer_argv(int number, const std::vector<std::string> &steps) const
+{
+    const e2e_isdn_port &p = ports_.at(number);
+    std::vector<std::string> a = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer",
+                                  "--role", p.mode == "nt" ? "user" : "network", "--line", p.line,
+                                  "--local", std::to_string(p.peer_port), "--peer", std::to_string(p.gw_port),
+                                  "-e", "wait up 30", "-e", "sleep 1500"};
+    for (const std::string &s : steps) {
+        a.push_back("-e");
+        a.push_back(s);
+    }
+    return a;
+}
+
+std::vector<std::string> e2e_isdn_ports::sent_types(int number) const
+{
+    const std::string &trace = ports_.at(number).trace;
+    // the gateway's messages: commands with C/R 1 in NT mode, 0 in TE mode
+    std::string cr = ports_.at(number).mode == "nt" ? "1" : "0";
+    process_result t = run_process({"bash", "-c",
+                                    "text2pcap -q -D -t '%H:%M:%S.%f' -l 203 '" + trace + "' '" + trace +
+                                        ".pcap' >/dev/null 2>&1 && tshark -n -r '" + trace +
+                                        ".pcap' -Y 'q931 && lapd.cr == " + cr +
+                                        "' -T fields -e q931.message_type -e q931.cause_value"},
+                                   "", {}, 60);
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at < t.out.size()) {
+        size_t nl = t.out.find('\n', at);
+        std::string line = t.out.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+        if (!line.empty())
+            out.push_back(line);
+        if (nl == std::string::npos)
+            break;
+        at = nl + 1;
+    }
+    return out;
+}
+
+std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &scenario, const std::string &addr,
+                                      int port, const std::string &name, int calls)
+{
+    return {"sipp", "-sf", scenario, "-i", addr, "-p", std::to_string(port), "-m", std::to_string(calls),
+            "-timeout", "60s", "-timeout_error", "-nostdin", "-trace_msg", "-message_file",
+            w.root.path(name + ".msg"), "-trace_err", "-error_file", w.root.path(name + ".err")};
+}
+
+std::string e2e_sipp_answer_until_bye()
+{
+    return R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
+<scenario name="answered until BYE">
+  <recv request="INVITE"/>
+  <send><![CDATA[
+
+SIP/2.0 200 OK
+[last_Via:]
+[last_From:]
+[last_To:];tag=[pid]SIPpTag01[call_number]
+[last_Call-ID:]
+[last_CSeq:]
+Contact: <sip:called@[local_ip]:[local_port]>
+Content-Type: application/sdp
+Content-Length: [len]
+
+v=0
+o=user1 53655765 2353687637 IN IP[local_ip_type] [local_ip]
+s=-
+c=IN IP[media_ip_type] [media_ip]
+t=0 0
+m=audio [media_port] RTP/AVP 8
+a=rtpmap:8 PCMA/8000
+
+]]></send>
+  <recv request="ACK"/>
+  <recv request="BYE"/>
+  <send><![CDATA[
+
+SIP/2.0 200 OK
+[last_Via:]
+[last_From:]
+[last_To:]
+[last_Call-ID:]
+[last_CSeq:]
+Content-Length: 0
+
+]]></send>
+</scenario>
+)";
+}
