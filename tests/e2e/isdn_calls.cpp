@@ -82,6 +82,7 @@ std::string e2e_sipp_answer_until_bye()
     return R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
 <scenario name="answered until BYE">
   <recv request="INVITE"/>
+  <pause milliseconds="500"/>
   <send><![CDATA[
 
 SIP/2.0 200 OK

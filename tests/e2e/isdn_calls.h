@@ -52,6 +52,9 @@ private:
 std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &scenario, const std::string &addr,
                                       int port, const std::string &name, int calls = 1);
 
-// A sipp scenario (its text) that answers an INVITE with 200 and an SDP
-// answer, takes the ACK and answers the BYE that ends the call.
+// A sipp scenario (its text) that answers an INVITE after half a second with
+// 200 and an SDP answer, takes the ACK and answers the BYE that ends the
+// call. (The gateway answers an ISDN caller's SETUP with CALL PROCEEDING
+// from its task runner: a SIP answer before it would make CONNECT the first
+// answer, without the channel.)
 std::string e2e_sipp_answer_until_bye();
