@@ -484,3 +484,36 @@ TEST(RegistrationE2E, RegistrarCheckOverTcp)
 }
 
 } // namespace
+
+// The console's registration listing: a registrar that grants the
+// registration shows "(200) OK" and REGISTERED; one that answers 402 shows
+// the code with "UNKNOWN".
+TEST(RegistrationE2E, ConsoleListing)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::string pay = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<scenario name=\"402\">\n"
+                      "<recv request=\"REGISTER\"/>\n<pause milliseconds=\"300\"/>\n<send><![CDATA[\n\n"
+                      "SIP/2.0 402 Payment Required\n[last_Via:]\n[last_From:]\n[last_To:];tag=[pid]SIPpTag[call_number]\n"
+                      "[last_Call-ID:]\n[last_CSeq:]\nContent-Length: 0\n\n]]></send>\n</scenario>\n";
+    w.root.write("pay.xml", pay);
+    std::vector<registrar> regs = {{"good", "expires_30.xml", 5985, 1}, {"pay", w.root.path("pay.xml"), 5986, 1}};
+    std::string sip = lan_stack(w);
+    for (const registrar &r : regs)
+        sip += peer(r.name, r.port, "");
+    w.root.write("usr/conf/tarn.sip", sip);
+    std::filesystem::create_directories(w.root.path("sipp"));
+    for (registrar &r : regs)
+        r.start(w);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[402]", 30000)) << w.tarn_out();
+    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[200]", 30000)) << w.tarn_out();
+    w.console("r");
+    ASSERT_TRUE(w.wait_out("LISTING REGISTRATIONS\n", 10000));
+    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (200) OK\n", 10000)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("REGSTATUS                => REGISTERED\n", 10000)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (402) UNKNOWN\n", 10000)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("ACCOUNTNAME              => pay\n", 10000)) << w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
