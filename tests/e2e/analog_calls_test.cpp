@@ -217,4 +217,50 @@ TEST(AnalogCalls, SipCallDialsOutOnFxo)
     EXPECT_EQ(sipp_stop_tarn(a.w), "");
 }
 
+// Flash puts the answered call on hold (a re-INVITE that stops sending)
+// and gives dial tone for a second call; on-hook with the held call
+// transfers: REFER on the held dialog, its Refer-To carrying the second
+// dialog's Replaces.
+TEST(AnalogCalls, FxsHoldAndTransferByRefer)
+{
+    analog_world a(analog_row({"ANALOG", "SIP", "1", "p:uas", "42", "\\0", "*", "\\0", ""}) +
+                       analog_row({"ANALOG", "SIP", "1", "p:uas3", "43", "\\0", "*", "\\0", ""}),
+                   analog_fxs_conf, {"--port", "1:type=FXS"});
+    E2E_REQUIRE(a.w);
+    ASSERT_TRUE(a.start()) << a.w.tarn_err();
+    auto held = a.start_scenario_uas("analog_held_uas.xml", "127.0.0.2", "held");
+    auto target = a.start_scenario_uas("analog_target_uas.xml", "127.0.0.3", "target");
+    auto dial = [&](size_t tones, std::initializer_list<int> digits) {
+        EXPECT_TRUE(a.msp_saw("FC_VOIP_TONEGEN", tones)) << a.w.tarn_out();
+        long long channel = a.msp_in("FC_VOIP_TONEGEN").back()["channel"].num();
+        for (int d : digits)
+            EXPECT_TRUE(a.tone(channel, d));
+    };
+    ASSERT_TRUE(a.sim->request({"hook", "1", "off"}));
+    dial(1, {4, 2, 11});
+    EXPECT_NE(a.sim->expect("1", "^offhook$", 20000).t, -1) << a.w.tarn_out();
+    ASSERT_TRUE(a.sim->request({"hook", "1", "flash"}));
+    ASSERT_TRUE(a.uas_saw("INVITE sip:", 20000, "held")) << a.w.tarn_out();
+    dial(2, {4, 3, 11});
+    ASSERT_TRUE(a.uas_saw("INVITE sip:43@", 20000, "target")) << a.w.tarn_out();
+    EXPECT_TRUE(a.w.wait_out("A OFFHOOK|REQUEST|CID=00002")) << a.w.tarn_out();
+    ASSERT_TRUE(a.sim->request({"hook", "1", "on"}));
+    process_result r = held.get();
+    EXPECT_EQ(r.status, 0) << r.out << r.err << a.uas_log("held") << a.w.tarn_out();
+    r = target.get();
+    EXPECT_EQ(r.status, 0) << r.out << r.err << a.uas_log("target");
+    EXPECT_TRUE(e2e_world::wait_for(
+        [&] {
+            std::string out = a.w.tarn_out();
+            size_t n = 0;
+            for (size_t at = 0; (at = out.find("calling reset_op for", at)) != std::string::npos; at++)
+                n++;
+            return n >= 2;
+        },
+        20000))
+        << a.w.tarn_out();
+    EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(a.w), "");
+}
+
 } // namespace

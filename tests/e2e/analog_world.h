@@ -29,7 +29,8 @@ inline bool analog_has(const std::string &text, const std::string &part)
 
 // The daemon with analog ports of analogsim (the driver numbers its ports
 // without gaps: a test of port 2 gives analogsim port 1 too), a SIP group
-// "uas" at 127.0.0.2:5060 on the localhost stack and the dial plan given.
+// "uas" at 127.0.0.2:5060 (and "uas3" at 127.0.0.3:5060) on the localhost
+// stack and the dial plan given.
 struct analog_world {
     analog_world(const std::string &dialplan, const std::string &analog_conf, const std::vector<std::string> &ports,
                  const std::string &experimental = "")
@@ -39,7 +40,8 @@ struct analog_world {
             return;
         sipp_write_config(w, "usr/conf/tarn.sip",
                           "[general]\nsip_bindport_localhost = @SIP_PORT@\n"
-                          "[uas]\nsip_stack=localhost\nsip_proxy=127.0.0.2\nuser=gw\n");
+                          "[uas]\nsip_stack=localhost\nsip_proxy=127.0.0.2\nuser=gw\n"
+                          "[uas3]\nsip_stack=localhost\nsip_proxy=127.0.0.3\nuser=gw\n");
         w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv2FXS\n");
         w.root.write("usr/conf/tarn.tdm", "timeslot 0 101 1 8\ntimeslot 0 102 1 9\ntimeslot 0 103 1 10\n");
         w.root.write("usr/conf/tarn.analog", analog_conf);
@@ -67,10 +69,20 @@ struct analog_world {
         uas = std::async(std::launch::async,
                          [this, argv, calls] { return w.ns.run(argv, "", {}, 90 + 4 * calls); });
     }
-    std::string uas_log() const { return read_text_file(w.root.path("uas.log")); }
-    bool uas_saw(const std::string &text, int ms = 30000) const
+    // A sipp UAS of a scenario below tests/e2e/sip on address:5060 for one
+    // call, in the background; its messages in name.log below the root.
+    std::future<process_result> start_scenario_uas(const std::string &scenario, const std::string &address,
+                                                   const std::string &name)
     {
-        return e2e_world::wait_for([&] { return uas_log().find(text) != std::string::npos; }, ms);
+        std::vector<std::string> argv = {"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/" + scenario,
+                                         "-i", address, "-p", "5060", "-m", "1", "-timeout", "60s", "-nostdin",
+                                         "-trace_msg", "-message_file", w.root.path(name + ".log")};
+        return std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 90); });
+    }
+    std::string uas_log(const std::string &name = "uas") const { return read_text_file(w.root.path(name + ".log")); }
+    bool uas_saw(const std::string &text, int ms = 30000, const std::string &name = "uas") const
+    {
+        return e2e_world::wait_for([&] { return uas_log(name).find(text) != std::string::npos; }, ms);
     }
 
     // A sipp UAC calling service to at the localhost stack, in the
