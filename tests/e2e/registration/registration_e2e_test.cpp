@@ -9,11 +9,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -373,8 +375,39 @@ TEST(RegistrationE2E, ValidationByOptions)
     EXPECT_NE(disc.out, "") << disc.err;
 }
 
-// Seconds of the day of the first debug line of text that holds what after
-// the line that holds after (both when given), or -1.
+// The SNMP stream (console "snmplog") tells a registration's state once:
+// two refreshes that succeed again write nothing more.
+TEST(RegistrationE2E, SnmpLineOncePerStateChange)
+{
+    e2e_world w(lan_world());
+    E2E_REQUIRE(w);
+    sipp_keep_on_failure(w);
+    std::vector<registrar> regs(1);
+    regs[0].name = "prov";
+    regs[0].scenario = "expires_5_twice.xml";
+    regs[0].port = 5977;
+    regs[0].calls = 1;
+    w.root.write("usr/conf/tarn.sip", lan_stack(w) + peer("prov", 5977, "regrefresh=60\n"));
+    std::filesystem::create_directories(w.root.path("sipp"));
+    regs[0].start(w);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    w.console("snmplog");
+    EXPECT_TRUE(all_ended(regs, 60000)) << "the registrar did not finish";
+    EXPECT_EQ(regs[0].status, 0);
+    // the registrar sent its last answer; the daemon takes it
+    EXPECT_TRUE(e2e_world::wait_for([&] { return regs[0].trace().size() >= 6; }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::string out = w.tarn_out();
+    const std::string line = "SNMP:SIP_REGVAL:0:prov:1:SM_SIP_REGISTRATION_SUCCESSFUL:200:0:VALIDATION_DISABLED:0\n";
+    size_t n = 0;
+    for (size_t at = out.find(line); at != std::string::npos; at = out.find(line, at + 1))
+        n++;
+    EXPECT_EQ(n, 1u) << out;
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// Seconds of the day of the first debug line of text that holds what (from
+// offset from on), or -1.
 double stamp_of(const std::string &text, const std::string &what, size_t from = 0)
 {
     size_t at = text.find(what, from);
