@@ -1,14 +1,16 @@
 // Admission of SIP INVITEs by the whole daemon: refusals without a dial
 // plan line and at a SIP group's call limit, the inbound throttle, the 155
-// "Trying" of a line with an inbound group, an emergency call that ends a
-// running call, and the refusals of calls toward ISDN (against a libpri far
-// end) and GSM. The INVITEs come from sip_sender.py inside the namespace,
-// which writes one line per response.
+// "Trying" of a line with an inbound group, a call group's next member after
+// a failover answer, an emergency call that ends a running call, and the
+// refusals of calls toward ISDN (against a libpri far end) and GSM. The
+// INVITEs come from sip_sender.py inside the namespace, which writes one
+// line per response.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <future>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -231,6 +233,50 @@ TEST(SipAdmission, CallLimitReached)
     EXPECT_EQ(sipp_stop_tarn(w), "");
     if (silent > 0)
         kill(silent, SIGKILL);
+}
+
+// A far end at address:5060 (sipp) that answers one INVITE with a failure
+// (uas_CODE.xml), run in the background; its result once it ended.
+std::future<process_result> failing_peer(const e2e_world &w, const std::string &address, const std::string &code)
+{
+    std::vector<std::string> argv = {"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/uas_" + code + ".xml",
+                                     "-i", address, "-p", "5060", "-m", "1", "-timeout", "30s", "-timeout_error",
+                                     "-nostdin", "-trace_msg", "-message_file", w.root.path("peer_" + address + ".msg")};
+    return std::async(std::launch::async, [&w, argv] { return w.ns.run(argv, "", {}, 60); });
+}
+
+// Two SIP groups of one call group: the line names the first (priority 1),
+// whose peer answers 503, a failover cause; the INVITE goes on to the
+// second member, whose 486 reaches the caller.
+TEST(SipAdmission, CallGroupGoesOnToTheNextMember)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) +
+                          "[first]\nsip_stack=localhost\nsip_proxy=127.0.0.5\ncallgroup_name=cg\n"
+                          "callgroup_priority=1\n"
+                          "[second]\nsip_stack=localhost\nsip_proxy=127.0.0.6\ncallgroup_name=cg\n"
+                          "callgroup_priority=2\n");
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "SIP", "*", "p:first", "9.*", "\\0", "*", "\\0", ""}));
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=4\n");
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    std::future<process_result> first = failing_peer(w, "127.0.0.5", "503");
+    std::future<process_result> second = failing_peer(w, "127.0.0.6", "486");
+    ASSERT_TRUE(e2e_world::wait_for(
+        [&] {
+            std::string listening = w.ns.run({"ss", "-lnu"}).out;
+            return has(listening, "127.0.0.5:5060") && has(listening, "127.0.0.6:5060");
+        },
+        20000));
+    answer f = final_of(send_invites(w, {"--to", "9001", "--wait", "3"}), 0);
+    EXPECT_EQ(f.status, 486) << f.phrase;
+    EXPECT_TRUE(sipp_ok(first.get()));
+    EXPECT_TRUE(sipp_ok(second.get()));
+    EXPECT_EQ(count(w.tarn_out(), "S IND : FAILOVER CAUSE => nua_r_invite[503]"), 1) << w.tarn_out();
+    EXPECT_FALSE(has(w.tarn_out(), "get_next_sip_callgroup_alternative is not part of this build"));
+    EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
 // ISDN port 1 faces a libpri network side: a TE point-to-point BRI beside
