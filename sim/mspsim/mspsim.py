@@ -45,6 +45,16 @@ JSON object back a line, always with "ok"):
                                          the channel's RTP statistics stop
                                          counting (false: they go on)
     {"cmd": "layout", "fc": FC}          -> the layout's header and defaults
+    {"cmd": "r2peer", "signals": [C, ...], "channel": CH}
+                                         a compelled MFC/R2 register at the far
+                                         end of channel CH (without "channel":
+                                         the first channel that plays a tone):
+                                         each FC_VOIP_TONEGEN on it raises the
+                                         next combination C (1-15) as a
+                                         FC_VOIP_TONEDET start; the tone ends
+                                         (value 255) when the daemon sends
+                                         FC_VOIP_TONEOFF, plays its next tone
+                                         or its tone's time runs out
     {"cmd": "stop"}                      end the simulator
 
 A RULE (also given with --rule as JSON) is matched against each command:
@@ -373,6 +383,8 @@ class Sim:
         self.sel.register(self.sock, selectors.EVENT_READ, self.on_datagram)
         self.ctl = None
         self.pending = {}
+        # compelled MFC/R2 far ends: {"channel", "signals", "on", "gen"}
+        self.r2peers = []
         if args.control:
             if os.path.exists(args.control):
                 os.unlink(args.control)
@@ -459,6 +471,56 @@ class Sim:
         if h is None:
             return
         self.respond(h, fields, addr["channel"], rule)
+        if h["fc"] in (0x8009, 0x8014) and h["class"] == w.CLASS_CHANNEL:
+            self.r2_tone(h["fc"], addr["channel"], fields)
+
+    # -- compelled MFC/R2 far end ------------------------------------------
+
+    R2_ANSWER_DELAY = 0.03  # the far register hears a tone and answers
+
+    def r2_peer(self, channel):
+        for p in self.r2peers:
+            if p["channel"] == channel:
+                return p
+        for p in self.r2peers:
+            if p["channel"] is None:
+                p["channel"] = channel
+                return p
+        return None
+
+    def r2_end(self, peer):
+        if peer["on"]:
+            peer["on"] = False
+            self.send(peer["channel"], w.indication(0x800D, {"tone_detect_value": 255}), note="r2peer end")
+
+    def r2_tone(self, fc, channel, fields):
+        peer = self.r2_peer(channel)
+        if peer is None:
+            return
+        peer["gen"] += 1
+        gen = peer["gen"]
+        self.r2_end(peer)
+        if fc != 0x8009 or not peer["signals"]:
+            return
+        value = peer["signals"].pop(0)
+
+        def start():
+            if peer["gen"] == gen:
+                peer["on"] = True
+                self.send(channel, w.indication(0x800D, {"tone_detect_value": value}), note="r2peer start")
+
+        def end():
+            if peer["gen"] == gen:
+                self.r2_end(peer)
+
+        self.after(self.R2_ANSWER_DELAY, start)
+        on_ms = fields.get("on_time_c1", 0)
+        if on_ms:
+            self.after(self.R2_ANSWER_DELAY + on_ms / 1000.0, end)
+
+    def after(self, seconds, fn):
+        self.n_timer = getattr(self, "n_timer", 0) + 1
+        heapq.heappush(self.timers, (time.monotonic() + seconds, -self.n_timer, None, fn))
 
     def address_problems(self, addr, h):
         problems = []
@@ -600,6 +662,11 @@ class Sim:
         if cmd == "leftover":
             ch = self.device.leftover(int(req["timeslot"]), int(req.get("channel_type", 2)))
             return {"ok": ch is not None, "channel": ch}
+        if cmd == "r2peer":
+            ch = req.get("channel")
+            self.r2peers.append({"channel": None if ch is None else int(ch),
+                                 "signals": [int(v) for v in req.get("signals", [])], "on": False, "gen": 0})
+            return {"ok": True}
         if cmd == "stop":
             self.running = False
             return {"ok": True}
@@ -622,7 +689,10 @@ class Sim:
             now = time.monotonic()
             while self.timers and self.timers[0][0] <= now:
                 _, _, ch, frame = heapq.heappop(self.timers)
-                self.send(ch, frame, note="late")
+                if callable(frame):
+                    frame()
+                else:
+                    self.send(ch, frame, note="late")
         self.sock.close()
         for path in (self.args.socket, self.args.control):
             if path and os.path.exists(path):

@@ -102,7 +102,7 @@ TEST(LinesDaemon, AnalogAndCasLines)
     EXPECT_TRUE(w.wait_out("1 analog_cb_events: 8193 - FXS_OFFHOOK")) << w.tarn_out();
     EXPECT_TRUE(w.wait_out("2 analog_cb_events: 8196 - FXO_RINGING")) << w.tarn_out();
     ASSERT_TRUE(cas.inject("0/1", "0000\n"));
-    EXPECT_TRUE(w.wait_out("1 cas event:")) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("1 cas_cb_events: 32772")) << w.tarn_out();
     EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
 }
 

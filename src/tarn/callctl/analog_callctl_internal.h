@@ -30,3 +30,9 @@ bool analog_is_cas_call(const call_object *co);
 // Appends c to the 64-character field dst (63 characters and the end)
 // unless it is full; false when it was full (the caller logs).
 bool analog_append_char(char *dst, size_t size, char c);
+
+// The INVITE of a call from a line toward SIP (analog and CAS): the old
+// handle dropped, From and To, the handle, the RTP port, the SDP offer and
+// the headers; trace writes the technology's "D INCOMING" line. The row's
+// pair, or {SM_DISMANTLING, no event} without a handle or an RTP port.
+statemachine_handle_retval line_to_sip_send_invite(call_object *co, void (*trace)(call_object *co));

@@ -230,10 +230,8 @@ SM_ACTION(sm_analog_to_sip_fax_detect_mangle_numbers)
 
 // ---- the INVITE -----------------------------------------------------------------------------
 
-SM_ACTION(sm_analog_to_sip_send_invite)
+statemachine_handle_retval line_to_sip_send_invite(call_object *co, void (*trace)(call_object *co))
 {
-    (void)arg, (void)state, (void)event;
-    call_object *co = call_of(p);
     call_leg_sip *leg = co->cl_sip;
     LOGD_CALL(SIP, 7, co, ":");
     if (!leg || !leg->nua) {
@@ -271,7 +269,7 @@ SM_ACTION(sm_analog_to_sip_send_invite)
     if (cc->tr119)
         set_headbuf_1tr119_invite_headers(headers + used, sizeof headers - used);
     init_sip_failover_timers(co);
-    trace_invite(co);
+    trace(co);
     const char *proxy = leg->pd && leg->pd->proxy_nutag_address_string && leg->pd->proxy_nutag_address_string[0]
                             ? leg->pd->proxy_nutag_address_string
                             : nullptr;
@@ -284,6 +282,12 @@ SM_ACTION(sm_analog_to_sip_send_invite)
     LOGM(SIP, 18, "%s S SEND: NUA_I_INVITE from %s", cinfo(co), from);
     LOGM(SIP, 18, "%s S SEND: NUA_I_INVITE to %s", cinfo(co), to);
     return ANALOG_ROW;
+}
+
+SM_ACTION(sm_analog_to_sip_send_invite)
+{
+    (void)arg, (void)state, (void)event;
+    return line_to_sip_send_invite(call_of(p), trace_invite);
 }
 
 // ---- line signals and tones -----------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include "analog_watchdog.h"
 #include "call_authorization.h"
 #include "call_reset.h"
+#include "cas_callctl.h"
 #include "cleanup.h"
 #include "console_hooks.h"
 #include "dialplan_mangle.h"
@@ -191,6 +192,7 @@ void callctl_connect_hooks()
     dialplan_set_mangle_iface(&d);
 
     analog_callctl_install();
+    cas_callctl_install();
 }
 
 int callctl_start_task_runner()

@@ -2,6 +2,8 @@
 #pragma once
 #include <sofia-sip/nua.h>
 
+#include <cstdint>
+
 #include "sip_admission.h"
 
 struct call_object;
@@ -22,6 +24,13 @@ void reset_call(call_object *co);
 // The refusal of an internal cause: special_termination_reason, the mapped
 // answer with its Reason header, the handle destroyed, the call reset.
 void refuse_request(call_object *co, nua_t *nua, nua_handle_t *nh, int cause, int reason);
+// The common refusal of a line admission: the mapped answer of the internal
+// cause (a 302 to the move_on_pstn_fail target when the call has one), its
+// Reason header, the handle destroyed, the call reset, slot 0 of the
+// technology's counter (may be null) counted. code_override replaces the
+// mapped answer when non-zero.
+void refuse_line_call(call_object *co, nua_t *nua, nua_handle_t *nh, int cause, int code_override,
+                      const char *phrase_override, uint32_t *slot0);
 
 // The ISDN library's state the admission toward ISDN reads (kept apart: the
 // library's headers and the SIP stack's do not mix).

@@ -58,31 +58,6 @@ const char *clir_on_oad(const call_object *co)
     return co->cc_destination ? co->cc_destination->clir_on_oad : "";
 }
 
-// The common refusal of a line admission: the mapped answer (a 302 to the
-// move_on_pstn_fail target when the call has one), its Reason header, the
-// handle destroyed, the call reset, slot 0 of the technology's counter.
-// code_override replaces the mapped answer when non-zero.
-void refuse_line_call(call_object *co, nua_t *nua, nua_handle_t *nh, int cause, int code_override,
-                      const char *phrase_override, uint32_t *slot0)
-{
-    int code = 0;
-    const char *text = nullptr;
-    get_reject_cause(TECH_SIP, TECH_TARN, cause, &code, &text);
-    if (code_override) {
-        code = code_override;
-        text = phrase_override;
-    }
-    char contact[300] = "";
-    if (move_on_pstn_fail_create_contact_string(co, contact, sizeof contact) == 0)
-        code = 302;
-    send_refusal(co, nua, nh, code, text, contact);
-    print_verbose_sip_msg(0, co, text ? text : "");
-    drop_request_handle(co, nh);
-    reset_call(co);
-    if (slot0)
-        (*slot0)++;
-}
-
 // ---- ISDN --------------------------------------------------------------------------
 
 void copy_number(char *dst, size_t size, const char *src)
@@ -322,6 +297,31 @@ int running_sip_to_sip_calls(const call_object *self)
 }
 
 } // namespace
+
+// The common refusal of a line admission: the mapped answer (a 302 to the
+// move_on_pstn_fail target when the call has one), its Reason header, the
+// handle destroyed, the call reset, slot 0 of the technology's counter.
+// code_override replaces the mapped answer when non-zero.
+void refuse_line_call(call_object *co, nua_t *nua, nua_handle_t *nh, int cause, int code_override,
+                      const char *phrase_override, uint32_t *slot0)
+{
+    int code = 0;
+    const char *text = nullptr;
+    get_reject_cause(TECH_SIP, TECH_TARN, cause, &code, &text);
+    if (code_override) {
+        code = code_override;
+        text = phrase_override;
+    }
+    char contact[300] = "";
+    if (move_on_pstn_fail_create_contact_string(co, contact, sizeof contact) == 0)
+        code = 302;
+    send_refusal(co, nua, nh, code, text, contact);
+    print_verbose_sip_msg(0, co, text ? text : "");
+    drop_request_handle(co, nh);
+    reset_call(co);
+    if (slot0)
+        (*slot0)++;
+}
 
 void sip_admission_fill_user_user(misdn_bchannel *bc, const char *name)
 {

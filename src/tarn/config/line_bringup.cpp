@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include <atomic>
 
 #include "analog_callctl.h"
 #include "application.h"
+#include "cas_callctl.h"
 #include "confman.h"
 #include "hardware_conf.h"
 #include "line_bringup.h"
@@ -20,23 +20,9 @@
 
 enum { PORT_SECTION = 1 };
 
-// ---- hooks and interim callbacks ----------------------------------------------------------
+// ---- hooks ----------------------------------------------------------
 
 int (*set_host_programmable_language_code_hook)(char *lang, int index) = set_host_programmable_language_code;
-
-static void not_built_once(std::atomic<bool> &told, int module, const char *what)
-{
-    if (!told.exchange(true))
-        LOGD(module, 0, nullptr, "CRITICAL: %s call control not built: line events are only logged", what);
-}
-
-int startup_cas_event(int port, unsigned int event)
-{
-    static std::atomic<bool> told{false};
-    not_built_once(told, CAS, "CAS");
-    LOGD(CAS, 1, nullptr, "%d cas event: %u - %s", port, event, cas_event_to_text(nullptr, (int)event));
-    return 0;
-}
 
 // ---- analog ----------------------------------------------------------------------------------
 
@@ -187,7 +173,7 @@ int init_cas()
     fflush(stdout);
 
     // 4.
-    return cas_init(startup_cas_event, cfg, 0);
+    return cas_init(cas_cb_events, cfg, 0);
 }
 
 int init_t1()

@@ -50,10 +50,6 @@ int init_cas();
 // Nothing calls it; 0.
 int init_t1();
 
-// Until call control brings its CAS line callback, start-up hands the CAS
-// library this: it logs the event and does nothing else.
-int startup_cas_event(int port, unsigned int event);
-
 // The analog ports as the driver reported them at start, indexed by analog
 // port number (the driver's 32 entries fill ports 1..32).
 enum { ANALOG_INFO_PORTS = 33 };
