@@ -31,11 +31,12 @@ void start_dial_tone(call_object *co, bool may_stutter)
     if (!co)
         return;
     char code[LANGUAGE_CODE_CHARS + 1];
-    // A CAS channel has its own tone set.
-    if (may_stutter)
-        media_port_tone_set(TONESET_ANALOG, co->analog_port, code, sizeof code);
-    else
+    // A call on a CAS channel plays its channel's tone set (an analog port
+    // number of 0 has none, and the caller would hear nothing).
+    if (!may_stutter && co->cas_port > 0)
         media_port_tone_set(TONESET_CAS, co->cas_port, code, sizeof code);
+    else
+        media_port_tone_set(TONESET_ANALOG, co->analog_port, code, sizeof code);
     const tone_config_set *set = get_tone_config(code);
     if (!set) {
         LOGM(TARN, LOG_MSG_ERROR, "%s E ERR : couldn't find tones for language code \"%s\"", cinfo(co), code);
