@@ -49,10 +49,6 @@ void copy_number(char *dst, const char *src)
 
 } // namespace
 
-// The order in which a group's channels are tried: indexes into its port
-// list. Round robin starts at next_index and moves it on by one; random
-// starts anywhere; standard starts at 0; descending walks from the end. An
-// empty group has no order (0).
 int cas_channel_order(int method, int direction, int count, int32_t *next_index, int *order)
 {
     if (count <= 0)
@@ -130,9 +126,11 @@ int init_incoming_sip_to_cas_call(const char *network_ip, int network_port, nua_
     }
     dialplan_mangle_names_sip_to_cas(co);
     const mangled_sip_to_pstn &m = co->mangled.sip_to_pstn;
-    copy_number(co->cas_oad, m.oad);
     copy_number(co->cas_display, m.display);
-    copy_number(co->cas_dad, m.dad);
+    // The line takes the call's new source and destination; a caller that
+    // clir_on_oad or privacy hides stays hidden (the checks come last).
+    copy_number(co->cas_oad, co->new_source);
+    copy_number(co->cas_dad, co->new_destination);
     const char *clir = co->cc_destination ? co->cc_destination->clir_on_oad : "";
     if (clir[0] && strcmp(co->cas_oad, clir) == 0) {
         LOGD_CALL(CAS, 3, co, "cas oad '%s' matches clir_on_oad", co->cas_oad);
@@ -142,9 +140,7 @@ int init_incoming_sip_to_cas_call(const char *network_ip, int network_port, nua_
         co->cas_oad[0] = '\0';
     int signalling = cas_get_signalling(port);
     LOGD(CAS, 0, cinfo(co), "Got CAS port %i signal %s", port, cas_print_signalling(signalling));
-    // 4. The number toward the line is the rewritten destination; a caller
-    // hidden above stays hidden.
-    copy_number(co->cas_dad, co->new_destination);
+    // 4.
     switch (signalling) {
     case CAS_SIGNALLING_T1_FXSKS:
         verbose_cas_send_event(port, CAS_EVENT_RINGING_START);

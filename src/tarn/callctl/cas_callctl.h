@@ -66,8 +66,19 @@ enum mfcr2_state_bits {
     MFCR2_STATE_BACKWARD_SIGNALLING_FINISHED = 1 << 9,
 };
 
-// The waits of the register (ms); tests shorten nothing, they may count.
+// What the registers use, replaceable by tests: the waits (ms) between
+// signals, the signals they play (send_mfcr2_tone) and the MFC/R2 profile of
+// a channel (cas_port_mfcr2_profile).
 extern void (*cas_register_wait_ms)(int ms);
+extern void (*cas_register_tone)(call_object *co, int direction, int signal, int duration_ms);
+extern void (*cas_register_profile)(int port, mfcr2_profile *out);
+
+// The order in which a group's channels are tried, as indexes into its
+// port list (order has room for count): round robin starts at *next_index
+// and moves it on by one, random starts anywhere, standard at 0;
+// descending walks from the end. The number of entries (0 for an empty
+// group).
+int cas_channel_order(int method, int direction, int count, int32_t *next_index, int *order);
 
 // Registers call control's CAS functions with the parts that call them
 // (SIP admission, the media events, the digit play-out).

@@ -118,7 +118,7 @@ void send_forward_digit(call_object *co, char digit, int duration_ms)
 {
     int signal = cas_e1_forward_signal(digit);
     if (signal)
-        send_mfcr2_tone(co, DIRECTION_FORWARD, signal, duration_ms);
+        cas_register_tone(co, DIRECTION_FORWARD, signal, duration_ms);
 }
 
 // Fills a flush buffer with text and the end-of-pulsing mark, cut so that
@@ -135,7 +135,7 @@ void fill_flush_buffer(char (&buffer)[64], const char *prefix, const char *numbe
 statemachine_handle_retval finish_register(call_object *co)
 {
     co->cas_e1_signal_state |= MFCR2_STATE_BACKWARD_SIGNALLING_FINISHED;
-    send_mfcr2_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_A6_ADDRESS_COMPLETE_SETUP_SPEECH, BACKWARD_MS);
+    cas_register_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_A6_ADDRESS_COMPLETE_SETUP_SPEECH, BACKWARD_MS);
     cas_register_wait_ms(100);
     add_sm_task(co, sm_general(GENERAL_EVENT_CAS_INIT_INCOMING));
     return CAS_ROW;
@@ -143,12 +143,14 @@ statemachine_handle_retval finish_register(call_object *co)
 
 void backward(call_object *co, int signal)
 {
-    send_mfcr2_tone(co, DIRECTION_BACKWARD, signal, BACKWARD_MS);
+    cas_register_tone(co, DIRECTION_BACKWARD, signal, BACKWARD_MS);
 }
 
 } // namespace
 
 void (*cas_register_wait_ms)(int ms) = default_wait;
+void (*cas_register_tone)(call_object *co, int direction, int signal, int duration_ms) = send_mfcr2_tone;
+void (*cas_register_profile)(int port, mfcr2_profile *out) = cas_port_mfcr2_profile;
 
 // ---- tones -----------------------------------------------------------------------------------
 
@@ -254,6 +256,9 @@ SM_ACTION(sm_cas_e1_dial_number)
     fill_flush_buffer(co->cas_flush_oad_buffer, "1", co->cas_oad);
     char first = take_first(co->cas_flush_dad_buffer, sizeof co->cas_flush_dad_buffer);
     send_forward_digit(co, first, FORWARD_MS);
+    // Once: the exchange's answer runs this action again before the call is
+    // marked as dialled, and must not start the number over.
+    co->cas_dialing_performed = 1;
     return CAS_ROW;
 }
 
@@ -268,7 +273,7 @@ SM_ACTION(sm_sip2e1cas_handle_mf)
         return CAS_ROW;
     }
     mfcr2_profile profile;
-    cas_port_mfcr2_profile(co->cas_port, &profile);
+    cas_register_profile(co->cas_port, &profile);
     switch (combination) {
     case 9:
         if (profile.r2variant != R2_VARIANT_VENEZUELA) {
@@ -283,21 +288,21 @@ SM_ACTION(sm_sip2e1cas_handle_mf)
         if (char c = take_first(co->cas_flush_oad_buffer, sizeof co->cas_flush_oad_buffer))
             send_forward_digit(co, c, FORWARD_MS);
         else
-            send_mfcr2_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_B1_SUBSCRIBER_WITHOUT_PRIORITY, FORWARD_MS);
+            cas_register_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_B1_SUBSCRIBER_WITHOUT_PRIORITY, FORWARD_MS);
         break;
     case 3:
         co->cas_e1_signal_state = 1;
-        send_mfcr2_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
+        cas_register_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
         break;
     case 6:
-        send_mfcr2_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
+        cas_register_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
         add_sm_task(co, sm_cas(CAS_EVENT_MFDIAL_FINISHED));
         break;
     case 1:
         if (char c = take_first(co->cas_flush_dad_buffer, sizeof co->cas_flush_dad_buffer))
             send_forward_digit(co, c, FORWARD_MS);
         else
-            send_mfcr2_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
+            cas_register_tone(co, DIRECTION_FORWARD, MF_SIGNAL_FORWARD_A15_END_OF_PULSING, FORWARD_MS);
         break;
     case 15:
         add_sm_task(co, sm_cas(CAS_EVENT_MFBUSY));
@@ -323,7 +328,7 @@ SM_ACTION(sm_cas_to_sip_send_mfcr2_backward_signal)
         return CAS_ROW;
     // 2.
     mfcr2_profile profile;
-    cas_port_mfcr2_profile(co->cas_port, &profile);
+    cas_register_profile(co->cas_port, &profile);
     int combination = (unsigned char)co->cas_dtmf;
     char digit = combination == 10 ? '0' : (char)('0' + combination);
     // 3.
@@ -408,7 +413,7 @@ SM_ACTION(sm_cas_e1_send_call_setup_finished_tone)
 {
     (void)arg, (void)state, (void)event;
     call_object *co = call_of(p);
-    send_mfcr2_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B6_SUBSCRIBERS_LINE_FREE_CHARGE, 200);
+    cas_register_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B6_SUBSCRIBERS_LINE_FREE_CHARGE, 200);
     cas_register_wait_ms(200);
     return CAS_ROW;
 }
@@ -418,7 +423,7 @@ SM_ACTION(sm_cas_send_e1_dialing_complete)
     (void)arg, (void)state, (void)event;
     call_object *co = call_of(p);
     co->f.mfcr2_send_dialing_complete = 1;
-    send_mfcr2_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B6_SUBSCRIBERS_LINE_FREE_CHARGE, 200);
+    cas_register_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B6_SUBSCRIBERS_LINE_FREE_CHARGE, 200);
     cas_register_wait_ms(100);
     return CAS_ROW;
 }
@@ -430,7 +435,7 @@ SM_ACTION(sm_cas_to_sip_send_call_setup_unallocated_if_no_dialplan)
     if (co->dp)
         return CAS_ROW;
     cas_register_wait_ms(200);
-    send_mfcr2_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B5_UNALLOCATED_NUMBER, 400);
+    cas_register_tone(co, DIRECTION_BACKWARD, MF_SIGNAL_BACKWARD_B5_UNALLOCATED_NUMBER, 400);
     cas_register_wait_ms(200);
     return {SM_DISMANTLING, SM_NO_EVENT};
 }

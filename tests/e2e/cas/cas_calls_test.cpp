@@ -198,4 +198,96 @@ TEST(CasCalls, ExchangeRingsAnFxoChannelAndTheUasAnswers)
     EXPECT_EQ(sipp_stop_tarn(c.w), "");
 }
 
+// ---- MFC/R2 on E1 ---------------------------------------------------------------------------
+
+const std::string r2_conf = "[e1]\nports=1\ne1_signalling=mfcr2\ntones=us\nconfig=max_dnis=4,max_ani=3\n";
+
+// The two frequencies and the time of every tone the daemon played.
+std::vector<std::string> tones(cas_world &c)
+{
+    std::vector<std::string> out;
+    for (const json_value &f : c.msp_in("FC_VOIP_TONEGEN"))
+        out.push_back(std::to_string(f["fields"]["primary_frequency_c1"].num()) + "/" +
+                      std::to_string(f["fields"]["secondary_frequency_c1"].num()) + "/" +
+                      std::to_string(f["fields"]["on_time_c1"].num()));
+    return out;
+}
+
+// A SIP call out on an MFC/R2 channel to 123 from 555: the register sends
+// the number and the caller on the exchange's requests (mspsim plays the
+// compelled far register), A-6 gives 180, the exchange's answer 200 and its
+// clear-back the BYE.
+TEST(CasCalls, SipCallOutOnMfcR2)
+{
+    cas_world c("e1", r2_conf, "role=r2,answer_ms=2500,clearback_ms=1000",
+                row({"SIP", "CAS", "*", "G:e1", "123", "\\0", "*", "\\0", ""}));
+    E2E_REQUIRE(c.w);
+    ASSERT_TRUE(c.start()) << c.w.tarn_err();
+    c.w.root.msp()->request(R"({"cmd": "r2peer", "signals": [1, 1, 1, 5, 5, 5, 5, 5, 3, 6]})");
+    process_result r = sipp_run(c.w, {scenario("uac_cleared.xml"), 1, "127.0.0.1", {"-s", "123"}});
+    EXPECT_TRUE(sipp_ok(r)) << c.sim->transcript();
+    const std::string F1 = "1380/1500/5000", F2 = "1380/1620/5000", F3 = "1500/1620/5000", F5 = "1500/1740/5000",
+                      F15 = "1860/1980/5000";
+    EXPECT_EQ(tones(c), (std::vector<std::string>{F1, F2, F3, F15, F1, F5, F5, F5, F15, F15, F15}));
+    std::vector<std::string> answers = sipp_captured_responses(c.w);
+    EXPECT_NE(std::find(answers.begin(), answers.end(), "180 INVITE"), answers.end());
+    EXPECT_NE(std::find(answers.begin(), answers.end(), "200 INVITE"), answers.end());
+    EXPECT_EQ(sipp_stop_tarn(c.w), "");
+}
+
+// The exchange answers the first digit with backward 15 (busy): 486.
+TEST(CasCalls, MfcR2BusyExchangeIsBusyHere)
+{
+    cas_world c("e1", r2_conf, "role=r2,answer_ms=-1",
+                row({"SIP", "CAS", "*", "G:e1", "123", "\\0", "*", "\\0", ""}));
+    E2E_REQUIRE(c.w);
+    ASSERT_TRUE(c.start()) << c.w.tarn_err();
+    c.w.root.msp()->request(R"({"cmd": "r2peer", "signals": [15]})");
+    process_result r = sipp_run(c.w, {scenario("uac_refused.xml"), 1, "127.0.0.1", {"-s", "123"}});
+    EXPECT_TRUE(sipp_ok(r)) << c.w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(c.w), "");
+}
+
+// The exchange seizes the channel and sends 1234, its category and 555
+// (max_dnis 4, max_ani 3): the backward signals of the register, B-6, and
+// an INVITE to the SIP side.
+TEST(CasCalls, MfcR2CallFromTheExchange)
+{
+    cas_world c("e1", r2_conf, "role=r2", row({"CAS", "SIP", "1", "p:uas", ".*", "\\0", ".*", "\\0", ""}));
+    E2E_REQUIRE(c.w);
+    ASSERT_TRUE(c.start()) << c.w.tarn_err();
+    c.start_uas();
+    c.w.root.msp()->request(R"({"cmd": "r2peer", "signals": [2, 3, 4, 1, 5, 5, 5, 1]})");
+    ASSERT_TRUE(c.sim->inject("0/1", "0001\n")); // the far seize
+    ASSERT_NE(c.sim->expect("0/1", "^1101$", 10000).t, -1) << c.sim->transcript(); // acknowledged
+    // The first forward digit on the call's MF channel.
+    int channel = -1;
+    ASSERT_TRUE(e2e_world::wait_for(
+        [&] {
+            json_value st = c.w.root.msp()->request(R"({"cmd": "state"})");
+            for (const auto &ch : st["channels"].o)
+                channel = std::max(channel, std::stoi(ch.first));
+            return channel >= 0;
+        },
+        10000));
+    c.w.root.msp()->request(R"({"cmd": "indicate", "fc": "FC_VOIP_TONEDET", "channel": )" + std::to_string(channel) +
+                            R"(, "fields": {"tone_detect_value": 1}})");
+    EXPECT_TRUE(c.uas_saw("INVITE sip:1234@")) << c.w.tarn_out();
+    EXPECT_TRUE(c.uas_saw("From: <sip:555@")) << c.uas_log();
+    const std::string A1 = "1140/1020/160", A3 = "1020/900/160", A5 = "1020/780/160", A6 = "900/780/160",
+                      B6 = "900/780/200";
+    // (the UAS's 200 adds one more B-6: the answer toward the exchange)
+    std::vector<std::string> t = tones(c);
+    ASSERT_GE(t.size(), 10u);
+    EXPECT_EQ(std::vector<std::string>(t.begin(), t.begin() + 10),
+              (std::vector<std::string>{A1, A1, A1, A5, A5, A5, A5, A3, A6, B6}));
+    // The UAS answered: the line is answered; the exchange's clear-forward
+    // ends the call with a BYE.
+    EXPECT_NE(c.sim->expect("0/1", "^0101$", 20000).t, -1) << c.sim->transcript();
+    ASSERT_TRUE(c.sim->inject("0/1", "1001\n"));
+    EXPECT_TRUE(c.uas_saw("BYE sip:")) << c.w.tarn_out();
+    EXPECT_EQ(c.uas.get().status, 0) << c.uas_log();
+    EXPECT_EQ(sipp_stop_tarn(c.w), "");
+}
+
 } // namespace
