@@ -198,6 +198,51 @@ TEST(CasCalls, ExchangeRingsAnFxoChannelAndTheUasAnswers)
     EXPECT_EQ(sipp_stop_tarn(c.w), "");
 }
 
+// The highest channel number the media processor has open (the call's).
+int newest_msp_channel(cas_world &c)
+{
+    int channel = -1;
+    e2e_world::wait_for(
+        [&] {
+            json_value st = c.w.root.msp()->request(R"({"cmd": "state"})");
+            for (const auto &ch : st["channels"].o)
+                channel = std::max(channel, std::stoi(ch.first));
+            return channel >= 0;
+        },
+        10000);
+    return channel;
+}
+
+void detect_tone(cas_world &c, int channel, int value)
+{
+    c.w.root.msp()->request(R"({"cmd": "indicate", "fc": "FC_VOIP_TONEDET", "channel": )" + std::to_string(channel) +
+                            R"(, "fields": {"tone_detect_value": )" + std::to_string(value) + "}}");
+}
+
+// A telephone set on an FXS-KS channel lifts its handset and dials 123: the
+// call reaches the SIP UAS; the set's on-hook ends it.
+TEST(CasCalls, FxsSetDialsOutToSip)
+{
+    cas_world c("t1", fxs_conf, "role=t1set", row({"CAS", "SIP", "1", "p:uas", "1.*", "\\0", "*", "\\0", ""}));
+    E2E_REQUIRE(c.w);
+    ASSERT_TRUE(c.start()) << c.w.tarn_err();
+    ASSERT_NE(c.sim->expect("0/1", "^0101$", 10000).t, -1) << c.sim->transcript();
+    c.start_uas();
+    ASSERT_TRUE(c.sim->request({"hook", "0/1", "off"}));
+    int channel = newest_msp_channel(c);
+    ASSERT_GE(channel, 0);
+    for (int digit : {1, 2, 3}) {
+        detect_tone(c, channel, digit);
+        detect_tone(c, channel, 255);
+    }
+    EXPECT_TRUE(c.uas_saw("INVITE sip:123@")) << c.w.tarn_out();
+    EXPECT_TRUE(c.uas_saw("ACK sip:")) << c.uas_log();
+    ASSERT_TRUE(c.sim->request({"hook", "0/1", "on"}));
+    EXPECT_TRUE(c.uas_saw("BYE sip:")) << c.w.tarn_out();
+    EXPECT_EQ(c.uas.get().status, 0) << c.uas_log();
+    EXPECT_EQ(sipp_stop_tarn(c.w), "");
+}
+
 // ---- MFC/R2 on E1 ---------------------------------------------------------------------------
 
 const std::string r2_conf = "[e1]\nports=1\ne1_signalling=mfcr2\ntones=us\nconfig=max_dnis=4,max_ani=3\n";
@@ -261,17 +306,9 @@ TEST(CasCalls, MfcR2CallFromTheExchange)
     ASSERT_TRUE(c.sim->inject("0/1", "0001\n")); // the far seize
     ASSERT_NE(c.sim->expect("0/1", "^1101$", 10000).t, -1) << c.sim->transcript(); // acknowledged
     // The first forward digit on the call's MF channel.
-    int channel = -1;
-    ASSERT_TRUE(e2e_world::wait_for(
-        [&] {
-            json_value st = c.w.root.msp()->request(R"({"cmd": "state"})");
-            for (const auto &ch : st["channels"].o)
-                channel = std::max(channel, std::stoi(ch.first));
-            return channel >= 0;
-        },
-        10000));
-    c.w.root.msp()->request(R"({"cmd": "indicate", "fc": "FC_VOIP_TONEDET", "channel": )" + std::to_string(channel) +
-                            R"(, "fields": {"tone_detect_value": 1}})");
+    int channel = newest_msp_channel(c);
+    ASSERT_GE(channel, 0);
+    detect_tone(c, channel, 1);
     EXPECT_TRUE(c.uas_saw("INVITE sip:1234@")) << c.w.tarn_out();
     EXPECT_TRUE(c.uas_saw("From: <sip:555@")) << c.uas_log();
     const std::string A1 = "1140/1020/160", A3 = "1020/900/160", A5 = "1020/780/160", A6 = "900/780/160",
