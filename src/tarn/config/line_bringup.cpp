@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-
 #include "analog_callctl.h"
 #include "application.h"
 #include "cas_callctl.h"
