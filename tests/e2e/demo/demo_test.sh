@@ -70,7 +70,7 @@ call() { # call NAME ARGS...: scripts/call, its output in NAME.out
 }
 
 # One call per kind of line: connected, far end, media, CDR. The telephone
-# set is called twice: the first call must leave its port free.
+# sets are called twice: the first call must leave the line free.
 while read -r number far; do
   if call "call$number" "$number"; then
     echo "ok: call to $number connected"
@@ -86,6 +86,8 @@ done <<'EOF'
 201 1 < ringing
 201 1 < ringing
 301 ATD301
+401 0/1 < 0000
+401 < 0000
 EOF
 
 # A number without a route: the dial plan's refusal.
