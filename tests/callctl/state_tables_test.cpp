@@ -161,6 +161,27 @@ TEST(StateTables, ActionListNamesEachActionOnceAndEveryOneIsUsed)
     EXPECT_EQ(sm_actions_not_built_count(), sm_actions_count - built);
 }
 
+// The SIP-to-ISDN, ISDN-to-SIP, SIP-to-SIP, registration and clean-up
+// machines are complete: none of their rows reaches a placeholder.
+TEST(StateTables, SipAndIsdnMachinesHaveEveryActionBuilt)
+{
+    for (const char *name : {"sip_to_isdn", "isdn_to_sip", "sip_to_sip", "sipreg", "sipcleanup"}) {
+        const sm_table_info *t = sm_table_by_name(name);
+        ASSERT_NE(t, nullptr) << name;
+        for (int i = 0; i < t->num_rows; i++) {
+            statemachine_handle h = t->rows[i].handle;
+            if (!h)
+                continue;
+            const sm_action_entry *entry = nullptr;
+            for (int a = 0; a < sm_actions_count && !entry; a++)
+                if (sm_actions[a].handle == h)
+                    entry = &sm_actions[a];
+            ASSERT_NE(entry, nullptr) << name << " row " << i + 1;
+            EXPECT_TRUE(entry->built) << name << " row " << i + 1 << ": " << entry->name;
+        }
+    }
+}
+
 // An action not built yet says so once per run and lets the row decide.
 TEST(StateTables, ActionNotBuiltLogsOnceAndLetsTheRowDecide)
 {

@@ -65,6 +65,18 @@ dnsmasq_runner::dnsmasq_runner(const std::vector<std::string> &records)
     if (!mkdtemp(tmpl))
         return;
     dir_ = tmpl;
+    start(records);
+}
+
+dnsmasq_runner::dnsmasq_runner(const std::vector<std::string> &records, process_hook hook, const void *ctx,
+                               const std::string &dir)
+    : hook_(hook), hook_ctx_(ctx), own_dir_(false), dir_(dir)
+{
+    start(records);
+}
+
+void dnsmasq_runner::start(const std::vector<std::string> &records)
+{
     log_ = dir_ + "/queries.log";
     for (int attempt = 0; attempt < 5 && !ok_; attempt++) {
         port_ = free_udp_port();
@@ -76,6 +88,8 @@ dnsmasq_runner::dnsmasq_runner(const std::vector<std::string> &records)
         args.insert(args.end(), records.begin(), records.end());
         pid_ = fork();
         if (pid_ == 0) {
+            if (hook_ && !hook_(hook_ctx_))
+                _exit(126);
             std::vector<char *> a;
             for (std::string &s : args)
                 a.push_back(s.data());
@@ -90,7 +104,14 @@ dnsmasq_runner::dnsmasq_runner(const std::vector<std::string> &records)
                 pid_ = -1;
                 break;
             }
-            ok_ = dns_server_answers(port_, "ready.probe.test", 50);
+            if (!hook_)
+                ok_ = dns_server_answers(port_, "ready.probe.test", 50);
+            else
+                ok_ = run_forked([&] {
+                          if (!hook_(hook_ctx_))
+                              return 2;
+                          return dns_server_answers(port_, "ready.probe.test", 50) ? 0 : 1;
+                      }).status == 0;
         }
         if (!ok_)
             stop();
@@ -100,7 +121,7 @@ dnsmasq_runner::dnsmasq_runner(const std::vector<std::string> &records)
 dnsmasq_runner::~dnsmasq_runner()
 {
     stop();
-    if (!dir_.empty()) {
+    if (own_dir_ && !dir_.empty()) {
         std::string cmd = "rm -rf '" + dir_ + "'";
         if (system(cmd.c_str())) {
         }

@@ -9,9 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "run_process.h"
+
 class dnsmasq_runner {
 public:
     explicit dnsmasq_runner(const std::vector<std::string> &records);
+    // The same inside another network namespace: hook (with ctx) enters it
+    // in the child before dnsmasq starts and in the probe that waits for it;
+    // dir is an existing directory both sides see for the query log (kept).
+    dnsmasq_runner(const std::vector<std::string> &records, process_hook hook, const void *ctx,
+                   const std::string &dir);
     ~dnsmasq_runner();
     dnsmasq_runner(const dnsmasq_runner &) = delete;
     dnsmasq_runner &operator=(const dnsmasq_runner &) = delete;
@@ -30,6 +37,10 @@ public:
     void reload() const;
 
 private:
+    void start(const std::vector<std::string> &records);
+    process_hook hook_ = nullptr;
+    const void *hook_ctx_ = nullptr;
+    bool own_dir_ = true;
     std::string dir_;
     std::string log_;
     pid_t pid_ = -1;

@@ -47,10 +47,10 @@ void sipp_write_config(const e2e_world &w, const std::string &rel, const std::st
     w.root.write(rel, sipp_fill(w, tmpl));
 }
 
-bool sipp_start_tarn(e2e_world &w)
+bool sipp_start_tarn(e2e_world &w, const std::vector<std::string> &env)
 {
     sipp_keep_on_failure(w);
-    if (!w.start_tarn())
+    if (!w.start_tarn({"-o", "-l", "9"}, env))
         return false;
     // Up is not yet answering: the stacks' loops may still be settling.
     return e2e_world::wait_for(

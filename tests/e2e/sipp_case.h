@@ -33,9 +33,9 @@ e2e_options sipp_world_options();
 std::string sipp_fill(const e2e_world &w, const std::string &tmpl);
 void sipp_write_config(const e2e_world &w, const std::string &rel, const std::string &tmpl);
 
-// Starts tarn and waits (bounded) until an OPTIONS to the localhost stack
-// is answered; false when tarn did not get there.
-bool sipp_start_tarn(e2e_world &w);
+// Starts tarn (with extra environment) and waits (bounded) until an OPTIONS
+// to the localhost stack is answered; false when tarn did not get there.
+bool sipp_start_tarn(e2e_world &w, const std::vector<std::string> &env = {});
 
 // Runs one scenario against the localhost stack: sipp -sf X -m N -timeout
 // 15s -nostdin -trace_msg, its message trace in TARN_ROOT/sipp/. Returns

@@ -4,12 +4,16 @@
 #include <sofia-sip/nua.h>
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/sip.h>
+#include <sofia-sip/sip_status.h>
 #include <sofia-sip/sip_tag.h>
 #include <sofia-sip/soa_tag.h>
 #include <sofia-sip/url.h>
 #include <strings.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
+#include <string>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -72,6 +76,26 @@ const char *callgroup_not_built(call_object *)
 
 const s2s_hooks unfilled = {tr119_not_built, failover_timers_not_built, callgroup_not_built};
 s2s_hooks hooks = unfilled;
+
+// The stack keeps only the pointer to a response's phrase until its own
+// thread sends the response, often after this call object was reset: a
+// phrase relayed from the other leg is kept once per distinct text for the
+// life of the process (the first 64 texts; after that the status's standard
+// phrase goes out).
+const char *lasting_phrase(int status, const char *text)
+{
+    static std::mutex lock;
+    static std::set<std::string> kept;
+    std::lock_guard<std::mutex> hold(lock);
+    std::string t = text ? text : "";
+    auto it = kept.find(t);
+    if (it != kept.end())
+        return it->c_str();
+    if (kept.size() < 64)
+        return kept.insert(t).first->c_str();
+    const char *standard = sip_status_phrase(status);
+    return standard ? standard : "";
+}
 
 // The leg's handle, unbound and destroyed.
 void drop_handle(call_leg_sip *leg)
@@ -194,7 +218,7 @@ void relay_failure(call_object *co)
     print_verbose_msg_invite_failed_text(co, 0, status);
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, in->sip_response_buffer);
     if (in->nh)
-        nua_respond(in->nh, status, in->sip_response_buffer, TAG_END());
+        nua_respond(in->nh, status, lasting_phrase(status, in->sip_response_buffer), TAG_END());
 }
 
 // The active configuration again: the source's clone, then overlay (a
@@ -519,7 +543,7 @@ SM_ACTION(sm_s2s_send_progress_response)
         passthrough_headers_add(co, headers, sizeof headers);
     print_verbose_sip_msg(0, co, label);
     if (in->nh)
-        nua_respond(in->nh, answer, in->sip_response_buffer, SIPTAG_HEADER_STR(headers),
+        nua_respond(in->nh, answer, lasting_phrase(answer, in->sip_response_buffer), SIPTAG_HEADER_STR(headers),
                     TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)), TAG_END());
     if (sdp[0])
         LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] (with sdp) \"%s\"", cinfo(co), answer, in->sip_response_buffer);

@@ -186,7 +186,8 @@ int resolve_naptr(const char *name, char *buf, size_t size, int supported, int b
                   dns_ctx **ctx_out, int *fd_out);
 // Completion of a non-blocking look-up: writes dns_enum_regex and
 // dns_enum_using_transport of the call whose dns_context is ctx. Returns the
-// transport, 1 for no answer, -1 when nothing qualified or no call waits.
+// transport, 1 for no answer (also for an address longer than dns_enum_regex
+// holds: it is never cut), -1 when nothing qualified or no call waits.
 int dns_query_naptr_callback(dns_ctx *ctx, dns_rr_naptr *answer, void *data);
 int dns_query_srv_callback(dns_ctx *ctx, dns_rr_srv *answer, void *data);
 // Closes and frees the call's pending resolver context, if any, and clears

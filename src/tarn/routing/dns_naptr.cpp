@@ -76,6 +76,12 @@ int dns_query_naptr_callback(dns_ctx *ctx, dns_rr_naptr *answer, void *data)
     int t = dns_naptr_choose(answer, call_transports(co), &regexp);
     if (t < 0)
         return -1;
+    // An address longer than the call's field is no answer: a cut address
+    // would send the INVITE somewhere nobody named.
+    if (strlen(regexp) >= sizeof co->dns_enum_regex) {
+        co->dns_enum_regex[0] = '\0';
+        return 1;
+    }
     snprintf(co->dns_enum_regex, sizeof co->dns_enum_regex, "%s", regexp);
     co->dns_enum_using_transport = t;
     return t;

@@ -36,48 +36,7 @@ std::string scenario(const std::string &name)
     return std::string(TARN_SOURCE_DIR) + "/tests/e2e/isdn_to_sip/" + name;
 }
 
-// A process of the world with its output in a file.
-struct child {
-    std::string out;
-    pid_t pid = -1;
-    child(const e2e_world &w, const std::string &name, const std::vector<std::string> &argv)
-    {
-        out = w.root.path(name + ".out");
-        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        pid = w.ns.spawn(argv, {}, -1, fd, fd);
-        close(fd);
-    }
-    ~child()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-    std::string text() const { return read_text_file(out); }
-    bool wait(const std::string &line, int ms = 20000) const
-    {
-        return e2e_world::wait_for([&] { return has(text(), line); }, ms);
-    }
-    // The exit status once the process ended (bounded), else -1.
-    int wait_exit(int ms)
-    {
-        int status = -1;
-        bool ended = e2e_world::wait_for(
-            [&] {
-                int st = 0;
-                if (waitpid(pid, &st, WNOHANG) == pid) {
-                    status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-                    return true;
-                }
-                return false;
-            },
-            ms);
-        if (ended)
-            pid = -1;
-        return ended ? status : -1;
-    }
-};
+using child = e2e_child;
 
 // The gateway with its ISDN port, the dial plan toward the far end's SIP
 // port, and the far end's scenario.
