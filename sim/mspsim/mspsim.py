@@ -294,7 +294,10 @@ class Device:
 
     def error_report(self, h, channel, error):
         length, fields = w.ERROR_REPORT_FIELDS
-        return w.build(w.ERROR_REPORT, h["index"], w.TYPE_RESPONSE, h["class"], length - 8, fields, {
+        # The report is a command response of the device (class 2 or 6),
+        # also for a rejected statistics query of another class.
+        cls = h["class"] if h["class"] in (2, 6) else 6
+        return w.build(w.ERROR_REPORT, h["index"], w.TYPE_RESPONSE, cls, length - 8, fields, {
             "error_code": error, "original_channel_id": channel, "original_msg_length": h["length"],
             "original_index": h["index"], "original_cmd_type": h["type"],
             "original_cmd_class": h["class"], "original_function_code": h["fc"]})

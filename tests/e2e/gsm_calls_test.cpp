@@ -92,6 +92,40 @@ TEST(GsmCalls, CallerWithoutRouteIsHungUp)
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
 
+// A call from SIP dials the modem; the far end's alerting and answer reach
+// SIP, the caller's BYE hangs the modem up and asks for the release reason;
+// a busy far end refuses the next call.
+TEST(GsmCalls, CallFromSipDialsTheModem)
+{
+    gsm_world g(gsm_dialplan_row({"SIP", "GSM", "*", "1", "0170.*", "\\0", "*", "\\0", ""}));
+    E2E_REQUIRE(g.w);
+    ASSERT_TRUE(g.start()) << g.w.tarn_err();
+    auto uac = std::async(std::launch::async, [&] {
+        return sipp_run(g.w, {"gsm_uac_answered.xml", 1, "127.0.0.1", {"-s", "01701234"}});
+    });
+    EXPECT_NE(g.sim->expect(1, "^ATD01701234i;$", 30000), "") << g.w.tarn_out();
+    // The modem reports the far end alerting; then the far end answers.
+    ASSERT_TRUE(e2e_world::wait_for(
+        [&] { return gsm_read_file(g.sim->transcript_path()).find("#ECAM: 0,2,1") != std::string::npos; }, 10000));
+    ASSERT_TRUE(g.sim->request({"answer", "1"}));
+    EXPECT_TRUE(sipp_ok(uac.get()));
+    EXPECT_NE(g.sim->expect(1, "^ATH$", 20000), "") << g.w.tarn_out();
+    EXPECT_NE(g.sim->expect(1, "^AT\\+CEER$", 20000), "") << g.w.tarn_out();
+    EXPECT_TRUE(g.w.wait_out("GSM CEER INFO port 1: \"Normal call clearing\"", 20000)) << g.w.tarn_out();
+    EXPECT_TRUE(g.w.wait_out("calling reset_op for", 20000));
+
+    auto busy = std::async(std::launch::async, [&] {
+        return sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01705555"}});
+    });
+    EXPECT_NE(g.sim->expect(1, "^ATD01705555i;$", 30000), "") << g.w.tarn_out();
+    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"busy", "1"}); }, 10000));
+    EXPECT_TRUE(sipp_ok(busy.get()));
+    std::vector<std::string> responses = sipp_captured_responses(g.w);
+    for (const char *want : {"180 INVITE", "200 INVITE", "200 BYE", "486 INVITE"})
+        EXPECT_NE(std::find(responses.begin(), responses.end(), want), responses.end()) << want;
+    EXPECT_EQ(sipp_stop_tarn(g.w), "");
+}
+
 TEST(GsmMessages, ReadFromTheSimIntoTheSpool)
 {
     gsm_world g("", "", "gsm_pdu_mode=1");

@@ -521,6 +521,11 @@ TEST_F(GsmService, CallsDialAnswerAndReportTheirProgress)
         EXPECT_EQ(gsm_call_num_port(1, bad, 0), -EINVAL) << bad;
     EXPECT_EQ(gsm_call_num_port(1, nullptr, 0), -EINVAL);
     EXPECT_EQ(gsm_port_get_inuse(1), 0);
+    // The CLIR modifier may end a number, and only end it.
+    for (const char *good : {"0301234i", "0301234I", "*31#0301234"})
+        EXPECT_TRUE(gsm_dial_number_is_valid(good)) << good;
+    for (const char *bad : {"i", "I", "03012iI", "030i1234", "0301234ii"})
+        EXPECT_FALSE(gsm_dial_number_is_valid(bad)) << bad;
 
     EXPECT_EQ(gsm_call_num_port(1, "+49301234", 0), 1);
     EXPECT_EQ(gsm_port_get_inuse(1), 1);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "application.h"
@@ -15,6 +16,7 @@
 #include "gsm_events_intern.h"
 #include "gsm_lib.h"
 #include "gsm_log.h"
+#include "global_lock.h"
 #include "gsm_status.h"
 #include "log.h"
 #include "log_backend.h"
@@ -219,6 +221,25 @@ void answer_swpkgv(gsm_port_info *pi, const gsm_answer_lines &a)
     gsm_set_info_text(pi->sw_pkgversion, joined.c_str(), 2048);
 }
 
+// Answers that change the port's status fields.
+bool writes_port_status(int type)
+{
+    switch (type) {
+    case GSM_EVENT_TYPE_CREG:
+    case GSM_EVENT_TYPE_SPN:
+    case GSM_EVENT_TYPE_PCT:
+    case GSM_EVENT_TYPE_CSQ:
+    case GSM_EVENT_TYPE_SERVINFO:
+    case GSM_EVENT_TYPE_CIMI:
+    case GSM_EVENT_TYPE_GSN:
+    case GSM_EVENT_TYPE_CGSN:
+    case GSM_EVENT_TYPE_CGMR:
+    case GSM_EVENT_TYPE_ATV:
+    case GSM_EVENT_TYPE_SWPKGV: return true;
+    default: return false;
+    }
+}
+
 } // namespace
 
 bool gsm_answer_lines::ok() const { return count > 0 && strcmp(line[count - 1], "OK") == 0; }
@@ -240,6 +261,10 @@ void gsm_handle_answer(gsm_event &ev)
         return;
     gsm_answer_lines *a = new gsm_answer_lines; // 8 KiB: not on a reader thread's stack
     gsm_split_answer(ev.response, *a);
+    // The console reads and resets the port's status under global_lock.
+    std::optional<lock_hold> hold;
+    if (writes_port_status(ev.cmd->event_type))
+        hold.emplace(&lock_manager::global_lock);
     switch (ev.cmd->event_type) {
     case GSM_EVENT_TYPE_ATA: answer_ata(ev, *a); break;
     case GSM_EVENT_TYPE_ATD: answer_atd(ev, *a); break;

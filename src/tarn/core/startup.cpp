@@ -35,6 +35,7 @@
 #include "mc_itapi.h"
 #include "mc_log.h"
 #include "mc_tdm.h"
+#include "mc_gsm.h"
 #include "mc_options.h"
 #include "status_server.h"
 #include "tdm_settings.h"
@@ -202,6 +203,10 @@ static void connect_console_hooks()
     h.list_loglevels = list_loglevels;
     h.parse_and_update_netlog_target = parse_and_update_netlog_target;
     mc_set_hooks(&h);
+    // The restart thread of the GSM ports restarts a port as the console does.
+    gsm_hooks g{};
+    g.restart_gsm_port = restart_gsm_port;
+    gsm_set_hooks(&g);
 }
 
 // The dial plan finds its SIP peers and makes their proxy definitions
