@@ -32,12 +32,22 @@ uint32_t load(const uint32_t &v)
 // What became of a query: a reply, a rejection, or nothing in time.
 enum wait_result { GOT_REPLY, REJECTED, NO_REPLY };
 
+long long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Polls every 5 ms; the window is 400 ms of the clock, however long a
+// loaded machine lets each pause run.
 wait_result wait_for_reply(const uint32_t &sequence, const uint32_t &error_sequence, uint32_t seq0, uint32_t err0)
 {
-    for (int waited = 0;; waited += STATS_POLL_MS) {
+    const long long end = now_ms() + STATS_WAIT_MS;
+    for (;;) {
         if (load(sequence) != seq0)
             return GOT_REPLY;
-        if (waited >= STATS_WAIT_MS)
+        if (now_ms() >= end)
             return load(error_sequence) != err0 ? REJECTED : NO_REPLY;
         usleep(STATS_POLL_MS * 1000);
     }
