@@ -177,8 +177,9 @@ void gsm_acquire_advanced_settings(int blocking)
     }
 }
 
-// The texts the advanced queries fill, in declaration order.
-static char *gsm_port_info::*const advanced_texts[] = {
+// The texts the advanced queries fill, in declaration order, and the
+// software package version after them.
+char *gsm_port_info::*const gsm_port_profile_texts[GSM_PORT_PROFILE_TEXTS] = {
     &gsm_port_info::serial,
     &gsm_port_info::imei,
     &gsm_port_info::imsi,
@@ -203,7 +204,6 @@ static char *gsm_port_info::*const advanced_texts[] = {
     &gsm_port_info::c1081_options,
     &gsm_port_info::power_saving_on_dtr,
     &gsm_port_info::default_profile,
-    &gsm_port_info::sw_pkgversion,
 };
 
 void gsm_reset_advanced_settings(int port)
@@ -211,10 +211,12 @@ void gsm_reset_advanced_settings(int port)
     gsm_port_info *pi = info_of(port);
     if (!pi || port > gp->gsm_port_info.last_port)
         return;
-    for (auto field : advanced_texts) {
+    for (auto field : gsm_port_profile_texts) {
         free(pi->*field);
         pi->*field = nullptr;
     }
+    free(pi->sw_pkgversion);
+    pi->sw_pkgversion = nullptr;
 }
 
 // ---- re-registration and SIM messages ------------------------------------------------

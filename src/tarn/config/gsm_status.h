@@ -97,6 +97,11 @@ struct gsm_advanced_row {
 extern const gsm_advanced_row gsm_advanced_rows[];
 extern const int gsm_advanced_row_count;
 
+// The modem's identity and profile texts, serial to default_profile (the
+// software package version is not among them).
+enum { GSM_PORT_PROFILE_TEXTS = 24 };
+extern char *gsm_port_info::*const gsm_port_profile_texts[GSM_PORT_PROFILE_TEXTS];
+
 // No call on the port, or its call is in neither of the two busy states.
 bool gsm_port_is_idle(int port);
 

@@ -135,36 +135,12 @@ const extended_label extended_labels[] = {
     {"DEFAULT_PROFILE       : %s\n", &gsm_port_info::default_profile},
 };
 
-// The texts "gsm_reset_status_for_port" clears: provider to default_profile.
-char *gsm_port_info::*const status_texts[] = {
+// The reported texts before the modem's profile texts.
+char *gsm_port_info::*const network_texts[] = {
     &gsm_port_info::provider,
     &gsm_port_info::servinfo,
     &gsm_port_info::spn,
     &gsm_port_info::creg,
-    &gsm_port_info::serial,
-    &gsm_port_info::imei,
-    &gsm_port_info::imsi,
-    &gsm_port_info::firmware,
-    &gsm_port_info::dte_speed,
-    &gsm_port_info::dte_format,
-    &gsm_port_info::gsm_data_mode,
-    &gsm_port_info::autobaud,
-    &gsm_port_info::command_echo,
-    &gsm_port_info::result_messages,
-    &gsm_port_info::verbose_messages,
-    &gsm_port_info::extended_messages,
-    &gsm_port_info::line_speed,
-    &gsm_port_info::constant_dte_speed,
-    &gsm_port_info::flow_control_options,
-    &gsm_port_info::error_correction_mode,
-    &gsm_port_info::cts_c106_options,
-    &gsm_port_info::dsr_c107_options,
-    &gsm_port_info::dtr_c108_options,
-    &gsm_port_info::dcd_c109_options,
-    &gsm_port_info::ri_c125_options,
-    &gsm_port_info::c1081_options,
-    &gsm_port_info::power_saving_on_dtr,
-    &gsm_port_info::default_profile,
 };
 
 bool extended_data_missing(const gsm_port_info &pi)
@@ -348,7 +324,11 @@ void gsm_reset_status_for_port(int port)
     if (!pi || !port_configured(port))
         return;
     pi->access_tech = pi->pin_counter = pi->sq_rssi = pi->sq_ber = pi->reg_mode = pi->reg_status = -1;
-    for (char *gsm_port_info::*f : status_texts) {
+    for (char *gsm_port_info::*f : network_texts) {
+        free(pi->*f);
+        pi->*f = nullptr;
+    }
+    for (char *gsm_port_info::*f : gsm_port_profile_texts) {
         free(pi->*f);
         pi->*f = nullptr;
     }
