@@ -22,7 +22,8 @@
  * a comment), run in order:
  *   wait EVENT [SECONDS]   wait for an event (see below), default 10 s
  *   dial CALLED [CALLING [NAME]] [--overlap]   place a call (channel: any);
- *                          --overlap: without sending complete
+ *                          --overlap: without sending complete; CALLED "-":
+ *                          no digits
  *   info DIGITS            INFORMATION with the digits (overlap dialling)
  *   keypad DIGITS          INFORMATION with a keypad facility
  *   proceeding | alerting | answer   on the current call
@@ -479,7 +480,7 @@ static int call_step(struct pri *pri, char *line)
 			fatal("dial: out of memory");
 		pri_sr_set_channel(sr, 0, 0, 0);
 		pri_sr_set_bearer(sr, PRI_TRANS_CAP_SPEECH, PRI_LAYER_1_ALAW);
-		pri_sr_set_called(sr, argv[1], PRI_UNKNOWN, complete);
+		pri_sr_set_called(sr, strcmp(argv[1], "-") == 0 ? "" : argv[1], PRI_UNKNOWN, complete);
 		pri_sr_set_caller(sr, argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : NULL, PRI_UNKNOWN,
 				  PRES_ALLOWED_USER_NUMBER_NOT_SCREENED);
 		if (pri_setup(pri, c, sr))

@@ -586,7 +586,28 @@ std::vector<std::string> q931peer_argv(const std::vector<std::string> &args)
 }
 } // namespace
 
-e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args)
-    : e2e_child(w, "peer", q931peer_argv(args))
+e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args, const std::string &name)
+    : e2e_child(w, name, q931peer_argv(args))
 {
+}
+
+std::vector<std::string> e2e_q931_messages(const std::string &trace, const std::string &filter,
+                                           const std::vector<std::string> &fields)
+{
+    std::vector<std::string> out;
+    std::string pcap = trace + ".pcap";
+    if (run_process({"text2pcap", "-q", "-D", "-t", "%H:%M:%S.%f", "-l", "203", trace, pcap}, "", {}, 60).status != 0)
+        return out;
+    std::vector<std::string> argv = {"tshark", "-n", "-r", pcap, "-Y", filter.empty() ? "q931" : "q931 && (" + filter + ")",
+                                     "-T", "fields"};
+    for (const std::string &f : fields) {
+        argv.push_back("-e");
+        argv.push_back(f);
+    }
+    process_result t = run_process(argv, "", {}, 60);
+    std::istringstream lines(t.out);
+    for (std::string l; std::getline(lines, l);)
+        if (!l.empty())
+            out.push_back(l);
+    return out;
 }

@@ -179,7 +179,15 @@ struct e2e_child {
 };
 
 // sim/q931peer inside a world's namespace (the ISDN far end), its lines in
-// TARN_ROOT/peer.out.
+// TARN_ROOT/<name>.out.
 struct e2e_q931_peer : e2e_child {
-    e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args);
+    e2e_q931_peer(const e2e_world &w, const std::vector<std::string> &args, const std::string &name = "peer");
 };
+
+// The Q.931 messages of a D-channel trace (the mISDN stand-in's trace file,
+// read through text2pcap and tshark), one line per message that passes the
+// display filter (and "q931"), the fields separated by tabs ("0x05" for a
+// SETUP; a field that occurs more than once gives its values separated by
+// commas).
+std::vector<std::string> e2e_q931_messages(const std::string &trace, const std::string &filter,
+                                           const std::vector<std::string> &fields);

@@ -46,27 +46,9 @@ std::vector<std::string> e2e_isdn_ports::peer_argv(int number, const std::vector
 
 std::vector<std::string> e2e_isdn_ports::sent_types(int number) const
 {
-    const std::string &trace = ports_.at(number).trace;
     // the gateway's messages: commands with C/R 1 in NT mode, 0 in TE mode
     std::string cr = ports_.at(number).mode == "nt" ? "1" : "0";
-    process_result t = run_process({"bash", "-c",
-                                    "text2pcap -q -D -t '%H:%M:%S.%f' -l 203 '" + trace + "' '" + trace +
-                                        ".pcap' >/dev/null 2>&1 && tshark -n -r '" + trace +
-                                        ".pcap' -Y 'q931 && lapd.cr == " + cr +
-                                        "' -T fields -e q931.message_type -e q931.cause_value"},
-                                   "", {}, 60);
-    std::vector<std::string> out;
-    size_t at = 0;
-    while (at < t.out.size()) {
-        size_t nl = t.out.find('\n', at);
-        std::string line = t.out.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-        if (!line.empty())
-            out.push_back(line);
-        if (nl == std::string::npos)
-            break;
-        at = nl + 1;
-    }
-    return out;
+    return e2e_q931_messages(ports_.at(number).trace, "lapd.cr == " + cr, {"q931.message_type", "q931.cause_value"});
 }
 
 std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &scenario, const std::string &addr,

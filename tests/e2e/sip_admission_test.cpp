@@ -301,19 +301,7 @@ void isdn_world(e2e_world &w, const std::string &dialplan, const std::string &co
 
 bool start_isdn_tarn(e2e_world &w)
 {
-    sipp_keep_on_failure(w);
-    if (!w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")}))
-        return false;
-    return e2e_world::wait_for(
-        [&] {
-            process_result r = w.ns.run({"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/options.xml",
-                                         "-m", "1", "-i", "127.0.0.1", "-p", "5899", "-timeout", "3s",
-                                         "-timeout_error", "-nostdin",
-                                         "127.0.0.1:" + std::to_string(w.root.sip_port)},
-                                        "", {}, 10);
-            return r.status == 0;
-        },
-        30000);
+    return sipp_start_tarn(w, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")});
 }
 
 // Refusals of calls toward ISDN and GSM: a port without its far end (down),

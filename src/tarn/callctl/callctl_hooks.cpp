@@ -42,12 +42,6 @@ void finish_call_of_object(call_object *co, FILE *report, int origin)
     finish_call(report, get_index_of_operation(co), origin);
 }
 
-// The SIP hub hands extension headers on as (bc, name, value).
-void sipx_onto_bc(void *bc, const char *name, const char *value)
-{
-    apply_sipx_to_bc((misdn_bchannel *)bc, name, value);
-}
-
 // The caller-ID watchdog parks its calls on FXO-to-SIP machines, with the
 // sender of every line-side machine (it sends nothing without a B-channel).
 statemachine *watchdog_fxo_to_sip_machine(call_object *co, uint32_t state)
@@ -110,7 +104,6 @@ void callctl_connect_hooks()
 
     sip_hub_hooks hub{};
     hub.nua_event_callback_register = nua_event_callback_register;
-    hub.apply_sipx_to_bc = sipx_onto_bc;
     hub.init_incoming_sip_call = init_incoming_sip_call;
     sip_hub_set_hooks(&hub);
 

@@ -17,11 +17,11 @@
 #include "misdn_bchannel.h"
 #include "pg_port_groups.h"
 #include "pools.h"
-#include "sip_xheaders.h"
 #include "sm_defs.h"
 #include "sm_run.h"
 #include "state_names.h"
 #include "statemachine.h"
+#include "xdv_headers.h"
 
 namespace {
 
@@ -301,13 +301,30 @@ int chan_misdn_jb_empty(misdn_bchannel *bc, char *, int)
 
 // ---- sending ---------------------------------------------------------------------------------
 
+// The network side's first answer to a received SETUP names the B-channel.
+// A CONNECT carries no channel identification, so one that would be that
+// first answer (the far end answered before the call was even proceeding)
+// goes after a CALL PROCEEDING.
+static bool connect_needs_proceeding(call_object *co, int isdn_event)
+{
+    const auto *l = co->legi;
+    if (isdn_event != EVENT_CONNECT || !co->bc->nt || !l || !l->events_received[LEGI_SETUP])
+        return false;
+    for (int slot : {LEGI_SETUP_ACKNOWLEDGE, LEGI_PROCEEDING, LEGI_ALERTING, LEGI_CONNECT})
+        if (l->events_sent[slot])
+            return false;
+    return true;
+}
+
 void tarn_misdn_lib_send_event(call_object *co, int isdn_event)
 {
     if (!co || !co->bc)
         return;
+    if (connect_needs_proceeding(co, isdn_event))
+        tarn_misdn_lib_send_event(co, EVENT_PROCEEDING);
     record_sent(co, isdn_event);
     if (co->cc.ie_on_sip && co->cl_sip && co->cl_sip->tmpsip)
-        sip_apply_xheaders_to_bc(co, co->cl_sip->tmpsip);
+        apply_sip_extension_headers(co->bc, co->cl_sip->tmpsip, nullptr);
     library_send(co->bc, (event_e)isdn_event);
 }
 

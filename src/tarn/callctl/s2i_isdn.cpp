@@ -73,12 +73,15 @@ statemachine_handle_retval i2s_progress(call_object *co, bool dialplan_match)
         return ROW;
     switch (answer) {
     case CP_RESPOND_NOTHING: return {SM_KEEP_STATE, SM_NO_EVENT};
+    // Each at most once, and never behind a later stage of the call (the
+    // dial plan's PROCEEDING is queued and may come after the far end's 180
+    // or 200 were answered).
     case CP_RESPOND_ALERTING:
-        if (!sent(co, LEGI_ALERTING))
+        if (!sent(co, LEGI_ALERTING) && !sent(co, LEGI_CONNECT))
             isdn_send_event(co, EVENT_ALERTING);
         break;
     case CP_RESPOND_PROCEEDING:
-        if (!sent(co, LEGI_PROCEEDING))
+        if (!sent(co, LEGI_PROCEEDING) && !sent(co, LEGI_ALERTING) && !sent(co, LEGI_CONNECT))
             isdn_send_event(co, EVENT_PROCEEDING);
         break;
     case CP_RESPOND_PROGRESS: isdn_send_event(co, EVENT_PROGRESS); break;

@@ -42,6 +42,7 @@
 #include "sm_tasks.h"
 #include "state_tables.h"
 #include "strtools.h"
+#include "xdv_headers.h"
 
 namespace {
 
@@ -167,7 +168,7 @@ void apply_extension_headers(misdn_bchannel *bc, sip_t const *sip)
             continue;
         if (before)
             memcpy(before, bc, sizeof *before);
-        sip_hub_apply_sipx_to_bc(bc, u->un_name, u->un_value ? u->un_value : "");
+        apply_sipx_to_bc(bc, u->un_name, u->un_value ? u->un_value : "");
         if (!before || memcmp(before, bc, sizeof *before) != 0)
             applied = true;
     }

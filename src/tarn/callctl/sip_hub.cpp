@@ -28,11 +28,11 @@
 #include "reg_object.h"
 #include "sdp_offer_answer.h"
 #include "sip_trace.h"
-#include "sip_xheaders.h"
 #include "sm_events.h"
 #include "sm_run.h"
 #include "sm_tasks.h"
 #include "statemachine.h"
+#include "xdv_headers.h"
 
 namespace {
 
@@ -60,13 +60,7 @@ void incoming_call_not_built(const char *, int, nua_event_t, int, char const *, 
         nua_handle_destroy(nh);
 }
 
-void sipx_not_built(void *, const char *, const char *)
-{
-    static std::atomic<bool> said{false};
-    hook_not_built(said, "apply_sipx_to_bc");
-}
-
-const sip_hub_hooks unfilled = {register_not_built, incoming_call_not_built, sipx_not_built};
+const sip_hub_hooks unfilled = {register_not_built, incoming_call_not_built};
 sip_hub_hooks hooks = unfilled;
 
 bool is_incoming_request(nua_event_t e)
@@ -209,21 +203,6 @@ void sip_hub_set_hooks(const sip_hub_hooks *h)
         hooks.nua_event_callback_register = h->nua_event_callback_register;
     if (h->init_incoming_sip_call)
         hooks.init_incoming_sip_call = h->init_incoming_sip_call;
-    if (h->apply_sipx_to_bc)
-        hooks.apply_sipx_to_bc = h->apply_sipx_to_bc;
-}
-
-void sip_apply_xheaders_to_bc(call_object *co, const sip_s *sip)
-{
-    if (!co || !co->bc || !sip)
-        return;
-    for (const sip_unknown_t *u = sip->sip_unknown; u; u = u->un_next)
-        hooks.apply_sipx_to_bc(co->bc, u->un_name, u->un_value);
-}
-
-void sip_hub_apply_sipx_to_bc(void *bc, const char *name, const char *value)
-{
-    hooks.apply_sipx_to_bc(bc, name, value);
 }
 
 void activate_call_leg_by_handle(call_object *co, nua_handle_t *nh)
@@ -450,7 +429,7 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
         remove_timer(co->state_event_missing_safeguard_timer);
     // 15.2
     if (co->cc.ie_on_sip)
-        sip_apply_xheaders_to_bc(co, sip);
+        apply_sip_extension_headers(co->bc, sip, nullptr);
     // 15.3
     int state = statemachine_get_state(co->sm);
     bool wait_for_cancel_mark = false;

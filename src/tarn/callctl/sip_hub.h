@@ -47,10 +47,6 @@ struct sip_hub_hooks {
     void (*init_incoming_sip_call)(const char *host, int port, nua_event_t event, int status, char const *phrase,
                                    nua_t *nua, nua_magic_t *magic, nua_handle_t *nh, call_object *co,
                                    sip_t const *sip, tagi_t tags[]);
-    // One extension header onto the call's B-channel (unfilled: nothing).
-    void (*apply_sipx_to_bc)(void *bc, const char *name, const char *value);
 };
 // Takes the non-null members; null puts every member back to unfilled.
 void sip_hub_set_hooks(const sip_hub_hooks *hooks);
-// The installed apply_sipx_to_bc, for the admission of calls toward ISDN.
-void sip_hub_apply_sipx_to_bc(void *bc, const char *name, const char *value);

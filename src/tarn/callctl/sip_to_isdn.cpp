@@ -38,6 +38,7 @@
 #include <sofia-sip/sip.h>
 #include <sofia-sip/sip_tag.h>
 #include <sofia-sip/soa_tag.h>
+#include <sofia-sip/su_alloc.h>
 
 namespace {
 
@@ -104,14 +105,20 @@ void respond_with_progress(call_object *co, int status, const char *reason, bool
             co->f.sdp_offer_sent = 1;
         } else if (co->f.sdp_offer_received) {
             create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, 0);
-        } else if (status == 200 && answered_before && !co->f.sdp_offer_sent) {
-            // The answer went out in an unreliable provisional response:
-            // the 200 carries it again (the far side takes the 200's).
+        } else if (answered_before && !co->f.sdp_offer_sent) {
+            // The answer went out in an earlier unreliable provisional
+            // response: a later 180 or the 200 that the table wants with
+            // SDP carries the same answer again (the stack repeats its
+            // answer when the response comes with the user's SDP).
+            create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, 0);
             repeat_answer = true;
         }
         co->f.sdp_offer_received = 0;
     }
-    nua_respond(leg->nh, status, reason, TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
+    // The stack reads the phrase when its own thread sends the answer; the
+    // reason buffer may hold the next answer's text by then.
+    const char *phrase = su_strdup(nua_handle_home(leg->nh), reason);
+    nua_respond(leg->nh, status, phrase ? phrase : "", TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
                 TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)),
                 TAG_IF(repeat_answer, NUTAG_INCLUDE_EXTRA_SDP(1)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reason);

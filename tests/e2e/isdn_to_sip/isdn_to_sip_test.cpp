@@ -38,14 +38,20 @@ std::string scenario(const std::string &name)
 
 using child = e2e_child;
 
-// The gateway with its ISDN port, the dial plan toward the far end's SIP
-// port, and the far end's scenario.
+// The gateway with its ISDN ports, the dial plan toward the far end's SIP
+// port, and the far end's scenario. Port 1 is an NT point-to-point port
+// facing a terminal; port 2, when asked for, a TE point-to-multipoint port
+// facing the network side.
 struct isdn_world {
     e2e_world w;
     int peer_port = 0, gw_port = 0, uas_port = 0;
-    std::string trace;
+    int peer2_port = 0, gw2_port = 0;
+    std::string trace, trace2;
+    bool with_port2 = false;
+    std::string port2_group; // the lines of port 2's group in tarn.isdn
+    std::string line_config; // the call configuration of the dial plan lines
 
-    // port_settings: extra lines of the port group in tarn.isdn
+    // port_settings: extra lines of port 1's group in tarn.isdn
     bool start(const std::string &port_settings, const std::string &config)
     {
         if (!w.ok())
@@ -53,23 +59,37 @@ struct isdn_world {
         peer_port = free_local_port();
         gw_port = free_local_port();
         uas_port = free_local_port();
+        peer2_port = free_local_port();
+        gw2_port = free_local_port();
         trace = w.root.path("port1.trace");
+        trace2 = w.root.path("port2.trace");
         w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,0,0,0\n");
         w.root.write("usr/conf/tarn.sip", w.root.default_sip());
-        w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\nconfig=" + config + "\n" + port_settings);
-        w.root.write("misdn.ports", "1 nt bri ptp " + std::to_string(gw_port) + " " + std::to_string(peer_port) +
-                                        " " + trace + "\n");
+        w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\nconfig=" + config + "\n" + port_settings +
+                                               (with_port2 ? "[line]\nports=2\n" + port2_group : ""));
+        std::string sim = "1 nt bri ptp " + std::to_string(gw_port) + " " + std::to_string(peer_port) + " " + trace + "\n";
+        if (with_port2)
+            sim += "2 te bri ptmp " + std::to_string(gw2_port) + " " + std::to_string(peer2_port) + " " + trace2 + "\n";
+        w.root.write("misdn.ports", sim);
         // calls to numbers beginning 0 or 1 go to the far end (127.0.0.1 would
         // name the gateway itself), others nowhere
-        w.root.write("usr/conf/tarn.dialplan", "ISDN\tSIP\t1\t127.0.0.2:" + std::to_string(uas_port) +
-                                                   "\t([01][0-9]*)#?\t\\1\t(.*)\t\\1\t\n");
+        std::string plan;
+        for (const char *from : {"1", "2"})
+            plan += std::string("ISDN\tSIP\t") + from + "\t127.0.0.2:" + std::to_string(uas_port) +
+                    "\t([01][0-9]*)#?\t\\1\t(.*)\t\\1\t" + line_config + "\n";
+        w.root.write("usr/conf/tarn.dialplan", plan);
         return w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")});
     }
-    std::vector<std::string> peer_args(const std::vector<std::string> &steps) const
+    // The far end of port 1 (a terminal), or of port 2 (the network side).
+    std::vector<std::string> peer_args(const std::vector<std::string> &steps, int port = 1) const
     {
-        std::vector<std::string> a = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer",
-                                      "--role", "user", "--line", "ptp", "--local", std::to_string(peer_port),
-                                      "--peer", std::to_string(gw_port)};
+        std::vector<std::string> a = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer"};
+        if (port == 1)
+            a.insert(a.end(), {"--role", "user", "--line", "ptp", "--local", std::to_string(peer_port), "--peer",
+                               std::to_string(gw_port)});
+        else
+            a.insert(a.end(), {"--role", "network", "--line", "ptmp", "--local", std::to_string(peer2_port),
+                               "--peer", std::to_string(gw2_port)});
         for (const std::string &s : steps) {
             a.push_back("-e");
             a.push_back(s);
@@ -84,26 +104,9 @@ struct isdn_world {
                 w.root.path("uas.msg")};
     }
     // Q.931 message types the gateway sent (NT: commands with C/R 1).
-    std::vector<std::string> sent_types()
+    std::vector<std::string> sent_types() const
     {
-        std::vector<std::string> out;
-        process_result t = run_process({"bash", "-c",
-                                        "text2pcap -q -D -t '%H:%M:%S.%f' -l 203 '" + trace + "' '" + trace +
-                                            ".pcap' >/dev/null 2>&1 && tshark -n -r '" + trace +
-                                            ".pcap' -Y 'q931 && lapd.cr == 1' -T fields -e q931.message_type -e "
-                                            "q931.cause_value"},
-                                       "", {}, 60);
-        size_t at = 0;
-        while (at < t.out.size()) {
-            size_t nl = t.out.find('\n', at);
-            std::string line = t.out.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
-            if (!line.empty())
-                out.push_back(line);
-            if (nl == std::string::npos)
-                break;
-            at = nl + 1;
-        }
-        return out;
+        return e2e_q931_messages(trace, "lapd.cr == 1", {"q931.message_type", "q931.cause_value"});
     }
 };
 
@@ -224,6 +227,161 @@ TEST(IsdnToSip, DialTimerEndsACallWithoutRoute)
     EXPECT_TRUE(has(peer.text(), "HANGUP_REQ cause=17")) << peer.text(); // DISCONNECT
     EXPECT_GE(took, std::chrono::milliseconds(2900)) << "one second before dialling, two of the timer";
     EXPECT_EQ(count(iw.w.tarn_out(), "S SEND: NUA_I_INVITE\n"), 0);
+}
+
+// En bloc, answered: the far end's 180 gives ALERTING and its 200 CONNECT;
+// its BYE clears the ISDN call with DISCONNECT cause 16.
+TEST(IsdnToSip, AnsweredCallEndsByTheFarEndsBye)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_PLUS,sip_international_code=49,sip_national_code=30"))
+        << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_answer_bye.xml"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait ringing 20",
+                                           "wait answer 20", "wait hangup_req 30"}));
+    EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    EXPECT_TRUE(peer.wait("SCRIPT DONE", 30000)) << peer.text();
+    EXPECT_TRUE(has(peer.text(), "HANGUP_REQ cause=16")) << peer.text();
+    std::string types;
+    for (const std::string &t : iw.sent_types())
+        types += t + "\n";
+    EXPECT_TRUE(has(types, "0x01\t\n0x07\t\n")) << "ALERTING, CONNECT: " << types;
+    EXPECT_TRUE(has(types, "0x45\t16\n")) << "DISCONNECT, cause 16: " << types;
+}
+
+// Overlap dialling without "#": the INVITE to 123 follows the interdigit
+// time (3 s) after the last digit.
+TEST(IsdnToSip, OverlapDigitsCompleteAfterTheInterdigitTime)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_invite_123.xml"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 12 4711 --overlap", "wait setup_ack 10",
+                                           "sleep 500", "info 3", "wait hangup_req 30"}));
+    EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    std::string out = iw.w.tarn_out();
+    size_t last_digit = out.rfind("got digit");
+    ASSERT_NE(last_digit, std::string::npos) << out;
+    double digit = stamp_of_line_with(out.substr(out.rfind('\n', last_digit) + 1), "got digit");
+    double invite = stamp_of_line_with(out, "SM_ISDN_WAIT_FOR_DIALING => SM_SIP_INVITE_SENT");
+    ASSERT_GT(digit, 0);
+    ASSERT_GT(invite, 0) << out;
+    EXPECT_GE(invite - digit, 2.9);
+    EXPECT_LE(invite - digit, 6.0);
+}
+
+// The first dial timer: 15 s (interdigit_timeout_initial) on NT port 1,
+// the plain interdigit time (3 s) on TE port 2. A SETUP without digits and
+// without sending complete is cleared with cause 17 when it runs out. A
+// digit on the TE point-to-multipoint port gets no SETUP ACKNOWLEDGE.
+TEST(IsdnToSip, FirstDialTimerByKindOfPort)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    iw.with_port2 = true;
+    iw.port2_group = "config=isdn2sip_destination_numformat=VAZ_UNKNOWN\n";
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
+    child nt(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial - 4711 --overlap", "wait hangup_req 40"}));
+    child te(iw.w, "peer2", iw.peer_args({"wait up 30", "sleep 1000", "dial 9 4711 --overlap", "wait hangup 20",
+                                          "sleep 500", "dial - 4711 --overlap", "wait hangup 20"},
+                                         2));
+    EXPECT_TRUE(te.wait("SCRIPT DONE", 40000)) << te.text();
+    EXPECT_TRUE(nt.wait("SCRIPT DONE", 40000)) << nt.text();
+    struct {
+        const std::string &trace;
+        double seconds;
+    } ports[] = {{iw.trace, 15}, {iw.trace2, 3}};
+    for (const auto &p : ports) {
+        SCOPED_TRACE(p.trace);
+        std::vector<std::string> m =
+            e2e_q931_messages(p.trace, "", {"frame.time_epoch", "q931.message_type", "q931.cause_value"});
+        std::string all;
+        std::vector<std::pair<double, double>> calls; // SETUP and clearing times
+        for (const std::string &line : m) {
+            all += line + "\n";
+            double t = atof(line.c_str());
+            std::string rest = line.substr(line.find('\t') + 1);
+            if (&p.trace == &iw.trace2) {
+                EXPECT_NE(rest.rfind("0x0d", 0), 0u) << "no SETUP ACKNOWLEDGE on the TE port";
+            }
+            if (rest.rfind("0x05", 0) == 0)
+                calls.push_back({t, -1});
+            else if (!calls.empty() && calls.back().second < 0 &&
+                     (rest == "0x45\t17" || rest == "0x5a\t17" || rest == "0x4d\t17"))
+                calls.back().second = t;
+        }
+        ASSERT_FALSE(calls.empty()) << all;
+        for (const auto &[setup, cleared] : calls) {
+            ASSERT_GT(cleared, 0) << all;
+            EXPECT_GE(cleared - setup, p.seconds - 0.2) << all;
+            EXPECT_LE(cleared - setup, p.seconds + 5) << all;
+        }
+    }
+}
+
+// Advice of charge with the rules {1 unit, 2 s, 2 repeats} and {5 units,
+// 2 s}: from CONNECT on the terminal reads 1, 2, 3 and then 8 units.
+TEST(IsdnToSip, AdviceOfChargeByItsRules)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    iw.line_config = "aoc=chunits|1:2:2|5:2:0";
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_answer.xml"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait answer 20",
+                                           "sleep 7000", "hangup", "wait hangup 10"}));
+    EXPECT_TRUE(peer.wait("SCRIPT DONE", 40000)) << peer.text();
+    EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    std::string units;
+    std::string text = peer.text();
+    for (size_t at = 0; (at = text.find("AOC_D units=", at)) != std::string::npos; at++)
+        units += text.substr(at + 12, text.find('\n', at) - at - 12) + " ";
+    EXPECT_EQ(units.substr(0, 8), "1 2 3 8 ") << text;
+}
+
+// The authorization server's REJECT ends the call with cause 17 and no
+// INVITE; a 200 without REJECT lets the INVITE go out. The stand-in server
+// runs in the world's namespace.
+TEST(IsdnToSip, AuthorizationServerDecides)
+{
+    for (auto [path, allowed] : {std::pair{"/reject", false}, std::pair{"/empty", true}}) {
+        SCOPED_TRACE(path);
+        isdn_world iw;
+        E2E_REQUIRE(iw.w);
+        std::string portfile = iw.w.root.path("auth.port");
+        child auth(iw.w, "auth", {"python3", std::string(TARN_SOURCE_DIR) + "/tests/callctl/auth_server.py", portfile,
+                                  iw.w.root.path("auth.requests")});
+        ASSERT_TRUE(e2e_world::wait_for([&] { return !read_text_file(portfile).empty(); }, 10000));
+        std::string url = "http://127.0.0.1:" + read_text_file(portfile) + path;
+        ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN,callauth_url=" + url)) << iw.w.tarn_err();
+        child uas(iw.w, "uas", iw.uas_args("uas_answer.xml"));
+        child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711",
+                                               allowed ? "wait answer 20" : "wait hangup 20", "hangup",
+                                               "sleep 500"}));
+        EXPECT_TRUE(peer.wait("SCRIPT DONE", 30000)) << peer.text();
+        EXPECT_TRUE(has(read_text_file(iw.w.root.path("auth.requests")), path)) << "the server was asked";
+        EXPECT_EQ(count(iw.w.tarn_out(), "S SEND: NUA_I_INVITE\n"), allowed ? 1 : 0);
+        if (allowed)
+            EXPECT_EQ(uas.wait_exit(20000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+        else
+            EXPECT_TRUE(has(peer.text(), "HANGUP cause=17")) << peer.text();
+    }
+}
+
+// sip_info_on_disconnect with ie_on_sip: the terminal's DISCONNECT reaches
+// the far end as an INFO with "X-DV_MESSAGE: DISCONNECT", not as a BYE.
+TEST(IsdnToSip, InfoInsteadOfByeOnDisconnect)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN,ie_on_sip=1,sip_info_on_disconnect=1"))
+        << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_info_on_disconnect.xml"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait answer 20",
+                                           "sleep 500", "hangup", "sleep 5000"}));
+    EXPECT_EQ(uas.wait_exit(40000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
 }
 
 } // namespace
