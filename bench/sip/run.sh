@@ -1,0 +1,323 @@
+#!/usr/bin/env bash
+# The SIP call benchmark: tarn (Release build) in a network namespace of its
+# own, driven by sipp, beside Kamailio as a stateful record-routing proxy
+# (kamailio.cfg) measured the same way in the same run: same scenarios, same
+# core for the server, same cores for the two sipp ends. Prints each figure,
+# the reference figure and their ratio. Traffic stays on the namespace's
+# namespace's own addresses. Needs root. See README.md.
+#
+#   bench/sip/run.sh            the whole run (about 15 minutes)
+#   QUICK=1 bench/sip/run.sh    short steps, for trying the script out
+#
+# Settings (environment): SERVER_CORE, UAC_CORE, UAS_CORE (default 2, 4, 5),
+# STEP_S (seconds per rate step, default 15), RATES (the ladder), PERF=1,
+# KEEP=1, BUILD_DIR,
+# CPU_RATE/CPU_S (200 calls/s for 30 s), HOLD_CALLS (250), SKIP_ISDN=1.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+src=$PWD
+here=$src/bench/sip
+
+if [ "$(id -u)" != 0 ]; then
+  echo "bench/sip/run.sh: needs root (network namespace, package install)" >&2
+  exit 1
+fi
+
+SERVER_CORE=${SERVER_CORE:-2}
+UAC_CORE=${UAC_CORE:-4}
+UAS_CORE=${UAS_CORE:-5}
+STEP_S=${STEP_S:-15}
+RATES=${RATES:-"250 500 750 1000 1250 1500 1750 2000 2500 3000 3500 4000 4500 5000 6000"}
+CPU_RATE=${CPU_RATE:-200}
+CPU_S=${CPU_S:-30}
+HOLD_CALLS=${HOLD_CALLS:-250}
+HOLD_MS=${HOLD_MS:-40000}
+if [ -n "${QUICK:-}" ]; then
+  STEP_S=4
+  RATES="200 400 800"
+  CPU_S=5
+  HOLD_MS=15000
+fi
+
+# ---- tools and the Release build ------------------------------------------------
+export DEBIAN_FRONTEND=noninteractive
+need=()
+command -v sipp >/dev/null || need+=(sip-tester)
+command -v kamailio >/dev/null || need+=(kamailio)
+command -v taskset >/dev/null || need+=(util-linux)
+if [ ${#need[@]} -gt 0 ]; then
+  apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
+fi
+# BUILD_DIR names an existing tree instead (its build type is then the
+# tree's own: say so beside the figures)
+if [ -z "${BUILD_DIR:-}" ]; then
+  BUILD_DIR=build-release
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARN_BENCH=OFF >/dev/null
+  cmake --build "$BUILD_DIR" -j"${JOBS:-8}" --target tarn q931peer >/dev/null
+fi
+tarn_bin=$src/$BUILD_DIR/src/tarn/tarn
+
+# ---- the namespace ---------------------------------------------------------------
+ns=tarn-bench-$$
+work=$(mktemp -d /tmp/tarn-bench.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+  ip netns del "$ns" 2>/dev/null || true
+  [ -n "${KEEP:-}" ] || rm -rf "$work"
+}
+trap cleanup EXIT
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+# the media processor link needs a real interface: both ends of a veth pair
+# stay inside the namespace
+ip -n "$ns" link add eth1 type veth peer name eth1p
+ip -n "$ns" addr add 10.0.0.1/24 dev eth1
+ip -n "$ns" link set eth1 up
+ip -n "$ns" link set eth1p up
+in_ns() { ip netns exec "$ns" "$@"; }
+
+# ---- helpers ---------------------------------------------------------------------
+# CPU ticks (utime + stime) of the processes given.
+ticks() {
+  local sum=0 p
+  for p in "$@"; do
+    if [ -r "/proc/$p/stat" ]; then
+      # fields after the command name: 14th and 15th of the line
+      sum=$((sum + $(sed 's/^.*) //' "/proc/$p/stat" | awk '{print $12 + $13}')))
+    fi
+  done
+  echo "$sum"
+}
+# Memory in KB: VmRSS of one process, or the sum of Pss over several (the
+# reference's workers share their memory).
+mem_kb() {
+  if [ $# -eq 1 ]; then
+    awk '/^VmRSS:/ {print $2}' "/proc/$1/status"
+  else
+    local sum=0 p
+    for p in "$@"; do sum=$((sum + $(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup"))); done
+    echo "$sum"
+  fi
+}
+# The far end: sipp answering on 10.0.0.1:5070 until it is killed.
+uas_pid=
+start_uas() {
+  in_ns taskset -c "$UAS_CORE" sipp -sf "$here/uas.xml" -i 10.0.0.1 -p 5070 -nostdin -bg \
+    -max_socket 60000 -buff_size 4194304 -trace_err -error_file "$work/uas.err" >/dev/null 2>&1 || true
+  uas_pid=$(in_ns ss -lnup 'sport = :5070' | sed -n 's/.*pid=\([0-9]*\).*/\1/p' | head -1)
+  [ -n "$uas_pid" ] && pids+=("$uas_pid")
+}
+stop_uas() {
+  [ -n "$uas_pid" ] && kill "$uas_pid" 2>/dev/null || true
+  uas_pid=
+}
+# One sipp caller run against $1 (address:port): rate $2, $3 calls, more
+# sipp arguments after that. Sets run_ok (exit 0 and no failed call),
+# run_done (successful calls) and run_failed.
+run_uac() {
+  local target=$1 rate=$2 calls=$3
+  shift 3
+  local out=$work/uac.out rc=0
+  in_ns taskset -c "$UAC_CORE" sipp -sf "$here/uac.xml" "$target" -s 100 -i 10.0.0.1 -p 5061 \
+    -r "$rate" -rp 1000 -m "$calls" -l 100000 -nostdin -max_socket 60000 -buff_size 4194304 \
+    -timeout "$((calls / rate + 60))s" -timeout_error "$@" \
+    >"$out" 2>&1 || rc=$?
+  # the cumulative column of the final statistics screen
+  run_done=$(awk -F'|' '/Successful call/ {gsub(/ /, "", $3); v = $3} END {print v}' "$out")
+  run_failed=$(awk -F'|' '/Failed call/ {gsub(/ /, "", $3); v = $3} END {print v}' "$out")
+  run_ok=0
+  if [ "$rc" = 0 ] && [ "${run_failed:-1}" = 0 ]; then run_ok=1; fi
+  cp "$out" "$work/uac-${label:-x}-$rate.out" 2>/dev/null || true
+}
+# The highest rate of the ladder with no failed call, against $1.
+ladder() {
+  local target=$1 best=0 rate
+  for rate in $RATES; do
+    run_uac "$target" "$rate" $((rate * STEP_S))
+    if [ "$run_ok" = 1 ]; then
+      best=$rate
+      echo "    $rate calls/s: ok" >&2
+    else
+      echo "    $rate calls/s: ${run_failed:-?} failed calls (of $((rate * STEP_S)))" >&2
+      break
+    fi
+    sleep 2
+  done
+  echo "$best"
+}
+# CPU microseconds per call at CPU_RATE for CPU_S seconds against $1,
+# server processes in the rest of the arguments.
+cpu_per_call() {
+  local target=$1
+  shift
+  local hz before after
+  hz=$(getconf CLK_TCK)
+  before=$(ticks "$@")
+  run_uac "$target" "$CPU_RATE" $((CPU_RATE * CPU_S))
+  after=$(ticks "$@")
+  awk -v d=$((after - before)) -v hz="$hz" -v n="${run_done:-0}" \
+    'BEGIN { if (n > 0) printf "%.1f\n", d / hz * 1e6 / n; else print "nan" }'
+}
+# KB per held call against $1, server processes in the rest: a warm-up
+# run, the idle figure, then HOLD_CALLS calls held HOLD_MS, the figure at
+# the plateau.
+mem_per_call() {
+  local target=$1
+  shift
+  run_uac "$target" 100 "$HOLD_CALLS"
+  sleep 3
+  local idle peak=0 now i
+  idle=$(mem_kb "$@")
+  run_uac "$target" 100 "$HOLD_CALLS" -d "$HOLD_MS" &
+  local uac=$!
+  # the calls are up after HOLD_CALLS/100 s; sample the plateau a while
+  sleep $((HOLD_CALLS / 100 + 3))
+  for i in 1 2 3 4 5; do
+    now=$(mem_kb "$@")
+    [ "$now" -gt "$peak" ] && peak=$now
+    sleep 1
+  done
+  wait "$uac" || true
+  awk -v a="$peak" -v b="$idle" -v n="$HOLD_CALLS" 'BEGIN { printf "%.1f\n", (a - b) / n }'
+}
+
+# ---- tarn ------------------------------------------------------------------------
+msp_pid=
+tarn_pid=
+start_tarn() { # $1: s2s_rtp_handling_method
+  local root=$work/root
+  rm -rf "$root"
+  mkdir -p "$root/usr/conf" "$root/var/log" "$root/var/tmp" "$root/tmp" "$root/sys/class/quilmar/safeguard"
+  cat >"$root/usr/conf/tarn.conf" <<EOF
+[general]
+interface_host = eth1
+interface_msp = eth1
+loglevel_debug = 0
+logging_debug = 0
+logging_message = 0
+experimental_options = nco=256,memory_watchdog=0:0:0
+EOF
+  printf '[general]\n' >"$root/usr/conf/misc.conf"
+  : >"$root/usr/conf/tarn.tdm"
+  cat >"$root/usr/conf/tarn.sip" <<EOF
+[general]
+stack_active_lan = 1
+interface_name_lan = eth1
+sip_transport_lan = udp
+rtpports_lan = 6000-9000
+[far]
+sip_stack=lan
+sip_proxy=10.0.0.1:5070
+EOF
+  printf 'SIP\tSIP\t*\tp:far\t.*\t\\0\t*\t\\0\ts2s_rtp_handling_method=%s\n' "$1" >"$root/usr/conf/tarn.dialplan"
+  if [ -n "${2:-}" ]; then cat "$2" >>"$root/usr/conf/tarn.dialplan"; fi
+  in_ns python3 "$src/sim/mspsim/mspsim.py" --socket "$root/msp.sock" --control "$root/msp.ctl" \
+    --ready-file "$root/msp.ready" >/dev/null 2>&1 &
+  msp_pid=$!
+  pids+=("$msp_pid")
+  for _ in $(seq 100); do [ -s "$root/msp.ready" ] && break; sleep 0.05; done
+  TARN_ROOT=$root TARN_MSP_SIM=$root/msp.sock TARN_MSP_SIM_WAIT_MS=3000 ${TARN_ENV:-} \
+    ip netns exec "$ns" taskset -c "$SERVER_CORE" "$tarn_bin" -l 0 >"$work/tarn.out" 2>&1 &
+  tarn_pid=$!
+  pids+=("$tarn_pid")
+  # up once it answers a call
+  local i
+  for i in $(seq 60); do
+    sleep 1
+    if in_ns sipp -sf "$src/tests/e2e/sip/options.xml" 10.0.0.1:5060 -m 1 -i 10.0.0.1 -p 5062 -timeout 2s \
+      -timeout_error -nostdin >/dev/null 2>&1; then
+      return 0
+    fi
+  done
+  echo "tarn did not come up; its output:" >&2
+  tail -20 "$work/tarn.out" >&2
+  exit 1
+}
+stop_tarn() {
+  kill "$tarn_pid" 2>/dev/null || true
+  wait "$tarn_pid" 2>/dev/null || true
+  kill "$msp_pid" 2>/dev/null || true
+  wait "$msp_pid" 2>/dev/null || true
+}
+
+# ---- Kamailio --------------------------------------------------------------------
+kam_pids=()
+start_kamailio() {
+  in_ns taskset -c "$SERVER_CORE" kamailio -f "$here/kamailio.cfg" -l udp:10.0.0.1:5080 -m 256 -M 16 \
+    -P "$work/kamailio.pid" -Y "$work" -w "$work" >"$work/kamailio.out" 2>&1
+  for _ in $(seq 100); do [ -s "$work/kamailio.pid" ] && break; sleep 0.05; done
+  local main
+  main=$(cat "$work/kamailio.pid")
+  sleep 1
+  kam_pids=("$main" $(pgrep -P "$main" || true))
+  pids+=("${kam_pids[@]}")
+}
+stop_kamailio() {
+  kill "${kam_pids[0]}" 2>/dev/null || true
+  sleep 1
+}
+
+# ---- the run ---------------------------------------------------------------------
+cpu=$(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -1)
+echo "SIP call benchmark on $cpu ($(nproc) cores), server on core $SERVER_CORE, sipp on $UAC_CORE and $UAS_CORE"
+start_uas
+
+# The three figures against $1 (address:port), server processes in the
+# rest: m_rate, m_cpu, m_mem. PERF=1 profiles the first process during the
+# CPU run into $work/perf.data.
+measure() {
+  local target=$1
+  shift
+  echo "  rate ladder"
+  m_rate=$(ladder "$target")
+  echo "  CPU per call at $CPU_RATE calls/s"
+  local perf_pid=
+  if [ -n "${PERF:-}" ]; then
+    perf record -q -g -p "$1" -o "$work/perf.data" >/dev/null 2>&1 &
+    perf_pid=$!
+  fi
+  m_cpu=$(cpu_per_call "$target" "$@")
+  if [ -n "$perf_pid" ]; then kill -INT "$perf_pid"; wait "$perf_pid" || true; fi
+  echo "  memory per held call"
+  m_mem=$(mem_per_call "$target" "$@")
+}
+
+echo "Kamailio (stateful proxy, record-route):"
+label=kamailio
+start_kamailio
+PERF= measure 10.0.0.1:5080 "${kam_pids[@]}"
+k_rate=$m_rate k_cpu=$m_cpu k_mem=$m_mem
+stop_kamailio
+
+echo "tarn, s2s_rtp_handling_method 4 (no media anchoring):"
+label=tarn4
+start_tarn 4
+measure 10.0.0.1:5060 "$tarn_pid"
+t_rate=$m_rate t_cpu=$m_cpu t_mem=$m_mem
+stop_tarn
+
+echo "tarn, s2s_rtp_handling_method 0 (default, relay threads):"
+label=tarn0
+start_tarn 0
+t0_rate=$(ladder 10.0.0.1:5060)
+stop_tarn
+stop_uas
+
+i_rate=
+if [ -z "${SKIP_ISDN:-}" ] && [ -x "$here/isdn_rate.sh" ]; then
+  echo "tarn, SIP to ISDN (E1 TE ports against q931peer --answer):"
+  i_rate=$(. "$here/isdn_rate.sh")
+fi
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
+echo
+printf '%-36s %12s %12s %8s  %s\n' "figure" "tarn" "Kamailio" "ratio" "target"
+printf '%-36s %12s %12s %8s  %s\n' "SIP-to-SIP calls/s (method 4)" "$t_rate" "$k_rate" "$(ratio "$t_rate" "$k_rate")" ">= 0.40"
+printf '%-36s %12s %12s %8s  %s\n' "SIP-to-SIP calls/s (method 0)" "$t0_rate" "$k_rate" "$(ratio "$t0_rate" "$k_rate")" "-"
+printf '%-36s %12s %12s %8s  %s\n' "CPU us per call at $CPU_RATE calls/s" "$t_cpu" "$k_cpu" "$(ratio "$t_cpu" "$k_cpu")" "<= 2.5"
+printf '%-36s %12s %12s %8s  %s\n' "KB per held call ($HOLD_CALLS calls)" "$t_mem" "$k_mem" "$(ratio "$t_mem" "$k_mem")" "tarn <= 40 KB"
+if [ -n "$i_rate" ]; then
+  printf '%-36s %12s %12s %8s  %s\n' "SIP-to-ISDN calls/s" "$i_rate" "$t_rate" "$(ratio "$i_rate" "$t_rate")" ">= 0.67 of tarn's SIP-to-SIP"
+fi
