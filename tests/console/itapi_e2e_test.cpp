@@ -87,6 +87,7 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
     EXPECT_EQ(rec.find("\n2 "), std::string::npos) << rec;
 
     // A caller that would break the peer's line format: nothing reaches it.
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:2;") != std::string::npos; }, 10000));
     std::string before = p.lines();
     EXPECT_FALSE(sipp_ok(sipp_run(w, call_from("100;shutdown"))));
     EXPECT_EQ(p.lines(), before);
