@@ -15,7 +15,7 @@ static int layer_diversion(const unsigned char *arg, const unsigned char *end, c
     return manualParseActivationDiversionQ(&work, arg, end, number1, size1, type1, number2, size2, type2);
 }
 
-static const fac_coder_ops layer_ops = {layer_decode, layer_encode, layer_diversion};
+static const fac_coder_ops layer_ops = {layer_decode, layer_encode, layer_diversion, decodeFacInterrogationResult};
 
 static fac_coder_ops coder = layer_ops;
 
@@ -52,6 +52,14 @@ int fac_activation_diversion(const unsigned char *arg, const unsigned char *end,
     if (!coder.activation_diversion || !arg || arg >= end)
         return -1;
     return coder.activation_diversion(arg, end, number1, size1, type1, number2, size2, type2);
+}
+
+int fac_interrogation_result(const unsigned char *ie, int *operation, FacInterrogationEntry *entries, int max)
+{
+    *operation = -1;
+    if (!coder.interrogation_result || !ie || max < 0 || (max > 0 && !entries))
+        return -1;
+    return coder.interrogation_result(ie, operation, entries, max);
 }
 
 int fac_parse_len(const unsigned char *p, const unsigned char *end, int *len)

@@ -20,6 +20,11 @@ struct fac_coder_ops {
     int (*activation_diversion)(const unsigned char *arg, const unsigned char *end,
                                 char *number1, int size1, int *type1,
                                 char *number2, int size2, int *type2);
+    // Decodes the return result of an interrogation of call diversion (of
+    // the forwardings or of the served numbers) in the Facility element at
+    // `ie` into at most max entries and its operation value; the number of
+    // entries listed, or below 0 when the element holds no such result.
+    int (*interrogation_result)(const unsigned char *ie, int *operation, FacInterrogationEntry *entries, int max);
 };
 
 // Installs a coder; null goes back to the mISDN layer's.
@@ -30,6 +35,8 @@ int fac_encode(unsigned char *buf, int size, const FacParm *fac);
 int fac_activation_diversion(const unsigned char *arg, const unsigned char *end,
                              char *number1, int size1, int *type1,
                              char *number2, int size2, int *type2);
+
+int fac_interrogation_result(const unsigned char *ie, int *operation, FacInterrogationEntry *entries, int max);
 
 // BER length at p (p < end): the number of length octets, *len the length;
 // 0 when the length runs past end or is indefinite or longer than 2 octets.

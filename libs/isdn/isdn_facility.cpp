@@ -6,6 +6,7 @@
 
 #include "fac_coder.h"
 #include "ie_coders.h"
+#include "isdn_interrogate.h"
 #include "isdn_msg_parser.h"
 #include "misdn_bchannel.h"
 #include "misdn_invokeid.h"
@@ -289,6 +290,10 @@ int parse_facility(const isdn_msg *, msg_t *msg, misdn_bchannel *bc, int nt)
         ie_text(bc->ie_facilities.ie_display).str("display=").str(bc->display);
     if (r == 0) {
         cb_log(1, bc->port, bc->pid, "Decoding FACILITY succesful! (%d), ruf %i\n", 0, bc->reject_unknown_facility);
+        // the answer to an interrogation of call diversion: its lines for the console
+        if (bc->fac_in.Function == Fac_ReturnResult && isdn_interrogate_take_result(p))
+            cb_log(3, bc->port, bc->pid, "Interrogation result of operation %d taken\n",
+                   bc->fac_in.u.ReturnResult.operationValue);
     } else {
         cb_log(1, bc->port, bc->pid, "Decoding FACILITY failed! (%d), ruf %i\n", r, bc->reject_unknown_facility);
         if (bc->reject_unknown_facility) {

@@ -136,6 +136,25 @@ int encodeFac(uint8_t *dest, const FacParm *fac);
 // then Fac_None).
 int decodeFac(const uint8_t *ie, FacParm *fac);
 
+// One entry of the result of an interrogation: a forwarding of
+// interrogationDiversion, or a number of interrogateServedUserNumbers (then
+// only ServedUserNumber and ServedUserTon are set).
+struct FacInterrogationEntry {
+    char ServedUserNumber[32];  // empty: all numbers
+    int ServedUserTon;          // -1: unknown party number
+    int Procedure;              // 0 cfu, 1 cfb, 2 cfnr
+    int BasicService;
+    char ForwardedToNumber[32];
+    int ForwardedToTon;
+};
+
+// Decodes the return result of interrogationDiversion or
+// interrogateServedUserNumbers in a Facility IE (given by its length octet)
+// into at most max entries, and its operation value into *operation. The
+// number of entries the result lists (more than max when some did not fit),
+// or -1 when the IE holds no such result or it is malformed.
+int decodeFacInterrogationResult(const uint8_t *ie, int *operation, FacInterrogationEntry *entries, int max);
+
 // Reads a BER length at p (not past end): the number of length octets, or
 // -1 when it is malformed or runs past end. *len is -1 for the indefinite form.
 int ParseLen(const uint8_t *p, const uint8_t *end, int *len);

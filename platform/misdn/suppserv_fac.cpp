@@ -458,6 +458,42 @@ int decode_component(ber_in *in, FacParm *f)
     }
 }
 
+// The components of a Facility IE given by its length octet: after the
+// protocol profile and what may stand before the first component; -1 when
+// the profile is not one of remote operations.
+int components_of(const uint8_t *ie, ber_in *in)
+{
+    int len = ie[0];
+    *in = ber_in{ie + 1, ie + 1 + len};
+    // protocol profile: remote operations (0x91) or networking extensions (0x9F)
+    if (len < 1 || (in->p[0] != 0x91 && in->p[0] != 0x9F))
+        return -1;
+    in->p++;
+    // skip a network facility extension, network protocol profile and interpretation
+    for (int guard = 0; guard < 8 && !in->empty(); guard++) {
+        uint8_t t = in->p[0];
+        if (t != 0xAA && t != 0x92 && t != 0x8B)
+            break;
+        uint8_t tag;
+        ber_in skip;
+        if (ber_next(in, &tag, &skip) < 0)
+            return -1;
+    }
+    return 0;
+}
+
+// One IntResult of interrogationDiversion.
+int get_int_result(ber_in *list, FacInterrogationEntry *e)
+{
+    ber_in seq;
+    if (ber_expect(list, T_SEQUENCE, &seq) < 0 ||
+        get_served_user(&seq, e->ServedUserNumber, sizeof e->ServedUserNumber, &e->ServedUserTon) < 0 ||
+        get_enum(&seq, &e->BasicService) < 0 || get_enum(&seq, &e->Procedure) < 0 ||
+        get_address(&seq, e->ForwardedToNumber, sizeof e->ForwardedToNumber, &e->ForwardedToTon) < 0)
+        return -1;
+    return 0;
+}
+
 }  // namespace
 
 int encodeFac(uint8_t *dest, const FacParm *fac)
@@ -511,28 +547,47 @@ int encodeFac(uint8_t *dest, const FacParm *fac)
     return (int)o.b.size();
 }
 
+
+int decodeFacInterrogationResult(const uint8_t *ie, int *operation, FacInterrogationEntry *entries, int max)
+{
+    if (!ie || !operation || (max > 0 && !entries))
+        return -1;
+    *operation = -1;
+    ber_in in, comp, seq, list;
+    int invoke, op;
+    if (components_of(ie, &in) < 0 || ber_expect(&in, C_RESULT, &comp) < 0 ||
+        get_tagged_int(&comp, T_INTEGER, &invoke) < 0 || ber_expect(&comp, T_SEQUENCE, &seq) < 0 ||
+        get_tagged_int(&seq, T_INTEGER, &op) < 0 ||
+        (op != Fac_CFInterrogateParameters && op != Fac_CFInterrogateNumbers))
+        return -1;
+    *operation = op;
+    if (seq.empty())
+        return 0;  // a result without its list lists nothing
+    if (ber_expect(&seq, 0x31, &list) < 0)  // SET OF
+        return -1;
+    int n = 0;
+    for (; !list.empty(); n++) {
+        FacInterrogationEntry scratch;
+        FacInterrogationEntry *e = n < max ? &entries[n] : &scratch;
+        memset(e, 0, sizeof *e);
+        int r = op == Fac_CFInterrogateParameters
+                    ? get_int_result(&list, e)
+                    : get_party_number(&list, e->ServedUserNumber, sizeof e->ServedUserNumber, &e->ServedUserTon);
+        if (r < 0)
+            return -1;
+    }
+    return n;
+}
+
 int decodeFac(const uint8_t *ie, FacParm *fac)
 {
     if (!ie || !fac)
         return -1;
     fac->Function = Fac_None;
     memset(&fac->u, 0, sizeof fac->u);
-    int len = ie[0];
-    ber_in in{ie + 1, ie + 1 + len};
-    // protocol profile: remote operations (0x91) or networking extensions (0x9F)
-    if (len < 1 || (in.p[0] != 0x91 && in.p[0] != 0x9F))
+    ber_in in;
+    if (components_of(ie, &in) < 0)
         return -1;
-    in.p++;
-    // skip a network facility extension, network protocol profile and interpretation
-    for (int guard = 0; guard < 8 && !in.empty(); guard++) {
-        uint8_t t = in.p[0];
-        if (t != 0xAA && t != 0x92 && t != 0x8B)
-            break;
-        uint8_t tag;
-        ber_in skip;
-        if (ber_next(&in, &tag, &skip) < 0)
-            return -1;
-    }
     FacParm tmp;
     tmp.Function = Fac_None;
     memset(&tmp.u, 0, sizeof tmp.u);

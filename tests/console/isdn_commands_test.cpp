@@ -16,6 +16,7 @@
 #include "console_test_util.h"
 #include "isdn_interrogate.h"
 #include "isdn_lib_intern.h"
+#include "mc_call_control.h"
 #include "mc_isdn_diversion.h"
 #include "isdn_msg_parser.h"
 #include "isdn_test_support.h"
@@ -87,6 +88,55 @@ TEST(ConsoleIsdnCommands, RawFacilityGoesIntoTheCallsBchannel)
     co->bc = nullptr;
     co->callinfo = CI_FREE;
     memset(bc->outfac_len, 0, sizeof bc->outfac_len);
+}
+
+// "inf": user-user text (test variable 5) or the test elements of
+// variables 0..3 go into the call's B-channel; long text is cut to the
+// element's 255 octets.
+TEST(ConsoleIsdnCommands, UserInformationFromTextOrTestVariables)
+{
+    int saved[MC_TEST_VARIABLES];
+    memcpy(saved, mc_test_variables, sizeof saved);
+    mc_test_variables[5] = 1;
+    EXPECT_EQ(dispatcher_answer("inf0:hello"), "no bc object on call at index 0\n\r\n");
+    EXPECT_EQ(dispatcher_answer("inf300:hello"), "no bc object on call at index 300\n\r\n");
+    misdn_bchannel *bc = misdn_get_channel_by_stack_and_index(get_stack_by_isdn_port(7), 1);
+    ASSERT_NE(bc, nullptr);
+    call_object *co = gp->operations[0];
+    co->callinfo = CI_SIP_TO_ISDN;
+    EXPECT_EQ(dispatcher_answer("inf0:hello"), "no bc object on call at index 0\n\r\n");
+    co->bc = bc;
+    EXPECT_EQ(dispatcher_answer("inf0:hello"), "\r\n");
+    EXPECT_STREQ((const char *)bc->uu, "hello");
+    EXPECT_EQ(bc->uu_protocol, 0x84);
+    EXPECT_EQ(dispatcher_answer("inf0"), "\r\n");
+    EXPECT_STREQ((const char *)bc->uu, "yourmessage");
+    std::string big = "inf0:" + std::string(400, 'u');
+    EXPECT_EQ(dispatcher_answer(big.c_str()), "\r\n");
+    EXPECT_EQ(std::string((const char *)bc->uu), std::string(255, 'u'));
+
+    const struct {
+        int v[4];
+        std::vector<unsigned char> uu;
+    } rows[] = {
+        {{1, 0, 0x1234, 9}, {0x82, 0x10, 0x09, 0x01, 0x34}},
+        {{0, 1, 5, 0x107}, {0x82, 0x10, 0x0A, 0x01, 0x07}},
+        {{1, 1, 2, 3}, {0x82, 0x10, 0x09, 0x01, 0x02, 0x82, 0x10, 0x0A, 0x01, 0x03}},
+        {{2, 0, 1, 1}, {}},
+    };
+    mc_test_variables[5] = 0;
+    for (const auto &r : rows) {
+        memcpy(mc_test_variables, r.v, sizeof r.v);
+        memset(bc->uu, 0xEE, sizeof bc->uu);
+        EXPECT_EQ(dispatcher_answer("inf0"), "\r\n");
+        std::vector<unsigned char> want = r.uu;
+        want.push_back(0xEE);
+        EXPECT_EQ(std::vector<unsigned char>(bc->uu, bc->uu + want.size()), want) << r.v[0] << r.v[1];
+    }
+    co->bc = nullptr;
+    co->callinfo = CI_FREE;
+    bc->uulen = 0;
+    memcpy(mc_test_variables, saved, sizeof saved);
 }
 
 TEST(ConsoleIsdnCommands, PortCommands)

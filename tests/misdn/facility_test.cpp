@@ -222,6 +222,75 @@ TEST(Facility, QsigActivateDiversionArgument)
     EXPECT_STREQ(small, "55");
 }
 
+// Results of the interrogations of call diversion: the forwardings with
+// their numbers, the served numbers, empty lists; other results, invokes and
+// malformed lists are refused; a list longer than the room is counted.
+TEST(Facility, InterrogationResults)
+{
+    auto ie = [](const std::string &hex) {
+        std::vector<uint8_t> v;
+        for (size_t i = 0; i + 1 < hex.size(); i += 3)
+            v.push_back((uint8_t)strtol(hex.substr(i, 2).c_str(), nullptr, 16));
+        v.erase(v.begin());  // the identifier; the decoder starts at the length
+        return v;
+    };
+    // result of invoke 5, interrogationDiversion: 123 (public, international) cfu
+    // all services to 456 (unknown); all numbers cfb speech to 99 (public, national)
+    const std::string diversion = "1c 3b 91 a2 38 02 01 05 30 33 02 01 0b 31 2e 30 17 a1 08 0a 01 01 12 03 31 32 33 "
+                                  "0a 01 00 0a 01 00 30 05 80 03 34 35 36 30 13 05 00 0a 01 01 0a 01 02 30 09 a1 "
+                                  "07 0a 01 02 12 02 39 39";
+    FacInterrogationEntry e[4];
+    int op = 0;
+    std::vector<uint8_t> d = ie(diversion);
+    ASSERT_EQ(decodeFacInterrogationResult(d.data(), &op, e, 4), 2);
+    EXPECT_EQ(op, Fac_CFInterrogateParameters);
+    EXPECT_STREQ(e[0].ServedUserNumber, "123");
+    EXPECT_EQ(e[0].ServedUserTon, 1);
+    EXPECT_EQ(e[0].BasicService, 0);
+    EXPECT_EQ(e[0].Procedure, 0);
+    EXPECT_STREQ(e[0].ForwardedToNumber, "456");
+    EXPECT_EQ(e[0].ForwardedToTon, -1);
+    EXPECT_STREQ(e[1].ServedUserNumber, "");
+    EXPECT_EQ(e[1].BasicService, 1);
+    EXPECT_EQ(e[1].Procedure, 2);
+    EXPECT_STREQ(e[1].ForwardedToNumber, "99");
+    EXPECT_EQ(e[1].ForwardedToTon, 2);
+    // no room: the entries are counted, none is written
+    EXPECT_EQ(decodeFacInterrogationResult(d.data(), &op, nullptr, 0), 2);
+    ASSERT_EQ(decodeFacInterrogationResult(d.data(), &op, e, 1), 2);
+    EXPECT_STREQ(e[0].ServedUserNumber, "123");
+
+    // interrogateServedUserNumbers: 111 (unknown), 22 (public, subscriber)
+    d = ie("1c 1b 91 a2 18 02 01 06 30 13 02 01 11 31 0e 80 03 31 31 31 a1 07 0a 01 04 12 02 32 32");
+    ASSERT_EQ(decodeFacInterrogationResult(d.data(), &op, e, 4), 2);
+    EXPECT_EQ(op, Fac_CFInterrogateNumbers);
+    EXPECT_STREQ(e[0].ServedUserNumber, "111");
+    EXPECT_EQ(e[0].ServedUserTon, -1);
+    EXPECT_STREQ(e[1].ServedUserNumber, "22");
+    EXPECT_EQ(e[1].ServedUserTon, 4);
+
+    struct {
+        const char *name, *hex;
+        int count, op;
+    } cases[] = {
+        {"empty list", "1c 0d 91 a2 0a 02 01 05 30 05 02 01 0b 31 00", 0, 11},
+        {"result without its list", "1c 0b 91 a2 08 02 01 05 30 03 02 01 11", 0, 17},
+        {"result of another operation", "1c 0d 91 a2 0a 02 01 05 30 05 02 01 07 31 00", -1, -1},
+        {"result without operation", "1c 06 91 a2 03 02 01 05", -1, -1},
+        {"an invoke", "1c 09 91 a1 06 02 01 05 02 01 0b", -1, -1},
+        {"list entry cut short", "1c 11 91 a2 0e 02 01 05 30 09 02 01 0b 31 04 30 02 05 00", -1, 11},
+        {"a list that is no set", "1c 0d 91 a2 0a 02 01 05 30 05 02 01 11 30 00", -1, 17},
+        {"list longer than its result", "1c 0f 91 a2 0c 02 01 05 30 07 02 01 11 31 7f 80 01", -1, 17},
+        {"other protocol profile", "1c 0d 90 a2 0a 02 01 05 30 05 02 01 0b 31 00", -1, -1},
+    };
+    for (const auto &c : cases) {
+        d = ie(c.hex);
+        ASSERT_EQ(d.size(), (size_t)d[0] + 1) << c.name;
+        EXPECT_EQ(decodeFacInterrogationResult(d.data(), &op, e, 4), c.count) << c.name;
+        EXPECT_EQ(op, c.op) << c.name;
+    }
+}
+
 TEST(Facility, TsharkDecodesWhatWeEncode)
 {
     tmp_dir dir;

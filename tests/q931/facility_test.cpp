@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "fac_coder.h"
+#include "isdn_interrogate.h"
 #include "isdn_msg.h"
 #include "isdn_msg_parser.h"
 #include "misdn_invokeid.h"
@@ -75,7 +76,7 @@ int double_diversion(const unsigned char *arg, const unsigned char *end, char *n
     return 0;
 }
 
-const fac_coder_ops double_ops = {double_decode, double_encode, double_diversion};
+const fac_coder_ops double_ops = {double_decode, double_encode, double_diversion, nullptr};
 
 misdn_bchannel *sent_bc;
 event_e sent_event;
@@ -418,7 +419,7 @@ TEST_F(Facility, BuildFacility)
     fresh_bc(&bc);
     bc.fac_out.Function = Fac_MCID;
     EXPECT_EQ(isdn_msg_build_event(msgs_g, &bc, EVENT_FACILITY, 1), nullptr);
-    const fac_coder_ops none = {nullptr, nullptr, nullptr};
+    const fac_coder_ops none = {nullptr, nullptr, nullptr, nullptr};
     fac_coder_install(&none);
     bc.fac_out.Function = Fac_ReturnError;
     EXPECT_EQ(isdn_msg_build_event(msgs_g, &bc, EVENT_FACILITY, 0), nullptr);
@@ -507,6 +508,87 @@ TEST(FacilityLayerCoder, ReturnErrorAndDecode)
     EXPECT_EQ(r.malformed, 0);
     EXPECT_EQ(r.packets[0]["q932.ros.present"], "300");
     EXPECT_EQ(r.packets[0]["q932.ros.local"], "1");
+}
+
+// The answers to interrogations of call diversion that the device layer's
+// coder decodes become the console's lines: one per entry, in place of the
+// lines of an earlier answer, at most ten; tshark reads the answers as
+// return results of the two operations.
+TEST(FacilityLayerCoder, InterrogationResultsBecomeLines)
+{
+    fac_coder_install(nullptr);
+    install_test_ports();
+    // numbers 10, 11 ... as unknown party numbers in a result of interrogateServedUserNumbers
+    auto numbers_result = [](int count) {
+        octets list;
+        for (int i = 0; i < count; i++)
+            list.insert(list.end(), {0x80, 0x02, (uint8_t)('1' + i / 10), (uint8_t)('0' + i % 10)});
+        octets seq = {0x02, 0x01, 0x11, 0x31, (uint8_t)list.size()};
+        seq.insert(seq.end(), list.begin(), list.end());
+        octets res = {0x02, 0x01, 0x07, 0x30, (uint8_t)seq.size()};
+        res.insert(res.end(), seq.begin(), seq.end());
+        octets wire = {0x08, 0x01, 0x81, 0x62, 0x1c, (uint8_t)(res.size() + 3), 0x91, 0xa2, (uint8_t)res.size()};
+        wire.insert(wire.end(), res.begin(), res.end());
+        return wire;
+    };
+    std::vector<octets> wires = {
+        unhex("08 01 81 62 1c 3b 91 a2 38 02 01 05 30 33 02 01 0b 31 2e 30 17 a1 08 0a 01 01 12 03 31 32 33 "
+              "0a 01 00 0a 01 00 30 05 80 03 34 35 36 30 13 05 00 0a 01 01 0a 01 02 30 09 a1 07 0a 01 02 12 02 39 "
+              "39"),
+        unhex("08 01 81 62 1c 0d 91 a2 0a 02 01 05 30 05 02 01 0b 31 00"),
+        numbers_result(3),
+        numbers_result(12),
+    };
+    auto take = [](const octets &wire) {
+        msg_t *in = frame_from_wire(wire, 0);
+        misdn_bchannel bc;
+        fresh_bc(&bc);
+        isdn_msg_parse_event(msgs_g, in, &bc, 0);
+        free_msg(in);
+        return bc.fac_in.Function;
+    };
+    interrogateDiversionResponseCount = interrogateNumbersResponseCount = 0;
+    EXPECT_EQ(take(wires[0]), Fac_ReturnResult);
+    ASSERT_EQ(interrogateDiversionResponseCount, 2);
+    EXPECT_STREQ(interrogateDiversionResponseBuf[0],
+                 "Procedure |cfu| BasicService |0| ServedUserNumber |123| Ton |1| ForwardedToNumber |456| Ton |-1|");
+    EXPECT_STREQ(interrogateDiversionResponseBuf[1],
+                 "Procedure |cfnr| BasicService |1| ServedUserNumber |all| Ton |-1| ForwardedToNumber |99| Ton |2|");
+    EXPECT_EQ(interrogateNumbersResponseCount, 0);
+    take(wires[1]);
+    EXPECT_EQ(interrogateDiversionResponseCount, 0) << "an empty list replaces the earlier lines";
+    take(wires[2]);
+    ASSERT_EQ(interrogateNumbersResponseCount, 3);
+    EXPECT_STREQ(interrogateNumbersResponseBuf[2], "ServedUserNumber |12| Ton |-1|");
+    take(wires[3]);
+    ASSERT_EQ(interrogateNumbersResponseCount, 10);
+    EXPECT_STREQ(interrogateNumbersResponseBuf[0], "ServedUserNumber |10| Ton |-1|");
+    EXPECT_STREQ(interrogateNumbersResponseBuf[9], "ServedUserNumber |19| Ton |-1|");
+    // a result of another operation changes nothing
+    take(unhex("08 01 81 62 1c 0d 91 a2 0a 02 01 05 30 05 02 01 07 31 00"));
+    EXPECT_EQ(interrogateNumbersResponseCount, 10);
+    interrogateNumbersResponseCount = 0;
+    q931_reset_hooks();
+
+    if (!tshark_available())
+        GTEST_SKIP() << "tshark not installed";
+    tshark_result r = tshark_decode(wires,
+                                    {"q932.ros.local", "isdn-sup.InterrogationDiversionRes", "isdn-sup.procedure",
+                                     "isdn-sup.publicNumberDigits", "isdn-sup.unknownPartyNumber",
+                                     "isdn-sup.InterrogateServedUserNumbersRes"},
+                                    "-o 'q932.facility_encoding:Dissect facility as ETSI'");
+    ASSERT_EQ(r.error, "");
+    EXPECT_EQ(r.malformed, 0);
+    ASSERT_EQ(r.packets.size(), wires.size());
+    EXPECT_EQ(r.packets[0]["q932.ros.local"], "11");
+    EXPECT_EQ(r.packets[0]["isdn-sup.InterrogationDiversionRes"], "2");
+    EXPECT_EQ(r.packets[0]["isdn-sup.procedure"], "0,2");
+    EXPECT_EQ(r.packets[0]["isdn-sup.publicNumberDigits"], "123,99");
+    EXPECT_EQ(r.packets[0]["isdn-sup.unknownPartyNumber"], "456");
+    EXPECT_EQ(r.packets[1]["isdn-sup.InterrogationDiversionRes"], "0");
+    EXPECT_EQ(r.packets[2]["q932.ros.local"], "17");
+    EXPECT_EQ(r.packets[2]["isdn-sup.unknownPartyNumber"], "10,11,12");
+    EXPECT_EQ(r.packets[3]["isdn-sup.InterrogateServedUserNumbersRes"], "12");
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ static std::string run(const std::string &cmd)
     return out;
 }
 
-tshark_result tshark_decode(const std::vector<octets> &msgs, const std::vector<std::string> &fields)
+tshark_result tshark_decode(const std::vector<octets> &msgs, const std::vector<std::string> &fields,
+                            const std::string &options)
 {
     tshark_result r;
     char tmpl[] = "/tmp/q931_tshark_XXXXXX";
@@ -152,7 +153,7 @@ tshark_result tshark_decode(const std::vector<octets> &msgs, const std::vector<s
     }
     std::string cmd = "text2pcap -q -P q931 " + dir + "/in.txt " + dir + "/out.pcap 2>&1";
     std::string t2p = run(cmd);
-    std::string q = "tshark -r " + dir + "/out.pcap -T fields -E separator='|' -E occurrence=a -E aggregator=,"
+    std::string q = "tshark " + options + " -r " + dir + "/out.pcap -T fields -E separator='|' -E occurrence=a -E aggregator=,"
                     " -e _ws.malformed -e _ws.expert.severity";
     for (const std::string &f : fields)
         q += " -e " + f;

@@ -29,8 +29,10 @@ struct tshark_result {
     std::string error;   // tool failure
 };
 // Writes the Q.931 messages into a capture (one packet each) and decodes
-// them with tshark, asking for the given fields.
-tshark_result tshark_decode(const std::vector<octets> &msgs, const std::vector<std::string> &fields);
+// them with tshark, asking for the given fields; options go to tshark as
+// they stand (e.g. "-o 'q932.facility_encoding:Dissect facility as ETSI'").
+tshark_result tshark_decode(const std::vector<octets> &msgs, const std::vector<std::string> &fields,
+                            const std::string &options = "");
 bool tshark_available();
 
 // Log lines of the library while a capture is active.

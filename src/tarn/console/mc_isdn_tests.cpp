@@ -29,6 +29,7 @@
 #include "isdn_lib.h"
 #include "isdn_msg_parser.h"
 #include "log.h"
+#include "mc_call_control.h"
 #include "misdn_bchannel.h"
 #include "msp_resource.h"
 #include "pools.h"
@@ -149,6 +150,50 @@ int mc_isdn_test_ect_call_at_index(const char *arg, FILE *out, int *)
     co->bc->fac_out.Function = Fac_ECTExecute;
     co->bc->fac_out.u.ECTExecute.invokeId = invoke;
     misdn_lib_send_event(co->bc, EVENT_FACILITY);
+    return 0;
+}
+
+int mc_isdn_test_info_element(const char *arg, FILE *out, int *)
+{
+    const char *a = arg ? arg : "";
+    int idx = atoi(a);
+    const char *colon = strchr(a, ':');
+    int user_text = mc_test_variables[5] != 0;
+    const char *text = colon ? colon + 1 : "yourmessage";
+    if (user_text) {
+        printf("%s\n", text);
+        fflush(stdout);
+    }
+    global_hold hold;
+    call_object *co = valid_index(idx) ? get_operation_by_index(idx) : nullptr;
+    if (!co || !co->bc) {
+        fprintf(out, "no bc object on call at index %i\n", idx);
+        return 0;
+    }
+    misdn_bchannel *bc = co->bc;
+    if (user_text) {
+        int n = (int)strnlen(text, sizeof bc->uu - 1);
+        memcpy(bc->uu, text, (size_t)n);
+        bc->uu[n] = 0;
+        bc->uu_protocol = 0x84;
+        bc->uulen = n;
+        misdn_lib_send_event(bc, EVENT_INFORMATION);
+        return 0;
+    }
+    // Test elements: two five-octet items, each switched on by its variable.
+    bc->uulen = 0;
+    const struct {
+        int on, value;
+        unsigned char tag;
+    } items[] = {{mc_test_variables[0], mc_test_variables[2], 0x09}, {mc_test_variables[1], mc_test_variables[3], 0x0A}};
+    for (const auto &it : items) {
+        if (it.on != 1)
+            continue;
+        const unsigned char item[5] = {0x82, 0x10, it.tag, 0x01, (unsigned char)(it.value & 0xFF)};
+        memcpy(bc->uu + bc->uulen, item, sizeof item);
+        bc->uulen += (int)sizeof item;
+    }
+    misdn_lib_send_event(bc, EVENT_USER_INFORMATION);
     return 0;
 }
 

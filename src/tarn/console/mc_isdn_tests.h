@@ -11,6 +11,11 @@ int mc_isdn_send_event_suspend(const char *arg, FILE *out, int *state);
 int mc_isdn_test_hold_call_at_index(const char *arg, FILE *out, int *state);
 int mc_isdn_test_retrieve_call_at_index(const char *arg, FILE *out, int *state);
 int mc_isdn_test_ect_call_at_index(const char *arg, FILE *out, int *state);
+// "inf" X[:text]: with test variable 5 set, the text (or "yourmessage") as
+// user-user information in an INFORMATION; otherwise a USER INFORMATION
+// with the test elements that variables 0 and 1 switch on (values from
+// variables 2 and 3).
+int mc_isdn_test_info_element(const char *arg, FILE *out, int *state);
 // "sis": the 12 kHz metering pulse on the call's analog port; the ISDN form
 // (STATUS ENQUIRY on an active call) has no row.
 int mc_isdn_send_status_enquiry(const char *arg, FILE *out, int *state);

@@ -223,7 +223,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 190 */ {"hold", "X", 0, MC_TYPE_HIDDEN, mc_isdn_test_hold_call_at_index, "hold call at index X", 0},
     /* 191 */ {"retr", "X", 0, MC_TYPE_HIDDEN, mc_isdn_test_retrieve_call_at_index, "retrieve call at index X", 0},
     /* 192 */ {"ect", "X", 0, MC_TYPE_HIDDEN, mc_isdn_test_ect_call_at_index, "ect call at index X", 0},
-    /* 193 */ {"inf", "X", 0, MC_TYPE_HIDDEN, LATER(mc_isdn_test_info_element), "ect call at index X", 0},
+    /* 193 */ {"inf", "X", 0, MC_TYPE_HIDDEN, mc_isdn_test_info_element, "ect call at index X", 0},
     /* 194 */ {"ttest", "X", 0, MC_TYPE_HIDDEN, mc_isdn_test_tone, "test tones for given language code", 0},
     /* 195 */ {"sendfac_pid", "X:Y", 0, MC_TYPE_ISDN, mc_isdn_send_facility_by_pid, "send base64 encoded facility on call with pid x", 0},
     /* 196 */ {"sendfac_idx", "X:Y", 0, MC_TYPE_ISDN, mc_isdn_send_facility_by_idx, "send base64 encoded facility on call with call index x", 0},
