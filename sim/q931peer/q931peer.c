@@ -34,6 +34,10 @@
  *   restart_all            send RESTART of every channel (global call
  *                          reference, restart indicator "all interfaces") in a
  *                          UI frame; libpri itself restarts single channels only
+ *   dummy_facility HEX     send FACILITY with the dummy call reference in a UI
+ *                          frame, HEX (e.g. 91a2...) the Facility element's
+ *                          content: answers to call-independent requests, which
+ *                          libpri does not give to its user
  *   reroute NUMBER         ask the far end to deflect the current call to
  *                          NUMBER (CallDeflection from a user on a
  *                          point-to-multipoint line, CallRerouting otherwise)
@@ -544,6 +548,32 @@ static int call_step(struct pri *pri, char *line)
 		f[n++] = 0x79;
 		f[n++] = 1;
 		f[n++] = 0x87;				/* all interfaces */
+		if (sendto(sock, f, (size_t)n, 0, (struct sockaddr *)&peer_addr, sizeof peer_addr) < 0)
+			fprintf(stderr, "q931peer: send: %s\n", strerror(errno));
+	} else if (strcmp(cmd, "dummy_facility") == 0) {
+		unsigned char f[300];
+		int n = 0;
+		size_t hex = argc > 1 ? strlen(argv[1]) : 0;
+		if (hex == 0 || hex % 2 || hex / 2 > 255) {
+			fprintf(stderr, "q931peer: dummy_facility needs 1..255 octets in hex\n");
+			return 0;
+		}
+		f[n++] = network_side ? 0x02 : 0x00;
+		f[n++] = (unsigned char)((line_ptmp ? 127 : 0) << 1 | 1);
+		f[n++] = 0x03;				/* UI */
+		f[n++] = 0x08;
+		f[n++] = 0x00;				/* the dummy call reference */
+		f[n++] = 0x62;				/* FACILITY */
+		f[n++] = 0x1c;
+		f[n++] = (unsigned char)(hex / 2);
+		for (size_t i = 0; i < hex; i += 2) {
+			unsigned int v;
+			if (sscanf(argv[1] + i, "%2x", &v) != 1) {
+				fprintf(stderr, "q931peer: dummy_facility: not hex\n");
+				return 0;
+			}
+			f[n++] = (unsigned char)v;
+		}
 		if (sendto(sock, f, (size_t)n, 0, (struct sockaddr *)&peer_addr, sizeof peer_addr) < 0)
 			fprintf(stderr, "q931peer: send: %s\n", strerror(errno));
 	} else if (strcmp(cmd, "waitfile") == 0) {

@@ -4,6 +4,9 @@
 // D-channel is read back from the port's trace by tshark.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <future>
 #include <string>
@@ -35,15 +38,18 @@ struct isdn_console {
 
     isdn_console() : w(sipp_world_options()), isdn(w, "[isdn1]\nports=1\n", {{1, "te"}}) {}
 
-    // Starts the far end with its steps, then tarn; true once both are up
-    // and the console listens.
-    bool start(const std::vector<std::string> &steps)
+    // Starts the far end with its steps (and its pipe for more, when
+    // given), then tarn; true once both are up and the console listens.
+    bool start(const std::vector<std::string> &steps, const std::string &steps_pipe = "")
     {
         sipp_keep_on_failure(w);
         sipp_write_config(w, "usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = @SIP_PORT@\n");
         w.root.write("usr/conf/tarn.tdm", "timeslot 0 1 1 0\ntimeslot 0 1 2 1\n");
         w.root.write("usr/conf/tarn.dialplan", "SIP\tISDN\t*\t1\t1.*\t\\0\t*\t\\0\t\n");
-        peer = std::make_unique<e2e_child>(w, "peer", isdn.peer_argv(1, steps));
+        std::vector<std::string> argv = isdn.peer_argv(1, steps);
+        if (!steps_pipe.empty())
+            argv.insert(argv.end(), {"--steps", steps_pipe});
+        peer = std::make_unique<e2e_child>(w, "peer", argv);
         if (!peer->wait("READY", 20000) || !sipp_start_tarn(w, isdn.env()) || !peer->wait("UP", 30000))
             return false;
         return e2e_world::wait_for(
@@ -164,6 +170,65 @@ TEST(IsdnConsoleE2E, CommandsOnACall)
                                             {"q931.message_type", "q932.pp", "q932.ros.present", "q932.ros.local"});
     EXPECT_EQ(types, std::vector<std::string>({"0x24\t\t\t", "0x62\t0x11\t10997\t34"}))
         << "HOLD, then the facility 91 a1 13 02 02 2a f5 02 01 22 ...";
+    EXPECT_TRUE(g.w.tarn_running());
+    EXPECT_EQ(sipp_stop_tarn(g.w), "");
+}
+
+// One more step for the far end, through its pipe.
+void peer_step(const std::string &pipe, const std::string &step)
+{
+    int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0) << pipe;
+    std::string line = step + "\n";
+    EXPECT_EQ(write(fd, line.data(), line.size()), (ssize_t)line.size());
+    close(fd);
+}
+
+// The network's answers to diversion requests (sent by the far end as soon
+// as the request has gone out) reach the console: the forwardings and the
+// served numbers as lines, an empty list, a bare result and an error.
+TEST(IsdnConsoleE2E, DiversionAnswersFromTheNetwork)
+{
+    isdn_console g;
+    E2E_REQUIRE(g.w);
+    std::string pipe = g.w.root.path("peer.steps");
+    ASSERT_TRUE(g.start({}, pipe)) << g.w.tarn_err() << g.peer->text();
+    e2e_namespace::net_guard inside(g.w.ns);
+    ASSERT_TRUE(inside.ok());
+    console_conn c(STATUS_PORT);
+    ASSERT_EQ(c.read_until(CONSOLE_GREETING), CONSOLE_GREETING);
+
+    const struct {
+        const char *line, *facility, *answer;
+    } rows[] = {
+        // 123 (unknown party number) forwarded unconditionally to 456 (public, international)
+        {"cfquery:1:123", "91a223020105301e02010b3119301780033132330a01000a0100300aa1080a01011203343536",
+         "Interrogating Diversion: Served User Number |123| Ton |-1|\n"
+         "Procedure |cfu| BasicService |0| ServedUserNumber |123| Ton |-1| ForwardedToNumber |456| Ton |1|\n"},
+        {"cfnum:1", "91a2180201053013020111310e8003313131a1070a010412023232",
+         "Interrogating Numbers: ServedUserNumber || Ton |-1|\n"
+         "ServedUserNumber |111| Ton |-1|\nServedUserNumber |22| Ton |4|\n"},
+        {"cfquery:1:123:national", "91a20a020105300502010b3100",
+         "Interrogating Diversion: Served User Number |123| Ton |2|\nNo Call Forwarding Active\n"},
+        {"cfact:1:123:456", "91a203020105",
+         "Activating Diversion ServedUserNumber |123| Ton |-1|, ForwardedToNumber |456| Ton |0|  => \nSUCCESS\n"},
+        {"cfdeact:1:123", "91a306020105020100", "Deactivating Diversion ServedUserNumber |123| Ton |-1|\nFAILED\n"},
+    };
+    for (const auto &r : rows) {
+        // The answer must come within the request's second; on a loaded
+        // machine a late one is tried again.
+        std::string answer;
+        for (int tries = 0; tries < 3; tries++) {
+            c.send(std::string(r.line) + "\n");
+            answer = c.read_until("\n");
+            peer_step(pipe, std::string("dummy_facility ") + r.facility);
+            if (answer.find("\r\n") == std::string::npos)
+                answer += c.read_until("\r\n");
+            if (answer.find("TIMEOUT\n") == std::string::npos)
+                break;
+        }
+        EXPECT_EQ(answer, std::string(r.answer) + "\r\n") << r.line;
+    }
     EXPECT_TRUE(g.w.tarn_running());
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
