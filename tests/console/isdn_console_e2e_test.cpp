@@ -161,6 +161,11 @@ TEST(IsdnConsoleE2E, CommandsOnACall)
         EXPECT_EQ(ask(c, "sendfac_idx0"), "Please pass call index and base64 encoded data separated by a colon\n\r\n");
         EXPECT_EQ(ask(c, "hold300"), "no bc object on call at index 300\n\r\n");
         EXPECT_EQ(ask(c, "ev_hold:300"), "Not sending HOLD to call at invalid index 300\n\r\n");
+        // user-user text, then the test elements of variables 0 and 2
+        for (const char *line : {"tti51", "inf0:hello", "tti50", "tti01", "tti252", "inf0"}) {
+            std::string a = ask(c, line);
+            EXPECT_TRUE(a == "\r\n" || a.rfind("var[0] = ", 0) == 0) << line << ": " << a;
+        }
         c.send("q\n");
     }
     g.w.root.write("go", "");
@@ -170,6 +175,11 @@ TEST(IsdnConsoleE2E, CommandsOnACall)
                                             {"q931.message_type", "q932.pp", "q932.ros.present", "q932.ros.local"});
     EXPECT_EQ(types, std::vector<std::string>({"0x24\t\t\t", "0x62\t0x11\t10997\t34"}))
         << "HOLD, then the facility 91 a1 13 02 02 2a f5 02 01 22 ...";
+    std::vector<std::string> uu = g.sent("q931.message_type == 0x7b || q931.message_type == 0x20",
+                                         {"q931.message_type", "q931.user.protocol_discriminator", "q931.user.string",
+                                          "q931.user.bytes"});
+    EXPECT_EQ(uu, std::vector<std::string>({"0x7b\t0x84\t\t68656c6c6f", "0x20\t0x84\t\t8210090134"}))
+        << "INFORMATION with the text \"hello\", USER INFORMATION with the test element of variable 2 (52)";
     EXPECT_TRUE(g.w.tarn_running());
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
