@@ -155,34 +155,38 @@ int request(const char *arg, FILE *out, diversion_kind kind)
         int s = state_of(port);
         result = s == row.succeeded ? 1 : s == row.failed ? -1 : 0;
     }
-    if (result > 0 && kind == CF_QUERY) {
-        int n = interrogateDiversionResponseCount < INTERROGATE_LINES ? interrogateDiversionResponseCount : INTERROGATE_LINES;
-        for (int i = 0; i < n; i++)
-            fprintf(out, "%s\n", interrogateDiversionResponseBuf[i]);
-        if (n == 0)
-            fputs("No Call Forwarding Active\n", out);
-    } else if (result > 0 && kind == CF_NUMBERS) {
-        int n = interrogateNumbersResponseCount < INTERROGATE_LINES ? interrogateNumbersResponseCount : INTERROGATE_LINES;
-        for (int i = 0; i < n; i++)
-            fprintf(out, "%s\n", interrogateNumbersResponseBuf[i]);
-        if (n == 0)
-            fputs("No Numbers Retrieved\n", out);
+    // The answer's lines are written by the ISDN event thread under
+    // global_lock: taken under it, printed after it.
+    std::vector<std::string> lines;
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        if (result > 0 && (kind == CF_QUERY || kind == CF_NUMBERS)) {
+            bool numbers = kind == CF_NUMBERS;
+            int n = numbers ? interrogateNumbersResponseCount : interrogateDiversionResponseCount;
+            for (int i = 0; i < n && i < INTERROGATE_LINES; i++)
+                lines.push_back(numbers ? interrogateNumbersResponseBuf[i] : interrogateDiversionResponseBuf[i]);
+        }
+        set_state(port, 0);
+        if (kind == CF_QUERY)
+            interrogateDiversionResponseCount = 0;
+        if (kind == CF_NUMBERS)
+            interrogateNumbersResponseCount = 0;
+        misdn_holder_remove_by_port(port, bc);
+    }
+    // Off the held calls the library no longer refers to the record.
+    pthread_mutex_destroy(&bc->send_lock);
+    free(bc);
+
+    if (result > 0 && (kind == CF_QUERY || kind == CF_NUMBERS)) {
+        for (const std::string &l : lines)
+            fprintf(out, "%s\n", l.c_str());
+        if (lines.empty())
+            fputs(kind == CF_QUERY ? "No Call Forwarding Active\n" : "No Numbers Retrieved\n", out);
     } else if (result > 0) {
         fputs("SUCCESS\n", out);
     } else {
         fputs(result < 0 ? "FAILED\n" : "TIMEOUT\n", out);
     }
-
-    lock_hold hold(&lock_manager::global_lock);
-    set_state(port, 0);
-    if (kind == CF_QUERY)
-        interrogateDiversionResponseCount = 0;
-    if (kind == CF_NUMBERS)
-        interrogateNumbersResponseCount = 0;
-    misdn_holder_remove_by_port(port, bc);
-    // Off the held calls the library no longer refers to the record.
-    pthread_mutex_destroy(&bc->send_lock);
-    free(bc);
     return 0;
 }
 
