@@ -46,7 +46,7 @@ void start_once()
     if (started)
         return;
     started = true;
-    int a = free_udp_port(), b = free_udp_port();
+    int a = free_local_port(), b = free_local_port();
     std::string sim = "1 te bri ptp " + std::to_string(a) + " " + std::to_string(b) + " -\n2 nt bri ptp " +
                       std::to_string(b) + " " + std::to_string(a) + " -\n";
     for (int p = 3; p <= 6; p++) {

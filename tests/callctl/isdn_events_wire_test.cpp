@@ -45,7 +45,7 @@ int stand_in_admission(misdn_bchannel *bc)
 TEST(IsdnEventsWire, DisconnectWithoutCallAndRestartOfThePort)
 {
     tmp_dir dir;
-    int me = free_udp_port(), far = free_udp_port();
+    int me = free_local_port(), far = free_local_port();
     std::string trace = dir.file("port1.trace");
     peer_proc peer;
     ASSERT_TRUE(peer.start({"--role", "user", "--line", "ptp", "--local", std::to_string(far), "--peer",

@@ -97,27 +97,3 @@ std::string conf_root::default_sip() const
 {
     return "[general]\nsip_bindport_localhost = " + std::to_string(sip_port) + "\n";
 }
-
-int free_local_port()
-{
-    for (int attempt = 0; attempt < 50; attempt++) {
-        int u = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        int port = 0;
-        if (u >= 0 && bind(u, (sockaddr *)&a, sizeof a) == 0 && getsockname(u, (sockaddr *)&a, &len) == 0) {
-            int t = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            if (t >= 0 && bind(t, (sockaddr *)&a, sizeof a) == 0)
-                port = ntohs(a.sin_port);
-            if (t >= 0)
-                close(t);
-        }
-        if (u >= 0)
-            close(u);
-        if (port > 0)
-            return port;
-    }
-    return 0;
-}

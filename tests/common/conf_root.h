@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "free_port.h"
 #include "mspsim_runner.h"
 
 struct conf_root {
@@ -36,5 +37,3 @@ private:
     std::unique_ptr<mspsim_runner> msp_;
 };
 
-// A port on 127.0.0.1 that is free for both UDP and TCP right now.
-int free_local_port();

@@ -14,21 +14,6 @@
 #include <fstream>
 #include <thread>
 
-int free_udp_port()
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (s >= 0 && bind(s, (sockaddr *)&a, sizeof a) == 0 && getsockname(s, (sockaddr *)&a, &len) == 0)
-        port = ntohs(a.sin_port);
-    if (s >= 0)
-        close(s);
-    return port;
-}
-
 bool dns_server_answers(int port, const char *name, int timeout_ms)
 {
     unsigned char q[300] = {0x12, 0x34, 0x01, 0x00, 0, 1, 0, 0, 0, 0, 0, 0};
@@ -79,7 +64,7 @@ void dnsmasq_runner::start(const std::vector<std::string> &records)
 {
     log_ = dir_ + "/queries.log";
     for (int attempt = 0; attempt < 5 && !ok_; attempt++) {
-        port_ = free_udp_port();
+        port_ = free_local_port();
         std::vector<std::string> args = {"dnsmasq", "--keep-in-foreground", "--port=" + std::to_string(port_),
                                          "--listen-address=127.0.0.1", "--bind-interfaces", "--no-resolv",
                                          "--no-hosts", "--local=/test/", "--log-queries",

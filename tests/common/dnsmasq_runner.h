@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "free_port.h"
 #include "run_process.h"
 
 class dnsmasq_runner {
@@ -48,8 +49,6 @@ private:
     bool ok_ = false;
 };
 
-// A free UDP port on 127.0.0.1 (nothing bound to it when this returns).
-int free_udp_port();
 // Sends an A query for name to 127.0.0.1:port and waits up to timeout_ms for
 // any answer; true when one came.
 bool dns_server_answers(int port, const char *name, int timeout_ms);

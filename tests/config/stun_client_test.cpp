@@ -160,7 +160,7 @@ protected:
 
 TEST_F(StunClient, CoturnGivesTheLoopbackAddress)
 {
-    int port = free_udp_port();
+    int port = free_local_port();
     background turn({"turnserver", "-n", "--stun-only", "--listening-ip=127.0.0.1",
                      "--listening-port=" + std::to_string(port), "--no-cli", "--no-tls", "--no-dtls",
                      "--log-file=stdout", "--simple-log", "--pidfile=" + root->path("turn.pid"),

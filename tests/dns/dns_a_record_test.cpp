@@ -174,7 +174,7 @@ struct silent_servers {
     explicit silent_servers(int count)
     {
         for (int attempt = 0; attempt < 5 && !port; attempt++) {
-            port = free_udp_port();
+            port = free_local_port();
             for (int i = 0; i < count; i++) {
                 fds[i] = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
                 sockaddr_in a{};

@@ -113,7 +113,7 @@ class Loop : public ::testing::Environment {
     void SetUp() override
     {
         traces = std::make_unique<tmp_dir>();
-        int a = free_udp_port(), b = free_udp_port();
+        int a = free_local_port(), b = free_local_port();
         std::string sim = "1 te bri ptp " + std::to_string(a) + " " + std::to_string(b) + " " + trace_te() +
                           "\n2 nt bri ptp " + std::to_string(b) + " " + std::to_string(a) + " " +
                           traces->file("nt.trace") + "\n3 nt bri ptmp - - -\n";

@@ -30,11 +30,11 @@ struct rig {
     void port(int n, const std::string &kind, const std::string &role, const std::string &line,
               const std::vector<std::vector<std::string>> &scripts)
     {
-        int me = free_udp_port();
+        int me = free_local_port();
         std::string peer_ports;
         std::vector<int> far;
         for (size_t i = 0; i < scripts.size(); i++) {
-            far.push_back(free_udp_port());
+            far.push_back(free_local_port());
             peer_ports += (i ? "," : "") + std::to_string(far.back());
         }
         sim_text += std::to_string(n) + " " + kind + " " + std::to_string(me) + " " +

@@ -27,7 +27,7 @@ class Ports : public ::testing::Environment {
     void TearDown() override { misdn_lib_destroy(); }
     void SetUp() override
     {
-        int a = free_udp_port(), b = free_udp_port(), c = free_udp_port(), d = free_udp_port();
+        int a = free_local_port(), b = free_local_port(), c = free_local_port(), d = free_local_port();
         std::string sim = "1 te bri ptmp - - -\n"
                           "2 te bri ptmp - - -\n"
                           "3 te e1 ptp " + std::to_string(a) + " " + std::to_string(b) + " -\n"

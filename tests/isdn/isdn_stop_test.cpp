@@ -34,7 +34,7 @@ TEST(IsdnStop, ThreadsEndAndTheDeviceCloses)
 {
     // a TE port wired to an NT port: both layers come up, timers run
     tmp_dir traces;
-    int a = free_udp_port(), b = free_udp_port();
+    int a = free_local_port(), b = free_local_port();
     start_library("1 te bri ptp " + std::to_string(a) + " " + std::to_string(b) + " " + traces.file("te") +
                       "\n2 nt bri ptp " + std::to_string(b) + " " + std::to_string(a) + " " + traces.file("nt") +
                       "\n",

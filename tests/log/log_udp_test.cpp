@@ -139,7 +139,7 @@ TEST_F(Udp, LocalLogCarriesMessagesAlwaysAndDebugWhenActive)
 
 // ---- the network log seen by outside tools -----------------------------------
 
-int free_udp_port()
+int free_local_port()
 {
     Receiver r;
     return r.port;
@@ -187,7 +187,7 @@ TEST_F(Udp, SocatReceivesNetlogAndTsharkDecodesFacilityAndLevel)
     pid_t pid = -1;
     // socat binds the port itself; try another port if it was taken meanwhile.
     for (int attempt = 0; attempt < 5 && pid < 0; attempt++) {
-        port = free_udp_port();
+        port = free_local_port();
         pid_t p = fork();
         ASSERT_GE(p, 0);
         if (p == 0) {

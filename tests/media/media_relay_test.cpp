@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "application.h"
+#include "free_port.h"
 #include "call_reset.h"
 #include "confman.h"
 #include "csm_codes.h"
@@ -728,24 +729,9 @@ bool udp_port_taken(int port)
     return taken;
 }
 
-int free_udp_port()
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = -1;
-    if (fd >= 0 && bind(fd, (sockaddr *)&a, sizeof a) == 0 && getsockname(fd, (sockaddr *)&a, &len) == 0)
-        port = ntohs(a.sin_port);
-    if (fd >= 0)
-        close(fd);
-    return port;
-}
-
 TEST_F(MediaRelay, InfoDigitOnARealDialog)
 {
-    int port = free_udp_port();
+    int port = free_local_port();
     ASSERT_GT(port, 0);
     std::string scenario = std::string(TARN_SOURCE_DIR) + "/tests/media/sipp/info_uas.xml";
     std::string trace = (dir_ / "sipp_messages.log").string();

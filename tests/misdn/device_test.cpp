@@ -124,7 +124,7 @@ TEST(Device, OpenFailsWithoutAUsableDescription)
 TEST(Device, TePortCallsNtPortOfTheSameProcess)
 {
     tmp_dir dir;
-    int a = free_udp_port(), b = free_udp_port();
+    int a = free_local_port(), b = free_local_port();
     std::string trace = dir.file("nt.trace");
     std::string cfg = dir.file("ports");
     write_file(cfg, "1 te e1 ptp " + std::to_string(a) + " " + std::to_string(b) + " -\n" + "2 nt e1 ptp " +

@@ -41,19 +41,6 @@ tmp_dir::~tmp_dir()
     }
 }
 
-int free_udp_port()
-{
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, (sockaddr *)&a, sizeof a);
-    socklen_t l = sizeof a;
-    getsockname(s, (sockaddr *)&a, &l);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 void write_file(const std::string &path, const std::string &text)
 {
     std::ofstream f(path);

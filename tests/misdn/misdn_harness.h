@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "free_port.h"
 #include "isdn_net.h"
 #include "misdn_frame.h"
 
@@ -25,8 +26,6 @@ struct tmp_dir {
     std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
-int free_udp_port();
 void write_file(const std::string &path, const std::string &text);
 std::string read_file(const std::string &path);
 

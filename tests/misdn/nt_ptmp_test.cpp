@@ -25,7 +25,7 @@ uint32_t cc(uint8_t mt, uint32_t cmd) { return 0x030000u | ((uint32_t)mt << 8) |
 TEST(NtPtmp, BroadcastSetupAnsweredByOneOfTwoTerminals)
 {
     tmp_dir dir;
-    int me = free_udp_port(), t1 = free_udp_port(), t2 = free_udp_port();
+    int me = free_local_port(), t1 = free_local_port(), t2 = free_local_port();
     std::string trace = dir.file("nt.trace"), cfg = dir.file("ports");
     write_file(cfg, "1 nt bri ptmp " + std::to_string(me) + " " + std::to_string(t1) + "," +
                         std::to_string(t2) + " " + trace + "\n");

@@ -20,7 +20,7 @@ const ie_list setup_ies = {
 
 struct te_line {
     tmp_dir dir;
-    int me = free_udp_port(), far = free_udp_port();
+    int me = free_local_port(), far = free_local_port();
     std::string trace = dir.file("te.trace");
     peer_proc peer;
     te_app app;
