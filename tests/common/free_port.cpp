@@ -1,6 +1,8 @@
-// Each port handed out is claimed by an advisory lock on a file named after
-// it in one directory shared by every test process; the lock goes with the
-// process, so a crashed test leaves no stale claim behind.
+// Each port handed out is claimed by a file named after it in one directory
+// shared by every test process, holding the claimer's pid. A claim whose
+// process is gone is stale and taken over, so a crashed test leaves nothing
+// behind; claims are made under a lock on the directory, so two processes
+// never take the same port. No descriptor stays open (tests count them).
 #include "free_port.h"
 
 #include <arpa/inet.h>
@@ -11,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <random>
@@ -48,19 +52,29 @@ bool bindable(int type, int port)
     return ok;
 }
 
-// Locks the port's claim file; the descriptor stays open (and the lock held)
-// until the process ends. -1 when another process holds it.
-int claim(int port)
+// Another living process holds the port's claim.
+bool claimed_elsewhere(const std::string &path)
 {
-    std::string path = std::string(claim_dir) + "/" + std::to_string(port);
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    FILE *f = std::fopen(path.c_str(), "r");
+    if (!f)
+        return false;
+    long pid = 0;
+    bool read = std::fscanf(f, "%ld", &pid) == 1;
+    std::fclose(f);
+    if (!read || pid <= 0 || pid == (long)getpid())
+        return false;
+    return kill((pid_t)pid, 0) == 0 || errno == EPERM;
+}
+
+bool write_claim(const std::string &path)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
+        return false;
+    std::string pid = std::to_string(getpid()) + "\n";
+    bool ok = write(fd, pid.data(), pid.size()) == (ssize_t)pid.size();
+    close(fd);
+    return ok;
 }
 
 } // namespace
@@ -73,28 +87,32 @@ int free_local_port()
 
     int high = ephemeral_low() - 1;
     int low = lowest_port;
-    if (high - low < 1000) { // an unusual range: stay just below it
+    if (high - low < 1000) { // an unusual ephemeral range: any unprivileged port
         high = 65535;
         low = 1025;
     }
-    mode_t old = umask(0);
-    mkdir(claim_dir, 01777);
-    umask(old);
+    if (mkdir(claim_dir, 01777) == 0)
+        chmod(claim_dir, 01777); // past the umask: every test user claims here
 
+    int dir_lock = open((std::string(claim_dir) + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (dir_lock < 0 || flock(dir_lock, LOCK_EX) != 0) {
+        if (dir_lock >= 0)
+            close(dir_lock);
+        return 0;
+    }
+    int found = 0;
     int span = high - low + 1;
     int start = std::random_device()() % span;
-    for (int i = 0; i < span; i++) {
+    for (int i = 0; i < span && !found; i++) {
         int port = low + (start + i) % span;
-        if (mine.count(port))
+        std::string path = std::string(claim_dir) + "/" + std::to_string(port);
+        if (mine.count(port) || claimed_elsewhere(path))
             continue;
-        int fd = claim(port);
-        if (fd < 0)
-            continue;
-        if (bindable(SOCK_DGRAM, port) && bindable(SOCK_STREAM, port)) {
+        if (bindable(SOCK_DGRAM, port) && bindable(SOCK_STREAM, port) && write_claim(path)) {
             mine.insert(port);
-            return port;
+            found = port;
         }
-        close(fd);
     }
-    return 0;
+    close(dir_lock); // releases the lock
+    return found;
 }
