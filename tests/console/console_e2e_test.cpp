@@ -13,6 +13,7 @@
 
 #include "application.h"
 #include "console_demo_conf.h"
+#include "console_e2e_util.h"
 #include "console_test_util.h"
 #include "e2e.h"
 #include "json_value.h"
@@ -190,6 +191,47 @@ TEST_F(ConsoleE2E, APortInUseEndsTheStartUp)
         << w.tarn_err();
     EXPECT_NE(w.tarn_err().find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos);
     close(blocker);
+}
+
+// Diagnostic and option commands over the status server of the daemon
+// with the demo configuration: exact answers, each ended by "\r\n".
+TEST_F(ConsoleE2E, DiagnosticAnswers)
+{
+    e2e_options o;
+    o.capture = false;
+    e2e_world w(o);
+    E2E_REQUIRE(w);
+    write_console_demo_conf(w);
+    ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
+    ASSERT_TRUE(console_listens(w));
+    const struct {
+        const char *line, *answer;
+    } rows[] = {
+        {"seodns", "Unknown experimental option: dns\n\r\n"},
+        {"seo:", "Missing experimental option\n\r\n"},
+        {"seogsm_cbm_enable", "gsm_cbm_enable=0\n\r\n"},
+        {"tg", "BEFORE LOCK\nDURING LOCK\nAFTER LOCK\n\r\n"},
+        {"memalloc0", "not allocating 0 bytes\n\r\n"},
+        {"rm99", "\r\n"},
+        {"nhd", "nua handle debug not active\n\r\n"},
+        {"sie1", "parse error, syntax isdnport:digit\n\r\n"},
+        {"tno99", "No port group at index 99\n\r\n"},
+        {"testcbm9", "Not testing.\n\r\n"},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(console_e2e_ask(w, r.line), r.answer) << r.line;
+    EXPECT_EQ(console_e2e_ask(w, "seo:  dns_cache").rfind("dns_cache=", 0), 0u);
+    std::string leo = console_e2e_ask(w, "leo");
+    EXPECT_EQ(leo.rfind("analog_cid_sdmf_offset=", 0), 0u) << leo;
+    EXPECT_EQ(leo.find("gsm_cbm_enable="), std::string::npos) << leo;
+    EXPECT_NE(leo.find("\nreplaces_force_contact="), std::string::npos) << leo;
+    std::string tdp = read_text_file(source("tests/console/golden/tdp.txt"));
+    EXPECT_EQ(console_e2e_ask(w, "tdp"), tdp + "\r\n");
+    std::string ssm = console_e2e_ask(w, "ssm");
+    EXPECT_EQ(ssm.rfind("feature disabled, add debug_flags=2 to experimental options\nListing Stack Memory Info\n", 0), 0u)
+        << ssm;
+    EXPECT_NE(ssm.find("Listing Registration Memory Info\n"), std::string::npos) << ssm;
+    w.stop_tarn();
 }
 
 } // namespace

@@ -816,6 +816,9 @@ void cc_assign_call_configuration(call_configuration **slot, call_configuration 
 void cc_clean_call_configuration_pool();
 // Records in the pool (cconf_max_val after a cleaning).
 int cc_pool_count();
+// The pool's slot count as "CCP POOL SIZE %i" on size_out, then each
+// record's option string as "%i: |%s|" on out.
+void cc_print_call_configuration_pool(FILE *size_out, FILE *out);
 
 // ---- printing --------------------------------------------------------------
 

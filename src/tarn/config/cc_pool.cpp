@@ -5,6 +5,7 @@
 // cleaning never frees a record that a line or a call still holds.
 #include <pthread.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -170,4 +171,17 @@ int cc_pool_count()
         n += p->call_configurations[i] != nullptr;
     pthread_mutex_unlock(&p->lock);
     return n;
+}
+
+void cc_print_call_configuration_pool(FILE *size_out, FILE *out)
+{
+    call_configuration_pool *p = the_pool();
+    if (!p)
+        return;
+    pthread_mutex_lock(&p->lock);
+    fprintf(size_out, "CCP POOL SIZE %i\n", p->cconf_max_val);
+    for (int i = 0; i < p->cconf_max_val; i++)
+        if (p->call_configurations[i])
+            fprintf(out, "%i: |%s|\n", i, p->call_configuration_string[i]);
+    pthread_mutex_unlock(&p->lock);
 }

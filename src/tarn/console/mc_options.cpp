@@ -9,6 +9,7 @@
 #include "mc_diag.h"
 #include "mc_eo_list.h"
 #include "mc_gsm.h"
+#include "mc_gsm_tests.h"
 #include "mc_isdn_diversion.h"
 #include "mc_isdn_tests.h"
 #include "mc_itapi.h"
@@ -20,6 +21,7 @@
 #include "mc_reload.h"
 #include "mc_s2s_tests.h"
 #include "mc_sip_acl.h"
+#include "mc_sip_messages.h"
 #include "mc_tdm.h"
 #include "mc_unified_diag.h"
 #include "status_server.h"
@@ -101,7 +103,7 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /*  68 */ {"rss", "", 0, MC_TYPE_SIP, mc_sip_reload_peers_soft, "reload sip peers ", 0},
     /*  69 */ {"rsi", "", 0, MC_TYPE_SIP, mc_refresh_iptables, "refreshes sip iptables rules", 0},
     /*  70 */ {"rm", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, mc_remove_sip_registration, "releases a sip register handle and frees the nua handle", 0},
-    /*  71 */ {"ssm", "", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, LATER(mc_sofia_statistics_memory), "prints sofia memory statistics", 0},
+    /*  71 */ {"ssm", "", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, mc_sofia_statistics_memory, "prints sofia memory statistics", 0},
     /*  72 */ {"rsr", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_SIP, mc_refresh_sip_registration, "sends re-register", 0},
     /*  73 */ {"cu", "X", 0, MC_TYPE_INFO, mc_tarn_list_channel_usage_by_call_index, "list channel usage for call at index X", 0},
     /*  74 */ {"s", "", 0, MC_TYPE_INFO, mc_tarn_list_info_for_timeslot, "list info for msp timeslot", 0},
@@ -280,10 +282,10 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 247 */ {"dnss", "X", 0, MC_TYPE_INFO, mc_dns_query_srv, "dns srv record query", 0},
     /* 248 */ {"dnsov", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_dns_update_overrides, "dns reload overrides from /tmp/tarn.dns", 0},
     /* 249 */ {"iptables", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_iptables_show, "show internal iptables list", 0},
-    /* 250 */ {"ccp", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, LATER(mc_cc_pool_show), "show call configuration pool", 0},
+    /* 250 */ {"ccp", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_cc_pool_show, "show call configuration pool", 0},
     /* 251 */ {"s2s", "X", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_s2s_start_test_channel, "test s2s rtp", 0},
     /* 252 */ {"reo", "", 0, MC_TYPE_HIDDEN | MC_TYPE_INFO, mc_acl_reload_experimental_options, "reload experimental options", 0},
-    /* 253 */ {"tdp", "", 0, MC_TYPE_SIP, LATER(mc_test_dp_auto), "tests dp auto source/dest function", 0},
+    /* 253 */ {"tdp", "", 0, MC_TYPE_SIP, mc_test_dp_auto, "tests dp auto source/dest function", 0},
     /* 254 */ {"analog_offhook", "X:Y", 0, MC_TYPE_INFO, mc_set_analog_offhook, "set analog port to offhook state, where X is the port, Y=1 enable, Y=2 disable", 0},
     /* 255 */ {"version", "", 0, MC_TYPE_INFO, mc_print_appfs_version, "prints appfs version", 0},
     /* 256 */ {"memleak", "X", 0, MC_TYPE_HIDDEN, mc_leak_mem, "leaks memory", 0},
@@ -295,21 +297,21 @@ mc_option mc_options[MC_OPTIONS_COUNT] = {
     /* 262 */ {"leo", "", 0, MC_TYPE_HIDDEN, mc_list_experimental_options, "lists experimental options.", 0},
     /* 263 */ {"seo", "X", 0, MC_TYPE_HIDDEN, mc_show_experimental_option, "show the value of experimental option X.", 0},
     /* 264 */ {"snmplog", "", 0, MC_TYPE_HIDDEN, mc_activate_snmp_notify, "activate snmp messages on the corresponding file handle.", 0},
-    /* 265 */ {"smsg:", "X|Y|Z", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_message), "send sip message, format; peer|to|msg .", 0},
-    /* 266 */ {"tno", "X", 0, MC_TYPE_HIDDEN, LATER(mc_sip_send_test_notify_provisioning_trigger), "send test notify on sip peer at idx X.", 0},
+    /* 265 */ {"smsg:", "X|Y|Z", 0, MC_TYPE_HIDDEN, mc_sip_send_message, "send sip message, format; peer|to|msg .", 0},
+    /* 266 */ {"tno", "X", 0, MC_TYPE_HIDDEN, mc_sip_send_test_notify_provisioning_trigger, "send test notify on sip peer at idx X.", 0},
     /* 267 */ {"sidc", "X", 0, MC_TYPE_HIDDEN, mc_isdn_send_sip_info_disconnect_for_call, "send sip info disconnect for call object at index X", 0},
     /* 268 */ {"sidp", "X", 0, MC_TYPE_HIDDEN, mc_isdn_send_sip_info_disconnect_for_isdn_port, "send sip info for all calls on ISDN port X", 0},
     /* 269 */ {"pdu", "", 0, MC_TYPE_HIDDEN, mc_gsm_get_pdu_mode, "gets pdu mode", 0},
     /* 270 */ {"pdu", "X", 0, MC_TYPE_HIDDEN, mc_gsm_set_pdu_mode, "sets pdu mode", 0},
-    /* 271 */ {"tps", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_test_pdu_mode_incoming_sms), "tests pdu mode incoming SMS", 0},
-    /* 272 */ {"tts", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_test_text_mode_incoming_sms), "tests text mode incoming SMS", 0},
-    /* 273 */ {"tpc", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_test_pdu_mode_incoming_cds), "tests pdu mode incoming CDS", 0},
-    /* 274 */ {"pcid", "X", 0, MC_TYPE_HIDDEN, LATER(mc_test_parse_analog_cid), "test parsing of analog cid, pass complete MSP hex payload", 0},
+    /* 271 */ {"tps", "X", 0, MC_TYPE_HIDDEN, mc_gsm_test_pdu_mode_incoming_sms, "tests pdu mode incoming SMS", 0},
+    /* 272 */ {"tts", "X", 0, MC_TYPE_HIDDEN, mc_gsm_test_text_mode_incoming_sms, "tests text mode incoming SMS", 0},
+    /* 273 */ {"tpc", "X", 0, MC_TYPE_HIDDEN, mc_gsm_test_pdu_mode_incoming_cds, "tests pdu mode incoming CDS", 0},
+    /* 274 */ {"pcid", "X", 0, MC_TYPE_HIDDEN, mc_test_parse_analog_cid, "test parsing of analog cid, pass complete MSP hex payload", 0},
     /* 275 */ {"pclip", "X", 0, MC_TYPE_HIDDEN, mc_test_parse_lte_clip, "test parsing of lte clip, pass CLIP line", 0},
-    /* 276 */ {"preg", "X", 0, MC_TYPE_HIDDEN, LATER(mc_test_lte_register_workaround), "test parsing of lte register workaround", 0},
+    /* 276 */ {"preg", "X", 0, MC_TYPE_HIDDEN, mc_test_lte_register_workaround, "test parsing of lte register workaround", 0},
     /* 277 */ {"tref", "X", 0, MC_TYPE_HIDDEN, mc_test_refer, "test sending refer with replaces", 0},
-    /* 278 */ {"testcbm", "X", 0, MC_TYPE_HIDDEN, LATER(mc_simulate_gsm_cbm_read), "test cbm reception", 0},
-    /* 279 */ {"csurv", "X", 0, MC_TYPE_HIDDEN, LATER(mc_gsm_csurv), "mobile network survey", 0},
+    /* 278 */ {"testcbm", "X", 0, MC_TYPE_HIDDEN, mc_simulate_gsm_cbm_read, "test cbm reception", 0},
+    /* 279 */ {"csurv", "X", 0, MC_TYPE_HIDDEN, mc_gsm_csurv, "mobile network survey", 0},
     /* 280 */ {"wink", "X:Y:Z", 0, MC_TYPE_HIDDEN, mc_analog_set_wink, "set FXS wink settings X=port, Y=offset, Z=duration", 0},
     /* 281 */ {"tdmclock", "", 0, MC_TYPE_HIDDEN, mc_tdm_clock_status, "Queries the clock status of the TDM bus", 0},
 };
