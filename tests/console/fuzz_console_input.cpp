@@ -22,12 +22,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         mc_init_options();
         // Commands that act on the whole process or reach outside it
         // (reloads of files a fuzz run has not got, restarts, exits and waits,
-        // DNS queries, network log targets, packet filters) answer as
+        // DNS queries, network log targets, packet filters, modem waits,
+        // the paced cell-broadcast feed and its spool) answer as
         // rows of parts this build lacks.
         static const char *const outside[] = {"rs", "rss", "rd", "rcpt", "rcm", "aclrs", "reo", "tipt", "rsi",
                                               "x", "shutdown", "kill", "sleep", "ir", "pr", "dnss", "dnsa",
                                               "dnsov", "n", "n:", "t", "t1", "cdrrotate", "logrotate", "memleak",
-                                              "memalloc", "dx"};
+                                              "memalloc", "dx", "testcbm", "csurv", "tts"};
         for (mc_option &o : mc_options)
             for (const char *c : outside)
                 if (strcmp(o.command, c) == 0)
