@@ -118,7 +118,7 @@ int prepare(csminstruction *ins, const msp_call_tag &tag)
         msp_queue_lock_take();
         last_timeslot_destroyed = ts;
         msp_release_timeslot(ins->context, ts);
-        ins->processing = 2;
+        msp_queue_timeslot_done(ins);
         msp_queue_lock_release();
         debug_destroy_channel_counter++;
         ins->timeslot = -1;
@@ -222,7 +222,7 @@ int await_answer(csminstruction *ins, const msp_call_tag &tag, int target, uint8
                 LOGD(MSP, 9, tag.text, "assigning timeslot %i to channel %i", ins->timeslot, ch);
                 msp_queue_lock_take();
                 msp_assign_channel_to_timeslot(ins->timeslot, ch, ins);
-                ins->processing = 2;
+                msp_queue_timeslot_done(ins);
                 msp_queue_lock_release();
             } else if (fc == FC_SUPVSR_DESTROY_CHANNEL) {
                 if (rc != 0 && msp_logging_active)

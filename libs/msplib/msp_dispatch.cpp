@@ -118,9 +118,7 @@ void msp_stop_lib(void)
 
     // Nothing sends what is still queued: its callers are not left waiting.
     msp_queue_lock_take();
-    csminstruction *ins = cman->csm_queue->first;
-    cman->csm_queue->first = cman->csm_queue->last = nullptr;
-    cman->csm_queue->length = 0;
+    csminstruction *ins = msp_queue_take_all();
     msp_queue_lock_release();
     while (ins) {
         csminstruction *next = ins->list;

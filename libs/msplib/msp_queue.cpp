@@ -90,12 +90,41 @@ void msp_queue_append(csminstruction *ins)
     _listhead *q = cman->csm_queue;
     ins->list = nullptr;
     ins->csc_counter = msp_command_counter;
+    ins->pending = 0;
+    if (ins->timeslot >= 0 && ins->timeslot < MSP_TIMESLOTS && ins->processing != 2) {
+        if (is_destroy(ins))
+            ins->pending = 1;
+        else if (is_create(ins))
+            ins->pending = -1;
+        q->pending[ins->timeslot] += ins->pending;
+    }
     if (q->last)
         q->last->list = ins;
     else
         q->first = ins;
     q->last = ins;
     q->length++;
+}
+
+void msp_queue_timeslot_done(csminstruction *ins)
+{
+    ins->processing = 2;
+    if (ins->pending) {
+        cman->csm_queue->pending[ins->timeslot] -= ins->pending;
+        ins->pending = 0;
+    }
+}
+
+csminstruction *msp_queue_take_all()
+{
+    _listhead *q = cman->csm_queue;
+    csminstruction *first = q->first;
+    q->first = q->last = nullptr;
+    q->length = 0;
+    memset(q->pending, 0, sizeof q->pending);
+    for (csminstruction *i = first; i; i = i->list)
+        i->pending = 0;
+    return first;
 }
 
 void msp_queue_remove(csminstruction *ins)
@@ -114,6 +143,10 @@ void msp_queue_remove(csminstruction *ins)
             q->last = prev;
         q->length--;
         i->list = nullptr;
+        if (i->pending) {
+            q->pending[i->timeslot] -= i->pending;
+            i->pending = 0;
+        }
         return;
     }
 }
@@ -209,6 +242,8 @@ int msp_will_timeslot_be_free(int timeslot)
     int count = msp_timeslot_to_channel(timeslot) == MSP_CHANNEL_FREE ? 1 : 0;
     if (!cman)
         return count;
+    if (timeslot >= 0 && timeslot < MSP_TIMESLOTS)
+        return count + cman->csm_queue->pending[timeslot];
     int steps = 0;
     for (csminstruction *i = cman->csm_queue->first; i && steps < cman->csm_queue->length;
          i = i->list, steps++) {

@@ -11,6 +11,7 @@
 #include <semaphore.h>
 
 #include "csm_records.h"
+#include "msp_timeslot.h"
 
 // Address words of a queued command.
 constexpr int MSP_ADDRESS_DEVICE = 0xFFFF;
@@ -40,6 +41,8 @@ struct csminstruction {
     int timeslot;           // address word; -1 once a destroy released its timeslot
     int notify;
     int processing;         // 0 queued, 1 at the head, 2 timeslot work done
+    int pending;            // +1 destroy, -1 create counted in the queue's
+                            // pending figure of `timeslot` until its work is done
     char function[64];
     char file[64];
     int line;
@@ -50,6 +53,10 @@ struct _listhead {
     csminstruction *last;
     pthread_mutex_t lock; // unused: msp_queue_lock guards the queue
     int length;           // instructions on the queue
+    // Per timeslot: queued destroys minus queued creates whose timeslot work
+    // is not done yet, so that the question "free once the queue has run?"
+    // needs no walk over a long queue.
+    int pending[MSP_TIMESLOTS];
 };
 
 // Raised on every take and release of msp_queue_lock (diagnostic).
@@ -109,6 +116,12 @@ bool msp_in_command_thread();
 // Queue helpers shared by the command thread (msp_queue_lock held).
 void msp_queue_append(csminstruction *ins);
 void msp_queue_remove(csminstruction *ins);
+// The timeslot work of `ins` is done (processing 2): it no longer counts
+// toward msp_will_timeslot_be_free.
+void msp_queue_timeslot_done(csminstruction *ins);
+// Empties the queue in one go (the caller holds msp_queue_lock) and returns
+// its former head; the instructions stay linked.
+csminstruction *msp_queue_take_all();
 // Wakes the caller waiting for `ins` with `result`; nothing for a command
 // nobody waits for.
 void msp_wake_caller(csminstruction *ins, int result);

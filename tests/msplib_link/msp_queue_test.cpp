@@ -485,7 +485,14 @@ TEST_F(MspQueue, ACreateWaitsBehindTheDestroyThatFreesItsTimeslot)
     EXPECT_LT(now, MSP_CHANNEL_FREE);
     EXPECT_EQ(timeslot_manager_context[50], &b);
     EXPECT_EQ(f[f.size() - 2]["channel"].num(), now);
+    // Done commands no longer count: a channel on the timeslot and nothing queued.
+    msp_queue_lock_take();
+    EXPECT_EQ(msp_will_timeslot_be_free(50), 0);
+    msp_queue_lock_release();
     ASSERT_EQ(blocking(command(FC_SUPVSR_DESTROY_CHANNEL), 50, &b), 0);
+    msp_queue_lock_take();
+    EXPECT_EQ(msp_will_timeslot_be_free(50), 1);
+    msp_queue_lock_release();
 }
 
 TEST_F(MspQueue, AOwnersLoneCreateIsRetriedUntilTheTimeslotIsFreed)
