@@ -160,6 +160,16 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
         if (second) {
             EXPECT_EQ(second->wait_exit(30000), 0) << second->text();
         }
+        if (c.name == "bye_challenged") {
+            // the clean-up call that took the challenged BYE is freed again
+            std::string out = sw.w.tarn_out();
+            const std::string took = "clean-up call co ";
+            size_t at = out.find(took);
+            ASSERT_NE(at, std::string::npos) << "no clean-up call took the BYE";
+            size_t end = out.find(' ', at + took.size());
+            std::string freed = "Resetting finished for co " + out.substr(at + took.size(), end - at - took.size()) + " ";
+            EXPECT_TRUE(e2e_world::wait_for([&] { return has(sw.w.tarn_out().substr(at), freed); }, 15000)) << freed;
+        }
     }
     std::string out = sw.w.tarn_out();
     EXPECT_TRUE(has(out, "dialplan_go_on: skipping line")) << "the ISDN line between the two SIP lines";
