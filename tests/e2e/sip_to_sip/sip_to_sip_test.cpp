@@ -17,6 +17,7 @@
 
 #include "dnsmasq_runner.h"
 #include "e2e.h"
+#include "isdn_calls.h"
 #include "run_process.h"
 #include "sipp_case.h"
 
@@ -200,7 +201,8 @@ std::vector<std::pair<double, std::string>> naptr_queries(e2e_world &w, int port
 // search domain that never answers is left after about 1.2 s for the
 // second; no answer anywhere leads to the failover proxy when 1404 is a
 // failover cause, else to 404; an address longer than the call can hold
-// is no answer.
+// is no answer; a call from ISDN to the same number finds the same far
+// end.
 TEST(SipToSip, EnumRoutesTheInvite)
 {
     s2s_world sw;
@@ -229,9 +231,14 @@ TEST(SipToSip, EnumRoutesTheInvite)
     };
     std::string dialplan = line("71", "p:enum1") + line("72", "p:enum2") +
                            line("73", "p:enumfo", "failover_proxy=p:backup,failover_causes=1404") +
-                           line("74", "p:enumno") + line("75", "p:enumno");
-    ASSERT_TRUE(sw.start(groups, dialplan, "[general]\nexperimental_options = nco=16\n", dns.env()))
-        << sw.w.tarn_err();
+                           line("74", "p:enumno") + line("75", "p:enumno") +
+                           row({"ISDN", "SIP", "1", "p:enum1", "76(.*)", "\\1", "*", "\\0", ""});
+    // a PBX terminal on ISDN port 1 dials the same number
+    e2e_isdn_ports isdn(sw.w, "[pbx]\nports=1\n", {{1, "nt"}});
+    std::vector<std::string> env = dns.env();
+    for (const std::string &e : isdn.env())
+        env.push_back(e);
+    ASSERT_TRUE(sw.start(groups, dialplan, "[general]\nexperimental_options = nco=16\n", env)) << sw.w.tarn_err();
 
     {
         SCOPED_TRACE("first domain");
@@ -262,6 +269,16 @@ TEST(SipToSip, EnumRoutesTheInvite)
         EXPECT_TRUE(sipp_ok(sw.uac("uac_refused.xml", "74999")));
         EXPECT_TRUE(sipp_ok(sw.uac("uac_refused.xml", "75555")));
     }
+    {
+        SCOPED_TRACE("a call from ISDN");
+        e2e_child uas(sw.w, "enum_isdn", sw.uas_args("enum_isdn", "uas_answer.xml", 5094));
+        ASSERT_TRUE(sw.listening(5094));
+        e2e_child peer(sw.w, "peer", isdn.peer_argv(1, {"dial 764930123 4711", "wait answer 30", "sleep 300",
+                                                         "hangup", "wait hangup 30"}));
+        EXPECT_TRUE(peer.wait("SCRIPT DONE", 60000)) << peer.text();
+        EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << sw.messages("enum_isdn");
+        EXPECT_TRUE(has(sw.messages("enum_isdn"), "INVITE sip:info@127.0.0.1:5094")) << sw.messages("enum_isdn");
+    }
     EXPECT_EQ(sipp_stop_tarn(sw.w), "");
 
     // both queries of the second call, in order, the second about 1.2 s
@@ -272,7 +289,7 @@ TEST(SipToSip, EnumRoutesTheInvite)
         names.push_back(e.second);
     std::vector<std::string> want = {"3.2.1.0.3.9.4.e164.arpa", "3.2.1.0.3.9.4.dead.test",
                                      "3.2.1.0.3.9.4.e164.arpa", "9.9.9.e164.arpa", "9.9.9.e164.arpa",
-                                     "5.5.5.e164.arpa"};
+                                     "5.5.5.e164.arpa", "3.2.1.0.3.9.4.e164.arpa"};
     ASSERT_EQ(names, want);
     double gap = q[2].first - q[1].first;
     EXPECT_GE(gap, 1.1);
