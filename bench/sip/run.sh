@@ -12,7 +12,7 @@
 # Settings (environment): SERVER_CORE, UAC_CORE, UAS_CORE (default 2, 4, 5),
 # STEP_S (seconds per rate step, default 15), RATES (the ladder), PERF=1,
 # KEEP=1, BUILD_DIR,
-# CPU_RATE/CPU_S (200 calls/s for 30 s), HOLD_CALLS/HOLD_MS/SETTLE_S (60
+# CPU_RATE/CPU_S (200 calls/s for 30 s), HOLD_CALLS/HOLD_MS/SETTLE_S (50
 # calls held 50 s, 40 s to settle), ISDN_PORTS (4),
 # PARTS (default "kamailio tarn4 tarn0 isdn": which servers to measure).
 set -euo pipefail
@@ -34,7 +34,7 @@ CPU_RATE=${CPU_RATE:-200}
 CPU_S=${CPU_S:-30}
 PARTS=${PARTS:-kamailio tarn4 tarn0 isdn}
 part() { [[ " $PARTS " == *" $1 "* ]]; }
-HOLD_CALLS=${HOLD_CALLS:-60}
+HOLD_CALLS=${HOLD_CALLS:-50}
 HOLD_MS=${HOLD_MS:-50000}
 SETTLE_S=${SETTLE_S:-40}
 if [ -n "${QUICK:-}" ]; then
@@ -238,7 +238,8 @@ EOF
   else
     printf 'SIP\tSIP\t*\tp:far\t.*\t\\0\t*\t\\0\ts2s_rtp_handling_method=%s\n' "$1" >"$root/usr/conf/tarn.dialplan"
   fi
-  in_ns python3 "$src/sim/mspsim/mspsim.py" --socket "$root/msp.sock" --control "$root/msp.ctl" \
+  # started without in_ns: $! is then mspsim's own pid (ip execs it)
+  ip netns exec "$ns" python3 "$src/sim/mspsim/mspsim.py" --socket "$root/msp.sock" --control "$root/msp.ctl" \
     --ready-file "$root/msp.ready" --processor-id 1 --channels 256 ${MSPSIM_ARGS:-} >/dev/null 2>&1 &
   msp_pid=$!
   pids+=("$msp_pid")
@@ -296,7 +297,7 @@ isdn_setup() { # $1: TARN_ROOT
       echo "timeslot $(((n - 1) / 2)) $n $ch $((((n - 1) % 2) * 31 + ch))" >>"$root/usr/conf/tarn.tdm"
     done
     list=${list:+$list,}$n
-    in_ns "$q931peer_bin" --role network --line e1 --local $((41001 + 2 * n)) --peer $((41000 + 2 * n)) \
+    ip netns exec "$ns" "$q931peer_bin" --role network --line e1 --local $((41001 + 2 * n)) --peer $((41000 + 2 * n)) \
       --answer-after 0 >"$work/peer$n.out" 2>&1 &
     peer_pids+=($!)
     pids+=($!)
