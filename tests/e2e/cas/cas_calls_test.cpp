@@ -136,10 +136,16 @@ TEST(CasCalls, SipCallRingsAnFxsSetThatAnswers)
     while (ring < p.size() && p[ring].text != "0000")
         ring++;
     ASSERT_LE(ring + 2, p.size() - 1) << c.sim->transcript();
+    // A loaded machine makes an edge late, never early by much: the window
+    // reaches further up than down and still tells 2 s on from 4 s off.
+    auto cadence_step = [&](double dt, double want) {
+        EXPECT_GE(dt, want - 0.5) << c.sim->transcript();
+        EXPECT_LE(dt, want + 1.0) << c.sim->transcript();
+    };
     EXPECT_EQ(p[ring + 1].text, "0101");
-    EXPECT_NEAR(p[ring + 1].t - p[ring].t, 2.0, 0.3) << c.sim->transcript();
+    cadence_step(p[ring + 1].t - p[ring].t, 2.0);
     EXPECT_EQ(p[ring + 2].text, "0000");
-    EXPECT_NEAR(p[ring + 2].t - p[ring + 1].t, 4.0, 0.3) << c.sim->transcript();
+    cadence_step(p[ring + 2].t - p[ring + 1].t, 4.0);
     EXPECT_EQ(c.msp_in("FC_CND_ONHOOK_GEN").size(), 1u);
     std::vector<std::string> answers = sipp_captured_responses(c.w);
     EXPECT_NE(std::find(answers.begin(), answers.end(), "180 INVITE"), answers.end());
