@@ -279,6 +279,10 @@ TEST(SipAdmission, CallGroupGoesOnToTheNextMember)
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
+// The UDP ports of ISDN port 1's link: the gateway's end and q931peer's.
+const std::string isdn_gw_port = std::to_string(free_local_port());
+const std::string isdn_peer_port = std::to_string(free_local_port());
+
 // ISDN port 1 faces a libpri network side: a TE point-to-point BRI beside
 // port 2 without a far end, or (primary) one E1 port.
 void isdn_world(e2e_world &w, const std::string &dialplan, const std::string &conf, bool primary = false)
@@ -288,11 +292,11 @@ void isdn_world(e2e_world &w, const std::string &dialplan, const std::string &co
     if (primary) {
         w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv1E1\n");
         w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\n");
-        w.root.write("misdn.ports", "1 te e1 ptp 40001 40002 " + trace + "\n");
+        w.root.write("misdn.ports", "1 te e1 ptp " + isdn_gw_port + " " + isdn_peer_port + " " + trace + "\n");
     } else {
         w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=1,1,0,0\n");
         w.root.write("usr/conf/tarn.isdn", "[pbx]\nports=1\n[dead]\nports=2\n");
-        w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + trace + "\n2 te bri ptp - - -\n");
+        w.root.write("misdn.ports", "1 te bri ptp " + isdn_gw_port + " " + isdn_peer_port + " " + trace + "\n2 te bri ptp - - -\n");
     }
     w.root.write("usr/conf/tarn.dialplan", dialplan);
     if (!conf.empty())
@@ -318,7 +322,7 @@ TEST(SipAdmission, IsdnAndGsmRefusals)
                    row({"SIP", "ISDN", "*", "1", "4(.*)", "\\1", "*", "\\0", ""}) +
                    row({"SIP", "GSM", "*", "1,2", "5.*", "\\0", "*", "\\0", ""}),
                "");
-    e2e_q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "ptp", "--local", isdn_peer_port, "--peer", isdn_gw_port, "-e",
                        "wait up 30"});
     ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
     ASSERT_TRUE(start_isdn_tarn(w)) << w.tarn_err();
@@ -359,7 +363,7 @@ TEST(SipAdmission, EmergencyCallEndsARunningCall)
     E2E_REQUIRE(w);
     isdn_world(w, row({"SIP", "ISDN", "*", "1", "6.*", "\\0", "*", "\\0", ""}),
                "[general]\nexperimental_options = nco=2\n", true);
-    e2e_q931_peer peer(w, {"--role", "network", "--line", "e1", "--local", "40002", "--peer", "40001", "-e",
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "e1", "--local", isdn_peer_port, "--peer", isdn_gw_port, "-e",
                        "wait up 30"});
     ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
     ASSERT_TRUE(start_isdn_tarn(w)) << w.tarn_err();
