@@ -158,7 +158,10 @@ msg_t *build_connect(const isdn_msg *, misdn_bchannel *bc, int nt)
     msg_t *msg = begin(bc, nt, 0x30780, 0x07, "CONNECT", __func__, 0);
     if (bc->qsig_local_name[0])
         set_qsig_name_facility(bc, QSIG_CONNECTED_NAME);
-    if (bc->cw && bc->channel)
+    // The network side names the channel in its first answer to a SETUP: a
+    // CONNECT with nothing before it is that answer. (The channel goes out
+    // once per call, so a CONNECT after CALL PROCEEDING carries none.)
+    if ((bc->cw || nt) && bc->channel)
         enc_ie_channel_id(msg, bc->exclusive, bc->channel, nt, bc);
     if (nt)
         enc_ie_date(msg, q931_now(), nt, bc);

@@ -43,6 +43,13 @@ static void t200_start(lapd_entity *e, int key, lapd_link &l) { start_timer(e, k
 static void t200_stop(lapd_entity *e, int key, lapd_link &l) { stop_timer(e, key, LAPD_T200, l.t200); }
 static void t203_start(lapd_entity *e, int key, lapd_link &l) { start_timer(e, key, LAPD_T203, e->cfg.t203_ms, l.t203); }
 static void t203_stop(lapd_entity *e, int key, lapd_link &l) { stop_timer(e, key, LAPD_T203, l.t203); }
+// T200 off and T203 started afresh (what goes out next starts T200 again).
+static void idle_timers(lapd_entity *e, int key, lapd_link &l)
+{
+    t200_stop(e, key, l);
+    t203_stop(e, key, l);
+    t203_start(e, key, l);
+}
 
 static void send_frame(lapd_entity *e, int sapi, bool command, int tei, lapd_type t, int pf,
                        int ns, int nr, const uint8_t *info, int info_len)
@@ -92,9 +99,21 @@ static void to_tei_assigned(lapd_entity *e, int key, lapd_link &l)
     clear_exceptions(l);
 }
 
-// Starts (re-)establishment: SABME with P, T200.
+// Puts every unacknowledged frame back in front of the queue, oldest first.
+static void requeue_unacked(lapd_link &l)
+{
+    for (int n = seq(l.vs - 1); seq(l.vs - l.va) > 0; n = seq(n - 1)) {
+        l.iqueue.push_front(std::move(l.unacked[(size_t)n]));
+        l.vs = n;
+    }
+}
+
+// Starts (re-)establishment: SABME with P, T200. Frames sent but not
+// acknowledged go back into the queue; they go out again, with what was
+// queued meanwhile, once the link is up.
 static void establish(lapd_entity *e, int key, lapd_link &l)
 {
+    requeue_unacked(l);
     clear_exceptions(l);
     l.rc = 0;
     send_u(e, l, LAPD_SABME, true, 1);
@@ -122,13 +141,19 @@ static void kick(lapd_entity *e, int key, lapd_link &l)
     }
 }
 
-// Puts every unacknowledged frame back in front of the queue, oldest first.
-static void requeue_unacked(lapd_link &l)
+// The link is up after an establishment: numbering starts again, layer 3
+// hears of it when it asked for it, and what waits in the queue goes out.
+static void established(lapd_entity *e, int key, lapd_link &l)
 {
-    for (int n = seq(l.vs - 1); seq(l.vs - l.va) > 0; n = seq(n - 1)) {
-        l.iqueue.push_front(std::move(l.unacked[(size_t)n]));
-        l.vs = n;
+    idle_timers(e, key, l);
+    reset_vars(l);
+    l.state = LAPD_ST_MULTIPLE_FRAME;
+    l.rc = 0;
+    if (l.l3_initiated) {
+        l.l3_initiated = false;
+        up(e, LAPD_DL_ESTABLISH_CNF, l.tei);
     }
+    kick(e, key, l);
 }
 
 static bool nr_valid(const lapd_link &l, int nr)
@@ -148,9 +173,7 @@ static void ack_in_mfe(lapd_entity *e, int key, lapd_link &l, int nr)
 {
     if (nr == l.vs) {
         l.va = nr;
-        t200_stop(e, key, l);
-        t203_stop(e, key, l);
-        t203_start(e, key, l);
+        idle_timers(e, key, l);
     } else if (nr != l.va) {
         l.va = nr;
         t200_stop(e, key, l);
@@ -390,9 +413,7 @@ static void s_frame_in(lapd_entity *e, int key, lapd_link &l, const lapd_frame &
     if (l.state == LAPD_ST_MULTIPLE_FRAME) {
         if (f.type == LAPD_REJ) {
             l.va = f.nr;
-            t200_stop(e, key, l);
-            t203_stop(e, key, l);
-            t203_start(e, key, l);
+            idle_timers(e, key, l);
             requeue_unacked(l);
         } else {
             ack_in_mfe(e, key, l, f.nr);
@@ -402,9 +423,7 @@ static void s_frame_in(lapd_entity *e, int key, lapd_link &l, const lapd_frame &
     } else if (!cmd && f.pf) {
         // Answer to our enquiry: back to normal operation, resend what is missing.
         l.va = f.nr;
-        t200_stop(e, key, l);
-        t203_stop(e, key, l);
-        t203_start(e, key, l);
+        idle_timers(e, key, l);
         requeue_unacked(l);
         l.state = LAPD_ST_MULTIPLE_FRAME;
         l.rc = 0;
@@ -431,27 +450,26 @@ static void u_frame_in(lapd_entity *e, int key, lapd_link &l, const lapd_frame &
             kick(e, key, l);
             break;
         case LAPD_ST_AWAITING_ESTABLISHMENT:
+            // Both ends set the link up at once: the peer's SABME is as good
+            // as its UA to ours. Waiting for that UA would cost a T200 round
+            // and a second SABME when ours was lost, and the peer would drop
+            // what it sent in between.
             send_u(e, l, LAPD_UA, false, f.pf);
+            clear_exceptions(l);
+            established(e, key, l);
             break;
         case LAPD_ST_AWAITING_RELEASE:
             send_u(e, l, LAPD_DM, false, f.pf);
             break;
         case LAPD_ST_MULTIPLE_FRAME:
-        case LAPD_ST_TIMER_RECOVERY: {
+        case LAPD_ST_TIMER_RECOVERY:
+            // The peer sets the link up again: frames it has not acknowledged
+            // go again, numbered afresh, with whatever was waiting.
             send_u(e, l, LAPD_UA, false, f.pf);
             clear_exceptions(l);
-            bool lost = l.vs != l.va;
-            t200_stop(e, key, l);
-            t203_stop(e, key, l);
-            t203_start(e, key, l);
-            reset_vars(l);
-            l.state = LAPD_ST_MULTIPLE_FRAME;
-            if (lost) {
-                l.iqueue.clear();
-                up(e, LAPD_DL_ESTABLISH_IND, l.tei);
-            }
+            requeue_unacked(l);
+            established(e, key, l);
             break;
-        }
         default:
             break;
         }
@@ -480,20 +498,7 @@ static void u_frame_in(lapd_entity *e, int key, lapd_link &l, const lapd_frame &
             break;
         }
         if (l.state == LAPD_ST_AWAITING_ESTABLISHMENT) {
-            bool lost = l.vs != l.va;
-            t200_stop(e, key, l);
-            t203_start(e, key, l);
-            reset_vars(l);
-            l.state = LAPD_ST_MULTIPLE_FRAME;
-            l.rc = 0;
-            if (l.l3_initiated) {
-                l.l3_initiated = false;
-                up(e, LAPD_DL_ESTABLISH_CNF, l.tei);
-            } else if (lost) {
-                l.iqueue.clear();
-                up(e, LAPD_DL_ESTABLISH_IND, l.tei);
-            }
-            kick(e, key, l);
+            established(e, key, l);
         } else if (l.state == LAPD_ST_AWAITING_RELEASE) {
             release_link(e, key, l, LAPD_DL_RELEASE_CNF);
         }
@@ -731,7 +736,7 @@ int lapd_dl_establish(lapd_entity *e, int tei)
         break;
     case LAPD_ST_MULTIPLE_FRAME:
     case LAPD_ST_TIMER_RECOVERY:
-        l->iqueue.clear();
+        // set up again; what layer 3 sent before is kept and goes again
         l->l3_initiated = true;
         establish(e, key, *l);
         break;

@@ -461,4 +461,43 @@ TEST_F(IsdnEvents, SentMessagesCountedAndTraced)
     EXPECT_EQ(log.count("VERBOSEMSG: I CONNECT|REQUEST|CID=00005"), 1);
 }
 
+// On the network side the first answer to a received SETUP names the
+// B-channel: a CONNECT or PROGRESS that would come first (the far end was
+// quicker than the dial plan's CALL PROCEEDING) goes after one. The user
+// side, a call we set up, and a call already answered get nothing added.
+TEST_F(IsdnEvents, NetworkSideAnswersSetupWithProceedingFirst)
+{
+    struct {
+        const char *name;
+        int nt;
+        bool setup_received;
+        std::vector<event_e> asked, wire;
+    } cases[] = {
+        {"CONNECT first", 1, true, {EVENT_CONNECT}, {EVENT_PROCEEDING, EVENT_CONNECT}},
+        {"PROGRESS first", 1, true, {EVENT_PROGRESS, EVENT_CONNECT}, {EVENT_PROCEEDING, EVENT_PROGRESS, EVENT_CONNECT}},
+        {"ALERTING names the channel itself", 1, true, {EVENT_ALERTING, EVENT_CONNECT}, {EVENT_ALERTING, EVENT_CONNECT}},
+        {"after CALL PROCEEDING", 1, true, {EVENT_PROCEEDING, EVENT_CONNECT}, {EVENT_PROCEEDING, EVENT_CONNECT}},
+        {"after SETUP ACKNOWLEDGE", 1, true, {EVENT_SETUP_ACKNOWLEDGE, EVENT_PROGRESS},
+         {EVENT_SETUP_ACKNOWLEDGE, EVENT_PROGRESS}},
+        {"user side", 0, true, {EVENT_CONNECT}, {EVENT_CONNECT}},
+        {"no SETUP received", 1, false, {EVENT_PROGRESS}, {EVENT_PROGRESS}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        misdn_bchannel *b = bc(1, 1);
+        b->nt = c.nt;
+        call_object *co = call(b, false);
+        if (c.setup_received)
+            co->legi->events_received[LEGI_SETUP] = 1;
+        sent.clear();
+        for (event_e e : c.asked)
+            tarn_misdn_lib_send_event(co, e);
+        std::vector<event_e> wire;
+        for (const sent_msg &m : sent)
+            wire.push_back(m.event);
+        EXPECT_EQ(wire, c.wire);
+        release(co);
+    }
+}
+
 } // namespace

@@ -183,6 +183,110 @@ TEST(Lapd, PeerReleaseAndReestablishment)
     EXPECT_EQ(r.dl.size(), n);
 }
 
+// Both ends send SABME at once (or ours is lost): the peer's SABME brings
+// the link up at once, its first I frame is taken, and its UA to our SABME
+// changes nothing; no second SABME ever goes out.
+TEST(Lapd, SabmeCollisionSettlesWithoutSecondEstablishment)
+{
+    link_rig r(false, true);
+    const uint8_t early[] = {0x08, 0x01, 0x01, 0x45};
+    ASSERT_EQ(lapd_dl_establish(&r.e, 0), 0);
+    ASSERT_EQ(lapd_dl_data(&r.e, 0, early, sizeof early), 0) << "queued while the link comes up";
+    ASSERT_EQ(r.last().type, LAPD_SABME);
+    ASSERT_EQ(r.in(net_frame(0, true, {0x7F})), 0);  // the network's SABME, P
+    ASSERT_GE(r.tx.size(), 3u);
+    lapd_frame ua{};
+    const char *why;
+    ASSERT_EQ(lapd_decode(r.tx[1].data(), (int)r.tx[1].size(), &ua, &why), 0);
+    EXPECT_EQ(ua.type, LAPD_UA);
+    EXPECT_EQ(ua.pf, 1);
+    EXPECT_TRUE(lapd_is_established(&r.e, 0));
+    ASSERT_EQ(r.dl.size(), 1u);
+    EXPECT_EQ(r.dl[0].prim, LAPD_DL_ESTABLISH_CNF);
+    lapd_frame f = r.last();
+    EXPECT_EQ(f.type, LAPD_I) << "what waited goes out";
+    EXPECT_EQ(f.ns, 0);
+    // the network's SETUP right behind its SABME is delivered
+    ASSERT_EQ(r.in(net_frame(0, true, {0x00, 0x00, 0x08, 0x01, 0x01, 0x05})), 0);
+    EXPECT_EQ(r.dl.back().prim, LAPD_DL_DATA_IND);
+    // its UA to our SABME comes late and is of no consequence
+    size_t sent = r.tx.size(), prims = r.dl.size();
+    ASSERT_EQ(r.in(net_frame(0, false, {0x73})), 0);
+    EXPECT_EQ(r.tx.size(), sent);
+    EXPECT_EQ(r.dl.size(), prims);
+    EXPECT_TRUE(lapd_is_established(&r.e, 0));
+    ASSERT_EQ(r.in(net_frame(0, false, {0x01, 0x02})), 0);  // RR N(R)=1 acknowledges ours
+    EXPECT_FALSE(r.timers.count(lapd_timer_key(0, LAPD_T200))) << "no SABME is repeated";
+    int sabmes = 0;
+    for (const auto &t : r.tx) {
+        lapd_frame x{};
+        sabmes += lapd_decode(t.data(), (int)t.size(), &x, &why) == 0 && x.type == LAPD_SABME;
+    }
+    EXPECT_EQ(sabmes, 1);
+}
+
+// However the link is set up again while frames are outstanding, none is
+// lost: the one sent but not acknowledged and the one still queued go out
+// again in order, numbered from 0, and layer 3 hears of no new link (only
+// the confirm when it asked for it).
+TEST(Lapd, ReestablishmentKeepsQueuedAndUnacknowledgedFrames)
+{
+    struct reason {
+        const char *name;
+        void (*cause)(link_rig &r);
+        bool our_sabme;  // we send SABME and the network answers with UA
+        bool confirmed = false;
+    };
+    const reason reasons[] = {
+        {"network's SABME", [](link_rig &r) { r.in(net_frame(0, true, {0x7F})); }, false},
+        {"enquiries unanswered",
+         [](link_rig &r) {
+             for (int i = 0; i < 4; i++)
+                 r.fire(0, LAPD_T200);
+         },
+         true},
+        {"DM in multiple-frame operation", [](link_rig &r) { r.in(net_frame(0, false, {0x0F})); }, true},
+        {"N(R) out of range", [](link_rig &r) { r.in(net_frame(0, false, {0x01, 0x0A})); }, true},
+        {"both ends at once",
+         [](link_rig &r) {
+             r.in(net_frame(0, false, {0x0F}));      // DM: we send SABME
+             r.in(net_frame(0, true, {0x7F}));       // and the network's crosses it
+         },
+         false},
+        {"layer 3 asks again", [](link_rig &r) { lapd_dl_establish(&r.e, 0); }, true, true},
+    };
+    const uint8_t first[] = {0x08, 0x01, 0x01, 0x05, 0xA1};
+    const uint8_t second[] = {0x08, 0x01, 0x01, 0x7B, 0xA2};
+    for (const reason &why : reasons) {
+        SCOPED_TRACE(why.name);
+        link_rig r(false, true);
+        establish_user(r);
+        size_t prims = r.dl.size();
+        ASSERT_EQ(lapd_dl_data(&r.e, 0, first, sizeof first), 0);
+        ASSERT_EQ(lapd_dl_data(&r.e, 0, second, sizeof second), 0);  // window of one: waits
+        why.cause(r);
+        if (why.our_sabme) {
+            ASSERT_EQ(r.last().type, LAPD_SABME);
+            ASSERT_EQ(r.in(net_frame(0, false, {0x73})), 0);  // UA, F
+        }
+        ASSERT_TRUE(lapd_is_established(&r.e, 0));
+        ASSERT_EQ(r.dl.size(), prims + why.confirmed) << "no indication: nothing was lost";
+        if (why.confirmed) {
+            EXPECT_EQ(r.dl.back().prim, LAPD_DL_ESTABLISH_CNF);
+        }
+        lapd_frame f = r.last();
+        ASSERT_EQ(f.type, LAPD_I);
+        EXPECT_EQ(f.ns, 0);
+        EXPECT_EQ(std::vector<uint8_t>(f.info, f.info + f.info_len), std::vector<uint8_t>(first, first + sizeof first));
+        ASSERT_EQ(r.in(net_frame(0, false, {0x01, 0x02})), 0);  // RR N(R)=1
+        f = r.last();
+        ASSERT_EQ(f.type, LAPD_I);
+        EXPECT_EQ(f.ns, 1);
+        EXPECT_EQ(std::vector<uint8_t>(f.info, f.info + f.info_len),
+                  std::vector<uint8_t>(second, second + sizeof second));
+    }
+}
+
 TEST(Lapd, UserSideTeiAssignmentCheckAndRemoval)
 {
     link_rig r(false, false);

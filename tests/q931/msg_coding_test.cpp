@@ -401,6 +401,37 @@ TEST(MsgBuilders, NtConnectCarriesTheLocalTime)
     q931_reset_hooks();
 }
 
+// The network side's CONNECT names the channel when it is the first answer
+// to a SETUP; after CALL PROCEEDING (which named it) it does not.
+TEST(MsgBuilders, NtConnectNamesTheChannelWhenItIsTheFirstAnswer)
+{
+    install_test_ports();
+    for (bool proceeding_first : {false, true}) {
+        SCOPED_TRACE(proceeding_first ? "after CALL PROCEEDING" : "CONNECT first");
+        misdn_bchannel bc;
+        fresh_bc(&bc, 1, 1);
+        bc.channel = 2;
+        bc.exclusive = 1;
+        if (proceeding_first) {
+            msg_t *p = isdn_msg_build_event(msgs_g, &bc, EVENT_PROCEEDING, 1);
+            const unsigned char *ch = l3_ie_get(p, 1, IE_CHANNEL_ID, 0);
+            ASSERT_NE(ch, nullptr);
+            EXPECT_EQ(hex(octets(ch, ch + 2)), "018a");
+            free_msg(p);
+        }
+        msg_t *m = isdn_msg_build_event(msgs_g, &bc, EVENT_CONNECT, 1);
+        const unsigned char *ch = l3_ie_get(m, 1, IE_CHANNEL_ID, 0);
+        if (proceeding_first) {
+            EXPECT_EQ(ch, nullptr);
+        } else {
+            ASSERT_NE(ch, nullptr);
+            EXPECT_EQ(hex(octets(ch, ch + 2)), "018a") << "B2, exclusive";
+        }
+        free_msg(m);
+    }
+    q931_reset_hooks();
+}
+
 // Every NT frame holds the whole element record, whatever the pointer width,
 // and every element it points at lies after that record.
 TEST(MsgBuilders, NtRecordsFitTheirFrames)

@@ -302,15 +302,16 @@ int chan_misdn_jb_empty(misdn_bchannel *bc, char *, int)
 // ---- sending ---------------------------------------------------------------------------------
 
 // The network side's first answer to a received SETUP names the B-channel.
-// A CONNECT carries no channel identification, so one that would be that
-// first answer (the far end answered before the call was even proceeding)
-// goes after a CALL PROCEEDING.
-static bool connect_needs_proceeding(call_object *co, int isdn_event)
+// CONNECT and PROGRESS carry no channel identification, so one that would
+// be that first answer (the far end answered, or sent progress, before the
+// dial plan's CALL PROCEEDING went out) goes after a CALL PROCEEDING.
+static bool needs_proceeding_first(call_object *co, int isdn_event)
 {
     const auto *l = co->legi;
-    if (isdn_event != EVENT_CONNECT || !co->bc->nt || !l || !l->events_received[LEGI_SETUP])
+    if ((isdn_event != EVENT_CONNECT && isdn_event != EVENT_PROGRESS) || !co->bc->nt || !l ||
+        !l->events_received[LEGI_SETUP])
         return false;
-    for (int slot : {LEGI_SETUP_ACKNOWLEDGE, LEGI_PROCEEDING, LEGI_ALERTING, LEGI_CONNECT})
+    for (int slot : {LEGI_SETUP_ACKNOWLEDGE, LEGI_PROCEEDING, LEGI_PROGRESS, LEGI_ALERTING, LEGI_CONNECT})
         if (l->events_sent[slot])
             return false;
     return true;
@@ -320,7 +321,7 @@ void tarn_misdn_lib_send_event(call_object *co, int isdn_event)
 {
     if (!co || !co->bc)
         return;
-    if (connect_needs_proceeding(co, isdn_event))
+    if (needs_proceeding_first(co, isdn_event))
         tarn_misdn_lib_send_event(co, EVENT_PROCEEDING);
     record_sent(co, isdn_event);
     if (co->cc.ie_on_sip && co->cl_sip && co->cl_sip->tmpsip)

@@ -36,6 +36,16 @@ std::string scenario(const std::string &name)
     return std::string(TARN_SOURCE_DIR) + "/tests/e2e/isdn_to_sip/" + name;
 }
 
+std::vector<std::string> split_tabs(const std::string &line)
+{
+    std::vector<std::string> f;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        f.push_back(line.substr(start, tab - start));
+    f.push_back(line.substr(start));
+    return f;
+}
+
 using child = e2e_child;
 
 // The gateway with its ISDN ports, the dial plan toward the far end's SIP
@@ -50,6 +60,7 @@ struct isdn_world {
     bool with_port2 = false;
     std::string port2_group; // the lines of port 2's group in tarn.isdn
     std::string line_config; // the call configuration of the dial plan lines
+    std::string plan_head;   // dial plan lines before those toward the far end
 
     // port_settings: extra lines of port 1's group in tarn.isdn
     bool start(const std::string &port_settings, const std::string &config)
@@ -73,7 +84,7 @@ struct isdn_world {
         w.root.write("misdn.ports", sim);
         // calls to numbers beginning 0 or 1 go to the far end (127.0.0.1 would
         // name the gateway itself), others nowhere
-        std::string plan;
+        std::string plan = plan_head;
         for (const char *from : {"1", "2"})
             plan += std::string("ISDN\tSIP\t") + from + "\t127.0.0.2:" + std::to_string(uas_port) +
                     "\t([01][0-9]*)#?\t\\1\t(.*)\t\\1\t" + line_config + "\n";
@@ -96,12 +107,13 @@ struct isdn_world {
         }
         return a;
     }
-    std::vector<std::string> uas_args(const std::string &xml, int calls = 1) const
+    std::vector<std::string> uas_args(const std::string &xml, int calls = 1, int port = 0,
+                                      const std::string &name = "uas") const
     {
-        return {"sipp", "-sf", scenario(xml), "-i", "127.0.0.2", "-p", std::to_string(uas_port), "-m",
+        return {"sipp", "-sf", scenario(xml), "-i", "127.0.0.2", "-p", std::to_string(port ? port : uas_port), "-m",
                 std::to_string(calls),
                 "-timeout", "40s", "-timeout_error", "-nostdin", "-trace_msg", "-message_file",
-                w.root.path("uas.msg")};
+                w.root.path(name + ".msg")};
     }
     // Q.931 message types the gateway sent (NT: commands with C/R 1).
     std::vector<std::string> sent_types() const
@@ -248,6 +260,60 @@ TEST(IsdnToSip, AnsweredCallEndsByTheFarEndsBye)
         types += t + "\n";
     EXPECT_TRUE(has(types, "0x01\t\n0x07\t\n")) << "ALERTING, CONNECT: " << types;
     EXPECT_TRUE(has(types, "0x45\t16\n")) << "DISCONNECT, cause 16: " << types;
+}
+
+// Far ends that answer at once, one with 200 alone, the other with 183 and
+// 200 back to back, four calls each: their answers may reach the gateway
+// before the dial plan's CALL PROCEEDING has gone out. Still the terminal
+// hears CALL PROCEEDING with the B-channel first on every call (a CONNECT
+// or PROGRESS first would name no channel, and libpri clears such a call
+// with STATUS), and every call is answered.
+TEST(IsdnToSip, FarEndAnsweringAtOnce)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    int progress_port = free_local_port();
+    iw.plan_head = "ISDN\tSIP\t1\t127.0.0.2:" + std::to_string(progress_port) + "\t(1[0-9]*)\t\\1\t(.*)\t\\1\t\n";
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
+    const int calls = 4;
+    std::vector<std::string> steps = {"wait up 30", "sleep 1000"};
+    for (int i = 0; i < calls; i++)
+        for (const char *number : {"0301234", "1301234"})
+            steps.insert(steps.end(), {std::string("dial ") + number + " 4711", "wait answer 20", "hangup",
+                                       "wait hangup 10"});
+    {
+        child answer(iw.w, "uas", iw.uas_args("uas_answer.xml", calls));
+        child progress(iw.w, "uas2", iw.uas_args("uas_progress_answer.xml", calls, progress_port, "uas2"));
+        child peer(iw.w, "peer", iw.peer_args(steps));
+        EXPECT_TRUE(peer.wait("SCRIPT DONE", 120000)) << peer.text();
+        EXPECT_EQ(answer.wait_exit(30000), 0) << answer.text() << read_text_file(iw.w.root.path("uas.msg"));
+        EXPECT_EQ(progress.wait_exit(30000), 0) << progress.text() << read_text_file(iw.w.root.path("uas2.msg"));
+        EXPECT_EQ(count(peer.text(), "ANSWER "), 2 * calls) << peer.text();
+        EXPECT_FALSE(has(peer.text(), "Missing mandatory")) << peer.text();
+    }
+    // every SETUP of the terminal is first answered by CALL PROCEEDING with
+    // the channel (lapd.cr 0: the terminal's commands, 1: the gateway's)
+    std::vector<std::string> m = e2e_q931_messages(
+        iw.trace, "", {"lapd.cr", "q931.call_ref", "q931.message_type", "q931.channel.selection"});
+    std::string all;
+    for (const std::string &line : m)
+        all += line + "\n";
+    int setups = 0;
+    for (size_t i = 0; i < m.size(); i++) {
+        std::vector<std::string> f = split_tabs(m[i]);
+        if (f.size() < 3 || f[0] != "0" || f[2] != "0x05")
+            continue;
+        setups++;
+        size_t j = i + 1;
+        while (j < m.size() && split_tabs(m[j])[0] != "1")
+            j++;
+        ASSERT_LT(j, m.size()) << all;
+        std::vector<std::string> answer = split_tabs(m[j]);
+        ASSERT_GE(answer.size(), 4u) << m[j];
+        EXPECT_EQ(answer[2], "0x02") << "the first answer is CALL PROCEEDING: " << all;
+        EXPECT_TRUE(answer[3] == "0x01" || answer[3] == "0x02") << "and names the B-channel: " << all;
+    }
+    EXPECT_EQ(setups, 2 * calls) << all;
 }
 
 // Overlap dialling without "#": the INVITE to 123 follows the interdigit
