@@ -36,7 +36,7 @@ std::vector<std::string> e2e_isdn_ports::peer_argv(int number, const std::vector
     std::vector<std::string> a = {std::string(TARN_BINARY_DIR) + "/sim/q931peer/q931peer",
                                   "--role", p.mode == "nt" ? "user" : "network", "--line", p.line,
                                   "--local", std::to_string(p.peer_port), "--peer", std::to_string(p.gw_port),
-                                  "-e", "wait up 30", "-e", "sleep 1500"};
+                                  "-e", "wait up 30"};
     for (const std::string &s : steps) {
         a.push_back("-e");
         a.push_back(s);
@@ -59,12 +59,17 @@ std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &sce
             w.root.path(name + ".msg"), "-trace_err", "-error_file", w.root.path(name + ".err")};
 }
 
+bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms)
+{
+    std::string local = addr + ":" + std::to_string(port) + " ";
+    return e2e_world::wait_for([&] { return w.ns.run({"ss", "-lnuH"}).out.find(local) != std::string::npos; }, ms);
+}
+
 std::string e2e_sipp_answer_until_bye()
 {
     return R"(<?xml version="1.0" encoding="ISO-8859-1" ?>
 <scenario name="answered until BYE">
   <recv request="INVITE"/>
-  <pause milliseconds="500"/>
   <send><![CDATA[
 
 SIP/2.0 200 OK

@@ -32,10 +32,7 @@ public:
     e2e_isdn_ports(const e2e_world &w, const std::string &isdn_conf, const std::vector<e2e_isdn_port> &ports);
     // The environment tarn needs for the ports.
     std::vector<std::string> env() const;
-    // q931peer as the far end of a port, running steps once its link is up
-    // and has settled: two ends that set the link up at once may see the
-    // gateway's layer 2 set it up again within its first second, and a
-    // message sent in between is lost.
+    // q931peer as the far end of a port, running steps once its link is up.
     std::vector<std::string> peer_argv(int number, const std::vector<std::string> &steps) const;
     const e2e_isdn_port &port(int number) const { return ports_.at(number); }
     // The Q.931 message types (hex) and cause values the gateway sent on a
@@ -52,9 +49,10 @@ private:
 std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &scenario, const std::string &addr,
                                       int port, const std::string &name, int calls = 1);
 
-// A sipp scenario (its text) that answers an INVITE after half a second with
-// 200 and an SDP answer, takes the ACK and answers the BYE that ends the
-// call. (The gateway answers an ISDN caller's SETUP with CALL PROCEEDING
-// from its task runner: a SIP answer before it would make CONNECT the first
-// answer, without the channel.)
+// Waits (bounded) until a socket listens on addr:port (UDP) inside the
+// world, e.g. a sipp far end ready for the gateway's INVITE.
+bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms = 20000);
+
+// A sipp scenario (its text) that answers an INVITE at once with 200 and an
+// SDP answer, takes the ACK and answers the BYE that ends the call.
 std::string e2e_sipp_answer_until_bye();

@@ -6,11 +6,9 @@
 // sip_info_on_facility off. The SIP caller is sipp.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "e2e.h"
@@ -65,9 +63,6 @@ struct facility_world {
         uac_port = free_local_port();
         return w.start_tarn({"-o", "-l", "9"}, isdn->env());
     }
-    // The far end's link settles (see e2e_isdn_ports::peer_argv) before the
-    // first call.
-    void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(2000)); }
     // One call of the sipp caller to number with scenario name, to its end.
     process_result call(const std::string &name, const std::string &number)
     {
@@ -93,7 +88,6 @@ TEST(SipToIsdnFacilities, DeflectionRequestOfTheCalledUser)
                                            "sleep 1000", "wait ring 30", "alerting", "sleep 300", "reroute 555",
                                            "sleep 1000", "answer", "wait hangup_req 30"}));
     ASSERT_TRUE(called.wait("UP", 30000)) << called.text();
-    f.settle();
     process_result r = f.call("uac_302.xml", "5101");
     EXPECT_EQ(r.status, 0) << r.out << r.err << read_text_file(f.w.root.path("5101.msg"));
     r = f.call("uac_call.xml", "5201");
@@ -132,7 +126,6 @@ TEST(SipToIsdnFacilities, AdviceOfChargeBySipInfo)
                                             "wait ring 30", "answer", "sleep 500", "aoc-d units 7",
                                             "wait hangup_req 30"}));
     ASSERT_TRUE(network.wait("UP", 30000)) << network.text();
-    f.settle();
     process_result r = f.call("uac_aoc.xml", "6101");
     EXPECT_EQ(r.status, 0) << r.out << r.err << read_text_file(f.w.root.path("6101.msg"));
     r = f.call("uac_call.xml", "6201");

@@ -71,6 +71,8 @@ TEST(IsdnToSipFailover, FailoverProxyAndNextCallGroupMember)
             w, f.name, e2e_sipp_uas(w, w.root.path(f.name + ".xml"), f.addr, f.port, f.name)));
     }
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, isdn.env())) << w.tarn_err();
+    for (const far_end &f : ends)
+        ASSERT_TRUE(e2e_udp_listening(w, f.addr, f.port)) << f.name;
     e2e_child peer(w, "peer", isdn.peer_argv(1, {"dial 101 4711", "wait hangup_req 30",
                                                  "sleep 500", "dial 202 4711", "wait hangup_req 30"}));
     EXPECT_TRUE(peer.wait("SCRIPT DONE", 60000)) << peer.text();

@@ -448,6 +448,7 @@ TEST(RegistrationE2E, ValidationFailureKeepsAPortWithACallUp)
     w.root.write("called.xml", e2e_sipp_answer_until_bye());
     std::string hang_up = w.root.path("hang_up");
     e2e_child uas(w, "uas", e2e_sipp_uas(w, w.root.path("called.xml"), "127.0.0.2", uas_port, "uas"));
+    ASSERT_TRUE(e2e_udp_listening(w, "127.0.0.2", uas_port));
     e2e_child caller(w, "caller", isdn.peer_argv(1, {"dial 0301 4711", "wait answer 20",
                                                      "waitfile " + hang_up + " 60", "hangup", "sleep 1000"}));
     e2e_child idle(w, "idle", isdn.peer_argv(2, {"sleep 60000"}));

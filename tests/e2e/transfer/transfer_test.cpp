@@ -52,6 +52,8 @@ TEST(Transfer, ReferWithReplacesOnAnIsdnToSipCall)
     referrer_argv.insert(referrer_argv.end(), {"-key", "target_port", std::to_string(target_port)});
     e2e_child referrer(w, "referrer", referrer_argv);
     e2e_child target(w, "target", e2e_sipp_uas(w, scenario("target.xml"), "127.0.0.1", target_port, "target"));
+    ASSERT_TRUE(e2e_udp_listening(w, "127.0.0.2", referrer_port));
+    ASSERT_TRUE(e2e_udp_listening(w, "127.0.0.1", target_port));
     std::string hang_up = w.root.path("hang_up");
     e2e_child peer(w, "peer", isdn.peer_argv(1, {"dial 0301 4711", "wait answer 20",
                                                  "waitfile " + hang_up + " 60", "hangup", "sleep 1000"}));
