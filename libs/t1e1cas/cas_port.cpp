@@ -262,9 +262,17 @@ int cas_release_port(int port)
     cas_guard lk(cas_lock);
     if (!cas_port_open(port))
         return 0;
-    if (cas_ctl.signalling[port] != CAS_SIGNALLING_T1_FXOKS)
+    // A claim that never reached the line (the call ended before its first
+    // line event) is given back whatever the signalling; a line in use is
+    // freed by its own signalling when it returns to idle.
+    int state = cas_ctl.port_state[port];
+    bool line_idle = state == CAS_STATE_T1_IDLE || state == CAS_STATE_E1_IDLE || state == CAS_STATE_UNKNOWN;
+    if (cas_ctl.signalling[port] != CAS_SIGNALLING_T1_FXOKS) {
+        if (line_idle)
+            cas_ctl.in_use[port] = 0;
         return 1;
-    switch (cas_ctl.port_state[port]) {
+    }
+    switch (state) {
     case CAS_STATE_T1_OFFHOOK:
         cas_write_locked(port, "0101");
         cas_ctl.port_state[port] = CAS_STATE_T1_IDLE;
@@ -273,8 +281,9 @@ int cas_release_port(int port)
     case CAS_STATE_T1_RINGING_INBOUND:
         break;
     default:
-        cas_print("RELEASE: DOING NOTHING ON PORT %i %s\n", port,
-                  cas_print_port_state(cas_ctl.port_state[port]));
+        cas_print("RELEASE: DOING NOTHING ON PORT %i %s\n", port, cas_print_port_state(state));
+        if (line_idle)
+            cas_ctl.in_use[port] = 0;
         break;
     }
     return 1;

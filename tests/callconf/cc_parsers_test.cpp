@@ -249,6 +249,28 @@ TEST_F(CallConf, AdviceOfChargeHeader)
     EXPECT_EQ(cc.aocdef.aoctype, AOC_TYPE_NONE);
     cc_parse_aoc_definition(&cc.aocdef, "CURRENCY:SWISSFRANCS:2|1");
     EXPECT_STREQ(cc.aocdef.currency, "SWISSFRAN");
+
+    // The type words the option's help offers are the ones the parser takes
+    // (stored configurations write "chunits" for charging units).
+    const call_configuration_option *aoc = nullptr;
+    for (const call_configuration_option &o : call_configuration_options)
+        if (strcmp(o.var, "aoc") == 0)
+            aoc = &o;
+    ASSERT_NE(aoc, nullptr);
+    std::string values = aoc->values;
+    const struct {
+        const char *word;
+        aoc_type type;
+    } words[] = {{"currency", AOC_TYPE_CURRENCY},
+                 {"chunits", AOC_TYPE_CHARGING},
+                 {"analog12k", AOC_TYPE_ANALOG12K},
+                 {"analog16k", AOC_TYPE_ANALOG16K}};
+    for (const auto &w : words) {
+        EXPECT_NE(values.find(w.word), std::string::npos) << values;
+        cc_parse_aoc_definition(&cc.aocdef, (std::string(w.word) + "|1:60").c_str());
+        EXPECT_EQ(cc.aocdef.aoctype, w.type) << w.word;
+    }
+    EXPECT_EQ(values.find("charging|"), std::string::npos) << values;
 }
 
 TEST_F(CallConf, IndicationControlAndR2Profile)

@@ -5,9 +5,11 @@
 // origin, passthrough headers) on their own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -407,6 +409,56 @@ TEST_F(SipResponse, FxoBusyWithoutAnErrorAnswerSendsNothing)
     EXPECT_EQ(r.state, SM_NO_DECISION);
     EXPECT_EQ(co->special_termination_reason, 13);
     EXPECT_TRUE(nothing_sent());
+}
+
+// The stack sends an answer from its own thread after the action returned:
+// the phrase it sends is the one of the moment of the answer, even when the
+// cause map's text is replaced before the stack gets to it.
+TEST_F(SipResponse, CauseMapPhrasesAreCopiedPerAnswer)
+{
+    struct {
+        const char *what;
+        int to, in_cause;
+        std::function<void()> send;
+    } cases[] = {
+        {"media refused", TECH_TARN, 916,
+         [this] {
+             leg->sip_answer = SIP_ANSWER_REJECT;
+             act(sm_sip_send_nua_response);
+         }},
+        {"ISDN time-out", TECH_TARN, 912,
+         [this] {
+             bchannel(0);
+             act(sm_sip_send_reject_for_isdn_timeout);
+         }},
+        {"ISDN disconnect cause", TECH_ISDN, 17,
+         [this] {
+             bchannel(0);
+             act(sm_isdn_send_sip_reject_by_isdn_disconnect_cause);
+         }},
+        {"busy FXO line", TECH_ANALOG, 17,
+         [this] {
+             co->special_termination_reason = 13;
+             act(sm_sip_send_reject_by_afxo_call_progress_tone);
+         }},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        fresh_call();
+        co->callinfo = c.to == TECH_ANALOG ? CI_SIP_TO_ANALOG : CI_SIP_TO_ISDN;
+        invite(true);
+        cause_map &m = gp->causemap;
+        char *text = strdup("Mapped Refusal");
+        // first, ahead of any row of the default map for the same cause
+        std::copy_backward(m.causes, m.causes + m.count, m.causes + m.count + 1);
+        m.count++;
+        m.causes[0] = {TECH_SIP, (dp_tech)c.to, c.in_cause, 503, text};
+        c.send();
+        memset(text, 'X', strlen(text)); // a reload reuses the memory
+        answer a = next();
+        EXPECT_EQ(a.status, 503);
+        EXPECT_EQ(a.phrase, "Mapped Refusal");
+    }
 }
 
 TEST_F(SipResponse, ReinviteAnswer)

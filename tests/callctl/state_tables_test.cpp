@@ -159,6 +159,8 @@ TEST(StateTables, ActionListNamesEachActionOnceAndEveryOneIsUsed)
         }
     }
     EXPECT_EQ(sm_actions_not_built_count(), sm_actions_count - built);
+    // Call control is complete: no placeholder is left.
+    EXPECT_EQ(sm_actions_not_built_count(), 0);
 }
 
 // The SIP-to-ISDN, ISDN-to-SIP, SIP-to-SIP, registration and clean-up

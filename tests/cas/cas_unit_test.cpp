@@ -351,6 +351,7 @@ TEST(CasPorts, ClaimReleaseAndListing)
 {
     fake_port(9, FXO, CAS_STATE_T1_IDLE);
     fake_port(10, FXS, CAS_STATE_T1_IDLE);
+    fake_port(11, R2, CAS_STATE_E1_IDLE);
     written(9);
     EXPECT_EQ(cas_fetch_port(9), 9);
     EXPECT_EQ(cas_fetch_port(9), 0);
@@ -364,9 +365,16 @@ TEST(CasPorts, ClaimReleaseAndListing)
     } cases[] = {
         {9, FXO, CAS_STATE_T1_OFFHOOK, {"0101"}, CAS_STATE_T1_IDLE, 0, nullptr},
         {9, FXO, CAS_STATE_T1_RINGING_INBOUND, {}, CAS_STATE_T1_RINGING_INBOUND, 1, nullptr},
-        {9, FXO, CAS_STATE_T1_IDLE, {}, CAS_STATE_T1_IDLE, 1,
+        // a claim that never reached the line is given back, whatever the
+        // signalling; a line in use is left to its signalling
+        {9, FXO, CAS_STATE_T1_IDLE, {}, CAS_STATE_T1_IDLE, 0,
          "RELEASE: DOING NOTHING ON PORT 9 CAS_STATE_T1_IDLE\n"},
+        {10, FXS, CAS_STATE_T1_IDLE, {}, CAS_STATE_T1_IDLE, 0, nullptr},
+        {10, FXS, CAS_STATE_T1_RINGING_OUTBOUND, {}, CAS_STATE_T1_RINGING_OUTBOUND, 1, nullptr},
         {10, FXS, CAS_STATE_T1_OFFHOOK, {}, CAS_STATE_T1_OFFHOOK, 1, nullptr},
+        {11, R2, CAS_STATE_E1_IDLE, {}, CAS_STATE_E1_IDLE, 0, nullptr},
+        {11, R2, CAS_STATE_UNKNOWN, {}, CAS_STATE_UNKNOWN, 0, nullptr},
+        {11, R2, CAS_STATE_E1_SEIZE, {}, CAS_STATE_E1_SEIZE, 1, nullptr},
     };
     for (const auto &c : cases) {
         fake_port(c.port, c.signalling, c.state);

@@ -12,6 +12,7 @@
 #include "application.h"
 #include "call_info.h"
 #include "call_leg_sip.h"
+#include "call_progress.h"
 #include "call_statistics.h"
 #include "conf_root.h"
 #include "confman.h"
@@ -26,15 +27,12 @@
 #include "mc_tdm.h"
 #include "misdn_bchannel.h"
 #include "proxy_def.h"
+#include "run_process.h"
 #include "sm_defs.h"
+#include "sofia_logs.h"
 #include "state_tables.h"
 #include "statemachine.h"
 #include "tdm_settings.h"
-
-extern "C" {
-extern su_log_t nua_log[];
-extern su_log_t tport_log[];
-}
 
 namespace {
 
@@ -276,10 +274,11 @@ TEST_F(CallListings, LogLevelsNetlogAndSipStackLogs)
     EXPECT_EQ(dispatcher_answer("slbogus9"), "No log module bogus9\n\r\n");
     EXPECT_EQ(dispatcher_answer("slnua 5"), "\r\n");
     EXPECT_EQ(nua_log->log_level, 5u);
-    EXPECT_EQ(dispatcher_answer("slall2"), "\r\n");
-    EXPECT_EQ(nua_log->log_level, 2u);
-    EXPECT_EQ(tport_log->log_level, 2u);
-    EXPECT_EQ(su_log_default->log_level, 2u);
+    EXPECT_EQ(dispatcher_answer("slall9"), "\r\n");
+    su_log_t *all[] = {tport_log,   iptsec_log, nta_log, stun_log, nth_client_log, nth_server_log,
+                       sresolv_log, nua_log,    soa_log, nea_log,  su_log_default};
+    for (su_log_t *l : all)
+        EXPECT_EQ(l->log_level, 9u) << l->log_name;
     dispatcher_answer("slall0");
     mc_reset_hooks();
 }
@@ -310,6 +309,26 @@ TEST_F(CallListings, TdmMapAndTimeslotQuestion)
                                       "BUS 1: TRANSCODING_1:3  | a_ts 007 | l_ts 130\n");
     free(buf);
     EXPECT_EQ(dispatcher_answer("s"), "Print Info for timeslot: \r\n");
+}
+
+// "lcpt": each kind's built-in table, then the tables of a known tarn.cpt.
+TEST_F(CallListings, CallProgressTables)
+{
+    const std::string builtin = read_text_file(TARN_SOURCE_DIR "/tests/routing/golden/lcpt_builtin.txt");
+    ASSERT_FALSE(builtin.empty());
+    EXPECT_EQ(dispatcher_answer("lcpt"), builtin + "\r\n");
+
+    conf_root root(false);
+    root.write("tarn.cpt", "[s2i:pbx]\nte\tany_state\tALERTING\t180\tRinging\n"
+                           "[i2s:carrier]\nnt\t183\tProgress\tPROGRESS\n"
+                           "[s2fxo:line]\nPOLREV\t200\tAnswered\n");
+    ASSERT_EQ(cpt_parse_call_progress_tables(root.path("tarn.cpt").c_str()), 0);
+    std::string want = builtin;
+    want.insert(want.find("Table: i2s:default"), "Table: s2i:pbx\n0\tte\tany_state\tALERTING:\t180\tRinging\n");
+    want.insert(want.find("Table: s2fxo:default"), "Table: i2s:carrier\n0\tnt\t183\tProgress\tPROGRESS\t\n");
+    want += "Table: s2fxo:line\n0\tCP_SIP2FXO_POLREV:\t200\tAnswered\n";
+    EXPECT_EQ(dispatcher_answer("lcpt"), want + "\r\n");
+    cpt_parse_call_progress_tables(root.path("missing.cpt").c_str()); // the built-in tables only
 }
 
 } // namespace

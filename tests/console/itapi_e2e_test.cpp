@@ -8,6 +8,7 @@
 
 #include <signal.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,9 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
 
 // A peer's "dial:" placed as an ISDN call on the group's port against a
 // libpri network side; its progress goes back on the console connection,
-// "kt" lists it, a foreign call number changes nothing and "hangup" ends it.
+// "kt" lists it, a foreign call number changes nothing and "hangup" ends it;
+// a second call is cleared by the ISDN side. Each call reference sees one
+// RELEASE.
 TEST(ItapiE2E, ConsoleCallToIsdn)
 {
     e2e_world w(sipp_world_options());
@@ -113,7 +116,8 @@ TEST(ItapiE2E, ConsoleCallToIsdn)
     w.root.write("misdn.ports", "1 te bri ptp 40001 40002 " + w.root.path("port1.trace") + "\n");
     e2e_q931_peer q(w, {"--role", "network", "--line", "ptp", "--local", "40002", "--peer", "40001", "-e",
                         "wait up 30", "-e", "wait ring 30", "-e", "alerting", "-e", "sleep 200", "-e", "answer",
-                        "-e", "wait hangup 60"});
+                        "-e", "wait hangup_ack 60", "-e", "wait ring 60", "-e", "answer", "-e", "sleep 300", "-e",
+                        "hangup 16", "-e", "wait hangup_ack 30"});
     ASSERT_TRUE(q.wait("READY", 10000)) << read_text_file(q.out);
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, {"TARN_MISDN_SIM=" + w.root.path("misdn.ports")})) << w.tarn_err();
     ASSERT_TRUE(q.wait("UP")) << read_text_file(q.out);
@@ -141,6 +145,42 @@ TEST(ItapiE2E, ConsoleCallToIsdn)
     c.send("hangup\n");
     EXPECT_TRUE(q.wait("HANGUP")) << read_text_file(q.out);
     EXPECT_TRUE(w.tarn_running());
+
+    // A second call, cleared by the ISDN side once the first is gone: the
+    // peer reads the DISCONNECT with its cause.
+    EXPECT_TRUE(e2e_world::wait_for(
+        [&] {
+            w.console("kt");
+            return w.wait_out("TOTAL CALLS:0\n", 500);
+        },
+        20000));
+    console_conn c2(54322);
+    c2.read_until(CONSOLE_GREETING);
+    c2.send("dial:dad=201,oad=100,tech=isdn,group=isdn1,codec=pcma,rtp_port=40002,rtp_ip=127.0.0.1,pid=8\n");
+    EXPECT_TRUE(q.wait("RING called=201 calling=100")) << read_text_file(q.out);
+    std::string end = c2.read_until("DISCONNECT cause=16\n");
+    EXPECT_NE(end.find("DISCONNECT cause=16\n"), std::string::npos) << end;
+
+    // One RELEASE per call reference, whichever side cleared.
+    std::map<std::string, int> releases;
+    EXPECT_TRUE(e2e_world::wait_for(
+        [&] {
+            releases.clear();
+            int completes = 0;
+            for (const std::string &m :
+                 e2e_q931_messages(w.root.path("port1.trace"), "", {"q931.call_ref", "q931.message_type"})) {
+                size_t tab = m.find('\t');
+                std::string type = tab == std::string::npos ? "" : m.substr(tab + 1);
+                if (type == "0x4d")
+                    releases[m.substr(0, tab)]++;
+                completes += type == "0x5a";
+            }
+            return completes >= 2;
+        },
+        30000));
+    EXPECT_EQ(releases.size(), 2u);
+    for (const auto &[ref, n] : releases)
+        EXPECT_EQ(n, 1) << "call reference " << ref;
     c.send("q\n");
     EXPECT_TRUE(c.closed_by_server());
     EXPECT_EQ(sipp_stop_tarn(w), "");

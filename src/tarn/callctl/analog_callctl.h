@@ -86,7 +86,3 @@ extern time_t (*analog_clock)(time_t *);
 
 // A test action that no table names: prints "hallo"; {-1, -1}.
 SM_ACTION(sm_print_hallo);
-
-// Registers call control's analog functions with the parts that call them
-// (line bring-up, SIP admission, media events, housekeeping, SDP).
-void analog_callctl_install();

@@ -1,4 +1,5 @@
-// What the analog call-control files share among themselves.
+// What the analog call-control files share among themselves, and the
+// pieces of a call from a line toward SIP that CAS and ISDN take as well.
 #pragma once
 #include <cstddef>
 
@@ -30,6 +31,11 @@ bool analog_is_cas_call(const call_object *co);
 // Appends c to the 64-character field dst (63 characters and the end)
 // unless it is full; false when it was full (the caller logs).
 bool analog_append_char(char *dst, size_t size, char c);
+
+// The call's configuration once its dial-plan line is found: the source's
+// (or the default) configuration with the destination's and the line's on
+// top, the DTMF handling anew, and the line's technology in the CDR.
+void line_to_sip_take_dialplan_line(call_object *co);
 
 // The INVITE of a call from a line toward SIP (analog and CAS): the old
 // handle dropped, From and To, the handle, the RTP port, the SDP offer and

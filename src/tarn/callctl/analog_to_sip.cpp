@@ -83,14 +83,7 @@ bool search_dialplan(call_object *co)
     if (!dialplan_search_from_analog(co) || !co->dp)
         return false;
     LOGD_CALL(ANALOG, 5, co, "found dialplan");
-    call_configuration *active = co->cc_active ? co->cc_active : &co->cc;
-    cc_clone_call_configuration(active, co->cc_source ? co->cc_source : &gp->default_call_configuration);
-    if (co->cc_destination)
-        cc_update_call_configuration(active, co->cc_destination);
-    if (co->dp->cc)
-        cc_update_call_configuration(active, co->dp->cc);
-    cc_recompute_dtmf(co);
-    co->cdr.to = co->dp->to_tech;
+    line_to_sip_take_dialplan_line(co);
     if (co->cl_sip)
         update_rtp_port(co, co->cl_sip);
     return true;
@@ -229,6 +222,18 @@ SM_ACTION(sm_analog_to_sip_fax_detect_mangle_numbers)
 }
 
 // ---- the INVITE -----------------------------------------------------------------------------
+
+void line_to_sip_take_dialplan_line(call_object *co)
+{
+    call_configuration *active = co->cc_active ? co->cc_active : &co->cc;
+    cc_clone_call_configuration(active, co->cc_source ? co->cc_source : &gp->default_call_configuration);
+    if (co->cc_destination)
+        cc_update_call_configuration(active, co->cc_destination);
+    if (co->dp->cc)
+        cc_update_call_configuration(active, co->dp->cc);
+    cc_recompute_dtmf(co);
+    co->cdr.to = co->dp->to_tech;
+}
 
 statemachine_handle_retval line_to_sip_send_invite(call_object *co, void (*trace)(call_object *co))
 {

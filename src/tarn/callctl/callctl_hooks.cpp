@@ -1,5 +1,6 @@
 #include "callctl_hooks.h"
 
+#include "analog_admission.h"
 #include "analog_callctl.h"
 #include "analog_watchdog.h"
 #include "call_authorization.h"
@@ -17,6 +18,7 @@
 #include "isdn_events.h"
 #include "isdn_to_sip.h"
 #include "sip_to_sip.h"
+#include "media_callctl.h"
 #include "media_start.h"
 #include "nua_stack.h"
 #include "call_statistics.h"
@@ -75,6 +77,13 @@ int vaz_on_new_destination(call_object *co)
     return 0;
 }
 
+// The SDP refusal rings off the telephone, a feature code flashes the
+// line; the result is not used.
+void send_analog_command(call_object *co, int port, int event)
+{
+    verbose_analog_send_event(co, port, event);
+}
+
 // The next member of the call's SIP call group (the SIP-to-SIP actions read it).
 const char *next_callgroup_member(call_object *co)
 {
@@ -124,6 +133,7 @@ void callctl_connect_hooks()
     housekeeping_hooks hk{};
     hk.add_sm_task = add_sm_task;
     hk.nua_handle_cleanup_queue = nua_handle_cleanup_queue;
+    hk.fxs_message_waiting_refresh = fxs_message_waiting_refresh;
     housekeeping_set_hooks(&hk);
 
     callctl_media_hooks m{};
@@ -133,6 +143,7 @@ void callctl_connect_hooks()
     sdp_callctl_hooks sdp{};
     sdp.add_sm_task = add_sm_task;
     sdp.tarn_misdn_lib_send_event = send_isdn_message;
+    sdp.verbose_analog_send_event = send_analog_command;
     sdp_set_callctl_hooks(&sdp);
 
     s2s_hooks s2s{};
@@ -171,6 +182,8 @@ void callctl_connect_hooks()
     adm.apply_sip_user_user_to_bc = apply_sip_user_user_to_bc;
     adm.tarn_gsm_send_event = tarn_gsm_send_event;
     adm.sm_add_vaz_to_new_destination = vaz_on_new_destination;
+    adm.init_incoming_sip_to_analog_call = init_incoming_sip_to_analog_call;
+    adm.init_incoming_sip_to_cas_call = init_incoming_sip_to_cas_call;
     sip_admission_set_hooks(&adm);
 
     isdn_to_sip_hooks_record i2s{};
@@ -179,13 +192,21 @@ void callctl_connect_hooks()
 
     // Digits of every technology, the detector tuning and the DTMF flags.
     dtmf_install();
+    dtmf_line_hooks dtmf{};
+    dtmf.verbose_analog_send_event = send_analog_command;
+    dtmf.process_cas_e1_flush_buffer = process_cas_e1_flush_buffer;
+    dtmf_set_line_hooks(&dtmf);
+
+    // The caller-id of analog lines and the MFC/R2 tones of CAS channels.
+    media_callctl_iface media{};
+    media.parse_analog_callerid = parse_analog_callerid;
+    media.send_mfcr2_tone = send_mfcr2_tone;
+    media.cas_passthrough_map = cas_passthrough_map;
+    media_set_callctl_iface(&media);
 
     dialplan_mangle_iface d{};
     d.format_full_local_url = format_full_local_url;
     dialplan_set_mangle_iface(&d);
-
-    analog_callctl_install();
-    cas_callctl_install();
 }
 
 int callctl_start_task_runner()

@@ -79,7 +79,3 @@ extern void (*cas_register_profile)(int port, mfcr2_profile *out);
 // descending walks from the end. The number of entries (0 for an empty
 // group).
 int cas_channel_order(int method, int direction, int count, int32_t *next_index, int *order);
-
-// Registers call control's CAS functions with the parts that call them
-// (SIP admission, the media events, the digit play-out).
-void cas_callctl_install();

@@ -62,14 +62,7 @@ bool search_dialplan(call_object *co)
     if (!dialplan_search_from_cas(co) || !co->dp)
         return false;
     LOGD_CALL(CAS, 5, co, "found dialplan");
-    call_configuration *active = co->cc_active ? co->cc_active : &co->cc;
-    cc_clone_call_configuration(active, co->cc_source ? co->cc_source : &gp->default_call_configuration);
-    if (co->cc_destination)
-        cc_update_call_configuration(active, co->cc_destination);
-    if (co->dp->cc)
-        cc_update_call_configuration(active, co->dp->cc);
-    cc_recompute_dtmf(co);
-    co->cdr.to = co->dp->to_tech;
+    line_to_sip_take_dialplan_line(co);
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "analog_callctl_internal.h"
 #include "application.h"
 #include "call_object.h"
 #include "causes.h"
@@ -354,14 +355,7 @@ SM_ACTION(sm_isdn_to_sip_search_dialplan)
     LOGD_CALL(ISDN, 7, co, "searching dialplan");
     if (!dialplan_search_from_isdn(co) || !co->dp)
         return ROW;
-    call_configuration *active = co->cc_active ? co->cc_active : &co->cc;
-    cc_clone_call_configuration(active, co->cc_source ? co->cc_source : &gp->default_call_configuration);
-    if (co->cc_destination)
-        cc_update_call_configuration(active, co->cc_destination);
-    if (co->dp->cc)
-        cc_update_call_configuration(active, co->dp->cc);
-    cc_recompute_dtmf(co);
-    co->cdr.to = co->dp->to_tech;
+    line_to_sip_take_dialplan_line(co);
     update_bc_numbers(co);
     LOGD_CALL(ISDN, 7, co, "found dialplan");
     return ROW;

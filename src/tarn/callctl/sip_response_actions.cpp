@@ -32,6 +32,13 @@
 #include <sofia-sip/sip.h>
 #include <sofia-sip/sip_tag.h>
 #include <sofia-sip/soa_tag.h>
+#include <sofia-sip/su_alloc.h>
+
+const char *sip_answer_phrase(nua_handle_t *nh, const char *phrase)
+{
+    const char *copy = nh ? su_strdup(nua_handle_home(nh), reject_text(phrase)) : nullptr;
+    return copy ? copy : "";
+}
 
 namespace {
 
@@ -107,7 +114,7 @@ void send_reject(call_object *co, call_leg_sip *leg)
         phrase = default_sip_reject_cause_text;
     }
     print_verbose_sip_msg(0, co, label);
-    nua_respond(leg->nh, status, reject_text(phrase), TAG_END());
+    nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), TAG_END());
     LOGM(SIP, 17, "%s S SEND: nua_response[%i] \"%s\"", cinfo(co), status, reject_text(phrase));
 }
 
@@ -134,7 +141,7 @@ void send_nua_response(call_object *co, bool wait_for_cancel)
         LOGD_CALL(SIP, 5, co, "for co %p (index %i) -- we are busy!", (void *)co, co->index);
         leg->sip_answer = SIP_ANSWER_NOT_NEEDED;
         print_verbose_sip_msg(0, co, "BUSY_HERE");
-        nua_respond(leg->nh, 486, "BUSY HERE", TAG_END());
+        nua_respond(leg->nh, 486, sip_answer_phrase(leg->nh, "BUSY HERE"), TAG_END());
         LOGM(SIP, 17, "%s S SEND: nua_response[486] \"BUSY_HERE\"", cinfo(co));
         return;
     }
@@ -181,10 +188,10 @@ void send_nua_response(call_object *co, bool wait_for_cancel)
         answer_sdp(co, sdp, sizeof sdp, offer);
         co->f.sdp_offer_received = 0;
         co->f.first_sdp_answered = 1;
-        nua_respond(leg->nh, status, phrase, SIPTAG_HEADER_STR(headers), SOATAG_USER_SDP_STR(sdp),
-                    SOATAG_RTP_SELECT(2), TAG_END());
+        nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), SIPTAG_HEADER_STR(headers),
+                    SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
     } else if (sent) {
-        nua_respond(leg->nh, status, phrase, SIPTAG_HEADER_STR(headers), TAG_END());
+        nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), SIPTAG_HEADER_STR(headers), TAG_END());
     }
     if (sent)
         LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, phrase);
@@ -383,7 +390,7 @@ SM_ACTION(sm_sip_send_reject_for_isdn_timeout)
         return ROW;
     if (!co->bc) {
         print_verbose_sip_msg(0, co, "RESPONSE_TEMPORARILY_UNAVAILABLE");
-        nua_respond(leg->nh, 480, "NUA_TEMPORARILY_UNAVAILABLE", TAG_END());
+        nua_respond(leg->nh, 480, sip_answer_phrase(leg->nh, "NUA_TEMPORARILY_UNAVAILABLE"), TAG_END());
         LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[480] \"NUA_TEMPORARILY_UNAVAILABLE\"", cinfo(co));
         return ROW;
     }
@@ -403,7 +410,7 @@ SM_ACTION(sm_sip_send_reject_for_isdn_timeout)
         phrase = default_sip_reject_cause_text;
     }
     print_verbose_sip_msg(0, co, reject_text(phrase));
-    nua_respond(leg->nh, status, reject_text(phrase), SIPTAG_HEADER_STR(isdn),
+    nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), SIPTAG_HEADER_STR(isdn),
                 TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reject_text(phrase));
     return ROW;
@@ -423,8 +430,8 @@ SM_ACTION(sm_sip_send_reject_by_afxo_call_progress_tone)
     char reason[512] = "";
     format_reason_header(co, reason, sizeof reason);
     print_verbose_sip_msg(0, co, reject_text(phrase));
-    nua_respond(co->cl_sip->nh, status, reject_text(phrase), TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)),
-                TAG_END());
+    nua_respond(co->cl_sip->nh, status, sip_answer_phrase(co->cl_sip->nh, phrase),
+                TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reject_text(phrase));
     co->special_termination_reason = 0;
     return {SM_DISMANTLING, SM_NO_EVENT};
@@ -462,8 +469,8 @@ SM_ACTION(sm_s2s_send_reinvite_response)
     char sdp[SDP_TEXT] = "";
     create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, offer);
     print_verbose_sip_msg(0, co, "SIP_CALL_ACTIVE");
-    nua_respond(leg->nh, 200, "SIP_CALL_ACTIVE", SIPTAG_HEADER_STR(headers), SOATAG_USER_SDP_STR(sdp),
-                SOATAG_RTP_SELECT(2), TAG_END());
+    nua_respond(leg->nh, 200, sip_answer_phrase(leg->nh, "SIP_CALL_ACTIVE"), SIPTAG_HEADER_STR(headers),
+                SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[200] \"SIP_CALL_ACTIVE\"", cinfo(co));
     return ROW;
 }

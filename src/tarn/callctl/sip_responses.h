@@ -7,6 +7,7 @@
 struct call_object;
 struct port_group_sip;
 struct misdn_bchannel;
+struct nua_handle_s;
 
 // Appends "X-DV_CALL_ID: ..." and "X-DV_ORIGIN: ..." lines (each ending CR
 // LF) as the call's sip_xheaders bits ask, never beyond size bytes with the
@@ -37,3 +38,9 @@ struct sip_response_hooks {
 void sip_response_set_hooks(const sip_response_hooks *hooks);
 // buf empty, then the lines of the hook (for a call with a B-channel).
 void sip_isdn_headers(call_object *co, char *buf, int size);
+
+// The reason phrase of an answer as a copy on the handle's own memory: the
+// stack reads the phrase from its thread after nua_respond returned, when a
+// reused buffer or a reloaded cause map may hold another text. "" for a null
+// phrase, a null handle or no memory.
+const char *sip_answer_phrase(nua_handle_s *nh, const char *phrase);

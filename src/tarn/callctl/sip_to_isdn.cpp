@@ -38,7 +38,6 @@
 #include <sofia-sip/sip.h>
 #include <sofia-sip/sip_tag.h>
 #include <sofia-sip/soa_tag.h>
-#include <sofia-sip/su_alloc.h>
 
 namespace {
 
@@ -115,11 +114,11 @@ void respond_with_progress(call_object *co, int status, const char *reason, bool
         }
         co->f.sdp_offer_received = 0;
     }
-    // The stack reads the phrase when its own thread sends the answer; the
-    // reason buffer may hold the next answer's text by then.
-    const char *phrase = su_strdup(nua_handle_home(leg->nh), reason);
-    nua_respond(leg->nh, status, phrase ? phrase : "", TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
-                TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)),
+    // The reason buffer may hold the next answer's text when the stack's
+    // thread sends this one.
+    nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, reason),
+                TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)),
+                TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)),
                 TAG_IF(repeat_answer, NUTAG_INCLUDE_EXTRA_SDP(1)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reason);
     if (leg->sip_answer == SIP_ANSWER_OK)
@@ -139,7 +138,7 @@ void reject_by_isdn_cause(call_object *co)
         return;
     if (!co->bc) {
         if (leg->nh)
-            nua_respond(leg->nh, 480, "NUA_TEMPORARILY_UNAVAILABLE", TAG_END());
+            nua_respond(leg->nh, 480, sip_answer_phrase(leg->nh, "NUA_TEMPORARILY_UNAVAILABLE"), TAG_END());
         LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), 480, "NUA_TEMPORARILY_UNAVAILABLE");
         print_verbose_sip_msg(0, co, "RESPONSE_TEMPORARILY_UNAVAILABLE");
         return;
@@ -154,8 +153,9 @@ void reject_by_isdn_cause(call_object *co)
     const char *text = nullptr;
     get_reject_cause(TECH_SIP, TECH_ISDN, co->bc->cause, &status, &text);
     if (leg->nh)
-        nua_respond(leg->nh, status, reject_text(text), TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
-                    TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)), TAG_END());
+        nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, text),
+                    TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), TAG_IF(reason[0], SIPTAG_HEADER_STR(reason)),
+                    TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reject_text(text));
     print_verbose_sip_msg(0, co, reject_text(text));
 }

@@ -625,7 +625,7 @@ const call_configuration_option call_configuration_options[CC_OPTION_COUNT] = {
              "<window>:<events>:<min tone>:<max tone>:<min interval>:<max interval>", "^[0-9]+(:[0-9]+){0,5}$"},
     /* 207 */ {CC_O_AOC_DEFINITION, CC_TYPE_SIP, "aoc",
              "advice of charge: type, then rules of units, interval, repeats",
-             "currency:<name>:<multiplier>|charging|analog12k|analog16k|<units>:<interval>:<repeats>[|...]", "^.*$"},
+             "currency:<name>:<multiplier>|chunits|analog12k|analog16k|<units>:<interval>:<repeats>[|...]", "^.*$"},
     /* 208 */ {CC_O_FXO_IN_PR, CC_TYPE_ANALOG, "fxo_in_pr",
              "polarity reversals on inbound FXO calls",
              "<count>:RINGING|CONNECTED:CONNECT|DISCONNECT[|...]", "^[0-9]+:(RINGING|CONNECTED):(CONNECT|DISCONNECT)(\\|[0-9]+:(RINGING|CONNECTED):(CONNECT|DISCONNECT)){0,7}$"},

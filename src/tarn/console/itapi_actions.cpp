@@ -215,38 +215,20 @@ SM_ACTION(sm_telnet_notify_isdn_connect)
     return notify(p, line);
 }
 
-SM_ACTION(sm_telnet_notify_isdn_ringing)
-{
-    (void)arg, (void)state, (void)event;
-    return notify(p, "ALERTING\n");
-}
+// The ISDN side's progress as the peer reads it: one fixed line, or a word
+// with the B-channel's cause.
+#define TELNET_NOTIFY_ACTION(name, send, text)                                                               \
+    SM_ACTION(name)                                                                                          \
+    {                                                                                                        \
+        (void)arg, (void)state, (void)event;                                                                 \
+        return send(p, text);                                                                                \
+    }
 
-SM_ACTION(sm_telnet_notify_isdn_progress)
-{
-    (void)arg, (void)state, (void)event;
-    return notify(p, "PROGRESS\n");
-}
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_ringing, notify, "ALERTING\n")
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_progress, notify, "PROGRESS\n")
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_proceeding, notify, "PROCEEDING\n")
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_release_complete, notify_cause, "RELEASE_COMPLETE")
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_release, notify_cause, "RELEASE")
+TELNET_NOTIFY_ACTION(sm_telnet_notify_isdn_disconnect, notify_cause, "DISCONNECT")
 
-SM_ACTION(sm_telnet_notify_isdn_proceeding)
-{
-    (void)arg, (void)state, (void)event;
-    return notify(p, "PROCEEDING\n");
-}
-
-SM_ACTION(sm_telnet_notify_isdn_release_complete)
-{
-    (void)arg, (void)state, (void)event;
-    return notify_cause(p, "RELEASE_COMPLETE");
-}
-
-SM_ACTION(sm_telnet_notify_isdn_release)
-{
-    (void)arg, (void)state, (void)event;
-    return notify_cause(p, "RELEASE");
-}
-
-SM_ACTION(sm_telnet_notify_isdn_disconnect)
-{
-    (void)arg, (void)state, (void)event;
-    return notify_cause(p, "DISCONNECT");
-}
+#undef TELNET_NOTIFY_ACTION

@@ -3,8 +3,6 @@
 // network log target and the SIP stack's module logs.
 #include "mc_log.h"
 
-#include <sofia-sip/su_log.h>
-
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -14,20 +12,7 @@
 #include "console_hooks.h"
 #include "log.h"
 #include "log_backend.h"
-
-// The module logs of sofia-sip; the library exports them without headers.
-extern "C" {
-extern su_log_t tport_log[];
-extern su_log_t iptsec_log[];
-extern su_log_t nta_log[];
-extern su_log_t stun_log[];
-extern su_log_t nth_client_log[];
-extern su_log_t nth_server_log[];
-extern su_log_t sresolv_log[];
-extern su_log_t nua_log[];
-extern su_log_t soa_log[];
-extern su_log_t nea_log[];
-}
+#include "sofia_logs.h"
 
 void list_loglevels(FILE *out)
 {
