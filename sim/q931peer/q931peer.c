@@ -16,7 +16,9 @@
  * (one per line, e.g. "dial 501 100" written by a shell); they run after the
  * script's own steps, one at a time; a wait there that times out drops the
  * steps that came with it instead of ending the peer.
- * --reject-reroute answers a deflection request with the error "not allowed".
+ * --reject-reroute answers a deflection request with the error "not allowed"
+ * (a network on a point-to-multipoint line cannot answer one before the call
+ * is answered: libpri has only the broadcast's master call record then).
  *
  * The script is a list of steps, one per line (a line that begins with '#' is
  * a comment), run in order:
@@ -61,7 +63,7 @@
  * "READY" is printed once the socket is bound and libpri runs.
  * A wait names the event by its first word in lower case (up, ring,
  * hangup ...). A DISCONNECT from the far end is answered with RELEASE at
- * once. "SCRIPT DONE" is printed after the last step; the peer then runs on
+ * once; as network, a CONNECT with CONNECT ACKNOWLEDGE. "SCRIPT DONE" is printed after the last step; the peer then runs on
  * until it is killed. Exit codes: 0 after exit, 2 when a wait timed out,
  * 1 on a usage or socket error.
  */
@@ -349,6 +351,11 @@ static void handle_event(struct pri *pri, pri_event *e)
 		break;
 	case PRI_EVENT_ANSWER:
 		event_line("ANSWER", "channel=%d", bchan(e->answer.channel));
+		/* CONNECT ACKNOWLEDGE is sent by hand (it is enabled so that a
+		 * user side sees the network's as an event): the network
+		 * acknowledges the answer, which makes the call active */
+		if (network_side)
+			pri_connect_ack(pri, e->answer.call, 0);
 		break;
 	case PRI_EVENT_CONNECT_ACK:
 		event_line("CONNECT_ACK", NULL);

@@ -8,6 +8,7 @@
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/su_tag.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ protected:
         answers.clear();
         t38_sip_ops o{rec_invite, rec_respond};
         t38_set_sip_ops(&o);
+        // the LAN address stands in for a missing group's Contact
+        memcpy(saved_lan_, gp->netconf.host_ip_lan, sizeof saved_lan_);
+        snprintf(gp->netconf.host_ip_lan, sizeof gp->netconf.host_ip_lan, "10.0.0.1");
         // A LAN stack whose range keeps a T.38 pool at its top.
         ports_.assign(RTP_PORT_TABLE_SIZE, 0);
         stacks_.assign(RTP_PORT_TABLE_SIZE, 0);
@@ -76,6 +80,7 @@ protected:
         gp->smrunlist = nullptr;
         t38_set_sip_ops(nullptr);
         gp->sip_stack_size = 0;
+        memcpy(gp->netconf.host_ip_lan, saved_lan_, sizeof saved_lan_);
         SdpCall::TearDown();
     }
     bool in_t38_pool(int port) const
@@ -123,6 +128,7 @@ protected:
     tagi_t answer_tags[2] = {{NUTAG_ANSWER_RECV(1)}, {TAG_END()}};
     std::vector<uint8_t> ports_, stacks_;
     sip_stack *lan_ = nullptr;
+    char saved_lan_[sizeof gp->netconf.host_ip_lan] = {};
 };
 
 TEST(T38Texts, FixedOffers)
@@ -163,6 +169,15 @@ TEST_F(T38, LineCallReinvites)
     co->f.t38_invite_received = 1;
     run(sm_sip_send_t38_reinvite);
     EXPECT_EQ(invites.size(), 1u);
+    // Without group and LAN address there is no Contact to give (one
+    // without host would make the stack refuse the request).
+    invites.clear();
+    co->f.t38_invite_sent = co->f.t38_invite_received = 0;
+    co->callinfo = CI_SIP_TO_ISDN;
+    gp->netconf.host_ip_lan[0] = '\0';
+    run(sm_sip_send_t38_reinvite);
+    ASSERT_EQ(invites.size(), 1u);
+    EXPECT_FALSE(invites[0].contact);
 }
 
 // A leg in the LAN T.38 range keeps its port; one outside gets a

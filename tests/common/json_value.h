@@ -11,6 +11,7 @@ struct json_value {
     enum kind_t { NUL, BOOL, NUMBER, STRING, ARRAY, OBJECT } kind = NUL;
     bool b = false;
     long long n = 0;
+    double d = 0; // the number as read (n cuts the fraction)
     std::string s;
     std::vector<json_value> a;
     std::map<std::string, json_value> o;
@@ -23,6 +24,7 @@ struct json_value {
     }
     bool has(const std::string &key) const { return o.count(key) != 0; }
     long long num() const { return n; }
+    double real() const { return d; }
     const std::string &str() const { return s; }
 
     static json_value parse(const std::string &text)
@@ -151,6 +153,7 @@ private:
             return false;
         v.kind = NUMBER;
         v.n = (long long)d;
+        v.d = d;
         at = (size_t)(end - t.c_str());
         return true;
     }

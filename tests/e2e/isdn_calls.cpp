@@ -6,7 +6,7 @@ e2e_isdn_ports::e2e_isdn_ports(const e2e_world &w, const std::string &isdn_conf,
                                const std::vector<e2e_isdn_port> &ports)
     : w_(w)
 {
-    std::string ptp = "0,0,0,0", lines;
+    std::string ptp = "0,0,0,0", lines, tdm;
     for (e2e_isdn_port p : ports) {
         int number = p.number;
         if (number < 1 || number > 4)
@@ -19,8 +19,13 @@ e2e_isdn_ports::e2e_isdn_ports(const e2e_world &w, const std::string &isdn_conf,
         lines += std::to_string(number) + " " + p.mode + " bri " + p.line + " " + std::to_string(p.gw_port) + " " +
                  std::to_string(p.peer_port) + " " + p.trace + "\n";
         ports_[number] = p;
+        // the port's two B-channels on the first TDM bus, for the media
+        for (int ch = 1; ch <= 2; ch++)
+            tdm += "timeslot 0 " + std::to_string(number) + " " + std::to_string(ch) + " " +
+                   std::to_string((number - 1) * 2 + ch - 1) + "\n";
     }
     w.root.write("usr/conf/hardware.conf", "[lif0]\ntype=dv4S0\nptp=" + ptp + "\n");
+    w.root.write("usr/conf/tarn.tdm", tdm);
     w.root.write("usr/conf/tarn.isdn", isdn_conf);
     w.root.write("misdn.ports", lines);
 }

@@ -26,8 +26,9 @@ struct e2e_isdn_port {
 
 class e2e_isdn_ports {
 public:
-    // Writes hardware.conf (one four-port BRI module), tarn.isdn (isdn_conf
-    // as given) and the port file of the mISDN stand-in. ports: {number,
+    // Writes hardware.conf (one four-port BRI module), tarn.tdm (the
+    // B-channels on the first TDM bus), tarn.isdn (isdn_conf as given) and
+    // the port file of the mISDN stand-in. ports: {number,
     // "nt"|"te"[, "ptp"|"ptmp"]}.
     e2e_isdn_ports(const e2e_world &w, const std::string &isdn_conf, const std::vector<e2e_isdn_port> &ports);
     // The environment tarn needs for the ports.

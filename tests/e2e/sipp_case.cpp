@@ -85,7 +85,8 @@ process_result sipp_run(const e2e_world &w, const sipp_step &step)
     return w.ns.run(argv, "", {}, 60);
 }
 
-std::vector<std::string> sipp_captured_responses(e2e_world &w)
+std::vector<std::string> sipp_captured_sip(e2e_world &w, const std::string &filter,
+                                           const std::vector<std::string> &fields)
 {
     // The capture holds what the kernel has delivered to it so far; a last
     // datagram that no one receives marks the end: once it is in the file,
@@ -108,17 +109,27 @@ std::vector<std::string> sipp_captured_responses(e2e_world &w)
         return out;
     // Every datagram to or from the daemon's port is SIP, whichever port
     // the sender used.
-    process_result t = run_process({"tshark", "-n", "-r", w.capture_path(), "-d",
-                                    "udp.port==" + std::to_string(w.root.sip_port) + ",sip", "-Y",
-                                    "sip.Status-Code", "-T", "fields", "-e", "sip.Status-Code", "-e",
-                                    "sip.CSeq.method"},
-                                   "", {}, 60);
+    std::vector<std::string> argv = {"tshark", "-n", "-r", w.capture_path(), "-d",
+                                     "udp.port==" + std::to_string(w.root.sip_port) + ",sip", "-Y", filter,
+                                     "-T", "fields"};
+    for (const std::string &f : fields) {
+        argv.push_back("-e");
+        argv.push_back(f);
+    }
+    process_result t = run_process(argv, "", {}, 60);
     std::istringstream lines(t.out);
-    for (std::string l; std::getline(lines, l);) {
+    for (std::string l; std::getline(lines, l);)
+        out.push_back(l);
+    return out;
+}
+
+std::vector<std::string> sipp_captured_responses(e2e_world &w)
+{
+    std::vector<std::string> out = sipp_captured_sip(w, "sip.Status-Code", {"sip.Status-Code", "sip.CSeq.method"});
+    for (std::string &l : out) {
         size_t tab = l.find('\t');
         if (tab != std::string::npos)
             l[tab] = ' ';
-        out.push_back(l);
     }
     return out;
 }

@@ -42,6 +42,14 @@ bool sipp_start_tarn(e2e_world &w, const std::vector<std::string> &env = {});
 // sipp's result (exit status 0: every call succeeded).
 process_result sipp_run(const e2e_world &w, const sipp_step &step);
 
+// The SIP messages in the capture that pass a display filter, as tshark
+// decodes them (every datagram to or from the daemon's port as SIP): one line
+// per message, the fields separated by tabs (a field found more than once
+// gives its values separated by commas). Waits until the capture holds
+// everything sent so far, then stops it.
+std::vector<std::string> sipp_captured_sip(e2e_world &w, const std::string &filter,
+                                           const std::vector<std::string> &fields);
+
 // The SIP responses in the capture as tshark decodes them, one
 // "CODE METHOD" (status and CSeq method) per response, in order.
 std::vector<std::string> sipp_captured_responses(e2e_world &w);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <set>
 #include <string>
@@ -312,6 +313,17 @@ TEST_F(SipGroups, ContactsByName)
     EXPECT_STREQ(buf, "sip:anonymous@10.0.0.5:5060");
     pg_sip_get_contact_string_by_pgs_name(nullptr, buf, sizeof buf);
     EXPECT_STREQ(buf, "sip:10.0.0.5:5060");
+    // no LAN address: no Contact rather than one without host
+    char lan[sizeof gp->netconf.host_ip_lan];
+    memcpy(lan, gp->netconf.host_ip_lan, sizeof lan);
+    gp->netconf.host_ip_lan[0] = '\0';
+    pg_sip_get_contact_string_by_pgs_name("none", buf, sizeof buf);
+    EXPECT_STREQ(buf, "");
+    pg_sip_get_contact_string_with_user_by_pgs_name("none", buf, sizeof buf);
+    EXPECT_STREQ(buf, "");
+    pg_sip_get_contact_string_by_pgs_name("g", buf, sizeof buf);
+    EXPECT_STREQ(buf, "sip:10.0.0.5:5060") << "the group's own";
+    memcpy(gp->netconf.host_ip_lan, lan, sizeof lan);
 }
 
 TEST_F(SipGroups, HostAddressFromExternIpStunOrStack)

@@ -134,7 +134,7 @@ SM_ACTION(sm_sip_send_t38_reinvite)
                         co->callinfo == CI_SIP_TO_GSM || co->callinfo == CI_SIP_TO_CAS;
     if (with_contact)
         inbound_group_contact(co, contact, sizeof contact);
-    send_t38_offer(co, leg, with_contact ? contact : nullptr);
+    send_t38_offer(co, leg, with_contact && contact[0] ? contact : nullptr);
     co->f.t38_invite_sent = 1;
     return ROW;
 }
@@ -167,7 +167,7 @@ void s2s_send_t38_reinvite(call_object *co, call_leg_sip *leg)
     bool with_contact = co->cl_sip && co->cl_sip == co->cl_sip_in;
     if (with_contact)
         inbound_group_contact(co, contact, sizeof contact);
-    send_t38_offer(co, leg, with_contact ? contact : nullptr);
+    send_t38_offer(co, leg, with_contact && contact[0] ? contact : nullptr);
     co->f.t38_invite_sent = 1;
 }
 

@@ -383,13 +383,18 @@ void pg_sip_update_contact_string(port_group_sip *pgs)
     }
 }
 
+// Without a group's contact the LAN address stands in; a gateway without
+// one has no Contact to give ("": the stack's own goes out), never one
+// without host, which the stack cannot send.
 void pg_sip_get_contact_string_by_pgs_name(const char *name, char *buf, size_t size)
 {
     const port_group_sip *pgs = pg_get_port_group_sip_by_name(name, nullptr);
     if (pgs && pgs->pgs_contact_string)
         snprintf(buf, size, "%s", pgs->pgs_contact_string);
-    else
+    else if (lan_address()[0])
         snprintf(buf, size, "sip:%s:%i", lan_address(), 5060);
+    else if (size > 0)
+        buf[0] = '\0';
 }
 
 void pg_sip_get_contact_string_with_user_by_pgs_name(const char *name, char *buf, size_t size)
@@ -397,6 +402,8 @@ void pg_sip_get_contact_string_with_user_by_pgs_name(const char *name, char *buf
     const port_group_sip *pgs = pg_get_port_group_sip_by_name(name, nullptr);
     if (pgs && pgs->pgs_user_count > 0 && pgs->pgs_users[0]->pgsu_contact_string)
         snprintf(buf, size, "%s", pgs->pgs_users[0]->pgsu_contact_string);
-    else
+    else if (lan_address()[0])
         snprintf(buf, size, "sip:anonymous@%s:%i", lan_address(), 5060);
+    else if (size > 0)
+        buf[0] = '\0';
 }

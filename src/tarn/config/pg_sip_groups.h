@@ -202,6 +202,8 @@ void pg_sip_get_host_ip(const port_group_sip *pgs, const sip_stack *ss, char *bu
 int pg_sip_get_sip_port_for_port_group(const port_group_sip *pgs);
 
 void pg_sip_update_contact_string(port_group_sip *pgs);
+// The group's Contact (the first user's with _with_user); without the group
+// the LAN address on port 5060, "" when the gateway has no LAN address.
 void pg_sip_get_contact_string_by_pgs_name(const char *name, char *buf, size_t size);
 void pg_sip_get_contact_string_with_user_by_pgs_name(const char *name, char *buf, size_t size);
 
