@@ -41,20 +41,23 @@ void sofia_msg_logger(void *, const char *format, va_list ap)
         pthread_mutex_unlock(&sofia_file_lock);
         return;
     }
-    if (ftell(b->sofia_log_fp) > b->sofia_log_max_filesize) {
-        fclose(b->sofia_log_fp);
-        b->sofia_log_fp = fopen(b->sofia_log_path, "w");
-        if (!b->sofia_log_fp) {
-            pthread_mutex_unlock(&sofia_file_lock);
-            return;
-        }
-    }
     char text[16384];
     vsnprintf(text, sizeof text, format, ap);
-    // Indented pieces (message bodies) and lone line ends stay out.
-    if (strlen(text) > 1 && text[0] != ' ')
+    // Indented pieces (message bodies) and lone line ends stay out. The
+    // size is looked at only before a text that is written: the library
+    // logs a message a line at a time, and most lines stay out.
+    if (strlen(text) > 1 && text[0] != ' ') {
+        if (ftell(b->sofia_log_fp) > b->sofia_log_max_filesize) {
+            fclose(b->sofia_log_fp);
+            b->sofia_log_fp = fopen(b->sofia_log_path, "w");
+            if (!b->sofia_log_fp) {
+                pthread_mutex_unlock(&sofia_file_lock);
+                return;
+            }
+        }
         fputs(text, b->sofia_log_fp);
-    fflush(b->sofia_log_fp);
+        fflush(b->sofia_log_fp);
+    }
     pthread_mutex_unlock(&sofia_file_lock);
 }
 
