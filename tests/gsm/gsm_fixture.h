@@ -23,7 +23,7 @@ public:
     std::vector<gsm_event_record> all();
     // Waits until an event with the type (0 = unsolicited) whose response
     // contains text has arrived; returns it or an event_type -1 record.
-    gsm_event_record wait_for(int type, const std::string &text, int ms = 3000);
+    gsm_event_record wait_for(int type, const std::string &text, int ms = 20000);
     void clear();
 
 private:

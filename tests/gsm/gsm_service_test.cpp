@@ -89,7 +89,7 @@ strings dir_files(const std::string &dir)
     return v;
 }
 
-bool wait_until(const std::function<bool()> &f, int ms = 3000)
+bool wait_until(const std::function<bool()> &f, int ms = 20000)
 {
     for (int i = 0; i < ms / 10; i++) {
         if (f())
@@ -397,7 +397,7 @@ TEST_F(GsmService, WebhookPostsEscapedJsonWithAuthenticationAndPrintsNothing)
               log.c_str(), (char *)nullptr);
         _exit(127);
     }
-    ASSERT_TRUE(wait_until([&] { return !read_file(portfile).empty(); }, 5000));
+    ASSERT_TRUE(wait_until([&] { return !read_file(portfile).empty(); }));
     std::string url = "http://127.0.0.1:" + read_file(portfile) + "/hook";
     cfg[1].sms_webhook_url = (char *)url.c_str();
     cfg[1].sms_webhook_type = (char *)"3CX";

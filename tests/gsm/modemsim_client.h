@@ -18,7 +18,7 @@ public:
 
     bool inject(int port, const std::string &text);
     // Waits for a command line matching regex; the line, or "" on time-out.
-    std::string expect(int port, const std::string &regex, int ms = 3000);
+    std::string expect(int port, const std::string &regex, int ms = 20000);
     std::vector<std::string> commands(int port);
     bool set(int port, const std::string &key, const std::string &value);
     bool fault(int port, const std::string &name, const std::string &arg = "", int count = 1,
