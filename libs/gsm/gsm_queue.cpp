@@ -18,10 +18,14 @@ int gsm_sms_last_cmgs_ids[16] = {-1, -1, -1, -1, -1, -1, -1, -1,
 
 #define E "(OK\r|ERROR\r|CMS ERROR.*\r|CME ERROR.*\r|NO CARRIER\r)"
 #define E2 "(OK\r|ERROR\r|CMS ERROR.*\r|CME ERROR.*\r|NO CARRIER\r|BUSY\r|RING\r)"
+// A dial also ends at the two final results that only a dial gives: with
+// them missing a far end that never answers (or a line without dial tone)
+// would hold the exchange to its limit and the call would never learn it.
+#define E_ATD "(OK\r|ERROR\r|CMS ERROR.*\r|CME ERROR.*\r|NO CARRIER\r|BUSY\r|RING\r|NO ANSWER\r|NO DIALTONE\r)"
 
 const _libgsm_command_definitions_t libgsm_command_definitions[37] = {
     {GSM_EVENT_TYPE_ATA, E, 5000, 16},
-    {GSM_EVENT_TYPE_ATD, E2, 30000, 16},
+    {GSM_EVENT_TYPE_ATD, E_ATD, 30000, 16},
     {GSM_EVENT_TYPE_ATH, E2, 5000, 16},
     {GSM_EVENT_TYPE_SPN, E, 5000, 16},
     {GSM_EVENT_TYPE_CMGD, E, 5000, 16},
@@ -61,6 +65,7 @@ const _libgsm_command_definitions_t libgsm_command_definitions[37] = {
 
 #undef E
 #undef E2
+#undef E_ATD
 
 static const char *const event_names[] = {
     "AT",       "ATA",      "ATD",   "ATH",     "DIALING", "RINGING", "RELEASED", "CONNECTED",
@@ -577,8 +582,10 @@ void execute_gsm_command(_libgsm_ctlport_t *ctl, gsm_command *cmd)
     if (!complete)
         GLOG(0, port, "CRITICAL: GSM NO END OF ANSWER FOUND");
     // A message whose exchange broke off still goes to its receiver, who
-    // counts the attempt and retries or files it as failed.
-    if (is_cmgs && cmd->notify && !delivered && libgsm_event_new_callback) {
+    // counts the attempt and retries or files it as failed; so does a dial,
+    // whose call must end when the modem never gave its result.
+    const bool hand_over = is_cmgs || cmd->event_type == GSM_EVENT_TYPE_ATD;
+    if (hand_over && cmd->notify && !delivered && libgsm_event_new_callback) {
         cmd->response = answer;
         libgsm_event_new_callback(cmd);
         cmd->response = nullptr;

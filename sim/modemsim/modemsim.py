@@ -464,8 +464,11 @@ class Modem:
         elif u == "ATA":
             self.unsolicited("#ECAM: 0,3,1,,,", 0.05)
         elif u == "ATH":
+            # Only a call that ends is reported; ATH on an idle line changes
+            # no call state.
+            if self.call:
+                self.unsolicited("#ECAM: 0,0,1,,,", 0.05)
             self.call = None
-            self.unsolicited("#ECAM: 0,0,1,,,", 0.05)
         elif u.startswith("AT+CUSD=1,"):
             self.unsolicited('+CUSD: 0,"%s",72' % ucs2hex(self.ussd), 0.05)
         elif u.startswith("AT+CMGS=") and self.sms_mode is not None:

@@ -217,9 +217,22 @@ TEST_F(GsmEvents, CallStateReportsBecomeEvents)
     } answers[] = {
         {GSM_EVENT_TYPE_ATD, "OK\r\n#ECAM: 0,2,1,,,", gsm_word(GSM_EVENT_TYPE_RINGING)},
         {GSM_EVENT_TYPE_ATD, "OK\r\n#ECAM: 0,1,1,,,\r\n#ECAM: 0,3,1,,,", gsm_word(GSM_EVENT_TYPE_CONNECTED)},
+        // A dial's final result without call state reports: every failure
+        // (and a dial whose exchange broke off without one) ends the call,
+        // a busy far end is busy; the taken dial stands.
         {GSM_EVENT_TYPE_ATD, "NO CARRIER", gsm_word(GSM_EVENT_TYPE_RELEASED)},
         {GSM_EVENT_TYPE_ATD, "ERROR", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "+CME ERROR: 30", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "+CME ERROR: no network service", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "NO ANSWER", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "NO DIALTONE", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "BUSY", gsm_word(GSM_EVENT_TYPE_BUSY)},
         {GSM_EVENT_TYPE_ATD, "OK", gsm_word(GSM_EVENT_TYPE_ATD)},
+        {GSM_EVENT_TYPE_ATD, "CONNECT 9600", gsm_word(GSM_EVENT_TYPE_ATD)},
+        {GSM_EVENT_TYPE_ATD, "RING", gsm_word(GSM_EVENT_TYPE_ATD)},
+        {GSM_EVENT_TYPE_ATD, "#ECAM: 0,1,1,,,\r\nNO CARRIER", gsm_word(GSM_EVENT_TYPE_RELEASED)},
+        {GSM_EVENT_TYPE_ATD, "#ECAM: 0,1,1,,,\r\nOK", gsm_word(GSM_EVENT_TYPE_ATD)},
         {GSM_EVENT_TYPE_ATA, "OK\r\n#ECAM: 0,0,1,,,", gsm_word(GSM_EVENT_TYPE_RELEASED)},
         {GSM_EVENT_TYPE_ATA, "OK\r\n#ECAM: 0,3,1,,,", gsm_word(GSM_EVENT_TYPE_ATA)},
     };

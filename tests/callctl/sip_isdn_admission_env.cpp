@@ -26,17 +26,28 @@ void s2i_start_library()
     init_default_call_configuration();
     ASSERT_EQ(timer_list_new(), 0);
     start_library("1 te bri ptmp - - -\n7 te bri ptp - - -\n", port_list({1, 7}, {0, 1}));
-    char tmpl[] = "/tmp/tarn-s2i-admission.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    std::string path = std::string(tmpl) + "/tarn.isdn";
-    std::ofstream(path) << "[a]\nports=1\n[down]\nports=7\n";
-    gp->config_isdn = configman_create("ISDN");
-    ASSERT_EQ(cm_load(&gp->config_isdn, path.c_str()), 0);
-    unlink(path.c_str());
-    rmdir(tmpl);
+    gp->config_isdn = s2i_config("ISDN", "[a]\nports=1\n[down]\nports=7\n");
+    ASSERT_NE(gp->config_isdn, nullptr);
     pg_init_isdn_port_group_struct();
     misdn_lib_init_port_groups("a(1);down(7)");
     ASSERT_EQ(create_call_object_pools(4), 0);
+}
+
+cm *s2i_config(const char *module, const std::string &text)
+{
+    char tmpl[] = "/tmp/tarn-s2i-admission.XXXXXX";
+    if (!mkdtemp(tmpl))
+        return nullptr;
+    std::string path = std::string(tmpl) + "/module.conf";
+    std::ofstream(path) << text;
+    cm *c = configman_create(module);
+    if (c && cm_load(&c, path.c_str()) != 0) {
+        cm_destroy(c);
+        c = nullptr;
+    }
+    unlink(path.c_str());
+    rmdir(tmpl);
+    return c;
 }
 
 void s2i_locked(const std::function<void()> &fn)

@@ -4,7 +4,8 @@
 // History-Info diversion), the refusal of a called number with a letter, and
 // a line without a free B-channel (next line with dialplan_go_on, else the
 // refusal). Port 1: TE basic rate point-to-multipoint (up when asked); port
-// 7: point-to-point without far end (never up).
+// 7: point-to-point without far end (never up). Last, a call toward a GSM
+// port whose dial cannot be placed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "call_configuration.h"
 #include "call_object.h"
 #include "call_reset.h"
+#include "confman.h"
 #include "dialplan.h"
 #include "sip_isdn_admission_env.h"
 #include "misdn_bchannel.h"
@@ -83,6 +85,15 @@ struct s2i_call {
         s2i_locked([&] {
             r = init_incoming_sip_to_isdn_call("127.0.0.1", 5999, nua_i_invite, 0, "", nullptr, nullptr, nullptr,
                                                co, m.sip());
+        });
+        return r;
+    }
+    int admit_gsm(const parsed &m)
+    {
+        int r = 0;
+        s2i_locked([&] {
+            r = init_incoming_sip_to_gsm_call("127.0.0.1", 5999, nua_i_invite, 0, "", nullptr, nullptr, nullptr, co,
+                                              m.sip());
         });
         return r;
     }
@@ -206,6 +217,39 @@ TEST(SipToIsdnAdmission, RefusalsAndNextLine)
     ASSERT_EQ(down.admit(parsed("")), 0);
     EXPECT_EQ(down.co->callinfo, CI_FREE);
     EXPECT_EQ(gp->callstat.counter_sip_to_isdn_port[0], refused + 2);
+}
+
+// A GSM port that is chosen (configured, registered, not in use) but takes
+// no dial (here: its modem is not running, as while the port restarts): the
+// call is refused at once like a call without a free port, and does not wait
+// in a machine for a modem answer that never comes; with dialplan_go_on the
+// next line is asked for, and the call holds no claim on the port.
+TEST(SipToGsmAdmission, DialThatIsNotPlacedRefusesTheCall)
+{
+    gp->config_gsm = s2i_config("GSM", "[general]\n[mobile]\nports=3\n");
+    ASSERT_NE(gp->config_gsm, nullptr);
+    gp->gsm_port_info.port_infos[3].reg_status = 1;
+    uint32_t refused = gp->callstat.counter_sip_to_gsm_port[0];
+    uint32_t placed = gp->callstat.counter_sip_to_gsm_port[3];
+
+    s2i_call go_on({3}, "01701234");
+    go_on.line_cc.dialplan_go_on = 1;
+    EXPECT_EQ(go_on.admit_gsm(parsed("")), -1);
+    EXPECT_NE(go_on.co->callinfo, CI_FREE);
+    EXPECT_EQ(go_on.co->sm, nullptr);
+    EXPECT_EQ(go_on.co->gsm_port, 0);
+    go_on.end();
+
+    s2i_call call({3}, "01701234");
+    ASSERT_EQ(call.admit_gsm(parsed("")), 0);
+    EXPECT_EQ(call.co->callinfo, CI_FREE);
+    EXPECT_EQ(call.co->sm, nullptr);
+    EXPECT_EQ(gp->callstat.counter_sip_to_gsm_port[0], refused + 1);
+    EXPECT_EQ(gp->callstat.counter_sip_to_gsm_port[3], placed);
+
+    gp->gsm_port_info.port_infos[3].reg_status = 0;
+    cm_destroy(gp->config_gsm);
+    gp->config_gsm = nullptr;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Calls and messages through the daemon's GSM modems against modemsim: a
 // call from the modem to a sipp UAS (its caller number from +CLIP, from the
-// call listing, or the configured one), a caller without route, the SMS
+// call listing, or the configured one), a caller without route, calls from
+// SIP (answered, busy, refused by the modem's dial result), the SMS
 // read from the SIM into the spool, sent SMS that fail, and a cell
 // broadcast.
 #include <gtest/gtest.h>
@@ -123,6 +124,55 @@ TEST(GsmCalls, CallFromSipDialsTheModem)
     std::vector<std::string> responses = sipp_captured_responses(g.w);
     for (const char *want : {"180 INVITE", "200 INVITE", "200 BYE", "486 INVITE"})
         EXPECT_NE(std::find(responses.begin(), responses.end(), want), responses.end()) << want;
+    EXPECT_EQ(sipp_stop_tarn(g.w), "");
+}
+
+// Every final result by which the modem refuses a dial ends the call from
+// SIP with its final answer at once (no wait for the modem's time limit),
+// hangs the modem up and frees the call; the port then takes the next call.
+TEST(GsmCalls, DialRefusedByTheModemEndsTheCallFromSip)
+{
+    gsm_world g(gsm_dialplan_row({"SIP", "GSM", "*", "1", "0170.*", "\\0", "*", "\\0", ""}));
+    E2E_REQUIRE(g.w);
+    ASSERT_TRUE(g.start()) << g.w.tarn_err();
+    // The modem's answer to ATD: ERROR, "+CME ERROR: <err>" (a modem with
+    // error reporting on), or the final result given.
+    const struct {
+        const char *fault, *text;
+    } refusals[] = {
+        {"reject", ""},          {"cme", "no network service"}, {"final", "NO CARRIER"},
+        {"final", "NO ANSWER"}, {"final", "NO DIALTONE"},     {"final", "BUSY"},
+    };
+    int resets = 0, hangups = 0;
+    for (const auto &r : refusals) {
+        SCOPED_TRACE(std::string(r.fault) + " " + r.text);
+        ASSERT_TRUE(g.sim->fault(1, r.fault, "ATD", 1, r.text));
+        // The caller gets its 486 (sipp gives up after 15 s).
+        EXPECT_TRUE(sipp_ok(sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01701234"}})))
+            << g.w.tarn_out();
+        EXPECT_TRUE(e2e_world::wait_for(
+            [&] { return gsm_count(g.w.tarn_out(), "calling reset_op for") > resets; }, 20000));
+        resets = gsm_count(g.w.tarn_out(), "calling reset_op for");
+        EXPECT_TRUE(e2e_world::wait_for(
+            [&] {
+                std::vector<std::string> c = g.sim->commands(1);
+                return std::count(c.begin(), c.end(), "ATH") > hangups;
+            },
+            20000));
+        std::vector<std::string> c = g.sim->commands(1);
+        hangups = (int)std::count(c.begin(), c.end(), "ATH");
+    }
+    std::vector<std::string> responses = sipp_captured_responses(g.w);
+    EXPECT_EQ(std::count(responses.begin(), responses.end(), "486 INVITE"), (long)std::size(refusals));
+    EXPECT_EQ(gsm_count(g.w.tarn_out(), "GSM NO END OF ANSWER FOUND"), 0);
+
+    // The port is free again: the next call is dialled and answered.
+    auto uac = std::async(std::launch::async, [&] {
+        return sipp_run(g.w, {"gsm_uac_answered.xml", 1, "127.0.0.1", {"-s", "01709999"}});
+    });
+    EXPECT_NE(g.sim->expect(1, "^ATD01709999i;$", 30000), "") << g.w.tarn_out();
+    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"answer", "1"}); }, 10000));
+    EXPECT_TRUE(sipp_ok(uac.get()));
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
 

@@ -236,6 +236,7 @@ TEST_F(GsmExchange, EndPatternsEchoChecksAndTimeLimits)
     // for an answer), counted in the library's 100 ms ticks; an answer that
     // comes may take a while on a loaded machine.
     const long L = gsm_scaled_wait_ms(5000), TICK = 110, SLACK = 2000;
+    const long DIAL = gsm_scaled_wait_ms(30000); // the limit of ATD
     struct {
         const char *name;
         const char *fault;
@@ -256,6 +257,16 @@ TEST_F(GsmExchange, EndPatternsEchoChecksAndTimeLimits)
          L + SLACK, 1},
         {"ATA runs past BUSY to its limit", "final", "ATA", 1, "BUSY", GSM_EVENT_TYPE_ATA, "ATA\r\n",
          "BUSY\r\n", false, L - TICK, L + SLACK, 1},
+        {"ATD ends at NO ANSWER", "final", "ATD", 1, "NO ANSWER", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n",
+         "NO ANSWER\r", true, 0, L + SLACK, 1},
+        {"ATD ends at NO DIALTONE", "final", "ATD", 1, "NO DIALTONE", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n",
+         "NO DIALTONE\r", true, 0, L + SLACK, 1},
+        // A dial without its final result still reaches the callback at its
+        // limit (the call waiting for it must end); other commands do not.
+        {"ATD without final line", "nofinal", "", 1, "", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n", nullptr, true,
+         DIAL - TICK, DIAL + SLACK, 1},
+        {"ATD without echo", "noecho", "", 3, "", GSM_EVENT_TYPE_ATD, "ATD0301234;\r\n", "", true,
+         3 * (DIAL - TICK), 3 * DIAL + SLACK, 3},
         {"no final line", "nofinal", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\n", false,
          L - TICK, L + SLACK, 1},
         {"split writes", "split", "", 1, "", GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n", "+CSQ: 17,99\r\nOK\r", true, 0,

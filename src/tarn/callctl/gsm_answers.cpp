@@ -54,20 +54,40 @@ void answer_ata(gsm_event &ev, const gsm_answer_lines &a)
     }
 }
 
+} // namespace
+
+int gsm_atd_result_event(const char *last)
+{
+    // The dial stands: the modem took it (voice calls report their progress
+    // in #ECAM lines later), a data call connected, or a ring cut in.
+    static const char *const dial_stands[] = {"OK", "CONNECT", "RING"};
+    for (const char *r : dial_stands)
+        if (gsm_starts(last, r))
+            return 0;
+    if (gsm_starts(last, "BUSY"))
+        return GSM_EVENT_TYPE_BUSY;
+    // ERROR, NO CARRIER, NO ANSWER, NO DIALTONE, +CME ERROR: <err>, or no
+    // final result at all (an exchange that broke off): no call was made.
+    return GSM_EVENT_TYPE_RELEASED;
+}
+
+namespace {
+
+// The call state reports in the answer decide; a dial that none of them
+// moved on (no report, or only "calling") is decided by its final result.
 void answer_atd(gsm_event &ev, const gsm_answer_lines &a)
 {
-    bool ecam_seen = false;
     for (int i = 0; i < a.count; i++) {
         if (!gsm_starts(a.line[i], "#ECAM:"))
             continue;
-        ecam_seen = true;
         int value = libgsm_event_ecam(ev.port, 0, a.line[i] + 6, &ev.call_id);
         GLOG(5, ev.port, "GOT ATD ECAM INFO %s => VALUE %i", a.line[i], value);
         if (int t = gsm_ecam_event(value))
             ev.type = t;
     }
-    if (!ecam_seen && (gsm_starts(a.last(), "ERROR") || gsm_starts(a.last(), "NO CARRIER")))
-        ev.type = GSM_EVENT_TYPE_RELEASED;
+    if (ev.type == GSM_EVENT_TYPE_ATD)
+        if (int t = gsm_atd_result_event(a.last()))
+            ev.type = t;
 }
 
 // The caller of an incoming call waiting or ringing (direction 1, state 4

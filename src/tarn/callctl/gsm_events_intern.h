@@ -44,6 +44,11 @@ inline bool gsm_starts(const char *s, const char *prefix) { return strncmp(s, pr
 // The event of a modem call state (#ECAM value), 0 for none.
 int gsm_ecam_event(int value);
 
+// The event of a dial's last answer line when no #ECAM report of the answer
+// gave one: 0 while the dial stands, GSM_EVENT_TYPE_BUSY for a busy far end,
+// GSM_EVENT_TYPE_RELEASED for every failure and for a missing result.
+int gsm_atd_result_event(const char *last);
+
 // Step 6: the answer of a sent command by its type.
 void gsm_handle_answer(gsm_event &ev);
 

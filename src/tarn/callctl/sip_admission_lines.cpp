@@ -435,6 +435,13 @@ int init_incoming_sip_to_isdn_call(const char *network_ip, int network_port, nua
     return 0;
 }
 
+// A call toward GSM without a port to dial on: cause 910.
+static void refuse_gsm_call(call_object *co, nua_t *nua, nua_handle_t *nh)
+{
+    co->special_termination_reason = 6;
+    refuse_line_call(co, nua, nh, 910, 0, nullptr, &gp->callstat.counter_sip_to_gsm_port[0]);
+}
+
 int get_free_gsm_port_by_dialplan_string(call_object *co, const char *target)
 {
     if (!co || !target || !gp)
@@ -462,8 +469,7 @@ int init_incoming_sip_to_gsm_call(const char *network_ip, int network_port, nua_
         if (line_goes_on(co))
             return -1;
         LOGD_CALL(GSM, 0, co, "CRITICAL: couldn't get free registered gsm port");
-        co->special_termination_reason = 6;
-        refuse_line_call(co, nua, nh, 910, 0, nullptr, &gp->callstat.counter_sip_to_gsm_port[0]);
+        refuse_gsm_call(co, nua, nh);
         return 0;
     }
     // 3.
@@ -493,9 +499,18 @@ int init_incoming_sip_to_gsm_call(const char *network_ip, int network_port, nua_
     snprintf(number, sizeof number, "%s%s", m.dad, suffix);
     // 6.
     set_lte_clock(co, port, sip);
-    // 7.
-    if (gsm_call_num_port(port, number, co->cc.non_voice_call) < 0)
+    // 7. A dial that is not placed (the port was taken or stopped since it
+    // was chosen, or its queue refused the command) is a port that could not
+    // be had: the call must not wait for a modem answer that never comes,
+    // and the port, which may carry another call, is not this call's.
+    if (gsm_call_num_port(port, number, co->cc.non_voice_call) < 0) {
         LOGD_CALL(GSM, 0, co, "CRITICAL: dialling on gsm port %i failed", port);
+        co->gsm_port = 0;
+        if (line_goes_on(co))
+            return -1;
+        refuse_gsm_call(co, nua, nh);
+        return 0;
+    }
     snprintf(co->gsm_dad, 64, "%s", number);
     if (uint32_t *slot = callstat_port(gp->callstat.counter_sip_to_gsm_port, port))
         (*slot)++;
