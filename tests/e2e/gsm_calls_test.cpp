@@ -130,6 +130,7 @@ TEST(GsmCalls, CallFromSipDialsTheModem)
 // Every final result by which the modem refuses a dial ends the call from
 // SIP with its final answer at once (no wait for the modem's time limit),
 // hangs the modem up and frees the call; the port then takes the next call.
+// A dial to a modem that is gone ends the call as well.
 TEST(GsmCalls, DialRefusedByTheModemEndsTheCallFromSip)
 {
     gsm_world g(gsm_dialplan_row({"SIP", "GSM", "*", "1", "0170.*", "\\0", "*", "\\0", ""}));
@@ -173,6 +174,16 @@ TEST(GsmCalls, DialRefusedByTheModemEndsTheCallFromSip)
     EXPECT_NE(g.sim->expect(1, "^ATD01709999i;$", 30000), "") << g.w.tarn_out();
     ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"answer", "1"}); }, 10000));
     EXPECT_TRUE(sipp_ok(uac.get()));
+    EXPECT_TRUE(e2e_world::wait_for(
+        [&] { return gsm_count(g.w.tarn_out(), "calling reset_op for") > resets; }, 20000));
+
+    // The modem is gone while its port still counts as registered: the dial's
+    // exchange breaks off without any result, and that ends the call too.
+    ASSERT_TRUE(g.sim->close_port(1));
+    EXPECT_TRUE(sipp_ok(sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01701234"}})))
+        << g.w.tarn_out();
+    EXPECT_TRUE(g.w.wait_out("sacrificing command", 20000)) << g.w.tarn_out();
+    EXPECT_EQ(gsm_count(g.w.tarn_out(), "couldn't get free registered gsm port"), 0);
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
 
