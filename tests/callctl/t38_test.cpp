@@ -2,7 +2,8 @@
 // offers, the Contact of line calls, one T.38 re-INVITE per call, and the
 // SIP-to-SIP relay that holds one leg's T.38 re-INVITE until the other leg
 // answered (T.38 accepted, answered with audio only, refused), with the
-// passthrough port of a leg outside the LAN T.38 range.
+// passthrough port of a leg outside the LAN T.38 range (or its own port
+// when no passthrough port is free).
 #include <gtest/gtest.h>
 
 #include <sofia-sip/nua_tag.h>
@@ -205,6 +206,25 @@ TEST_F(T38, PassthroughPortOnlyOutsideTheT38Range)
     EXPECT_EQ(invites[0].leg, &in);
     EXPECT_EQ(invites[1].leg, &out);
     EXPECT_EQ(in.rtp_local_port_unreleased, kept);
+}
+
+// With every passthrough port taken the leg keeps its present port for
+// T.38: an offer with port 0 would refuse the stream.
+TEST_F(T38, WithoutAFreePassthroughPortTheLegKeepsItsPort)
+{
+    for (int p = gp->rtp_ports->lan_t38start; p <= gp->rtp_ports->lan_t38stop; p++)
+        gp->rtp_ports->rtp_ports[p] = 0;
+    s2s_send_t38_reinvite(co, &out);
+    EXPECT_EQ(out.rtp_local_port, 6102);
+    EXPECT_EQ(out.rtp_local_port_unreleased, 0);
+    ASSERT_EQ(invites.size(), 1u);
+    EXPECT_TRUE(has(invites[0].sdp, "m=image 6102 udptl t38\r\n")) << invites[0].sdp;
+    // a pool port freed meanwhile is taken by the next move
+    int freed = gp->rtp_ports->lan_t38start + 2;
+    gp->rtp_ports->rtp_ports[freed] = 1;
+    s2s_take_t38_port(co, &out);
+    EXPECT_EQ(out.rtp_local_port, freed);
+    EXPECT_EQ(out.rtp_local_port_unreleased, 6102);
 }
 
 TEST_F(T38, HeldReinviteAnsweredAfterTheOtherLegTookT38)

@@ -33,6 +33,7 @@
 #include "sdp_line_side.h"
 #include "sip_stack.h"
 #include "strtools.h"
+#include "t38.h"
 
 namespace {
 
@@ -532,15 +533,8 @@ int create_t38_answer_sdp(call_object *co, char *sdplocal, int seqlen)
     if (!cl)
         return 0;
     if (co->callinfo == CI_SIP_TO_SIP) {
-        const RTP_ports *r = gp ? gp->rtp_ports : nullptr;
-        bool in_t38_range = r && cl->rtp_local_port >= r->lan_t38start && cl->rtp_local_port <= r->lan_t38stop &&
-                            r->lan_t38stop > 0;
-        if (!in_t38_range) {
-            if (cl->rtp_local_port_unreleased)
-                release_rtp_port(cl->rtp_local_port_unreleased);
-            cl->rtp_local_port_unreleased = cl->rtp_local_port;
-            cl->rtp_local_port = 0;
-            get_free_passthrough_port(co, cl);
+        if (!s2s_in_lan_t38_range(cl->rtp_local_port)) {
+            s2s_take_t38_port(co, cl);
             int event = sm_timer(cl == co->cl_sip_in ? T_EVENT_T38_REINVITE_ON_SECOND_LEG
                                                      : T_EVENT_T38_REINVITE_ON_FIRST_LEG);
             if (hook_ready((const void *)hooks.add_sm_task, 2, "add_sm_task"))

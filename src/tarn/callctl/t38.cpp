@@ -77,23 +77,6 @@ void inbound_group_contact(const call_object *co, char *buf, size_t size)
     pg_sip_get_contact_string_by_pgs_name(group, buf, size);
 }
 
-bool in_lan_t38_range(int port)
-{
-    const RTP_ports *r = gp ? gp->rtp_ports : nullptr;
-    return r && r->lan_t38stop > 0 && port >= r->lan_t38start && port <= r->lan_t38stop;
-}
-
-// The leg's present port is kept aside (an older kept one released) and a
-// passthrough port taken for the T.38 stream.
-void take_passthrough_port(call_object *co, call_leg_sip *leg)
-{
-    if (leg->rtp_local_port_unreleased)
-        release_rtp_port(leg->rtp_local_port_unreleased);
-    leg->rtp_local_port_unreleased = leg->rtp_local_port;
-    leg->rtp_local_port = 0;
-    get_free_passthrough_port(co, leg);
-}
-
 void send_t38_offer(call_object *co, call_leg_sip *leg, const char *contact)
 {
     char sdp[SDP_TEXT];
@@ -105,6 +88,28 @@ void send_t38_offer(call_object *co, call_leg_sip *leg, const char *contact)
 }
 
 } // namespace
+
+bool s2s_in_lan_t38_range(int port)
+{
+    const RTP_ports *r = gp ? gp->rtp_ports : nullptr;
+    return r && r->lan_t38stop > 0 && port >= r->lan_t38start && port <= r->lan_t38stop;
+}
+
+void s2s_take_t38_port(call_object *co, call_leg_sip *leg)
+{
+    if (leg->rtp_local_port_unreleased)
+        release_rtp_port(leg->rtp_local_port_unreleased);
+    int present = leg->rtp_local_port;
+    leg->rtp_local_port_unreleased = present;
+    leg->rtp_local_port = 0;
+    if (get_free_passthrough_port(co, leg))
+        return;
+    // No T.38 pool on the leg's stack and none free elsewhere: port 0 in
+    // the SDP would refuse the stream, so T.38 goes on the present port.
+    leg->rtp_local_port = present;
+    leg->rtp_local_port_unreleased = 0;
+    LOGD_CALL(SIP, 3, co, "no free T.38 passthrough port, T.38 stays on port %i", present);
+}
 
 int t38_offer_text(char *buf, size_t size, const char *ip, int port, int max_rate)
 {
@@ -161,8 +166,8 @@ void s2s_send_t38_reinvite(call_object *co, call_leg_sip *leg)
 {
     if (!co || !leg)
         return;
-    if (!in_lan_t38_range(leg->rtp_local_port))
-        take_passthrough_port(co, leg);
+    if (!s2s_in_lan_t38_range(leg->rtp_local_port))
+        s2s_take_t38_port(co, leg);
     char contact[CONTACT_TEXT];
     bool with_contact = co->cl_sip && co->cl_sip == co->cl_sip_in;
     if (with_contact)
@@ -180,7 +185,7 @@ SM_ACTION(sm_s2s_send_t38_reinvite)
     for (call_leg_sip *leg : {co->cl_sip_in, co->cl_sip_out}) {
         if (!leg)
             continue;
-        take_passthrough_port(co, leg);
+        s2s_take_t38_port(co, leg);
         send_t38_offer(co, leg, nullptr);
     }
     co->f.t38_invite_sent = 1;

@@ -26,6 +26,13 @@ SM_ACTION(sm_s2s_hold_t38_reinvite);
 SM_ACTION(sm_s2s_held_t38_reinvite_answered);
 SM_ACTION(sm_s2s_held_t38_reinvite_rejected);
 
+// Does port lie in the LAN stack's T.38 pool?
+bool s2s_in_lan_t38_range(int port);
+// A SIP-to-SIP leg's T.38 port: its present port is kept aside (an older
+// kept one released) and a passthrough port taken; with none free the leg
+// keeps its present port.
+void s2s_take_t38_port(call_object *co, call_leg_sip *leg);
+
 // The T.38 re-INVITE of one SIP-to-SIP leg (a passthrough port unless its
 // port lies in the LAN T.38 range).
 void s2s_send_t38_reinvite(call_object *co, call_leg_sip *leg);

@@ -3,7 +3,8 @@
 // dial plan's next SIP line). One daemon carries every case of a test: each
 // case dials its own number, whose dial plan line leads to its own SIP
 // group. ENUM cases ask a dnsmasq inside the namespace; the capture on
-// loopback is read back by tshark.
+// loopback is read back by tshark, which also shows the order and the SDPs
+// of a T.38 re-INVITE relayed from leg 1 to leg 2.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -65,12 +67,13 @@ e2e_options world_options()
 struct s2s_world {
     e2e_world w{world_options()};
 
-    // Writes tarn.sip (general section plus groups), the dial plan and
-    // tarn.conf, and starts tarn until it answers OPTIONS.
+    // Writes tarn.sip (general section with more lines, then the groups),
+    // the dial plan and tarn.conf, and starts tarn until it answers OPTIONS.
     bool start(const std::string &groups, const std::string &dialplan, const std::string &conf = "",
-               const std::vector<std::string> &env = {})
+               const std::vector<std::string> &env = {}, const std::string &sip_general = "")
     {
-        sipp_write_config(w, "usr/conf/tarn.sip", "[general]\nsip_bindport_localhost = @SIP_PORT@\n" + groups);
+        sipp_write_config(w, "usr/conf/tarn.sip",
+                          "[general]\nsip_bindport_localhost = @SIP_PORT@\n" + sip_general + groups);
         w.root.write("usr/conf/tarn.dialplan", dialplan);
         if (!conf.empty())
             w.root.write("usr/conf/tarn.conf", conf);
@@ -100,6 +103,62 @@ struct s2s_world {
     std::string messages(const std::string &name) const { return read_text_file(w.root.path(name + ".msg")); }
 };
 
+// One INVITE or final answer to one in a capture: who sent it to whom,
+// the request or status line's words after the version, the first media
+// line with its port as "P" and the port itself, the media attributes.
+struct wire_msg {
+    std::string way, what, media;
+    int port = 0;
+    std::string attrs;
+};
+
+// The INVITEs and their final answers of the case whose leg 2 listens on
+// leg2_port, from lines of sipp_captured_sip with the fields udp.srcport,
+// udp.dstport, sip.to.user, sip.Method, sip.Status-Line, sdp.media and
+// sdp.media_attr, sip.CSeq.seq; retransmissions once.
+std::vector<wire_msg> invite_flow(const std::vector<std::string> &lines, const std::string &user, int leg2_port,
+                                  int gateway_port)
+{
+    std::vector<wire_msg> out;
+    std::set<std::string> seen;
+    for (const std::string &l : lines) {
+        std::vector<std::string> f;
+        std::istringstream cols(l);
+        for (std::string c; std::getline(cols, c, '\t');)
+            f.push_back(c);
+        f.resize(8);
+        if (f[2] != user || !seen.insert(l).second)
+            continue;
+        int src = atoi(f[0].c_str()), dst = atoi(f[1].c_str());
+        wire_msg m;
+        m.way = src == leg2_port   ? "leg 2 >"
+                : dst == leg2_port ? "> leg 2"
+                : src == gateway_port ? "> leg 1"
+                                      : "leg 1 >";
+        m.what = !f[3].empty() ? f[3] : f[4].substr(f[4].find(' ') + 1);
+        std::string media = f[5].substr(0, f[5].find(','));
+        size_t p = media.find(' ') + 1;
+        if (p > 0 && p < media.size()) {
+            m.port = atoi(media.c_str() + p);
+            media.replace(p, media.find(' ', p) - p, "P");
+        }
+        m.media = media;
+        m.attrs = f[6];
+        out.push_back(m);
+    }
+    return out;
+}
+
+// "way what [media type]|..." of a flow.
+std::string summary(const std::vector<wire_msg> &flow)
+{
+    std::string s;
+    for (const wire_msg &m : flow)
+        s += (s.empty() ? "" : "|") + m.way + " " + m.what + (m.media.empty() ? "" : " ") +
+             m.media.substr(0, m.media.find(' '));
+    return s;
+}
+
 // The answers of leg 2 and what leg 1 gets for them, each case a sipp pair
 // that must end with status 0.
 TEST(SipToSip, AnswersOfLegTwoReachLegOne)
@@ -118,6 +177,8 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
         {"17", "moved_302", "uac_302.xml", "uas_302.xml", {}},
         {"18", "message", "uac_message.xml", "uas_message.xml", {}},
         {"19", "bye_challenged", "uac_call.xml", "uas_bye_401.xml", {}},
+        {"20", "t38_taken", "uac_t38.xml", "uas_t38.xml", {}},
+        {"21", "t38_refused", "uac_t38_refused.xml", "uas_t38_audio.xml", {}},
     };
     std::map<std::string, int> port;
     for (const scenario_case &c : cases)
@@ -135,6 +196,7 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
                               : c.name == "go_on_404"   ? "dialplan_go_on=1,failover_causes=404"
                               : c.name == "moved_302"   ? "sip_302_contact_url=gw.test:5070"
                               : c.name == "message"     ? "sip_allow_message=1"
+                              : c.name.rfind("t38_", 0) == 0 ? "s2s_t38_passthrough=1"
                                                         : "";
         dialplan += s2s_row(c.number, "p:" + c.name, options);
         if (c.name == "go_on_404")
@@ -143,7 +205,15 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
     }
     s2s_world sw;
     E2E_REQUIRE(sw.w);
-    ASSERT_TRUE(sw.start(groups, dialplan, "[general]\nexperimental_options = nco=16,byeauth=1\n")) << sw.w.tarn_err();
+    // A refused T.38 offer gets the cause map's answer. The LAN stack's
+    // RTP range is wide enough for a T.38 pool at its top, where the T.38
+    // streams of SIP-to-SIP calls go.
+    sw.w.root.write("usr/conf/tarn.causes", "SIP\tTARN\t917\t488\tNot Acceptable Here\n");
+    const int lan_rtp_low = 20000, lan_rtp_high = 20998, t38_pool_low = lan_rtp_high - 256;
+    ASSERT_TRUE(sw.start(groups, dialplan, "[general]\nexperimental_options = nco=16,byeauth=1\n", {},
+                         "stack_active_lan = 1\ninterface_name_lan = eth1\nrtpports_lan = " +
+                             std::to_string(lan_rtp_low) + "-" + std::to_string(lan_rtp_high) + "\n"))
+        << sw.w.tarn_err();
 
     for (const scenario_case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -178,6 +248,46 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
     std::string out = sw.w.tarn_out();
     EXPECT_TRUE(has(out, "dialplan_go_on: skipping line")) << "the ISDN line between the two SIP lines";
     EXPECT_EQ(sipp_stop_tarn(sw.w), "");
+
+    // The T.38 relay on the wire: leg 1's answer to its T.38 re-INVITE
+    // comes only after leg 2 answered the gateway's; the T.38 streams take
+    // ports of the T.38 pool; after an audio answer leg 2 gets its first
+    // audio offer again, on its old port.
+    std::vector<std::string> lines =
+        sipp_captured_sip(sw.w, "sip.CSeq.method == \"INVITE\" && !(sip.Status-Code < 200)",
+                          {"udp.srcport", "udp.dstport", "sip.to.user", "sip.Method", "sip.Status-Line", "sdp.media",
+                           "sdp.media_attr", "sip.CSeq.seq"});
+    auto in_pool = [&](int p) { return p >= t38_pool_low && p <= lan_rtp_high; };
+    const std::string t38_offer = "T38FaxVersion:0,T38MaxBitRate:14400,T38FaxRateManagement:transferredTCF,"
+                                  "T38FaxMaxBuffer:200,T38FaxMaxDatagram:200,T38FaxUdpEC:t38UDPRedundancy";
+    const std::string t38_answer = "T38FaxVersion:0,T38MaxBitRate:14400,T38FaxFillBitRemoval:0,"
+                                   "T38FaxTranscodingMMR:0,T38FaxTranscodingJBIG:0,"
+                                   "T38FaxRateManagement:transferredTCF,T38FaxMaxDatagram:400";
+    {
+        SCOPED_TRACE("t38_taken");
+        std::vector<wire_msg> f = invite_flow(lines, "204711", port["t38_taken"], sw.w.root.sip_port);
+        ASSERT_EQ(summary(f), "leg 1 > INVITE audio|> leg 2 INVITE audio|leg 2 > 200 OK audio|> leg 1 200 OK audio|"
+                              "leg 1 > INVITE image|> leg 2 INVITE image|leg 2 > 200 OK image|"
+                              "> leg 1 200 SIP_CALL_ACTIVE image");
+        EXPECT_TRUE(in_pool(f[5].port)) << f[5].port;
+        EXPECT_EQ(f[5].media, "image P udptl t38");
+        EXPECT_EQ(f[5].attrs, t38_offer);
+        EXPECT_TRUE(in_pool(f[7].port)) << f[7].port;
+        EXPECT_EQ(f[7].media, "image P udptl t38") << "an image line only";
+        EXPECT_EQ(f[7].attrs, t38_answer);
+    }
+    {
+        SCOPED_TRACE("t38_refused");
+        std::vector<wire_msg> f = invite_flow(lines, "214711", port["t38_refused"], sw.w.root.sip_port);
+        ASSERT_EQ(summary(f), "leg 1 > INVITE audio|> leg 2 INVITE audio|leg 2 > 200 OK audio|> leg 1 200 OK audio|"
+                              "leg 1 > INVITE image|> leg 2 INVITE image|leg 2 > 200 OK audio|"
+                              "> leg 1 488 Not Acceptable Here|> leg 2 INVITE audio|leg 2 > 200 OK audio");
+        EXPECT_TRUE(in_pool(f[5].port)) << f[5].port;
+        EXPECT_EQ(f[5].attrs, t38_offer);
+        EXPECT_EQ(f[8].port, f[1].port) << "the audio port of leg 2 again";
+        EXPECT_EQ(f[8].media, f[1].media);
+        EXPECT_EQ(f[8].attrs, f[1].attrs);
+    }
 }
 
 // Seconds of the capture and names of the NAPTR queries sent to port.
