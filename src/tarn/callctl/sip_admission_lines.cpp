@@ -516,7 +516,9 @@ int init_incoming_sip_to_gsm_call(const char *network_ip, int network_port, nua_
         (*slot)++;
     // 8.
     co->sm = create_statemachine_sip_to_gsm(co, SM_GSM_DIALED, admission_hooks().tarn_gsm_send_event);
-    add_sm_task(co, sm_general(GENERAL_EVENT_GSM_DIALING_FINISHED));
+    // The modem may refuse the dial at once and the call be over before the
+    // runner gets to this task; the object may then carry another call.
+    add_sm_task_check_pid(co, sm_general(GENERAL_EVENT_GSM_DIALING_FINISHED));
     return 0;
 }
 
