@@ -281,14 +281,6 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
     call_object *co = (call_object *)hmagic;
     if (!phrase)
         phrase = "";
-    // The stack follows a 302 to an INVITE by itself and reports only
-    // 100 "Redirected", with the 302 in hand: the call sees the 302 (its
-    // tables pass it back, and the handle's end cancels the stack's own
-    // new INVITE).
-    if (event == nua_r_invite && status == 100 && sip && sip->sip_status && sip->sip_status->st_status == 302) {
-        status = 302;
-        phrase = sip->sip_status->st_phrase ? sip->sip_status->st_phrase : "";
-    }
     // 1.
     if (!gp->init_lock) {
         LOGD(SIP, 1, nullptr, "TARN not initialized completely, ignoring SIP event %s", nua_event_name(event));

@@ -208,6 +208,12 @@ int init_nua_instance()
                              NTATAG_MCLASS(sdp_guarded_mclass()),
                              NTATAG_UDP_MTU(64000),
                              NTATAG_PASS_100(1),
+                             // A 3xx is the call's to judge (deflection,
+                             // a 302 passed back, failover): the stack
+                             // must not send its own request to a Contact
+                             // or through a Use-Proxy.
+                             NUTAG_AUTO302(0),
+                             NUTAG_AUTO305(0),
                              TAG_IF(ss->nua_sip_string[0], NUTAG_URL(bind_url.c_str())),
                              TAG_IF(ss->nua_sip_ssl_string[0], NUTAG_SIPS_URL(ss->nua_sip_ssl_string)),
                              TPTAG_TLS_VERSION(sofia_tls_version(ss->ssl_version)),

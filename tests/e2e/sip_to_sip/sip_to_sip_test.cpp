@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -247,6 +248,15 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
     }
     std::string out = sw.w.tarn_out();
     EXPECT_TRUE(has(out, "dialplan_go_on: skipping line")) << "the ISDN line between the two SIP lines";
+    // the 302 of leg 2 went back to leg 1; the stack itself never followed
+    // it to its Contact
+    std::vector<std::string> invites =
+        sipp_captured_sip(sw.w, "sip.Method == \"INVITE\"", {"sip.r-uri.user", "sip.r-uri.host"});
+    auto sent_to = [&](const std::string &field) {
+        return std::any_of(invites.begin(), invites.end(), [&](const std::string &l) { return has(l, field); });
+    };
+    EXPECT_TRUE(sent_to("174711\t127.0.0.1")) << testing::PrintToString(invites);
+    EXPECT_FALSE(sent_to("\t10.9.9.9")) << testing::PrintToString(invites);
     EXPECT_EQ(sipp_stop_tarn(sw.w), "");
 
     // The T.38 relay on the wire: leg 1's answer to its T.38 re-INVITE
