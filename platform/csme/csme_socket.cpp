@@ -7,18 +7,21 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// The simulator link is a Unix datagram socket; the kernel link never is.
+// The simulator socket open now, -1 when none. Every transfer asks which
+// transport its socket is, so the answer is remembered here rather than
+// asked of the kernel each time.
+std::atomic<int> sim_fd{-1};
+
 bool is_sim(int fd)
 {
-    int domain = 0;
-    socklen_t len = sizeof domain;
-    return getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &domain, &len) == 0 && domain == AF_UNIX;
+    return fd >= 0 && fd == sim_fd.load(std::memory_order_relaxed);
 }
 
 // A Unix datagram socket with an automatic (abstract) name of its own, so
@@ -44,6 +47,7 @@ int open_sim(const char *path)
         errno = e;
         return -1;
     }
+    sim_fd = fd;
     return fd;
 }
 
@@ -147,6 +151,9 @@ ssize_t csme_recvfrom(int fd, void *buf, size_t len, sockaddr_csme *from)
 
 void csme_close(int fd)
 {
-    if (fd >= 0)
-        close(fd);
+    if (fd < 0)
+        return;
+    int open_sim_fd = fd;
+    sim_fd.compare_exchange_strong(open_sim_fd, -1);
+    close(fd);
 }

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -176,6 +178,38 @@ TEST_F(MspLink, SendAndReceiveLines)
     EXPECT_TRUE(log.lines().empty());
     EXPECT_EQ(csm_ud_response, 0x0800);
     log_set_loglevel_debug(log_levels_debug, MSP, level);
+}
+
+// The transport of a socket is remembered when the link opens it; once the
+// link has closed it, a socket that reuses its number is not taken for the
+// simulator (a UDP socket would otherwise carry the simulator's framing).
+TEST_F(MspLink, AClosedSimulatorSocketsNumberIsNoLongerTheSimulator)
+{
+    int fd = msp_socket;
+    csme_close(fd);
+    msp_socket = -1;
+    int rx = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int tx = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(rx, 0);
+    ASSERT_GE(tx, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(rx, (sockaddr *)&a, sizeof a), 0);
+    ASSERT_EQ(getsockname(rx, (sockaddr *)&a, &len), 0);
+    ASSERT_EQ(connect(tx, (sockaddr *)&a, sizeof a), 0);
+    if (tx == fd) {
+        uint8_t ping[8] = {8, 0, 1, 6, 0x31, 0, 0, 0};
+        EXPECT_EQ(csme_sendto(tx, ping, sizeof ping, MSG_DONTWAIT, &msp_send_addr), -1);
+    }
+    close(rx);
+    close(tx);
+    // The link opens again on the simulator.
+    ASSERT_EQ(msp_init_interface("lo", devmac), 0);
+    uint8_t ping[8] = {8, 0, 1, 6, 0x31, 0, 0, 0};
+    ASSERT_EQ(msp_write_msg(msp_socket, ping, 8, 0xFFFF), 8);
+    EXPECT_EQ(take().size(), 28u);
 }
 
 TEST(MspLinkOpen, OnlyTheSimulatorLinkWaitsLongerForAnswers)
