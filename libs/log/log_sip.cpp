@@ -118,6 +118,12 @@ struct sip_trace {
         }
     }
 
+    void reset()
+    {
+        state = IDLE;
+        pending.clear();
+    }
+
     void feed(const char *text)
     {
         pending += text;
@@ -134,9 +140,18 @@ struct sip_trace {
 
 thread_local sip_trace trace;
 
+// Whether traced messages are wanted now. The daemon's own hook writes
+// nothing while nmessage logging is off; the library then traces every line
+// of every message for nobody, and the lines are not even formatted.
+bool trace_wanted()
+{
+    tarn_log_sip_func hook = tarn_log_sip;
+    return hook && (hook != tarn_sofia_log_callback || log_levels_nmessage_enabled);
+}
+
 void sofia_log_sink(void *logarg, const char *format, va_list ap)
 {
-    if (tarn_log_sip) {
+    if (trace_wanted()) {
         // The arguments are read twice: once here, once by the file sink.
         char text[4096];
         va_list aq;
@@ -144,6 +159,10 @@ void sofia_log_sink(void *logarg, const char *format, va_list ap)
         vsnprintf(text, sizeof text, format, aq);
         va_end(aq);
         trace.feed(text);
+    } else if (trace.state != sip_trace::IDLE || !trace.pending.empty()) {
+        // A message cut by the switch is dropped, not finished later with
+        // the lines of another.
+        trace.reset();
     }
     sofia_msg_logger(logarg, format, ap);
 }

@@ -144,6 +144,43 @@ TEST_F(Sip, RedirectedLibraryLogIsPutBackTogether)
               "send 17 bytes to udp/[127.0.0.1]:5062 at 10:11:12.000021:\n");
 }
 
+// The daemon's own hook writes nothing while nmessage logging is off, so
+// the traced lines are not put together then; a message that was being
+// traced when logging came on is not finished with the lines of another.
+TEST_F(Sip, DaemonHookGetsMessagesOnlyWhileNmessagesAreLogged)
+{
+    const std::string n1 = path("nlog.1");
+    update_nlogrotate_list(n1.c_str());
+    tarn_log_sip = tarn_sofia_log_callback;
+    tarn_sofia_log_redirect();
+    log_levels_nmessage_enabled = 0;
+    trace_pieces("recv 9 bytes from udp/[127.0.0.1]:5062 at 10:11:12.000001:\n", {"OPTIONS quiet"}, true);
+    su_log("%s", "recv 9 bytes from udp/[127.0.0.1]:5062 at 10:11:12.000002:\n");
+    su_log("   %s", SEP);
+    su_log("%s%s", "   ", "INVITE cut");
+    log_levels_nmessage_enabled = 1;
+    su_log("\n");
+    su_log("   %s", SEP);
+    // Begun while on, cut by the switch off, closed once it is on again.
+    su_log("%s", "recv 9 bytes from udp/[127.0.0.1]:5062 at 10:11:12.000004:\n");
+    su_log("   %s", SEP);
+    su_log("%s%s", "   ", "BYE begun");
+    su_log("\n");
+    log_levels_nmessage_enabled = 0;
+    su_log("%s%s", "   ", "BYE unseen");
+    su_log("\n");
+    log_levels_nmessage_enabled = 1;
+    su_log("   %s", SEP);
+    trace_pieces("send 9 bytes to udp/[127.0.0.1]:5062 at 10:11:12.000003:\n", {"SIP/2.0 200 OK"}, true);
+    EXPECT_EQ(untimed(slurp(n1)),
+              "TS|LV2-SIP     : SIP TX: send 9 bytes to udp/[127.0.0.1]:5062 at "
+              "10:11:12.000003:>>>>>>>>\nSIP/2.0 200 OK\n>>>>>>>>\n");
+    // The stack log file had every stamp all the same.
+    std::string f = slurp(file);
+    EXPECT_NE(f.find("10:11:12.000001"), std::string::npos);
+    EXPECT_NE(f.find("10:11:12.000002"), std::string::npos);
+}
+
 int answer(nta_agent_magic_t *, nta_agent_t *agent, msg_t *msg, sip_t *)
 {
     nta_msg_treply(agent, msg, SIP_200_OK, TAG_END());
