@@ -1,6 +1,15 @@
 // The gateway's own media section: offers and answers over call fixtures,
 // each text checked whole and parsed by the SIP stack's SDP parser with the
 // session lines put in front.
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <sofia-sip/soa.h>
+#include <sofia-sip/soa_tag.h>
+#include <sofia-sip/su_wait.h>
+
 #include <functional>
 #include <regex>
 #include <utility>
@@ -8,6 +17,7 @@
 
 #include "base64.h"
 #include "sdp_test_fixture.h"
+#include "sip_stack.h"
 
 namespace {
 
@@ -280,6 +290,83 @@ TEST_F(SdpWriter, TransparentCallRelaysCryptoLines)
               std::string::npos)
         << text;
     EXPECT_EQ(out.crypto, nullptr); // no keys of our own
+}
+
+// The origin address given to the SIP stack with a description: the leg's
+// own stack address when the leg announces it, and nothing for addresses
+// the stack would not name itself (loopback, link-local, none).
+TEST_F(SdpWriter, OriginAddressOnlyWhereTheStackWouldNameTheSame)
+{
+    struct {
+        const char *stack_ip, *using_ip, *expected;
+    } cases[] = {
+        {"10.0.0.1", "10.0.0.1", "10.0.0.1"},
+        {"192.0.2.10", "192.0.2.10", "192.0.2.10"},
+        {"10.0.0.1", "203.0.113.5", nullptr}, // an outside address named for NAT
+        {"127.0.0.1", "127.0.0.1", nullptr},
+        {"169.254.3.4", "169.254.3.4", nullptr},
+        {"0.0.0.0", "0.0.0.0", nullptr},
+        {"", "", nullptr},
+        {"fe80::1", "fe80::1", nullptr},
+    };
+    sip_stack ss{};
+    for (const auto &c : cases) {
+        snprintf(ss.ip, sizeof ss.ip, "%s", c.stack_ip);
+        snprintf(in.using_ip, sizeof in.using_ip, "%s", c.using_ip);
+        in.ss = &ss;
+        const char *got = sdp_origin_address(&in);
+        EXPECT_STREQ(got, c.expected) << c.stack_ip << " / " << c.using_ip;
+        bool own = c.expected || strcmp(c.stack_ip, "10.0.0.1") == 0;
+        EXPECT_EQ(sip_stack_origin_address(&ss) != nullptr, own) << c.stack_ip;
+    }
+    in.ss = nullptr;
+    EXPECT_EQ(sdp_origin_address(&in), nullptr);
+    EXPECT_EQ(sdp_origin_address(nullptr), nullptr);
+    EXPECT_EQ(sip_stack_origin_address(nullptr), nullptr);
+}
+
+// The origin line the stack's offer/answer engine writes into our first
+// offer names the same address whether it looked the host's addresses up
+// itself or was given the address: the description's connection address,
+// here an address of one of this host's interfaces.
+TEST_F(SdpWriter, StackNamesTheSameOriginWhenGivenTheAddress)
+{
+    std::string ip;
+    ifaddrs *list = nullptr;
+    if (getifaddrs(&list) == 0) {
+        for (ifaddrs *a = list; a && ip.empty(); a = a->ifa_next) {
+            if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || (a->ifa_flags & IFF_LOOPBACK))
+                continue;
+            sip_stack ss{};
+            inet_ntop(AF_INET, &((sockaddr_in *)a->ifa_addr)->sin_addr, ss.ip, sizeof ss.ip);
+            if (sip_stack_origin_address(&ss))
+                ip = ss.ip;
+        }
+        freeifaddrs(list);
+    }
+    if (ip.empty())
+        GTEST_SKIP() << "no interface address outside loopback and link-local";
+    ASSERT_EQ(su_init(), 0);
+    su_root_t *root = su_root_create(nullptr);
+    ASSERT_NE(root, nullptr);
+    std::string user = "c=IN IP4 " + ip + "\r\nm=audio 4000 RTP/AVP 8\r\n";
+    std::string origin[2];
+    for (int given = 0; given < 2; given++) {
+        soa_session_t *soa = soa_create("default", root, nullptr);
+        ASSERT_NE(soa, nullptr);
+        soa_set_params(soa, TAG_IF(given, SOATAG_ADDRESS(ip.c_str())), TAG_END());
+        soa_set_params(soa, SOATAG_USER_SDP_STR(user.c_str()), TAG_END());
+        ASSERT_GE(soa_generate_offer(soa, 1, nullptr), 0);
+        const sdp_session_t *local = nullptr;
+        ASSERT_GT(soa_get_local_sdp(soa, &local, nullptr, nullptr), 0);
+        ASSERT_TRUE(local && local->sdp_origin && local->sdp_origin->o_address);
+        origin[given] = local->sdp_origin->o_address->c_address;
+        soa_destroy(soa);
+    }
+    su_root_destroy(root);
+    su_deinit();
+    EXPECT_EQ(origin[0], ip);
+    EXPECT_EQ(origin[1], ip);
 }
 
 } // namespace

@@ -77,7 +77,8 @@ bool send_hold_reinvite(call_object *co, const char *hold)
     char sdp[4096] = "";
     create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, 1);
     co->f.sdp_offer_sent = 1;
-    nua_invite(leg->nh, SOATAG_HOLD(hold), SOATAG_USER_SDP_STR(sdp), TAG_END());
+    nua_invite(leg->nh, SOATAG_HOLD(hold), SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
+               TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_I_INVITE (%s)", cinfo(co), hold[0] ? "hold" : "retrieve");
     return true;
 }
@@ -188,7 +189,8 @@ statemachine_handle_retval transfer_locally(call_object *co, call_object *held)
     create_sdp_string(nc, sdp, sizeof sdp, &only, in->rtp_local_port, 1);
     nc->f.sdp_offer_sent = 1;
     if (in->nh)
-        nua_invite(in->nh, SOATAG_HOLD(""), SOATAG_USER_SDP_STR(sdp), TAG_END());
+        nua_invite(in->nh, SOATAG_HOLD(""), SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(in)),
+                   TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_I_INVITE", cinfo(nc));
     return {SM_DESTROYING, SM_NO_EVENT};
 }

@@ -257,7 +257,7 @@ statemachine_handle_retval line_to_sip_send_invite(call_object *co, void (*trace
     snprintf(leg->sip_origin_address, sizeof leg->sip_origin_address, "%.255s", from);
     snprintf(leg->sip_outbound_address, sizeof leg->sip_outbound_address, "%.255s", to);
     leg->nh = nua_handle(leg->nua, (nua_hmagic_t *)co, SIPTAG_FROM_STR(from), SIPTAG_TO_STR(to), NUTAG_AUTOANSWER(0),
-                         TAG_END());
+                         SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
     if (!leg->nh) {
         LOGD_CALL(SIP, 1, co, "CRITICAL: no SIP handle for the call (from %s to %s)", from, to);
         return {SM_DISMANTLING, SM_NO_EVENT};
@@ -281,7 +281,8 @@ statemachine_handle_retval line_to_sip_send_invite(call_object *co, void (*trace
     const char *contact = co->mangled.pstn_to_sip.contact;
     nua_invite(leg->nh, TAG_IF(cc->disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                TAG_IF(proxy, NTATAG_DEFAULT_PROXY(proxy)), TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
-               SOATAG_USER_SDP_STR(sdp), TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)), TAG_END());
+               SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
+               TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)), TAG_END());
     co->f.sdp_offer_sent = 1;
     LOGM(SIP, 17, "%s S SEND: NUA_I_INVITE", cinfo(co));
     LOGM(SIP, 18, "%s S SEND: NUA_I_INVITE from %s", cinfo(co), from);

@@ -223,7 +223,7 @@ SM_ACTION(sm_gsm_to_sip_send_invite)
     char from[1024], to[1024];
     format_from_and_to(co, from, sizeof from, to, sizeof to);
     leg->nh = nua_handle(leg->nua, (nua_hmagic_t *)co, SIPTAG_FROM_STR(from), SIPTAG_TO_STR(to), NUTAG_AUTOANSWER(0),
-                         TAG_END());
+                         SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
     // 4.
     if (!update_rtp_port(co, leg)) {
         LOGM(GSM, LOG_MSG_ERROR, "%s could'nt get free RTP port\n", cinfo(co));
@@ -249,6 +249,7 @@ SM_ACTION(sm_gsm_to_sip_send_invite)
     nua_invite(leg->nh, TAG_IF(co->cc.disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                TAG_IF(proxy, NTATAG_DEFAULT_PROXY(URL_STRING_MAKE(proxy))),
                TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), SOATAG_USER_SDP_STR(sdp),
+               SOATAG_ADDRESS(sdp_origin_address(leg)),
                TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)), TAG_END());
     LOGM(SIP, LOG_MSG_NOTICE | 1, "%s S SEND: NUA_I_INVITE", cinfo(co));
     LOGM(SIP, LOG_MSG_NOTICE | 2, "%s S SEND: NUA_I_INVITE from %s", cinfo(co), from);

@@ -604,7 +604,7 @@ SM_ACTION(sm_isdn_to_sip_send_invite)
         return {SM_DISMANTLING, SM_NO_EVENT};
     }
     leg->nh = nua_handle(leg->nua, (nua_hmagic_t *)co, SIPTAG_FROM_STR(from), SIPTAG_TO_STR(to),
-                         NUTAG_AUTOANSWER(0), TAG_END());
+                         NUTAG_AUTOANSWER(0), SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
     if (!leg->nh) {
         LOGD_CALL(SIP, 1, co, "CRITICAL: no SIP handle for the call (from %s to %s)", from, to);
         return {SM_DISMANTLING, SM_NO_EVENT};
@@ -644,7 +644,8 @@ SM_ACTION(sm_isdn_to_sip_send_invite)
     const char *contact = co->mangled.pstn_to_sip.contact;
     nua_invite(leg->nh, TAG_IF(cc->disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                TAG_IF(proxy, NTATAG_DEFAULT_PROXY(proxy)), TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
-               SOATAG_USER_SDP_STR(sdp), TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)), TAG_END());
+               SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
+               TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)), TAG_END());
     co->f.sdp_offer_sent = 1;
     // 12.
     if (log_levels_debug_enabled && log_get_loglevel(log_levels_debug, SIP) > 4)

@@ -559,6 +559,22 @@ int create_t38_answer_sdp(call_object *co, char *sdplocal, int seqlen)
     return n;
 }
 
+const char *sip_stack_origin_address(const sip_stack *ss)
+{
+    in_addr a;
+    if (!ss || inet_pton(AF_INET, ss->ip, &a) != 1)
+        return nullptr;
+    uint32_t h = ntohl(a.s_addr);
+    bool unusable = h == 0 || (h >> 24) == 127 || (h >> 16) == 0xA9FE; // any, loopback, link-local
+    return unusable ? nullptr : ss->ip;
+}
+
+const char *sdp_origin_address(const call_leg_sip *cl)
+{
+    const char *own = cl ? sip_stack_origin_address(cl->ss) : nullptr;
+    return own && strcmp(own, cl->using_ip) == 0 ? own : nullptr;
+}
+
 int create_sdp_string(call_object *co, char *sdplocal, int seqlen, const codec_settings *codecs, int port, int offer)
 {
     call_leg_sip *cl = begin_text(co, sdplocal, seqlen);

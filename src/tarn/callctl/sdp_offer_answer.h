@@ -14,6 +14,7 @@ struct call_object;
 struct call_leg_sip;
 struct codec_settings;
 struct sip_s;
+struct sip_stack;
 struct sdp_session_s;
 struct tagi_s;
 
@@ -36,6 +37,19 @@ enum sdp_media_type {
     SDP_MEDIA_TYPE_AUDIO = 0,
     SDP_MEDIA_TYPE_IMAGE = 1,
 };
+
+// The address the SIP stack is to name in the origin line of the leg's
+// descriptions (SOATAG_ADDRESS, given with every description), or null to
+// let the stack find one. Left to itself the stack lists every address of
+// the host, a netlink round trip, for each description it makes, and names
+// the session's connection address when that is among them (loopback and
+// link-local addresses are passed over). The leg announces its own stack's
+// address in most calls: that address is given straight away.
+const char *sdp_origin_address(const call_leg_sip *cl);
+// The same for a handle before its first description (its capability
+// description takes the origin address then): the stack's own address,
+// or null for a loopback or link-local one.
+const char *sip_stack_origin_address(const sip_stack *ss);
 
 // Writes the media section of the active leg into sdplocal (at most seqlen
 // bytes): codecs is the list to offer or to answer from, port the media port

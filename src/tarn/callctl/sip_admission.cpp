@@ -3,6 +3,7 @@
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/sip.h>
 #include <sofia-sip/sip_tag.h>
+#include <sofia-sip/soa_tag.h>
 #include <strings.h>
 
 #include <atomic>
@@ -25,6 +26,7 @@
 #include "pools.h"
 #include "proxy_def.h"
 #include "rtp_ports.h"
+#include "sdp_offer_answer.h"
 #include "sip_admission_internal.h"
 #include "sip_headers.h"
 #include "sip_trace.h"
@@ -860,7 +862,7 @@ void init_incoming_sip_call(const char *network_ip, int network_port, nua_event_
     arm_safeguard_timer(co);
     in->last_nua_event = -1;
     nua_handle_bind(nh, (nua_hmagic_t *)co);
-    nua_set_hparams(nh, NUTAG_AUTOANSWER(0), TAG_END());
+    nua_set_hparams(nh, NUTAG_AUTOANSWER(0), SOATAG_ADDRESS(sip_stack_origin_address(in->ss)), TAG_END());
     // 11.-12.
     free_address_info(in->address_info);
     in->address_info = allocate_address_info(sip);

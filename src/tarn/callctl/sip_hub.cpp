@@ -178,7 +178,8 @@ bool take_over_replaced_call(nua_t *nua, nua_handle_t *nh, sip_t const *sip)
     else
         rco->f.sdp_offer_sent = 1;
     nua_respond(nh, 200, "SIP_CALL_ACTIVE", NUTAG_WITH(nua_current_request(nua)),
-                TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), SOATAG_RTP_SELECT(2), TAG_END());
+                TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)),
+                TAG_IF(sdp[0], SOATAG_ADDRESS(sdp_origin_address(rco->cl_sip))), SOATAG_RTP_SELECT(2), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[200] \"SIP_CALL_ACTIVE\"", cinfo(rco));
     return true;
 }

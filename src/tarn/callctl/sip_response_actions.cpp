@@ -189,7 +189,7 @@ void send_nua_response(call_object *co, bool wait_for_cancel)
         co->f.sdp_offer_received = 0;
         co->f.first_sdp_answered = 1;
         nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), SIPTAG_HEADER_STR(headers),
-                    SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
+                    SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)), SOATAG_RTP_SELECT(2), TAG_END());
     } else if (sent) {
         nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, phrase), SIPTAG_HEADER_STR(headers), TAG_END());
     }
@@ -470,7 +470,7 @@ SM_ACTION(sm_s2s_send_reinvite_response)
     create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, offer);
     print_verbose_sip_msg(0, co, "SIP_CALL_ACTIVE");
     nua_respond(leg->nh, 200, sip_answer_phrase(leg->nh, "SIP_CALL_ACTIVE"), SIPTAG_HEADER_STR(headers),
-                SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
+                SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)), SOATAG_RTP_SELECT(2), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[200] \"SIP_CALL_ACTIVE\"", cinfo(co));
     return ROW;
 }

@@ -118,7 +118,7 @@ void respond_with_progress(call_object *co, int status, const char *reason, bool
     // thread sends this one.
     nua_respond(leg->nh, status, sip_answer_phrase(leg->nh, reason),
                 TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)),
-                TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)),
+                TAG_IF(sdp[0], SOATAG_ADDRESS(sdp_origin_address(leg))), TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)),
                 TAG_IF(repeat_answer, NUTAG_INCLUDE_EXTRA_SDP(1)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), status, reason);
     if (leg->sip_answer == SIP_ANSWER_OK)
@@ -473,7 +473,8 @@ SM_ACTION(sm_sip_check_sending_new_invite)
     char sdp[4096] = "";
     create_sdp_string(co, sdp, sizeof sdp, &co->cc.codecs, leg->rtp_local_port, 1);
     leg->nh = nua_handle(leg->nua, (nua_hmagic_t *)co, SIPTAG_TO_STR(address),
-                         TAG_IF(leg->sip_origin_address[0], SIPTAG_FROM_STR(leg->sip_origin_address)), TAG_END());
+                         TAG_IF(leg->sip_origin_address[0], SIPTAG_FROM_STR(leg->sip_origin_address)),
+                         SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
     LOGD_CALL(SIP, 5, co, "==> from: %s ==> to: %s ==>sdp: %s", leg->sip_origin_address, address, sdp);
 
     char headers[4096] = "";
@@ -499,7 +500,7 @@ SM_ACTION(sm_sip_check_sending_new_invite)
     if (!leg->nh)
         return {SM_DESTROYING, SM_NO_EVENT};
     nua_invite(leg->nh, TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)), SIPTAG_CONTACT_STR(contact_text),
-               TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)),
+               TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_ADDRESS(sdp_origin_address(leg))),
                TAG_IF(co->cc.disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_I_INVITE", cinfo(co));
     LOGM(SIP, 17, "%s from: %s", cinfo(co), leg->sip_origin_address);

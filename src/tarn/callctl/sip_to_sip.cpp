@@ -184,7 +184,8 @@ bool new_handle(call_object *co, call_leg_sip *leg, nua_t *nua)
     if (!nua)
         return false;
     leg->nh = nua_handle(nua, (nua_hmagic_t *)co, SIPTAG_FROM_STR(leg->sip_origin_address),
-                         SIPTAG_TO_STR(leg->sip_outbound_address), NUTAG_AUTOANSWER(0), TAG_END());
+                         SIPTAG_TO_STR(leg->sip_outbound_address), NUTAG_AUTOANSWER(0),
+                         SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
     if (!leg->nh)
         return false;
     leg->nua = nua;
@@ -442,6 +443,7 @@ statemachine_handle_retval s2s_send_new_invite(call_object *co, const char *lead
     nua_invite(out->nh, TAG_IF(co->cc.disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                NTATAG_DEFAULT_PROXY(URL_STRING_MAKE(target)), TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
                TAG_IF(request[0], SIPTAG_REQUEST_STR(request)), SOATAG_USER_SDP_STR(sdp),
+               SOATAG_ADDRESS(sdp_origin_address(out)),
                SIPTAG_CONTACT_STR(m.contact_outgoing), TAG_END());
     log_outgoing_invite(co, out, sdp);
     return ROW;
@@ -491,7 +493,8 @@ SM_ACTION(sm_s2s_send_failover_invite)
     print_verbose_extra_info_outgoing_invite_sip_to_sip(co, leg);
     nua_invite(leg->nh, TAG_IF(co->cc.disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                NTATAG_DEFAULT_PROXY(URL_STRING_MAKE(proxy_of(leg))), TAG_IF(headers[0], SIPTAG_HEADER_STR(headers)),
-               SOATAG_USER_SDP_STR(sdp), SIPTAG_CONTACT_STR(m.contact), TAG_END());
+               SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)), SIPTAG_CONTACT_STR(m.contact),
+               TAG_END());
     log_outgoing_invite(co, leg, sdp);
     return ROW;
 }
@@ -544,7 +547,8 @@ SM_ACTION(sm_s2s_send_progress_response)
     print_verbose_sip_msg(0, co, label);
     if (in->nh)
         nua_respond(in->nh, answer, lasting_phrase(answer, in->sip_response_buffer), SIPTAG_HEADER_STR(headers),
-                    TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)), TAG_END());
+                    TAG_IF(sdp[0], SOATAG_USER_SDP_STR(sdp)), TAG_IF(sdp[0], SOATAG_ADDRESS(sdp_origin_address(in))),
+                    TAG_IF(sdp[0], SOATAG_RTP_SELECT(2)), TAG_END());
     if (sdp[0])
         LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] (with sdp) \"%s\"", cinfo(co), answer, in->sip_response_buffer);
     else
@@ -639,7 +643,7 @@ SM_ACTION(sm_s2s_send_transfer_reinvite_on_second_leg)
     char sdp[4096] = "";
     create_sdp_string(co, sdp, sizeof sdp, &only, out->rtp_local_port, 1);
     co->f.sdp_offer_sent = 1;
-    nua_invite(out->nh, SOATAG_HOLD(""), SOATAG_USER_SDP_STR(sdp), TAG_END());
+    nua_invite(out->nh, SOATAG_HOLD(""), SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(out)), TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_I_INVITE", cinfo(co));
     return ROW;
 }
@@ -853,7 +857,8 @@ SM_ACTION(sm_sip_forward_message)
                        sizeof out->sip_outbound_address);
     nua_t *nua = co->cl_sip->nua;
     out->nh = nua ? nua_handle(nua, (nua_hmagic_t *)co, SIPTAG_FROM_STR(out->sip_origin_address),
-                               SIPTAG_TO_STR(out->sip_outbound_address), TAG_END())
+                               SIPTAG_TO_STR(out->sip_outbound_address), SOATAG_ADDRESS(sdp_origin_address(out)),
+                               TAG_END())
                   : nullptr;
     if (!out->nh) {
         return no_handle(co, out);
@@ -1036,6 +1041,7 @@ SM_ACTION(sm_handle_refer)
     // 6.
     leg->nh = leg->nua ? nua_handle(leg->nua, (nua_hmagic_t *)co, SIPTAG_TO_STR(leg->sip_outbound_address),
                                     NUTAG_AUTOANSWER(0), SIPTAG_FROM_STR(leg->sip_origin_address),
+                                    SOATAG_ADDRESS(sdp_origin_address(leg)),
                                     TAG_IF(sip->sip_referred_by, SIPTAG_REFERRED_BY(sip->sip_referred_by)), TAG_END())
                        : nullptr;
     LOGD_CALL(SIP, 5, co, "REFER: ORIGIN |%s| OUTBOUND |%s| REPLACES |%s|", leg->sip_origin_address,
@@ -1055,6 +1061,7 @@ SM_ACTION(sm_handle_refer)
                TAG_IF(refer_event, NUTAG_REFER_EVENT(refer_event ? (sip_event_t *)refer_event->t_value : nullptr)),
                TAG_IF(co->cc.disable_prack, SIPTAG_SUPPORTED_STR("timer, replaces")),
                TAG_IF(replaces[0], SIPTAG_REPLACES_STR(replaces)), SOATAG_USER_SDP_STR(sdp),
+               SOATAG_ADDRESS(sdp_origin_address(leg)),
                TAG_IF(force_contact, SIPTAG_CONTACT_STR(contact)), TAG_END());
     log_outgoing_invite(co, leg, sdp);
     return {SM_CALL_ACTIVE_REFERRING, SM_NO_EVENT};

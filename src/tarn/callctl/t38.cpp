@@ -39,9 +39,10 @@ void stack_reinvite(call_object *, call_leg_sip *leg, const char *sdp, const cha
         return;
     nua_set_hparams(leg->nh, SOATAG_ORDERED_USER(1), TAG_END());
     if (contact)
-        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), SIPTAG_CONTACT_STR(contact), TAG_END());
+        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
+                   SIPTAG_CONTACT_STR(contact), TAG_END());
     else
-        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), TAG_END());
+        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
 }
 
 void stack_respond(call_object *, call_leg_sip *leg, int status, const char *phrase, const char *sdp)
@@ -49,7 +50,8 @@ void stack_respond(call_object *, call_leg_sip *leg, int status, const char *phr
     if (!leg || !leg->nh)
         return;
     if (sdp)
-        nua_respond(leg->nh, status, phrase, SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
+        nua_respond(leg->nh, status, phrase, SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
+                    SOATAG_RTP_SELECT(2), TAG_END());
     else
         nua_respond(leg->nh, status, phrase, TAG_END());
 }

@@ -159,7 +159,8 @@ SM_ACTION(sm_sip_to_itapi_send_sip_ok)
     co->f.first_sdp_answered = 1;
     log_answer(co, 200, "SIP_CALL_ACTIVE");
     if (leg->nh)
-        nua_respond(leg->nh, 200, "SIP_CALL_ACTIVE", SOATAG_USER_SDP_STR(sdp), SOATAG_RTP_SELECT(2), TAG_END());
+        nua_respond(leg->nh, 200, "SIP_CALL_ACTIVE", SOATAG_USER_SDP_STR(sdp),
+                    SOATAG_ADDRESS(sdp_origin_address(leg)), SOATAG_RTP_SELECT(2), TAG_END());
     return ROW;
 }
 
