@@ -5,6 +5,7 @@ byte first, reserved word) and a payload of fields whose places are written
 as in the layout tables. The same place texts serve to read a command the
 daemon sent and to write the answers and indications the device sends.
 """
+import functools
 import re
 import struct
 
@@ -66,8 +67,10 @@ def pack_addr(family, ifindex, devmac, channel):
 # ---------------------------------------------------------------------------
 # Field places
 
+@functools.lru_cache(maxsize=None)
 def _bit_segments(place):
-    """The place as [(first frame bit, width, first value bit)], bits counted
+    """(Worked out once per place text: every frame reads the same places.)
+    The place as [(first frame bit, width, first value bit)], bits counted
     from bit 0 of byte 0 upward (low byte first); or ("BE", first, count)
     for a value written high byte first."""
     p = place.replace(" (ORed)", "")
@@ -109,6 +112,7 @@ def _bit_segments(place):
     raise ValueError("place %r" % place)
 
 
+@functools.lru_cache(maxsize=None)
 def place_end(place):
     """One past the last byte a place touches."""
     segs = _bit_segments(place)
@@ -118,16 +122,19 @@ def place_end(place):
 
 
 def read_place(frame, place):
-    segs = _bit_segments(place)
+    return _read_segments(frame, _bit_segments(place))
+
+
+def _read_segments(frame, segs):
     if isinstance(segs, tuple):
         _, first, count = segs
         return int.from_bytes(frame[first:first + count], "big")
     value = 0
     for first, width, vfirst in segs:
-        for i in range(width):
-            bit = first + i
-            if frame[bit // 8] >> (bit % 8) & 1:
-                value |= 1 << (vfirst + i)
+        # Bits count upward from bit 0 of byte 0: a little-endian number.
+        low, high = first // 8, (first + width + 7) // 8
+        bits = int.from_bytes(frame[low:high], "little") >> (first % 8)
+        value |= (bits & ((1 << width) - 1)) << vfirst
     return value
 
 
@@ -227,10 +234,21 @@ def decode_command(frame):
     short_vopena = mode == 2 or (mode == 13 and len(frame) == 10)
     if fc not in VARIABLE_LENGTH and len(frame) != llen and not short_vopena:
         problems.append("%s of %d bytes, layout length %d" % (name, len(frame), llen))
-    for fname, place, _bits, _default in lfields:
-        if place_end(place) <= len(frame):
-            fields[fname] = read_place(frame, place)
+    for fname, end, segs in _readers(fc, lfields):
+        if end <= len(frame):
+            fields[fname] = _read_segments(frame, segs)
     return h, fields, problems
+
+
+_READERS = {}
+
+
+def _readers(fc, lfields):
+    """A command's fields as (name, end, segments), worked out once."""
+    r = _READERS.get(fc)
+    if r is None:
+        r = _READERS[fc] = [(f[0], place_end(f[1]), _bit_segments(f[1])) for f in lfields]
+    return r
 
 
 def layout_defaults(fc):

@@ -370,6 +370,9 @@ class Sim:
         self.rules = [Rule(json.loads(r)) for r in args.rule]
         self.peer = None          # the daemon's address
         self.peer_addr = None     # the CSME address of its last datagram
+        # Addresses repeat (one a channel): each is coded once.
+        self.packed = {}
+        self.unpacked = {}
         self.n = 0
         self.start = time.monotonic()
         self.timers = []
@@ -400,6 +403,8 @@ class Sim:
 
     def log(self, direction, addr, frame, fields=None, problems=None, note=None):
         self.n += 1
+        if not self.record and not self.pcap:
+            return
         entry = {"n": self.n, "t": round(time.monotonic() - self.start, 6), "dir": direction,
                  "channel": addr["channel"], "addr": addr, "len": len(frame), "hex": frame.hex()}
         h = w.header(frame)
@@ -444,8 +449,16 @@ class Sim:
 
     def deliver(self, channel, data, note):
         a = self.peer_addr or {"family": 27, "ifindex": 0, "devmac": "00:00:00:00:00:00"}
-        addr = w.pack_addr(a["family"], a["ifindex"], a["devmac"], channel)
-        self.log("out", w.unpack_addr(addr), data, note=note)
+        key = (a["family"], a["ifindex"], a["devmac"], channel)
+        addr = self.packed.get(key)
+        if addr is None:
+            addr = w.pack_addr(*key)
+            if len(self.packed) < 4096:
+                self.packed[key] = addr
+        if self.record or self.pcap:
+            self.log("out", w.unpack_addr(addr), data, note=note)
+        else:
+            self.n += 1
         try:
             self.sock.sendto(addr + data, self.peer)
         except OSError as e:
@@ -461,7 +474,12 @@ class Sim:
             self.log("in", {"family": 0, "ifindex": 0, "devmac": "", "opcode": 0, "channel": -1,
                             "flags": ""}, data, problems=["datagram of %d bytes" % len(data)])
             return
-        addr = w.unpack_addr(data[:w.ADDR_SIZE])
+        raw = data[:w.ADDR_SIZE]
+        addr = self.unpacked.get(raw)
+        if addr is None:
+            addr = w.unpack_addr(raw)
+            if len(self.unpacked) < 4096:
+                self.unpacked[raw] = addr
         self.peer_addr = addr
         frame = data[w.ADDR_SIZE:]
         h, fields, problems = w.decode_command(frame)
