@@ -128,7 +128,7 @@ run_uac() {
   local out=$work/uac.out rc=0
   in_ns taskset -c "$UAC_CORE" sipp -sf "$here/uac.xml" "$target" -s 100 -i 10.0.0.1 -p 5061 \
     -r "$rate" -rp 1000 -m "$calls" -l 100000 -nostdin -max_socket 60000 -buff_size 4194304 \
-    -timeout "$((calls / rate + 60 + ${hold_s:-0}))s" -timeout_error "$@" \
+    -timeout "$((calls / rate + 60 + ${hold_s:-0}))s" -timeout_error ${UAC_ARGS:-} "$@" \
     >"$out" 2>&1 || rc=$?
   # the cumulative column of the final statistics screen
   run_done=$(awk -F'|' '/Successful call/ {gsub(/ /, "", $3); v = $3} END {print v}' "$out")
@@ -217,6 +217,7 @@ loglevel_message = 0
 logging_debug = 0
 logging_message = 0
 logging_nmessage = 0
+sofialogsizelimit = 0
 experimental_options = nco=256,memory_watchdog=0:0:0
 EOF
   printf '[general]\n' >"$root/usr/conf/misc.conf"
