@@ -76,7 +76,11 @@ process_result run_process_in(const std::vector<std::string> &argv, const std::s
 {
     process_result r;
     int in[2], out[2], err[2];
-    if (pipe(in) || pipe(out) || pipe(err))
+    // Close-on-exec: another thread may fork a long-lived child (a far end
+    // sipp) between these pipes and the close of their write ends below; a
+    // copy inherited by that child would keep this run's output open, and
+    // collect() would wait for the other child's end instead of this one's.
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         return r;
     pid_t pid = fork();
     if (pid == 0) {
@@ -110,7 +114,7 @@ process_result run_forked(const std::function<int()> &body, int timeout_s)
 {
     process_result r;
     int out[2], err[2];
-    if (pipe(out) || pipe(err))
+    if (pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
         return r;
     fflush(nullptr);
     pid_t pid = fork();
