@@ -62,7 +62,21 @@ if [ $up != 1 ]; then
   fail=1
   exit 1
 fi
-check "the screen names the gateway" "Gateway SIP: 198.18.0.1:5060" "$work/run.out"
+check "the screen names the gateway" "the gateway at 198.18.0.1:5060" "$work/run.out"
+for phase in "namespace: " "simulators: " "daemon: " "lines: "; do
+  check "a line for the phase $phase" "$phase" "$work/run.out"
+done
+
+# The console inside the namespace, one command from the command line.
+(cd "$src" && scripts/console ss) >"$work/console.out" 2>&1
+check "scripts/console runs a command" "SESSION STATISTICS" "$work/console.out"
+
+# The GSM modem registers after the banner; its line says when.
+for _ in $(seq 600); do
+  grep -q 'GSM 1 registered' "$work/run.out" && break
+  sleep 0.1
+done
+check "GSM port 1 registered" "GSM 1 registered" "$work/run.out"
 
 call() { # call NAME ARGS...: scripts/call, its output in NAME.out
   local name=$1; shift
