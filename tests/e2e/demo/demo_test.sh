@@ -19,6 +19,14 @@ mkdir -p /run/netns
 work=$(mktemp -d /tmp/tarn-demo-test.XXXXXX)
 export TARN_DEMO_STATE=$work/demo.env TARN_BUILD_DIR=$bin TARN_ROOT=$work/root
 fail=0
+check_first() { # check_first WHAT TEXT FILE: the first line of FILE begins with TEXT
+  if head -n 1 "$3" | grep -q "^$2"; then
+    echo "ok: $1"
+  else
+    echo "FAILED: $1 (the first line of $3 is \"$(head -n 1 "$3")\")"
+    fail=1
+  fi
+}
 check() { # check WHAT TEXT FILE: FILE must hold TEXT
   if grep -qF -- "$2" "$3"; then
     echo "ok: $1"
@@ -91,10 +99,15 @@ while read -r number far; do
   else
     echo "FAILED: call to $number"; cat "$work/call$number.out"; fail=1; continue
   fi
+  check_first "$number: the verdict first" "answered" "$work/call$number.out"
   check "$number: BYE in the ladder" "BYE sip:" "$work/call$number.out"
   check "$number: far end" "$far" "$work/call$number.out"
   check "$number: media processor commands" " ch " "$work/call$number.out"
   check "$number: CDR line" "CDR" "$work/call$number.out"
+  [ "$(grep -c '^   CDR,' "$work/call$number.out")" = 1 ] || { echo "FAILED: $number: not one CDR line"; fail=1; }
+  if grep -q 'AT+CSQ\|AT+CREG?' "$work/call$number.out"; then
+    echo "FAILED: $number: the modem's status polls among the call's lines"; fail=1
+  fi
 done <<'EOF'
 101 isdn1: RING called=101
 201 1 < ringing
@@ -108,19 +121,32 @@ EOF
 if call call999 999; then
   echo "FAILED: 999 connected"; fail=1
 else
-  check "999 refused" "refused: 404" "$work/call999.out"
+  check_first "999 refused" "refused 404 Not Found" "$work/call999.out"
 fi
 
-# The PBX on ISDN port 3 calls a SIP user agent on "this machine".
+# The PBX on ISDN port 3 calls a SIP user agent on "this machine": first with
+# none listening (refused), then at once with one, which must not wait for
+# anything the first call left behind.
+if call from_isdn_refused --from-isdn 501; then
+  echo "FAILED: the ISDN call to 501 with no user agent connected"; fail=1
+else
+  check_first "ISDN call with no user agent refused" "refused " "$work/from_isdn_refused.out"
+  check "ISDN call with no user agent: why" "nothing listens at 198.18.0.2:5062" "$work/from_isdn_refused.out"
+fi
 sipp -sn uas -i 198.18.0.2 -p 5062 -m 1 -timeout 60s -nostdin >"$work/uas.out" 2>&1 &
 uas=$!
-sleep 0.5
+for _ in $(seq 50); do ss -Hlun 'sport = :5062' | grep -q . && break; sleep 0.1; done
+began=$SECONDS
 if call from_isdn --from-isdn 501; then
   echo "ok: ISDN call to the SIP user agent connected"
 else
   echo "FAILED: ISDN call to 501"; cat "$work/from_isdn.out"; fail=1
 fi
+# held 1 s: the far end's script starts at once (a wait left from the refused call held it 30 s)
+[ $((SECONDS - began)) -le 20 ] || { echo "FAILED: the ISDN call took $((SECONDS - began)) s"; fail=1; }
+check_first "ISDN call: the verdict first" "answered" "$work/from_isdn.out"
 check "ISDN call: INVITE to the user agent" "INVITE sip:501@198.18.0.2" "$work/from_isdn.out"
+check "ISDN call: BYE to the user agent" "BYE sip:" "$work/from_isdn.out"
 wait "$uas" || { echo "FAILED: the sipp user agent"; cat "$work/uas.out"; fail=1; }
 
 # Ctrl-C ends the demo and removes what it made.
