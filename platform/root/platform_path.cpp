@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 const char *platform_root()
 {
@@ -17,6 +18,19 @@ std::string platform_path(const char *path)
         s.pop_back();
     s += path ? path : "";
     return s;
+}
+
+std::string platform_config_path(const char *path)
+{
+    if (!path || path[0] != '/')
+        return path ? path : "";
+    std::string root(platform_root());
+    while (!root.empty() && root.back() == '/')
+        root.pop_back();
+    size_t n = root.size();
+    if (n && strncmp(path, root.c_str(), n) == 0 && (path[n] == '/' || path[n] == '\0'))
+        return path;
+    return platform_path(path);
 }
 
 int platform_path_buf(const char *path, char *out, size_t size)

@@ -13,5 +13,11 @@ std::string platform_path(const char *path);
 // (the buffer then holds an empty string).
 int platform_path_buf(const char *path, char *out, size_t size);
 
+// A path taken from the configuration: a board path (absolute) goes below
+// the root like platform_path(), unless it already lies below the root (a
+// path written for this machine is not prefixed twice); a relative path is
+// used as given.
+std::string platform_config_path(const char *path);
+
 // The root in force ("" when TARN_ROOT is unset).
 const char *platform_root();

@@ -137,6 +137,24 @@ TEST_F(SipParams, LanAndWanStacks)
         EXPECT_EQ(gp->sip_stacks[1].transport, SIP_TRANSPORT_UDP | SIP_TRANSPORT_TCP);
         EXPECT_EQ(gp->stack_active_wan, 1);
     }
+
+    // The certificate directory: a board path goes below the root, a path
+    // that already lies below it (or is the root itself) is kept, another
+    // that merely begins like the root goes below it, a relative one is kept.
+    struct {
+        std::string given, stored;
+    } dirs[] = {{"/usr/conf/certs/x", w.root.dir + "/usr/conf/certs/x"},
+                {w.root.dir + "/usr/conf/certs/x", w.root.dir + "/usr/conf/certs/x"},
+                {w.root.dir, w.root.dir},
+                {w.root.dir + "x/certs", w.root.dir + w.root.dir + "x/certs"},
+                {"certs/lan", "certs/lan"}};
+    for (auto &d : dirs) {
+        ASSERT_EQ(read(w, "[general]\nstack_active_lan = 1\ninterface_name_lan = eth0\ncert_dir_lan = " + d.given + "\n",
+                       &err),
+                  0)
+            << err;
+        EXPECT_EQ(std::string(gp->sip_stacks[1].cert_path), d.stored) << d.given;
+    }
 }
 
 TEST_F(SipParams, CustomStacksAndUnreadableKeys)

@@ -59,8 +59,6 @@ TEST(SipStackParams, BindUrlsAndSupported)
     }
     EXPECT_EQ(sofia_bind_url("sip:10.0.1.5:5060;transport=udp,tcp"), "sip:10.0.1.5:5060");
     EXPECT_EQ(sofia_bind_url("sip:10.0.1.5:5060;transport=udp"), "sip:10.0.1.5:5060;transport=udp");
-    for (int code : {SIP_SSL_TLS10, SIP_SSL_TLS11, SIP_SSL_ANY})
-        EXPECT_EQ(sofia_tls_version(code), 0u);
 }
 
 TEST(SipStackParams, ValuesOfTheKeys)

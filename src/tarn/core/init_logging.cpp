@@ -127,10 +127,10 @@ int init_logging()
     }
     gp->log_cdr = strcasecmp(logcdr, "yes") == 0 || strcasecmp(logcdr, "1") == 0;
     snprintf(gp->cdr_log_path, sizeof gp->cdr_log_path, "%s",
-             cdrpath[0] == '/' ? platform_path(cdrpath).c_str() : cdrpath);
+             platform_config_path(cdrpath).c_str());
     gp->cdr_log_filesize_limit = atoi(cdrlimit) < 1 ? 200000 : atoi(cdrlimit);
     snprintf(lb->cas_log_path, sizeof lb->cas_log_path, "%s",
-             caspath[0] == '/' ? platform_path(caspath).c_str() : caspath);
+             platform_config_path(caspath).c_str());
     lb->cas_log_filesize_limit = atoi(caslimit) < 1 ? 100000 : atoi(caslimit);
 
     // 7. CAS log

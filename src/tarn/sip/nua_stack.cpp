@@ -68,15 +68,6 @@ void nua_stack_set_hooks(const nua_stack_hooks *hooks)
     nua_hooks = h;
 }
 
-unsigned sofia_tls_version(int)
-{
-    // The library reads the tag as "TLS 1.0 only" when it is non-zero and as
-    // "any version" when it is 0; no configured code may pin the listener to
-    // a version that OpenSSL's policy refuses, so every code asks for any
-    // version. The stored codes stay as configured for whoever reads them.
-    return 0;
-}
-
 std::string sofia_bind_url(const char *url)
 {
     // Debian's library crashes on a transport list in a bind URL; without a
@@ -130,6 +121,21 @@ void *run_nua_event_loop_ss(void *arg)
     return nullptr;
 }
 
+// The TLS listener answers a handshake only with the key and certificate
+// in <cert_path>/agent.pem: say so once at start-up when it cannot be read.
+// The stack still comes up on its other transports, and its TLS transport
+// still serves as a client.
+static void check_tls_certificate(const sip_stack *ss)
+{
+    std::string agent = ss->cert_path;
+    if (!agent.empty() && agent.back() != '/')
+        agent += '/';
+    agent += "agent.pem";
+    if (access(agent.c_str(), R_OK) != 0)
+        LOGD(TARN, 0, nullptr, "CRITICAL: SIP stack %s: TLS certificate %s: %s", ss->name, agent.c_str(),
+             strerror(errno));
+}
+
 // Starts the stack's thread and waits until its loop exists: its root, or null.
 static su_root_t *start_event_loop(sip_stack *ss)
 {
@@ -165,8 +171,7 @@ static void open_sofia_log()
     }
     b->sofia_log_max_filesize = strtol(limit, nullptr, 10);
     if (b->sofia_log_max_filesize > 0) {
-        snprintf(b->sofia_log_path, sizeof b->sofia_log_path, "%s",
-                 path[0] == '/' ? platform_path(path).c_str() : path);
+        snprintf(b->sofia_log_path, sizeof b->sofia_log_path, "%s", platform_config_path(path).c_str());
         FILE *f = fopen(b->sofia_log_path, "w");
         if (!f)
             LOGD(TARN, 1, nullptr, "CRITICAL: couldn't redirect sofia log to %s", b->sofia_log_path);
@@ -196,6 +201,8 @@ int init_nua_instance()
     for (int i = 0; i < gp->sip_stack_size; i++) {
         sip_stack *ss = &gp->sip_stacks[i];
         sip_stack_bind_urls(ss);
+        if (ss->nua_sip_ssl_string[0])
+            check_tls_certificate(ss);
         const char *supported = sip_stack_supported(ss, prack);
         std::string bind_url = sofia_bind_url(ss->nua_sip_string);
         su_root_t *root = start_event_loop(ss);
@@ -216,7 +223,10 @@ int init_nua_instance()
                              NUTAG_AUTO305(0),
                              TAG_IF(ss->nua_sip_string[0], NUTAG_URL(bind_url.c_str())),
                              TAG_IF(ss->nua_sip_ssl_string[0], NUTAG_SIPS_URL(ss->nua_sip_ssl_string)),
-                             TPTAG_TLS_VERSION(sofia_tls_version(ss->ssl_version)),
+                             // Debian's library builds every TLS context from
+                             // TLS_method() whatever this says, so OpenSSL's
+                             // policy (TLS 1.2 and 1.3) holds for every code.
+                             TPTAG_TLS_VERSION(ss->ssl_version),
                              TAG_IF(ss->user_agent_string[0], SIPTAG_USER_AGENT_STR(ss->user_agent_string)),
                              SIPTAG_SUPPORTED_STR(supported),
                              NUTAG_CERTIFICATE_DIR(ss->cert_path),

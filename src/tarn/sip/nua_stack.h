@@ -51,10 +51,6 @@ void nua_interim_event_callback(nua_event_t event, int status, char const *phras
                                 nua_magic_t *magic, nua_handle_t *nh, nua_hmagic_t *hmagic,
                                 sip_t const *sip, tagi_t tags[]);
 
-// The TPTAG_TLS_VERSION value handed to the SIP stack library for a stored
-// ssl_version code (SIP_SSL_ codes).
-unsigned sofia_tls_version(int ssl_version);
-
 // The bind URL handed to the SIP stack library for a stack's nua_sip_string.
 std::string sofia_bind_url(const char *url);
 

@@ -154,7 +154,7 @@ static int read_stack(const stack_keys &k, int *slot)
     if (get_key(k.cert_dir, buf, sizeof buf) != 0)
         return failed("cert_dir", k.label);
     // Board paths live below the root, like the other directories of the files.
-    snprintf(ss->cert_path, sizeof ss->cert_path, "%s", buf[0] == '/' ? platform_path(buf).c_str() : buf);
+    snprintf(ss->cert_path, sizeof ss->cert_path, "%s", platform_config_path(buf).c_str());
     if (get_key(k.tos_sip, buf, sizeof buf) != 0)
         return failed("tos_sip", k.label);
     ss->tos_sip = atoi(buf);

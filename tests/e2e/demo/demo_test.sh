@@ -86,6 +86,12 @@ for _ in $(seq 600); do
 done
 check "GSM port 1 registered" "GSM 1 registered" "$work/run.out"
 
+# The LAN stack's TLS listener, with the certificate scripts/run made: a
+# handshake and an OPTIONS over it.
+python3 "$src/tests/e2e/tls/tls_peer.py" options --connect 198.18.0.1:5061 --tls 1.3 >"$work/tls.out" 2>&1
+check "TLS: OPTIONS over TLS answered" "OPTIONS SIP/2.0 200" "$work/tls.out"
+check "TLS: the certificate made once" "BEGIN CERTIFICATE" "$work/root/usr/conf/certs/lan/agent.pem"
+
 call() { # call NAME ARGS...: scripts/call, its output in NAME.out
   local name=$1; shift
   (cd "$src" && scripts/call --hold 1 "$@") >"$work/$name.out" 2>&1
