@@ -16,7 +16,7 @@
 #include "msp_manager.h"
 #include "msp_timeslot.h"
 
-int msp_command_counter = 0;
+std::atomic<int> msp_command_counter{0};
 thread_local int msp_return_code = 0;
 std::atomic<int> msp_running{1};
 std::atomic<int> runcommandloop{0};
@@ -89,7 +89,7 @@ void msp_queue_append(csminstruction *ins)
 {
     _listhead *q = cman->csm_queue;
     ins->list = nullptr;
-    ins->csc_counter = msp_command_counter;
+    ins->csc_counter = msp_command_counter.load(std::memory_order_relaxed);
     ins->pending = 0;
     if (ins->timeslot >= 0 && ins->timeslot < MSP_TIMESLOTS && ins->processing != 2) {
         if (is_destroy(ins))

@@ -59,8 +59,9 @@ struct _listhead {
     int pending[MSP_TIMESLOTS];
 };
 
-// Raised on every take and release of msp_queue_lock (diagnostic).
-extern int msp_command_counter;
+// Raised on every take and release of msp_queue_lock (diagnostic). Atomic:
+// the console and the call threads raise it too, not always under the lock.
+extern std::atomic<int> msp_command_counter;
 // Result of the last blocking command of the calling thread. The event
 // handler may set it to -1 while the command thread hands it a response.
 extern thread_local int msp_return_code;

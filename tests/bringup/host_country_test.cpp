@@ -15,6 +15,9 @@
 
 namespace {
 
+// Collects TARN's lines from before the media processor thread starts to
+// after it ends: levels and handler are set while no other thread logs.
+debug_lines tarn_log({TARN});
 const auto *env = ::testing::AddGlobalTestEnvironment(new msp_link_environment);
 mspsim_runner *const &sim = msp_link_environment::sim();
 
@@ -47,7 +50,8 @@ TEST(HostProgrammableCountry, OneMessageWithTheSetsWindows)
 {
     ASSERT_NE(sim, nullptr);
     one_tone_set();
-    debug_lines log({TARN});
+    debug_lines &log = tarn_log;
+    log.clear();
     int before = gp->msp_counter;
     char de[] = "DE", xx[] = "XX";
     EXPECT_EQ(set_host_programmable_language_code(de, 7), 0);

@@ -19,6 +19,7 @@
 #include "console_hooks.h"
 #include "console_test_util.h"
 #include "dialplan.h"
+#include "global_lock.h"
 #include "mc_itapi.h"
 #include "mc_options.h"
 #include "sm_defs.h"
@@ -124,8 +125,11 @@ TEST_F(Itapi, DialRefusalsAnswerOneLineAndCloseWhereNothingIsLeft)
     };
     console_test_server s("itapi_support=1");
     for (const row &r : rows) {
-        gp->sip_stack_size = r.lan ? 1 : 0;
-        snprintf(gp->sip_stacks[0].name, sizeof gp->sip_stacks[0].name, "lan");
+        {
+            lock_hold hold(&lock_manager::global_lock);
+            gp->sip_stack_size = r.lan ? 1 : 0;
+            snprintf(gp->sip_stacks[0].name, sizeof gp->sip_stacks[0].name, "lan");
+        }
         console_conn c(s.port);
         c.read_until(CONSOLE_GREETING);
         c.send(std::string(r.line) + "\n");
@@ -139,6 +143,7 @@ TEST_F(Itapi, DialRefusalsAnswerOneLineAndCloseWhereNothingIsLeft)
         }
     }
     // No call object stays taken.
+    lock_hold hold(&lock_manager::global_lock);
     for (int i = 0; i < OPERATIONARRAYSIZE; i++)
         EXPECT_EQ(gp->operations[i]->callinfo, CI_FREE) << i;
     EXPECT_TRUE(events().empty());
@@ -147,12 +152,15 @@ TEST_F(Itapi, DialRefusalsAnswerOneLineAndCloseWhereNothingIsLeft)
 TEST_F(Itapi, WithoutTheOptionAndOnStandardOutputNoCallIsPlaced)
 {
     gp->sip_stack_size = 1;
-    console_test_server s("itapi_support=0");
-    console_conn c(s.port);
-    c.read_until(CONSOLE_GREETING);
-    c.send(std::string(FULL) + "\n");
-    EXPECT_EQ(c.read_until("\r\n"), "RELEASE:NO_RESSOURCES\n\r\n");
-    EXPECT_TRUE(c.closed_by_server());
+    {
+        console_test_server s("itapi_support=0");
+        console_conn c(s.port);
+        c.read_until(CONSOLE_GREETING);
+        c.send(std::string(FULL) + "\n");
+        EXPECT_EQ(c.read_until("\r\n"), "RELEASE:NO_RESSOURCES\n\r\n");
+        EXPECT_TRUE(c.closed_by_server());
+    }
+    // The server and its threads are gone: nothing else reads stdout now.
 
     char *buf = nullptr;
     size_t size = 0;
@@ -186,30 +194,39 @@ TEST_F(Itapi, HangupUpdateAndSecondDialOnABoundConnection)
 
     call_object *co = gp->operations[2];
     call_leg_sip leg{};
-    co->cl_sip = &leg;
-    co->telnet_pid = 7;
-    co->callinfo = CI_TELNET_TO_ISDN;
-    bound_co = co;
-    bound_fd = fd;
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        co->cl_sip = &leg;
+        co->telnet_pid = 7;
+        co->callinfo = CI_TELNET_TO_ISDN;
+        bound_co = co;
+        bound_fd = fd;
+    }
 
     // A foreign call number changes nothing; a bare "hangup" always ends.
     c.send("hangup:8\nupdate:rtp_port=5000\nupdate:rtp_port=5000,rtp_ip=10.1.2.300\n"
            "update:rtp_port=5002,rtp_ip=10.1.2.3,codec=gsm\nhangup:7\nhangup\n" +
            std::string(FULL) + "\n");
     EXPECT_EQ(c.read_until(";hangup;\n\r\n"), "\r\n\r\n\r\n\r\n\r\n\r\n;hangup;\n\r\n");
-    EXPECT_EQ(leg.rtp_remote_port, 5002);
-    EXPECT_STREQ(leg.rtp_remote_ip, "10.1.2.3");
-    EXPECT_EQ(leg.using_codec, 8);
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        EXPECT_EQ(leg.rtp_remote_port, 5002);
+        EXPECT_STREQ(leg.rtp_remote_ip, "10.1.2.3");
+        EXPECT_EQ(leg.using_codec, 8);
+    }
     EXPECT_EQ(events(), (std::vector<int>{sm_general(GENERAL_EVENT_ITAPI_UPDATE_CHANNEL),
                                           sm_general(GENERAL_EVENT_ITAPI_HANGUP_RECEIVED),
                                           sm_general(GENERAL_EVENT_ITAPI_HANGUP_RECEIVED), SM_WORD_FINISH_CALL}));
     c.send("update:codec=pcmu,rtp_port=5004,rtp_ip=10.1.2.4\n");
     c.read_until("\r\n");
-    EXPECT_EQ(leg.using_codec, 0);
-    bound_co = nullptr;
-    bound_fd = -1;
-    co->cl_sip = nullptr;
-    co->callinfo = CI_FREE;
+    {
+        lock_hold hold(&lock_manager::global_lock);
+        EXPECT_EQ(leg.using_codec, 0);
+        bound_co = nullptr;
+        bound_fd = -1;
+        co->cl_sip = nullptr;
+        co->callinfo = CI_FREE;
+    }
     c.send("q\n");
     EXPECT_TRUE(c.closed_by_server());
 }

@@ -59,8 +59,8 @@ void queue_query(magic_csm m, int timeslot, void *context)
         lock_hold hold(&lock_manager::msp_queue_lock);
         msp_command_counter++;
         msp_queue_command_nolock(m, timeslot, context, 0);
+        msp_command_counter++;
     }
-    msp_command_counter++;
 }
 
 void print_doubtful(FILE *out, uint32_t code)
