@@ -41,9 +41,19 @@ JSON object back a line, always with "ok"):
     {"cmd": "leftover", "timeslot": TS, "channel_type": T}
                                          a channel active on TS as an earlier
                                          run of the daemon left it -> "channel"
-    {"cmd": "rtp", "channel": N, "stalled": true}
-                                         the channel's RTP statistics stop
-                                         counting (false: they go on)
+    {"cmd": "rtp"}                       -> every channel's RTP counters
+                                         (rx/tx packets and payload octets,
+                                         lost, jitter, malformed, oversized,
+                                         dropped, events in/out, ports) and
+                                         "ended": those of the last channels
+                                         destroyed
+    {"cmd": "rtp", "channel": N, "stalled": true, "feed": K}
+                                         -> that channel's counters; "stalled":
+                                         its far end seems silent (what
+                                         arrives is dropped uncounted, false:
+                                         counted again); "feed": K voice
+                                         packets counted as if they had
+                                         arrived (tests without a network)
     {"cmd": "layout", "fc": FC}          -> the layout's header and defaults
     {"cmd": "r2peer", "signals": [C, ...], "channel": CH}
                                          a compelled MFC/R2 register at the far
@@ -88,6 +98,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import csm_wire as w  # noqa: E402
+import rtp_media  # noqa: E402
 
 ERR_UNKNOWN_FUNCTION = 0xFFAD
 ERR_TDMDRV_INVTS = 0xFFBD
@@ -116,13 +127,32 @@ class Device:
         self.counts = {}
         # running trans-connects: [{"a", "b", "payload_a", "payload_b"}] by channel
         self.trans_connects = []
-        # channel -> {"seq": highest sequence number received, "stalled"}
-        self.rtp = {}
+        # the voice (rtp_media.Media), set by the simulator
+        self.media = None
 
     def free_channel(self):
         for ch in range(self.max_channels):
             if ch not in self.channels:
                 return ch
+        return None
+
+    def joined_to(self, ch):
+        """The channel that ch's voice goes to and comes from, through a
+        trans-connect or a TDM hairpin, or None."""
+        for t in self.trans_connects:
+            if t["a"] == ch:
+                return t["b"], t["payload_b"]
+            if t["b"] == ch:
+                return t["a"], t["payload_a"]
+        st = self.channels.get(ch)
+        if st is None or not st.get("thc"):
+            return None
+        peer = self.by_timeslot.get(st.get("thc_redirect"))
+        if peer is not None and peer != ch:
+            return peer, None
+        for other, ost in self.channels.items():
+            if other != ch and ost.get("thc") and ost.get("thc_redirect") == st["timeslot"]:
+                return other, None
         return None
 
     def thc_pairs(self):
@@ -155,7 +185,7 @@ class Device:
         name = w.function_name(fc)
         self.counts[name] = self.counts.get(name, 0) + 1
         if (cls, ctype) in w.STAT_QUERIES:
-            return [(channel, self.statistics(h))]
+            return [(channel, self.statistics(h, channel))]
         if ctype == w.TYPE_QUERY:
             return [(channel, self.query_answer(h, fields, channel))]
         if cls == 194:
@@ -177,6 +207,7 @@ class Device:
             st = self.channels[channel]
             st["commands"][name] = st["commands"].get(name, 0) + 1
             note_channel_command(st, fc, fields)
+            self.media.command(channel, fc, fields)
         values = {"response_code": 0}
         if fc in (0x9312, 0x9313, 0x9314, 0x9315):
             values.update(participant_id=1, conference_id=fields.get("conference_id", 0))
@@ -217,6 +248,7 @@ class Device:
         if st is None:
             return response(h, {"response_code": CNF_ERROR_DESTROY_INVALID_CHAN})
         self.by_timeslot.pop(st["timeslot"], None)
+        self.media.destroyed(ch)
         # A join ends with either of its channels.
         self.trans_connects = [t for t in self.trans_connects if ch not in (t["a"], t["b"])]
         return response(h, {"response_code": 0})
@@ -263,22 +295,17 @@ class Device:
             return query_response(h, {"channel_id": ch, "channel_type": self.channels[ch]["type"],
                                       "timeslot": ts})
         if fc == 0x800C:
-            # Each query finds more RTP received, unless the channel stalled.
-            rtp = self.rtp.setdefault(channel, {"seq": 1000, "stalled": False})
-            if not rtp["stalled"]:
-                rtp["seq"] += 50
-            return query_response(h, {"statistics_version": 1, "sender_packet_count": 100,
-                                      "received_packet_count": 99,
-                                      "extended_highest_sequence_number_received": rtp["seq"]})
+            # What the channel's RTP endpoint counted.
+            return query_response(h, self.media.rtcp_values(channel))
         if fc in w.QUERY_RESPONSES:
             return query_response(h, {})
         # A query the device knows no answer form for: a plain response.
         return response(h, {"response_code": 0})
 
-    def statistics(self, h):
+    def statistics(self, h, channel):
         cls, ctype = h["class"], h["type"]
         words = {(5, 0x91): [1, 0, 0, 0, 0, 0, 0, 0, 0, 0], (1, 7): [2, 0, 0, 0, 0],
-                 (1, 35): [1] + [0] * 10}.get((cls, ctype))
+                 (1, 35): self.media.bert_words(channel)}.get((cls, ctype))
         if words is None:  # SRTP counters: a 16-bit revision and 80 bytes of counters
             frame = w.build(h["fc"], h["index"], ctype, cls, 82)
             frame[8] = 1
@@ -391,6 +418,9 @@ class Sim:
         self.pending = {}
         # compelled MFC/R2 far ends: {"channel", "signals", "on", "gen"}
         self.r2peers = []
+        self.media = rtp_media.Media(args.rtp_address, self.sel, self.after, self.rtp_indication,
+                                     self.device.joined_to)
+        self.device.media = self.media
         if args.control:
             if os.path.exists(args.control):
                 os.unlink(args.control)
@@ -543,6 +573,9 @@ class Sim:
         self.n_timer = getattr(self, "n_timer", 0) + 1
         heapq.heappush(self.timers, (time.monotonic() + seconds, -self.n_timer, None, fn))
 
+    def rtp_indication(self, channel, fc, fields):
+        self.send(channel, w.indication(fc, fields), note="rtp")
+
     def address_problems(self, addr, h):
         problems = []
         if addr["family"] != 27:
@@ -660,9 +693,7 @@ class Sim:
             self.send_raw(req.get("channel", w.DEVICE_CHANNEL), frame, "raw")
             return {"ok": True}
         if cmd == "rtp":
-            rtp = self.device.rtp.setdefault(int(req["channel"]), {"seq": 1000, "stalled": False})
-            rtp["stalled"] = bool(req.get("stalled", True))
-            return {"ok": True}
+            return self.media.control(req)
         if cmd == "heartbeat":
             self.device.heartbeat = bool(req.get("on", True))
             return {"ok": True}
@@ -735,6 +766,8 @@ def main(argv):
     p.add_argument("--heartbeat-period", type=int, default=10)
     p.add_argument("--device-mac", help="the MAC every datagram must be addressed to")
     p.add_argument("--rule", action="append", default=[], help="a fault rule as JSON")
+    p.add_argument("--rtp-address", help="the processor's own address: RTP endpoints are opened on it "
+                   "(without it no voice is carried)")
     args = p.parse_args(argv)
     Sim(args).run()
     return 0

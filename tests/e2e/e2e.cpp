@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -63,6 +64,21 @@ std::string tail(const std::string &text, int lines)
     return at == std::string::npos || at == 0 ? text : text.substr(at + 1);
 }
 
+// The simulator's arguments: the processor's own address (where RTP goes)
+// is the first interface pair's far end, unless the test names one.
+std::vector<std::string> msp_arguments(const e2e_options &o)
+{
+    std::vector<std::string> args = o.msp_args;
+    if (std::find(args.begin(), args.end(), "--rtp-address") != args.end())
+        return args;
+    for (const e2e_iface &i : o.ifaces)
+        if (!i.peer_cidr.empty()) {
+            args.insert(args.end(), {"--rtp-address", i.peer_cidr.substr(0, i.peer_cidr.find('/'))});
+            break;
+        }
+    return args;
+}
+
 // Entered by a child before it runs its program.
 bool enter_namespace(const void *ctx)
 {
@@ -90,6 +106,8 @@ e2e_namespace::e2e_namespace(const std::vector<e2e_iface> &ifaces, const std::ve
         script += "ip link add " + i.name + " type veth peer name " + peer + "\n";
         if (!i.cidr.empty())
             script += "ip addr add " + i.cidr + " dev " + i.name + "\n";
+        if (!i.peer_cidr.empty())
+            script += "ip addr add " + i.peer_cidr + " dev " + peer + "\n";
         script += "ip link set " + peer + " up\nip link set " + i.name + " up\n";
     }
     script += "echo ready\nexec sleep infinity\n";
@@ -320,7 +338,7 @@ e2e_world::e2e_world(const e2e_options &o)
     // The simulator runs inside: the daemon's end of the link has an
     // abstract socket name, and those belong to a network namespace.
     if (ns.ok() && opt.media_processor)
-        root.start_msp(opt.msp_args, ns.hook(), ns.hook_ctx());
+        root.start_msp(msp_arguments(opt), ns.hook(), ns.hook_ctx());
     if (ok() && opt.capture)
         start_capture();
 }

@@ -29,8 +29,9 @@
 #include "run_process.h"
 
 struct e2e_iface {
-    std::string name; // inside the namespace, e.g. "eth1"
-    std::string cidr; // e.g. "10.0.0.1/24"; empty: no address
+    std::string name;           // inside the namespace, e.g. "eth1"
+    std::string cidr;           // e.g. "10.0.0.1/24"; empty: no address
+    std::string peer_cidr = ""; // the pair's other end ("<name>-peer"); empty: no address
 };
 
 // Descriptors of the holder's user (or -1), network and mount namespaces.
@@ -85,9 +86,14 @@ private:
 };
 
 struct e2e_options {
-    std::vector<e2e_iface> ifaces = {{"eth1", "10.0.0.1/24"}};
+    // eth1 is the media processor's link too (interface_msp defaults to
+    // it): its other end has the processor's own address, where the
+    // daemon's start-up rules send RTP.
+    std::vector<e2e_iface> ifaces = {{"eth1", "10.0.0.1/24", "10.0.0.2/24"}};
     bool media_processor = true;
-    std::vector<std::string> msp_args; // extra arguments of sim/mspsim
+    // Extra arguments of sim/mspsim. Without "--rtp-address" the simulator
+    // carries RTP on the address of the first interface's other end.
+    std::vector<std::string> msp_args;
     bool capture = true;               // dumpcap on every interface while the test runs
     // A capture filter ("udp port 5070"); "@SIP_PORT@" stands for the root's
     // localhost SIP port. Empty: everything.

@@ -215,26 +215,29 @@ TEST(MediaEvents, SentVopenaOpensBothLegs)
     EXPECT_EQ(b[0][12], 0xFF);
 }
 
-// The RTP statistics of an active call: a stalled channel ends the call
-// with reason 2 on the second answer; a counting one does not.
+// The RTP statistics of an active call, as the simulated processor counts
+// them: a channel whose far end went silent ends the call with reason 2 on
+// the second answer; one that keeps receiving does not.
 TEST(MediaEvents, StalledRtpEndsTheActiveCall)
 {
-    harness_run stalled = run_harness(std::string(isdn_call) + "rtcp 0\nrtp_stall 0\nrtcp 0\nrtcp 0\nshow 0\n");
+    harness_run stalled = run_harness(std::string(isdn_call) +
+                                      "rtp_feed 0 50\nrtcp 0\nrtp_stall 0\nrtp_feed 0 50\nrtcp 0\nrtcp 0\nshow 0\n");
     ASSERT_EQ(stalled.proc.status, 0) << stalled.text();
     EXPECT_EQ(stalled.count("QUERIED"), 3) << stalled.text();
     EXPECT_EQ(stalled.count("IFACE add_sm_task pid=100 event=0x30001002"), 2) << stalled.text();
-    EXPECT_TRUE(stalled.has("reason=2 seq=1050:1050")) << stalled.text();
+    EXPECT_TRUE(stalled.has("reason=2 seq=50:50")) << stalled.text();
     EXPECT_TRUE(stalled.has("No RTP received for a while for active call => finishing call")) << stalled.text();
 
-    harness_run counting = run_harness(std::string(isdn_call) + "rtcp 0\nrtcp 0\nshow 0\n");
+    harness_run counting =
+        run_harness(std::string(isdn_call) + "rtp_feed 0 50\nrtcp 0\nrtp_feed 0 50\nrtcp 0\nshow 0\n");
     ASSERT_EQ(counting.proc.status, 0) << counting.text();
     EXPECT_FALSE(counting.has("IFACE add_sm_task")) << counting.text();
-    EXPECT_TRUE(counting.has("reason=0 seq=1050:1100")) << counting.text();
+    EXPECT_TRUE(counting.has("reason=0 seq=50:100")) << counting.text();
 
     // Not active: the pair moves, nothing else.
     harness_run ringing = run_harness(std::string(isdn_call) + "call 0 state=1\nrtp_stall 0\nrtcp 0\nrtcp 0\nshow 0\n");
     EXPECT_FALSE(ringing.has("IFACE add_sm_task")) << ringing.text();
-    EXPECT_TRUE(ringing.has("reason=0 seq=1000:1000")) << ringing.text();
+    EXPECT_TRUE(ringing.has("reason=0 seq=0:0")) << ringing.text();
 }
 
 // An HDLC frame longer than the receive buffer: the first 2048 bytes are

@@ -74,7 +74,10 @@
 //   heartbeat             a blocking device status query
 //   rtcp N                an RTP statistics query for call N's timeslot, as
 //                         the traffic check sends it; returns once handled
-//   rtp_stall N           mspsim's RTP statistics of call N's channel stop
+//   rtp_stall N           call N's channel at mspsim hears its far end no
+//                         more (what arrives is dropped uncounted)
+//   rtp_feed N K          K RTP packets counted at call N's channel in
+//                         mspsim, as if they had arrived in sequence
 //   stats N TYPE          a statistics query (35 BERT, 24 SRTP) for call N's
 //                         channel; returns once handled
 //   app cas_passthrough=1 the CAS passthrough test mode
@@ -873,8 +876,18 @@ void rtcp_query(const std::vector<std::string> &w)
         return;
     }
     if (w[0] == "rtp_stall") {
-        out(sim_control("{\"cmd\": \"rtp\", \"channel\": " + std::to_string(channel_of(co)) + "}") ? "STALLED"
-                                                                                                   : "ERR rtp_stall");
+        out(sim_control("{\"cmd\": \"rtp\", \"channel\": " + std::to_string(channel_of(co)) +
+                        ", \"stalled\": true}")
+                ? "STALLED"
+                : "ERR rtp_stall");
+        return;
+    }
+    if (w[0] == "rtp_feed") {
+        int n = w.size() > 2 ? atoi(w[2].c_str()) : 0;
+        out(sim_control("{\"cmd\": \"rtp\", \"channel\": " + std::to_string(channel_of(co)) +
+                        ", \"feed\": " + std::to_string(n) + "}")
+                ? "FED"
+                : "ERR rtp_feed");
         return;
     }
     int before = events_handled;
@@ -1137,7 +1150,7 @@ int main(int argc, char **argv)
             stats_query(w); // the same
             continue;
         }
-        if (!w.empty() && (w[0] == "rtcp" || w[0] == "rtp_stall")) {
+        if (!w.empty() && (w[0] == "rtcp" || w[0] == "rtp_stall" || w[0] == "rtp_feed")) {
             rtcp_query(w); // the same
             continue;
         }
