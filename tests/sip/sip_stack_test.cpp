@@ -61,6 +61,35 @@ TEST(SipStackParams, BindUrlsAndSupported)
     EXPECT_EQ(sofia_bind_url("sip:10.0.1.5:5060;transport=udp"), "sip:10.0.1.5:5060;transport=udp");
 }
 
+// The stack's own Contact for a dialog that came in over TLS.
+TEST(SipStackParams, TlsContact)
+{
+    const int U = SIP_TRANSPORT_UDP, S = SIP_TRANSPORT_TLS;
+    struct {
+        int transport, ssl_port;
+        bool sips;
+        int result;
+        const char *contact;
+    } rows[] = {
+        {U | S, 5061, false, 0, "<sip:10.0.1.5:5061;transport=tls>"},
+        {S, 5071, true, 0, "<sips:10.0.1.5:5071>"},
+        {U, 0, false, -1, ""},
+        {U | S, 0, false, -1, ""}, // port not settled yet
+    };
+    for (auto &r : rows) {
+        SCOPED_TRACE(r.contact);
+        sip_stack ss = make("10.0.1.5", r.transport, 5060, r.ssl_port);
+        char out[64] = "x";
+        EXPECT_EQ(sip_stack_tls_contact(&ss, r.sips, out, sizeof out), r.result);
+        EXPECT_STREQ(out, r.contact);
+    }
+    char small[8];
+    sip_stack ss = make("10.0.1.5", S, 0, 5061);
+    EXPECT_EQ(sip_stack_tls_contact(&ss, false, small, sizeof small), -1);
+    EXPECT_STREQ(small, "") << "no cut Contact";
+    EXPECT_EQ(sip_stack_tls_contact(nullptr, false, small, sizeof small), -1);
+}
+
 TEST(SipStackParams, ValuesOfTheKeys)
 {
     struct {

@@ -29,6 +29,7 @@
 #include "sdp_offer_answer.h"
 #include "sip_admission_internal.h"
 #include "sip_headers.h"
+#include "sip_stack.h"
 #include "sip_trace.h"
 #include "sm_defs.h"
 #include "sm_tasks.h"
@@ -245,8 +246,21 @@ void arm_safeguard_timer(call_object *co)
     co->state_event_missing_safeguard_timer = t;
 }
 
+// A request that came in over TLS without a Contact of ours: the stack's TLS
+// listener, so that the caller's requests in the dialog stay on TLS (the
+// library would pick its Contact by the scheme of the caller's Contact and
+// hand a caller with "sip:...;transport=tls" its UDP address).
+void tls_contact(const call_object *co, sip_t const *sip, char *contact, size_t size)
+{
+    const sip_via_t *via = sip ? sip->sip_via : nullptr;
+    if (contact[0] || !via || !via->v_protocol || strcasecmp(via->v_protocol, "SIP/2.0/TLS") != 0 || !co->cl_sip_in)
+        return;
+    bool sips = sip->sip_request && sip->sip_request->rq_url->url_type == url_sips;
+    sip_stack_tls_contact(co->cl_sip_in->ss, sips, contact, size);
+}
+
 // The 155 "Trying" of step 15.4; first is the first pass of the loop.
-void answer_trying(call_object *co, nua_t *nua, nua_handle_t *nh, bool first)
+void answer_trying(call_object *co, nua_t *nua, nua_handle_t *nh, sip_t const *sip, bool first)
 {
     const dialplan_element *dp = co->dp;
     const char *in_group = dp && dp->pd_in && dp->pd_in->name ? dp->pd_in->name : nullptr;
@@ -270,6 +284,7 @@ void answer_trying(call_object *co, nua_t *nua, nua_handle_t *nh, bool first)
             }
         }
     }
+    tls_contact(co, sip, contact, sizeof contact);
     nua_respond(nh, 155, "Trying", NUTAG_WITH_THIS(nua), TAG_IF(contact[0], SIPTAG_CONTACT_STR(contact)),
                 TAG_END());
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[155] \"Trying\"", cinfo(co));
@@ -734,7 +749,7 @@ void route_request(call_object *co, const char *network_ip, int network_port, nu
             in->pd = parse_proxy_definition(cu->url_host);
         }
         // 15.4
-        answer_trying(co, nua, nh, first);
+        answer_trying(co, nua, nh, sip, first);
         first = false;
         // 15.5
         co->cdr.to = dp->to_tech;

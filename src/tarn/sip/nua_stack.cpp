@@ -132,8 +132,8 @@ static void check_tls_certificate(const sip_stack *ss)
         agent += '/';
     agent += "agent.pem";
     if (access(agent.c_str(), R_OK) != 0)
-        LOGD(TARN, 0, nullptr, "CRITICAL: SIP stack %s: TLS certificate %s: %s", ss->name, agent.c_str(),
-             strerror(errno));
+        LOGD(TARN, 0, nullptr, "CRITICAL: SIP stack %s: cannot read TLS certificate %s (%s): TLS clients get no handshake",
+             ss->name, agent.c_str(), strerror(errno));
 }
 
 // Starts the stack's thread and waits until its loop exists: its root, or null.

@@ -286,6 +286,21 @@ int init_global_sip_parameters()
 
 // ---------------------------------------------------------------------------
 
+int sip_stack_tls_contact(const sip_stack *ss, bool sips, char *out, size_t size)
+{
+    if (!out || size == 0)
+        return -1;
+    out[0] = '\0';
+    if (!ss || !(ss->transport & SIP_TRANSPORT_TLS) || ss->sip_ssl_port <= 0 || !ss->ip[0])
+        return -1;
+    int n = snprintf(out, size, sips ? "<sips:%s:%i>" : "<sip:%s:%i;transport=tls>", ss->ip, ss->sip_ssl_port);
+    if (n < 0 || (size_t)n >= size) {
+        out[0] = '\0'; // a cut Contact would send the dialog elsewhere
+        return -1;
+    }
+    return 0;
+}
+
 void sip_stack_bind_urls(sip_stack *ss)
 {
     ss->nua_sip_ssl_string[0] = ss->nua_sip_string[0] = '\0';

@@ -76,6 +76,11 @@ void sip_user_agent(const char *configured, char *out, size_t size);
 // 5060 when UDP or TCP is on.
 void sip_stack_bind_urls(sip_stack *ss);
 
+// The stack's own Contact for a dialog that came in over TLS: "<sips:ip:port>"
+// when the request asked for sips:, else "<sip:ip:port;transport=tls>", with
+// the TLS port. -1 (out empty) when the stack has no TLS or out is too small.
+int sip_stack_tls_contact(const sip_stack *ss, bool sips, char *out, size_t size);
+
 // Look-ups over the first sip_stack_size stacks (callers hold global_lock
 // once calls run). Names agree in their first three characters.
 sip_stack *get_sip_stack_by_name(const char *name);

@@ -5,19 +5,21 @@
       Listens for TLS on A:P. Every connection runs in its own thread and
       prints "HANDSHAKE <version>", or "HANDSHAKE FAILED <reason>", or
       "PLAIN CONNECT" for a connect closed without a hello; a connection
-      with a handshake prints at its end "CLOSED after <n> messages". Requests get answers: a
-      REGISTER 200 with the Contact granted for 60 s, an INVITE 100 and
-      200 with an SDP answer, a BYE, OPTIONS or anything else 200. Each
-      request prints one line "<METHOD> <request-URI>", a REGISTER its
-      Contact as well. With --cafile the peer asks for a client certificate
-      and accepts only one signed by that file.
+      with a handshake prints at its end "CLOSED after <n> messages".
+      Requests get answers: a REGISTER 200 with the Contact granted for
+      60 s, an INVITE 100 and 200 with an SDP answer, a BYE, OPTIONS or
+      anything else 200. Each request prints one line "<METHOD>
+      <request-URI>", a REGISTER and an INVITE "contact=<Contact>" as well.
+      With --cafile the peer asks for a client certificate and accepts only
+      one that file vouches for.
 
   tls_peer.py call --connect H:P --number N [--cafile F] [--cert C --key K]
                    [--hold-ms MS]
       Places one call over TLS (with a client certificate when given):
       INVITE with an SDP offer, ACK on 200, BYE after the hold time. Prints
-      "STATUS <final status>" and "BYE <status>", or "CALL FAILED <reason>"
-      when the connection fails; exits 0 when both were 200.
+      "STATUS <final status>", "CONTACT <the far end's Contact>" and "BYE
+      <status>", or "CALL FAILED <reason>" when the connection fails; exits
+      0 when both were 200.
 
   tls_peer.py options --connect H:P --tls 1.2|1.3
       Runs openssl s_client against H:P with that protocol version only,
@@ -132,7 +134,7 @@ def serve_connection(conn, args, tag):
                 conn.sendall(response(lines, 200, "OK", [f"Contact: {their};expires=60", "Expires: 60"],
                                       to_tag=tag))
             elif method == "INVITE":
-                say("INVITE", uri)
+                say("INVITE", uri, "contact=" + header(lines, "contact", "m"))
                 conn.sendall(response(lines, 100, "Trying"))
                 conn.sendall(response(lines, 200, "OK", [f"Contact: {contact}"], sdp(args.addr, 40000), tag))
             elif method == "ACK":
@@ -222,6 +224,8 @@ def place_call(args):
     request("INVITE", 1, ruri, f"<sip:{args.number}@{host}>", sdp(local, 41000))
     status, lines = final("INVITE")
     say("STATUS", status)
+    if lines:
+        say("CONTACT", header(lines, "contact", "m"))
     if status is None:
         say("CALL FAILED", "connection closed")
     if status != 200:
