@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e.h"
@@ -70,12 +71,12 @@ struct demo_world {
                                 "SIP\tGSM\t*\t1\t3[0-9][0-9]\t\\0\t*\t\\0\t", "SIP\tCAS\t*\tg:t1\t4[0-9][0-9]\t\\0\t*\t\\0\t"})
             dialplan += std::string(row) + opts + "\n";
         // SIP to SIP through the media processor (a trans-connect).
-        dialplan += "SIP\tSIP\t*\tp:host\t5[0-9][0-9]\t\\0\t*\t\\0\t" + opts + ",s2s_rtp_handling_method=4\n";
+        dialplan += "SIP\tSIP\t*\tp:host\t5[0-9][0-9]\t\\0\t*\t\\0\t" + opts + ",s2s_rtp_handling_method=3\n";
         w.root.write("usr/conf/tarn.dialplan", dialplan);
         // UDP alone: the demo's TLS listener needs a certificate this test
         // has no use for.
         w.root.write("usr/conf/tarn.sip", "[general]\nstack_active_lan = 1\ninterface_name_lan = eth1\n"
-                                          "sip_transport_lan = udp\n[host]\nsip_stack = lan\n"
+                                          "sip_transport_lan = udp\nrtpports_lan = 6000-7000\n[host]\nsip_stack = lan\n"
                                           "sip_proxy = 198.18.0.2:5062\nuser = gateway\n");
         std::filesystem::create_directories(w.root.path("dev"));
         const std::string r = w.root.dir;
@@ -185,4 +186,40 @@ TEST(MediaRtp, EveryLineEchoesTheCallerAndPlaysEarlyMedia)
     for (const json_value &c : rtp["ended"].a)
         counted += c["rx_packets"].num() >= PACKETS * 8 / 10 && c["tx_packets"].num() >= c["rx_packets"].num();
     EXPECT_EQ(counted, 4) << d.diagnosis();
+}
+// SIP to SIP through the media processor (two channels joined by a
+// trans-connect): each side hears the other. Both legs use A-law: with the
+// media processor in the path the gateway offers the called side only the
+// codec the caller chose, so a u-law answer would be refused.
+TEST(MediaRtp, SipToSipThroughTheMediaProcessorCarriesAudioBothWays)
+{
+    demo_world d;
+    E2E_REQUIRE(d.w);
+    std::string why;
+    ASSERT_TRUE(d.start(why)) << why;
+
+    std::string uas_text;
+    json_value uas_report;
+    std::thread uas([&] {
+        uas_report = d.peer({"uas", "--local", HOST, "--sip-port", "5062", "--rtp-port", "42002", "--pt", "8",
+                             "--caller-pt", "8", "--packets", "100", "--timeout", "45"},
+                            uas_text);
+    });
+    ASSERT_TRUE(e2e_udp_listening(d.w, HOST, 5062));
+    std::string text;
+    json_value r = d.peer({"uac", "--local", HOST, "--sip-port", "42010", "--rtp-port", "42012", "--gateway",
+                           std::string(GATEWAY) + ":5060", "--number", "501", "--pt", "8", "--far-pt", "8",
+                           "--packets", std::to_string(PACKETS), "--hold", "0.5"},
+                          text);
+    uas.join();
+    ASSERT_EQ(r["status"].num(), 200) << text << uas_text;
+    EXPECT_EQ(r["media"].str().rfind(std::string(GATEWAY) + ":", 0), 0u) << text;
+    ASSERT_EQ(r["rx_pts"].a.size(), 1u) << text << d.diagnosis();
+    EXPECT_EQ(r["rx_pts"].a[0].num(), 8) << text;
+    EXPECT_GE(r["heard"].num(), PACKETS / 2) << text;
+    ASSERT_EQ(uas_report["rx_pts"].a.size(), 1u) << uas_text;
+    EXPECT_EQ(uas_report["rx_pts"].a[0].num(), 8) << uas_text;
+    EXPECT_GE(uas_report["heard"].num(), PACKETS * 8 / 10) << uas_text;
+    // The two channels were joined on the processor.
+    EXPECT_NE(read_text_file(d.w.root.msp()->record).find("FC_TRANS_CONNECT"), std::string::npos);
 }

@@ -12,9 +12,9 @@ uas: answers one INVITE with the given payload type and sends PACKETS
 Prints one JSON object: "status" (final answer), "early" (RTP packets
 before the 200), "rx" (after it), "rx_pts" (payload types seen), "sent",
 "echoed" (sent payloads that came back unchanged), "heard" (packets whose
-payload matches the far end's pattern in the expected codec, uas pattern
-seen by the uac after transcoding or the other way round), "media" (the
-gateway's SDP address).
+payload, decoded, matches what the other side sent: the uas pattern at the
+uac, the uac patterns at the uas, also across a PCMA/PCMU transcoding),
+"media" (the gateway's SDP address).
 """
 import argparse
 import json
@@ -34,7 +34,9 @@ with warnings.catch_warnings():
     except ImportError:  # newer Python: the content check is skipped
         audioop = None
 
-UAS_BYTE_ULAW = 0x9A  # the answering side's pattern: one µ-law level
+def uas_byte(pt):
+    """The answering side's pattern: one level, in its codec."""
+    return 0x9A if pt == 0 else 0x2A
 
 
 def law_value(byte, pt):
@@ -132,7 +134,7 @@ class Peer:
             return False
         got = [law_value(b, pt) for b in payload]
         if self.a.mode == "uac":  # the uas pattern, now in this call's codec
-            want = law_value(UAS_BYTE_ULAW, 0)
+            want = law_value(uas_byte(self.a.far_pt), self.a.far_pt)
             return all(close_enough(want, g) for g in got)
         if self.caller_payloads is None:
             self.caller_payloads = [[law_value(b, self.a.caller_pt) for b in uac_payload(i)]
@@ -234,7 +236,7 @@ class Peer:
                                                 a.sip_port, len(answer), answer))
         self.sip.sendto(ok.encode(), src)
         self.answered = True
-        payload = bytes([UAS_BYTE_ULAW if a.pt == 0 else 0x2A]) * 160  # (the uac checks the µ-law one)
+        payload = bytes([uas_byte(a.pt)]) * 160
         next_send = time.monotonic()
         while time.monotonic() < deadline:
             msg, s = self.recv_sip(0.01)
@@ -260,6 +262,7 @@ def main(argv):
     p.add_argument("--number", default="")
     p.add_argument("--pt", type=int, default=8, choices=(0, 8))
     p.add_argument("--caller-pt", type=int, default=8, help="uas: the payload type the caller uses")
+    p.add_argument("--far-pt", type=int, default=8, help="uac: the payload type the called side uses")
     p.add_argument("--packets", type=int, default=50)
     p.add_argument("--hold", type=float, default=1.0)
     p.add_argument("--timeout", type=float, default=30.0)
