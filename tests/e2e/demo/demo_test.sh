@@ -110,6 +110,11 @@ while read -r number far; do
   check "$number: far end" "$far" "$work/call$number.out"
   check "$number: media processor commands" " ch " "$work/call$number.out"
   check "$number: CDR line" "CDR" "$work/call$number.out"
+  # sipp's tone reached the media processor through the gateway's address
+  # translation, and the channel sent RTP back (the line's echo)
+  if ! grep -qE 'received [1-9][0-9]* packets .*, sent [1-9][0-9]* packets' "$work/call$number.out"; then
+    echo "FAILED: $number: no RTP both ways at the media processor"; fail=1
+  fi
   [ "$(grep -c '^   CDR,' "$work/call$number.out")" = 1 ] || { echo "FAILED: $number: not one CDR line"; fail=1; }
   if grep -q 'AT+CSQ\|AT+CREG?' "$work/call$number.out"; then
     echo "FAILED: $number: the modem's status polls among the call's lines"; fail=1
