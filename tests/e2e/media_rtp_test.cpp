@@ -66,7 +66,8 @@ struct demo_world {
         for (const auto &f : std::filesystem::directory_iterator(source("demo/conf")))
             w.root.write("usr/conf/" + f.path().filename().string(), read_text_file(f.path().string()));
         const std::string opts = "codecs=pcma:pcmu";
-        std::string dialplan;
+        // 19x: the ISDN network with the inbound RTP check (every second)
+        std::string dialplan = "SIP\tISDN\t*\t1\t19[0-9]\t\\0\t*\t\\0\t" + opts + ",rtp_traffic_check=1\n";
         for (const char *row : {"SIP\tISDN\t*\t1\t1[0-9][0-9]\t\\0\t*\t\\0\t", "SIP\tANALOG\t*\t1\t2[0-9][0-9]\t\\0\t*\t\\0\t",
                                 "SIP\tGSM\t*\t1\t3[0-9][0-9]\t\\0\t*\t\\0\t", "SIP\tCAS\t*\tg:t1\t4[0-9][0-9]\t\\0\t*\t\\0\t"})
             dialplan += std::string(row) + opts + "\n";
@@ -222,4 +223,44 @@ TEST(MediaRtp, SipToSipThroughTheMediaProcessorCarriesAudioBothWays)
     EXPECT_GE(uas_report["heard"].num(), PACKETS * 8 / 10) << uas_text;
     // The two channels were joined on the processor.
     EXPECT_NE(read_text_file(d.w.root.msp()->record).find("FC_TRANS_CONNECT"), std::string::npos);
+}
+
+// The inbound RTP check asks the processor's statistics every second: a
+// caller whose RTP stops is cleared by the gateway (BYE) within a few
+// seconds; one that keeps sending is not.
+TEST(MediaRtp, RtpCheckClearsACallWhoseCallerFellSilent)
+{
+    demo_world d;
+    E2E_REQUIRE(d.w);
+    std::string why;
+    ASSERT_TRUE(d.start(why)) << why;
+
+    struct check_case {
+        const char *name;
+        int packets;  // 20 ms each
+        double hold;  // silent hold afterwards, seconds
+        bool cleared; // by the gateway
+    } cases[] = {
+        {"falls silent", 50, 8.0, true},
+        {"keeps talking", 200, 0.2, false},
+    };
+    int port = 43000;
+    for (const check_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string text;
+        json_value r = d.peer({"uac", "--local", HOST, "--sip-port", std::to_string(port), "--rtp-port",
+                               std::to_string(port + 2), "--gateway", std::string(GATEWAY) + ":5060", "--number", "190",
+                               "--pt", "8", "--packets", std::to_string(c.packets), "--hold", std::to_string(c.hold)},
+                              text);
+        port += 10;
+        ASSERT_EQ(r["status"].num(), 200) << text;
+        EXPECT_EQ(r["cleared"].kind != json_value::NUL, c.cleared) << text;
+        if (c.cleared) {
+            // Two answers a second apart with the same highest sequence
+            // number; the loaded machine gets some slack.
+            EXPECT_LE(r["cleared"].real(), 6.0) << text;
+            EXPECT_NE(d.w.tarn_out().find("No RTP received for a while for active call => finishing call"),
+                      std::string::npos);
+        }
+    }
 }

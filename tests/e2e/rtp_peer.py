@@ -14,7 +14,8 @@ before the 200), "rx" (after it), "rx_pts" (payload types seen), "sent",
 "echoed" (sent payloads that came back unchanged), "heard" (packets whose
 payload, decoded, matches what the other side sent: the uas pattern at the
 uac, the uac patterns at the uas, also across a PCMA/PCMU transcoding),
-"media" (the gateway's SDP address).
+"media" (the gateway's SDP address), "cleared" (null, or when the gateway
+ended the call with a BYE: the seconds since this side last sent RTP).
 """
 import argparse
 import json
@@ -91,7 +92,7 @@ class Peer:
         self.media = None
         self.answered = False
         self.r = {"status": 0, "early": 0, "rx": 0, "rx_pts": [], "sent": 0, "echoed": 0, "heard": 0,
-                  "media": None}
+                  "media": None, "cleared": None}
         self.sent_payloads = set()
         self.caller_payloads = None
         self.seq = random.getrandbits(16)
@@ -151,6 +152,18 @@ class Peer:
             return split(data), src
         return None, None
 
+    def in_call(self, timeout, last_sent):
+        """Waits for SIP; a BYE from the gateway is answered and ends the
+        call ("cleared": seconds since this side last sent RTP)."""
+        (msg, src) = self.recv_sip(timeout)
+        if msg and msg[0].startswith("BYE"):
+            h = msg[0]
+            keep = "".join("%s: %s\r\n" % (x, header(h, x)) for x in ("Via", "From", "To", "Call-ID", "CSeq"))
+            self.sip.sendto(("SIP/2.0 200 OK\r\n%sContent-Length: 0\r\n\r\n" % keep).encode(), src)
+            self.r["cleared"] = round(time.monotonic() - last_sent, 2)
+            return False
+        return self.r["cleared"] is None
+
     # -- uac ------------------------------------------------------------------
 
     def uac(self):
@@ -191,17 +204,24 @@ class Peer:
             print(json.dumps(self.r))
             return 1
         self.answered = True
+        last_sent = time.monotonic()
         for i in range(a.packets):
+            if self.r["cleared"] is not None:
+                break
             payload = uac_payload(i)
             self.sent_payloads.add(payload)
             self.send_rtp(payload)
-            end = time.monotonic() + 0.02
-            while time.monotonic() < end:
-                self.recv_sip(max(0.0, end - time.monotonic()))
+            last_sent = time.monotonic()
+            end = last_sent + 0.02
+            while time.monotonic() < end and self.in_call(max(0.0, end - time.monotonic()), last_sent):
+                pass
         end = time.monotonic() + a.hold
-        while time.monotonic() < end:
-            self.recv_sip(0.02)
+        while time.monotonic() < end and self.in_call(0.02, last_sent):
+            pass
         self.r["echoed"] = a.packets - len(self.sent_payloads) if self.r["sent"] else 0
+        if self.r["cleared"] is not None:
+            print(json.dumps(self.r))
+            return 0
         bye = ("BYE %s SIP/2.0\r\nVia: SIP/2.0/UDP %s:%d;branch=z9hG4bK%x;rport\r\n%sTo: %s\r\nCSeq: 2 BYE\r\n"
                "Content-Length: 0\r\n\r\n" % (uri, a.local, a.sip_port, random.getrandbits(48), common, to))
         self.sip.sendto(bye.encode(), self.gw)
