@@ -200,6 +200,27 @@ TEST(SipAdmission, InboundGroupTryingOnce)
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
+// A SIP peer at 127.0.0.1:5060 that takes INVITEs and never answers, so
+// a call toward it stays. It listens once constructed (listening): before
+// that, the port's ICMP answer makes the stack end such a call at once.
+struct silent_peer {
+    pid_t pid = -1;
+    bool listening = false;
+    explicit silent_peer(const e2e_world &w)
+    {
+        pid = w.ns.spawn({"python3", "-c",
+                          "import socket,time\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
+                          "s.bind(('127.0.0.1',5060))\ntime.sleep(300)"});
+        listening =
+            e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lnu"}).out, "127.0.0.1:5060"); }, 20000);
+    }
+    ~silent_peer()
+    {
+        if (pid > 0)
+            kill(pid, SIGKILL);
+    }
+};
+
 // A SIP group at its limit of one call: the next INVITE toward it finds no
 // line and is refused with the call-limit cause's text alone.
 TEST(SipAdmission, CallLimitReached)
@@ -213,13 +234,8 @@ TEST(SipAdmission, CallLimitReached)
     w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=4\n");
     ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
 
-    // The group's peer takes INVITEs and never answers: the first call stays.
-    // It has to listen before the first INVITE goes out, or the port's ICMP
-    // answer makes the stack end that call at once.
-    pid_t silent = w.ns.spawn({"python3", "-c",
-                               "import socket,time\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
-                               "s.bind(('127.0.0.1',5060))\ntime.sleep(120)"});
-    ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lnu"}).out, "127.0.0.1:5060"); }, 20000));
+    silent_peer silent(w); // the group's peer: the first call stays
+    ASSERT_TRUE(silent.listening);
     held_calls first(w, "first", {"--to", "8001"});
     ASSERT_TRUE(w.wait_out("D INCOMING:CID=")) << w.tarn_out();
     std::vector<answer> all = send_invites(w, {"--to", "8002", "--wait", "2"});
@@ -231,8 +247,6 @@ TEST(SipAdmission, CallLimitReached)
     // The admission toward SIP ran the line's prefix rule.
     EXPECT_FALSE(has(w.tarn_out(), "sm_add_vaz_to_new_destination is not part of this build"));
     EXPECT_EQ(sipp_stop_tarn(w), "");
-    if (silent > 0)
-        kill(silent, SIGKILL);
 }
 
 // A far end at address:5060 (sipp) that answers one INVITE with a failure
@@ -384,6 +398,66 @@ TEST(SipAdmission, EmergencyCallEndsARunningCall)
     EXPECT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 3; }, 10000))
         << w.tarn_out();
     EXPECT_EQ(final_of(emergency.answers(), 0).status, 0) << "the emergency call is not refused";
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// Load shedding. Two call objects, both held by a call from SIP to SIP
+// that rings at a silent peer: at most four INVITEs wait for call control,
+// so in a burst of INVITEs the stack answers those beyond them 503 itself.
+// Such an answer carries no Reason, and call control never sees its
+// request (nothing is kept of it); every other INVITE of the burst gets
+// call control's refusal. An OPTIONS from another address during the burst
+// is answered, and once the burst is over an INVITE reaches call control
+// again.
+TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) + "[silent]\nsip_stack=localhost\nsip_proxy=127.0.0.1\n");
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "SIP", "*", "p:silent", "8.*", "\\0", "*", "\\0", ""}));
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=2\n");
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+    ASSERT_TRUE(w.wait_out("at most 4 INVITEs wait for an answer")) << w.tarn_out();
+    silent_peer silent(w);
+    ASSERT_TRUE(silent.listening);
+    held_calls ringing(w, "ringing", {"--to", "8001"});
+    ASSERT_TRUE(w.wait_out("D INCOMING:CID=")) << w.tarn_out();
+
+    // 100 INVITEs at once; how many the stack sheds depends on how far
+    // call control falls behind, so a burst without any is tried again.
+    std::string at = "0";
+    for (int i = 1; i < 100; i++)
+        at += ",0";
+    int shed = 0;
+    for (int burst = 0; burst < 5 && shed == 0; burst++) {
+        SCOPED_TRACE(burst);
+        int seen = count(w.tarn_out(), "S IND : nua_i_invite[");
+        std::future<process_result> probe = std::async(std::launch::async, [&w] {
+            return sipp_run(w, {"options.xml", 1, "127.0.0.2", {}});
+        });
+        std::vector<answer> all = send_invites(w, {"--to", "9001", "--at", at, "--wait", "5"});
+        EXPECT_TRUE(sipp_ok(probe.get())) << "an OPTIONS from another address";
+        int refused = 0;
+        for (int i = 0; i < 100; i++) {
+            answer a = final_of(all, i);
+            if (a.status == 503 && a.reason.empty()) {
+                EXPECT_EQ(a.phrase, "Service Unavailable");
+                shed++;
+            } else {
+                EXPECT_EQ(a.status, 486) << i << " " << a.phrase;
+                EXPECT_TRUE(reason_text(a, "No processing resources")) << a.reason;
+                refused++;
+            }
+        }
+        ASSERT_TRUE(e2e_world::wait_for(
+            [&] { return count(w.tarn_out(), "S IND : nua_i_invite[") - seen >= refused; }, 10000));
+        EXPECT_EQ(count(w.tarn_out(), "S IND : nua_i_invite[") - seen, refused) << "a shed INVITE reached call control";
+    }
+    EXPECT_GT(shed, 0);
+    answer after = final_of(send_invites(w, {"--to", "9002", "--wait", "3"}), 0);
+    EXPECT_EQ(after.status, 486);
+    EXPECT_TRUE(reason_text(after, "No processing resources")) << after.reason;
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 

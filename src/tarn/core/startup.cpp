@@ -71,6 +71,7 @@
 #include "confman.h"
 #include "schema.h"
 #include "state_names.h"
+#include "sip_overload.h"
 #include "sm_tasks.h"
 #include "stop.h"
 #include "stun_client.h"
@@ -99,7 +100,10 @@ static int step_call_object_pools()
                                               count_config_ports(gp->config_analog),
                                               count_config_ports(gp->config_gsm),
                                               eo ? eo->eo_number_of_call_objects : 0);
-    return create_call_object_pools(n);
+    if (create_call_object_pools(n) != 0)
+        return -1;
+    sip_stacks_limit_proceeding(OPERATIONARRAYSIZE);
+    return 0;
 }
 
 static int step_route_list()

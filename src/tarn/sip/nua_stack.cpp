@@ -30,6 +30,7 @@
 #include "pools.h"
 #include "schema.h"
 #include "sdp_guard.h"
+#include "sip_overload.h"
 #include "sip_stack.h"
 
 namespace {
@@ -221,6 +222,11 @@ int init_nua_instance()
                              // or through a Use-Proxy.
                              NUTAG_AUTO302(0),
                              NUTAG_AUTO305(0),
+                             // Load shedding: refusals keep their
+                             // transaction briefly, and no more INVITEs
+                             // wait for call control than it can take.
+                             NTATAG_SIP_T4(SIP_T4_MS),
+                             NTATAG_MAX_PROCEEDING(SIP_PROCEEDING_LIMIT_AT_START),
                              TAG_IF(ss->nua_sip_string[0], NUTAG_URL(bind_url.c_str())),
                              TAG_IF(ss->nua_sip_ssl_string[0], NUTAG_SIPS_URL(ss->nua_sip_ssl_string)),
                              // Debian's library builds every TLS context from
