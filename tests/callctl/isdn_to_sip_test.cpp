@@ -3,6 +3,7 @@
 // arms, when dialling is complete, the SETUP ACKNOWLEDGE of a digit, the
 // end of a call without route, and advice of charge by its rules.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -189,11 +190,10 @@ TEST_F(IsdnToSip, WhenDiallingIsComplete)
         const char *dad_after;
         int queued;
     } cases[] = {
-        {"123#", 1, 20, 0, 0, true, "123", 1},  {"123", 1, 1, 0, 0, true, "123", 0},
-        {"12*3", 1, 20, 0, 0, false, "12", 0},  {"12", 0, 3, 0, 0, true, "12", 0},
-        {"123", 0, 3, 0, 0, true, "123", 1},    {"1", 0, 0, 0, 0, true, "1", 1},
-        {"1", 0, 20, 1, 0, true, "1", 1},       {"1", 0, 20, 0, 1, true, "1", 1},
-        {"123", 0, 3, 0, 0, false, "123", 0},
+        {"123", 1, 1, 0, 0, true, "123", 0},
+        {"12", 0, 3, 0, 0, true, "12", 0},      {"123", 0, 3, 0, 0, true, "123", 1},
+        {"1", 0, 0, 0, 0, true, "1", 1},        {"1", 0, 20, 1, 0, true, "1", 1},
+        {"1", 0, 20, 0, 1, true, "1", 1},       {"123", 0, 3, 0, 0, false, "123", 0},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.dad << " max " << c.max_digits);
@@ -214,6 +214,53 @@ TEST_F(IsdnToSip, WhenDiallingIsComplete)
         free(dp);
         co_->dp = nullptr;
     }
+}
+
+// The end mark completes dialling with the number before it: the dial plan
+// is searched again without the mark, so a line for exactly 123 takes
+// "123#" (searched as "123#" with the digit, no line matched), and "12*3"
+// ends as 12, which no line takes.
+TEST_F(IsdnToSip, EndMarkSearchesTheDialPlanWithoutIt)
+{
+    const int invite = sm_general(GENERAL_EVENT_SEND_INVITE);
+    char dir[] = "/tmp/isdn_to_sip_plan.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string path = std::string(dir) + "/tarn.dialplan";
+    {
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        fputs("ISDN\tSIP\t1\t127.0.0.2\t123\t\\0\t(.*)\t\\1\t\n", f);
+        fclose(f);
+    }
+    ASSERT_EQ(dialplan_load(path.c_str()), 0);
+    const struct {
+        const char *dad, *dad_after;
+        int queued;
+    } cases[] = {{"123#", "123", 1}, {"12*3", "12", 0}, {"123*4#", "123", 1}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dad);
+        free_task_list(gp->smrunlist);
+        gp->smrunlist = nullptr;
+        snprintf(bc_.dad, sizeof bc_.dad, "%s", c.dad);
+        snprintf(bc_.oad, sizeof bc_.oad, "4711");
+        bc_.use_complete_dialing_pound_star = 1;
+        run(sm_isdn_to_sip_search_dialplan);
+        EXPECT_EQ(co_->dp, nullptr) << "no line takes the number with its end mark";
+        run(sm_isdn_to_sip_check_if_dialing_complete);
+        EXPECT_STREQ(bc_.dad, c.dad_after);
+        EXPECT_EQ(tasks(invite), c.queued);
+        EXPECT_EQ(co_->dp != nullptr, c.queued == 1);
+        if (co_->dp)
+            EXPECT_STREQ(co_->new_destination, "123");
+        if (co_->dp) {
+            dialplan_cleanup_element(co_->dp);
+            free(co_->dp);
+            co_->dp = nullptr;
+        }
+    }
+    dialplan_free_table();
+    unlink(path.c_str());
+    rmdir(dir);
 }
 
 // A digit sends SETUP ACKNOWLEDGE once on an NT port, never on a TE

@@ -348,16 +348,24 @@ SM_ACTION(sm_isdn_to_sip_incoming_digits)
     return ROW;
 }
 
-SM_ACTION(sm_isdn_to_sip_search_dialplan)
+namespace {
+
+void search_dialplan(call_object *co)
 {
-    (void)arg, (void)state, (void)event;
-    call_object *co = call_of(p);
     LOGD_CALL(ISDN, 7, co, "searching dialplan");
     if (!dialplan_search_from_isdn(co) || !co->dp)
-        return ROW;
+        return;
     line_to_sip_take_dialplan_line(co);
     update_bc_numbers(co);
     LOGD_CALL(ISDN, 7, co, "found dialplan");
+}
+
+} // namespace
+
+SM_ACTION(sm_isdn_to_sip_search_dialplan)
+{
+    (void)arg, (void)state, (void)event;
+    search_dialplan(call_of(p));
     return ROW;
 }
 
@@ -398,8 +406,14 @@ SM_ACTION(sm_isdn_to_sip_check_if_dialing_complete)
     if (bc->use_complete_dialing_pound_star) {
         char *mark = strpbrk(bc->dad, "*#");
         complete = mark != nullptr;
-        if (mark)
+        if (mark) {
+            // The dial plan was searched with the end mark in the number
+            // ("123#"): the number before it is the one to route and call.
             *mark = '\0';
+            co->dialplan_start_index = 0;
+            update_bc_numbers(co);
+            search_dialplan(co);
+        }
     } else {
         complete = strlen(bc->dad) >= cc->interdigit_dialing_max_digits || bc->sending_complete ||
                    (co->dp && co->dp->cc && co->dp->cc->dialplan_finish_dialing_on_match);

@@ -60,7 +60,8 @@ struct isdn_world {
     bool with_port2 = false;
     std::string port2_group; // the lines of port 2's group in tarn.isdn
     std::string line_config; // the call configuration of the dial plan lines
-    std::string plan_head;   // dial plan lines before those toward the far end
+    std::string plan_head;   // dial plan lines before those toward the far end ("@UAS@": its address)
+    bool plan_tail = true;   // the lines for numbers beginning 0 or 1
 
     // port_settings: extra lines of port 1's group in tarn.isdn
     bool start(const std::string &port_settings, const std::string &config)
@@ -85,7 +86,10 @@ struct isdn_world {
         // calls to numbers beginning 0 or 1 go to the far end (127.0.0.1 would
         // name the gateway itself), others nowhere
         std::string plan = plan_head;
+        for (size_t at; (at = plan.find("@UAS@")) != std::string::npos;)
+            plan.replace(at, 5, "127.0.0.2:" + std::to_string(uas_port));
         for (const char *from : {"1", "2"})
+            if (plan_tail)
             plan += std::string("ISDN\tSIP\t") + from + "\t127.0.0.2:" + std::to_string(uas_port) +
                     "\t([01][0-9]*)#?\t\\1\t(.*)\t\\1\t" + line_config + "\n";
         w.root.write("usr/conf/tarn.dialplan", plan);
@@ -166,6 +170,28 @@ TEST(IsdnToSip, OverlapDigitsCompleteOnPound)
     for (const std::string &t : iw.sent_types())
         acks += t.rfind("0x0d", 0) == 0;
     EXPECT_EQ(acks, 1) << "one SETUP ACKNOWLEDGE";
+}
+
+// The "#" ends dialling before the dial plan is searched: a line for
+// exactly 123 (no "#" in its pattern) takes 12, 3, # at once, with no
+// wait for the dial timer.
+TEST(IsdnToSip, PoundEndsDiallingBeforeTheDialPlanSearch)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    iw.plan_tail = false;
+    iw.plan_head = "ISDN\tSIP\t1\t@UAS@\t123\t\\0\t(.*)\t\\1\t\n";
+    ASSERT_TRUE(iw.start("complete_dialing_on_pound_or_star=yes\noverlap_dialing=no\ninterdigit_timeout=30\n"
+                         "interdigit_timeout_initial=30\n",
+                         "isdn2sip_destination_numformat=VAZ_UNKNOWN"))
+        << iw.w.tarn_err();
+    child uas(iw.w, "uas", iw.uas_args("uas_invite_123.xml"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 12 4711 --overlap", "wait setup_ack 10",
+                                           "info 3", "sleep 300", "info #", "wait hangup_req 20"}));
+    // The far end's 486 ends the call long before the 30 s dial timer would.
+    EXPECT_EQ(uas.wait_exit(20000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    EXPECT_TRUE(peer.wait("SCRIPT DONE", 30000)) << peer.text();
+    EXPECT_EQ(count(iw.w.tarn_out(), "S SEND: NUA_I_INVITE\n"), 1);
 }
 
 // Seconds of the day of a debug line's time stamp ("26/12/10-08:33:28:528080|"),
