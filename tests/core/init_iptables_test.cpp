@@ -124,9 +124,7 @@ TEST_F(InitIptables, TextsInTheirOrder)
                             "iptables -t nat -A PREROUTING -p udp --dport 5060 -i eth2 -j ACCEPT -d 224.0.1.75",
                             "iptables -t nat --insert OUTPUT -p udp --dport 5060 -j ACCEPT -d 224.0.1.75",
                             "iptables -t nat -A POSTROUTING -o eth2 -j MASQUERADE",
-                            // RTP: WAN first (no T.38 range: all of it forwarded; eth2
-                            // has no address here, so no OUTPUT rule), then LAN
-                            "iptables -t nat -A PREROUTING -p udp --dport 8000:8100 -i eth2 -j DNAT --to 10.0.0.2",
+                            // RTP: WAN first (no T.38 range: nothing forwarded), then LAN
                             "iptables -t nat -I PREROUTING 1 -p udp --dport 6300:6398 -i eth1 -j ACCEPT",
                             "iptables -t nat -A PREROUTING -p udp --dport 6000:6299 -i eth1 -j DNAT --to 10.0.0.2",
                             "iptables -t nat -A OUTPUT -s 10.0.0.1  -p udp --sport 6300:6398  -j ACCEPT",
@@ -248,7 +246,6 @@ TEST_F(InitIptables, AppliedInProcess)
                      "-A PREROUTING -d 224.0.0.251/32 -i eth2 -p udp -m udp --dport 5353 -j ACCEPT\n"
                      "-A PREROUTING -d 224.0.0.18/32 -i eth2 -j ACCEPT\n"
                      "-A PREROUTING -d 224.0.1.75/32 -i eth2 -p udp -m udp --dport 5060 -j ACCEPT\n"
-                     "-A PREROUTING -i eth2 -p udp -m udp --dport 8000:8100 -j DNAT --to-destination 10.0.0.2\n"
                      "-A PREROUTING -i eth1 -p udp -m udp --dport 6000:6299 -j DNAT --to-destination 10.0.0.2\n"
                      "-A PREROUTING -i eth1 -p udp -m udp --dport 5000:5100 -j DNAT --to-destination 10.0.0.2\n"
                      "-A OUTPUT -d 224.0.1.75/32 -p udp -m udp --dport 5060 -j ACCEPT\n"

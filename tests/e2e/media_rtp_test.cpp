@@ -77,7 +77,7 @@ struct demo_world {
         // UDP alone: the demo's TLS listener needs a certificate this test
         // has no use for.
         w.root.write("usr/conf/tarn.sip", "[general]\nstack_active_lan = 1\ninterface_name_lan = eth1\n"
-                                          "sip_transport_lan = udp\nrtpports_lan = 6000-7000\n[host]\nsip_stack = lan\n"
+                                          "sip_transport_lan = udp\nrtpports_lan = 6000-6998\n[host]\nsip_stack = lan\n"
                                           "sip_proxy = 198.18.0.2:5062\nuser = gateway\n");
         std::filesystem::create_directories(w.root.path("dev"));
         const std::string r = w.root.dir;

@@ -167,15 +167,16 @@ static void rtp_rules(const nat_stack &st, const char *rtpports)
         if (!parse_range(token, &a, &b)) {
             LOGD(TARN, 1, nullptr, "init_iptables: ignoring RTP range |%s| of %s", token.c_str(), st.name);
         } else {
-            // The part below the T.38 range goes to the media processor (a
-            // range that lies wholly in or above it has no such part); a
-            // stack without a T.38 range (one of 640 ports or fewer) keeps
-            // nothing on the host, so all of its RTP goes there.
+            // The part below the T.38 range goes to the media processor; a
+            // range that lies wholly in or above it, or any range of a stack
+            // without one, has no such part (a stack of 640 ports or fewer
+            // keeps all its RTP on the host, where the SIP-to-SIP relay
+            // threads listen on those ports).
             char range[16] = "";
             bool t38_part = false;
-            if (start <= 0 || b < start) {
+            if (start > 0 && b < start) {
                 snprintf(range, sizeof range, "%i:%i", a, b);
-            } else {
+            } else if (start > 0) {
                 t38_part = true;
                 if (a <= start - 1)
                     snprintf(range, sizeof range, "%i:%i", a, start - 1);
