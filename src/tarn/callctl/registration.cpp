@@ -1,9 +1,11 @@
 #include "registration.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sofia-sip/msg_header.h>
 #include <sofia-sip/nua_tag.h>
 #include <sofia-sip/sip.h>
@@ -196,6 +198,37 @@ int send_default_register_request(reg_object *ro)
                  // new handle), not the stack's on this one.
                  NUTAG_MAX_RETRY_AFTER(0), TAG_END());
     return 0;
+}
+
+// ---- the SIP stack's own refresh of a registration --------------------------------
+
+// After every 2xx to a REGISTER, nua_register() schedules a re-REGISTER of
+// its own at a random point between a quarter and three quarters of the
+// granted time, and no tag of the stack turns that off. The registration
+// machine owns the refresh (the granted time less its margin, on its own
+// timer), so for REGISTER usages the stack's schedule is cleared: the stack
+// calls this function through its symbol table, so this definition takes
+// the place of the library's, which it calls for every other usage
+// (session timers, subscriptions). A REGISTER sent again by the stack when
+// its connection to the registrar closes is left as it is.
+extern "C" {
+struct nua_dialog_usage;
+char const *nua_dialog_usage_name(nua_dialog_usage const *du);
+void nua_dialog_usage_reset_refresh(nua_dialog_usage *du);
+void nua_dialog_usage_set_refresh(nua_dialog_usage *du, unsigned delta);
+}
+
+void nua_dialog_usage_set_refresh(nua_dialog_usage *du, unsigned delta)
+{
+    using set_refresh_fn = void (*)(nua_dialog_usage *, unsigned);
+    static const set_refresh_fn stack_set_refresh =
+        reinterpret_cast<set_refresh_fn>(dlsym(RTLD_NEXT, "nua_dialog_usage_set_refresh"));
+    if (du && strcasecmp(nua_dialog_usage_name(du), "register") == 0) {
+        nua_dialog_usage_reset_refresh(du);
+        return;
+    }
+    if (stack_set_refresh)
+        stack_set_refresh(du, delta);
 }
 
 // ---- the TCP probe of a registrar ---------------------------------------------------
