@@ -41,7 +41,10 @@ void bc_copy_call(misdn_bchannel *dst, const misdn_bchannel *src)
 void prepare_bc(misdn_bchannel *bc, int channel, int generate_pid)
 {
     cb_log(1, bc->port, bc->pid, "Preparing bc\n");
+    // A slot's last call may have left its causes (kept for that call's
+    // own clearing): a new call starts from normal clearing both ways.
     bc->cause = 16;
+    bc->out_cause = 16;
     bc->channel = channel;
     bc->channel_preselected = channel ? 1 : 0;
     bc->channel_id_encoded = 0;

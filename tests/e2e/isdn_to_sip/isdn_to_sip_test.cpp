@@ -477,3 +477,32 @@ TEST(IsdnToSip, InfoInsteadOfByeOnDisconnect)
 }
 
 } // namespace
+
+// A call that SIP refuses (486: DISCONNECT cause 17) leaves nothing behind
+// on its B-channel: the next call, answered and then cleared by the
+// terminal with cause 16, gets the gateway's RELEASE with cause 16 too.
+TEST(IsdnToSip, RefusedCallLeavesNoCauseForTheNextCall)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    int answer_port = free_local_port();
+    iw.plan_head = "ISDN\tSIP\t1\t127.0.0.2:" + std::to_string(answer_port) + "\t(1[0-9]*)\t\\1\t(.*)\t\\1\t\n";
+    ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_PLUS,sip_international_code=49,sip_national_code=30"))
+        << iw.w.tarn_err();
+    child busy(iw.w, "uas", iw.uas_args("uas_invite_486.xml"));
+    child answer(iw.w, "uas2", iw.uas_args("uas_answer.xml", 1, answer_port, "uas2"));
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait hangup_req 20",
+                                           "sleep 1000", "dial 1301234 4711", "wait answer 20", "hangup",
+                                           "wait hangup 10"}));
+    EXPECT_TRUE(peer.wait("SCRIPT DONE", 60000)) << peer.text();
+    EXPECT_EQ(busy.wait_exit(30000), 0) << busy.text() << read_text_file(iw.w.root.path("uas.msg"));
+    EXPECT_EQ(answer.wait_exit(30000), 0) << answer.text() << read_text_file(iw.w.root.path("uas2.msg"));
+    EXPECT_TRUE(has(peer.text(), "HANGUP_REQ cause=17")) << peer.text();
+    EXPECT_TRUE(has(peer.text(), "HANGUP cause=16")) << peer.text();
+    std::string types;
+    for (const std::string &t : iw.sent_types())
+        types += t + "\n";
+    EXPECT_TRUE(has(types, "0x45\t17\n")) << "DISCONNECT cause 17 of the refused call: " << types;
+    EXPECT_TRUE(has(types, "0x4d\t16\n")) << "RELEASE cause 16 of the normal call: " << types;
+    EXPECT_FALSE(has(types, "0x4d\t17\n")) << types;
+}
