@@ -326,7 +326,7 @@ TEST_F(CallListings, CallProgressTables)
     std::string want = builtin;
     want.insert(want.find("Table: i2s:default"), "Table: s2i:pbx\n0\tte\tany_state\tALERTING:\t180\tRinging\n");
     want.insert(want.find("Table: s2fxo:default"), "Table: i2s:carrier\n0\tnt\t183\tProgress\tPROGRESS\t\n");
-    want += "Table: s2fxo:line\n0\tCP_SIP2FXO_POLREV:\t200\tAnswered\n";
+    want += "Table: s2fxo:line => dial 10000 ms| polrev 10000  ms| alertingstop -1 ms\n0\tCP_SIP2FXO_POLREV:\t200\tAnswered\n";
     EXPECT_EQ(dispatcher_answer("lcpt"), want + "\r\n");
     cpt_parse_call_progress_tables(root.path("missing.cpt").c_str()); // the built-in tables only
 }

@@ -303,7 +303,7 @@ TEST_F(CallProgress, FileSectionsAndMessages)
                      "1\tntte\tno_channel\t\t\t\nTable: s2i:default\nTable: i2s:default\n"),
               std::string::npos)
         << l;
-    EXPECT_NE(l.find("Table: s2fxo:fxo\n0\tCP_SIP2FXO_DIALING_FINISHED:\t200\tfine\n1\tCP_SIP2FXO_POLREV:\t\t\n"),
+    EXPECT_NE(l.find("Table: s2fxo:fxo => dial 10000 ms| polrev 2500  ms| alertingstop -1 ms\n0\tCP_SIP2FXO_DIALING_FINISHED:\t200\tfine\n1\tCP_SIP2FXO_POLREV:\t\t\n"),
               std::string::npos)
         << l;
 }

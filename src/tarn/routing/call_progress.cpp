@@ -275,7 +275,8 @@ void list_i2s(FILE *out, const cpt_i2s *t)
 
 void list_s2fxo(FILE *out, const cpt_s2fxo *t)
 {
-    fprintf(out, "Table: s2fxo:%s\n", t->name);
+    fprintf(out, "Table: s2fxo:%s => dial %i ms| polrev %i  ms| alertingstop %i ms\n", t->name, t->timeout_dial,
+            t->timeout_polrev, t->timeout_alerting_ended);
     for (int i = 0; i < t->size && i < CPT_MAX_ROWS; i++)
         fprintf(out, "%i\t%s:\t%s\t%s\n", i, cpt_events_to_string(t->sip_to_fxo_call_progress_events[i]),
                 cpt_events_to_string(t->sip_to_fxo_call_progress_events_answer_code[i]),
