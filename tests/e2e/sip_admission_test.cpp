@@ -47,15 +47,28 @@ struct answer {
     std::string phrase, reason, contact;
 };
 
-std::vector<answer> parse_answers(const std::string &text)
+// The tab-separated fields of each line of text, n of them (missing ones
+// empty; n 0: as many as the line has).
+std::vector<std::vector<std::string>> tab_lines(const std::string &text, size_t n)
 {
-    std::vector<answer> out;
+    std::vector<std::vector<std::string>> out;
     std::istringstream lines(text);
     for (std::string l; std::getline(lines, l);) {
         std::vector<std::string> f;
         std::istringstream fields(l);
         for (std::string x; std::getline(fields, x, '\t');)
             f.push_back(x);
+        if (n)
+            f.resize(n);
+        out.push_back(f);
+    }
+    return out;
+}
+
+std::vector<answer> parse_answers(const std::string &text)
+{
+    std::vector<answer> out;
+    for (const std::vector<std::string> &f : tab_lines(text, 0)) {
         if (f.size() < 2)
             continue;
         answer a;
@@ -462,3 +475,99 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
 }
 
 } // namespace
+
+namespace {
+
+// The lines "STATUS\tPHRASE\tALLOW\tRETRY-AFTER\tALLOW-HEADERS" of the answers to one
+// request of method outside any dialog.
+std::vector<std::vector<std::string>> ask(const e2e_world &w, const std::string &method)
+{
+    process_result r = w.ns.run({"python3", sender(), "request", "--port", std::to_string(w.root.sip_port),
+                                 "--method", method},
+                                "", {}, 30);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return tab_lines(r.out, 5);
+}
+
+} // namespace
+
+// A SIP-to-SIP call takes two call objects: with one free it is refused
+// with the cause map's answer for "no free call object" and the Reason of
+// missing resources, and the object is free again for the next call. A
+// REGISTER (the gateway is no registrar) gets 405 with Allow, which does
+// not name REGISTER. The console's call-progress listing comes last.
+TEST(SipAdmission, RefusalsWithTheirReason)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) + "[peer]\nsip_stack=localhost\nsip_proxy=127.0.0.1:5099\n");
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "SIP", "*", "p:peer", "8.*", "\\0", "*", "\\0", ""}));
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=1\n");
+    w.root.write("usr/conf/tarn.causes", "SIP\tTARN\t903\t503\tNo call object\n");
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    for (int round = 0; round < 2; round++) {
+        SCOPED_TRACE(round);
+        std::vector<answer> all = send_invites(w, {"--to", "8001", "--wait", "3"});
+        answer f = final_of(all, 0);
+        EXPECT_EQ(f.status, 503);
+        EXPECT_EQ(f.phrase, "No call object");
+        EXPECT_TRUE(reason_text(f, "No processing resources")) << f.reason;
+    }
+    EXPECT_EQ(count(w.tarn_out(), "Rejecting call: not enough call objects"), 2) << w.tarn_out();
+
+    std::vector<std::vector<std::string>> reg = ask(w, "REGISTER");
+    ASSERT_FALSE(reg.empty());
+    EXPECT_EQ(reg.back()[0], "405");
+    EXPECT_EQ(reg.back()[1], "Method Not Allowed");
+    EXPECT_TRUE(has(reg.back()[2], "INVITE")) << reg.back()[2];
+    EXPECT_FALSE(has(reg.back()[2], "REGISTER")) << reg.back()[2];
+    EXPECT_EQ(reg.back()[4], "1") << "one Allow header";
+
+    // The console lists the built-in SIP-to-FXO table with its timers.
+    w.console("lcpt");
+    EXPECT_TRUE(w.wait_out("Table: s2fxo:default => dial 10000 ms| polrev 10000  ms| alertingstop -1 ms\n"))
+        << w.tarn_out();
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// Requests that reach the SIP port while start-up still runs: each new
+// OPTIONS transaction, from the moment the port is bound, gets its final
+// answer within a second of its first send: 503 with Retry-After before
+// the daemon is ready, 200 after.
+TEST(SipAdmission, RequestsDuringStartUpAreAnswered)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip", plain_sip);
+    std::string out = w.root.path("startup.answers");
+    pid_t probe = w.ns.spawn({"python3", sender(), "startup", "--port", std::to_string(w.root.sip_port), "--span",
+                              "4", "--every", "0.005", "--out", out});
+    ASSERT_GT(probe, 0);
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+    ASSERT_TRUE(e2e_world::wait_for([&] { return !read_text_file(out).empty(); }, 40000)) << "the probe ended";
+    int unavailable = 0, ok = 0, late = 0;
+    std::string bad;
+    for (const std::vector<std::string> &f : tab_lines(read_text_file(out), 5)) {
+        std::string l = f[0] + "\t" + f[1] + "\t" + f[2] + "\t" + f[3] + "\t" + f[4];
+        int status = atoi(f[1].c_str());
+        double seconds = atof(f[2].c_str());
+        if (status == 503 && !f[3].empty())
+            unavailable++;
+        else if (status == 200)
+            ok++;
+        else
+            bad += l + "\n";
+        if (status == 0 || seconds > 1.0) {
+            late++;
+            bad += l + "\n";
+        }
+    }
+    EXPECT_EQ(late, 0) << bad;
+    EXPECT_EQ(bad, "");
+    EXPECT_GT(unavailable, 0) << "no request reached the port before start-up ended";
+    EXPECT_GT(ok, 0);
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+    kill(probe, SIGKILL);
+}

@@ -6,6 +6,18 @@ invites: INVITEs at given times (seconds after the start), each its own
   "INDEX<TAB>STATUS<TAB>PHRASE<TAB>REASON<TAB>CONTACT" to --out (flushed at
   once) and to standard output; final answers are acknowledged.
 
+request: one request of --method outside any dialog; every response is
+  written as "STATUS<TAB>PHRASE<TAB>ALLOW<TAB>RETRY-AFTER<TAB>ALLOW-HEADERS"
+  (the last the number of Allow headers).
+
+startup: waits until the daemon's UDP port is bound, then for --span
+  seconds starts a new OPTIONS transaction every --every seconds, each
+  retransmitted as RFC 3261 asks (T1 = 0.5 s, doubling up to 4 s) until its
+  final answer; writes one line per transaction
+  "INDEX<TAB>STATUS<TAB>SECONDS<TAB>RETRY-AFTER<TAB>SENDS" (SECONDS from its
+  first send to its final answer; status 0 and -1 when none came within
+  --wait seconds).
+
 corpus: the PROTOS c07-sip cases (placeholders filled, each INVITE followed
   by its teardown) and the RFC 4475 torture messages, sent at a bounded rate;
   prints "sent N", "answers N", "oversized N" and the first answer to case 0
@@ -48,6 +60,10 @@ def parse_response(data):
         "contact": header(text, "Contact", "m"),
         "to": header(text, "To", "t"),
         "via": header(text, "Via", "v"),
+        "allow": header(text, "Allow"),
+        "retry_after": header(text, "Retry-After"),
+        "allow_count": sum(1 for l in text.split("\r\n\r\n")[0].split("\r\n")[1:]
+                           if l.split(":")[0].strip().lower() == "allow"),
         "from": header(text, "From", "f"),
     }
 
@@ -131,6 +147,118 @@ def run_invites(a):
             out.flush()
         if resp["status"] >= 300 and "INVITE" in resp["cseq"]:
             s.sendto(ack(target, local, resp, a.to, branch), target)
+    return 0
+
+
+def request(method, target, local, call_id, branch, to_user="100"):
+    host, port = target
+    lhost, lport = local
+    lines = [
+        "%s sip:%s@%s:%d SIP/2.0" % (method, to_user, host, port),
+        "Via: SIP/2.0/UDP %s:%d;branch=%s;rport" % (lhost, lport, branch),
+        "Max-Forwards: 70",
+        "From: <sip:200@%s:%d>;tag=r%d" % (lhost, lport, os.getpid()),
+        "To: <sip:%s@%s:%d>" % (to_user, host, port),
+        "Call-ID: %s" % call_id,
+        "CSeq: 1 %s" % method,
+        "Contact: <sip:200@%s:%d>" % (lhost, lport),
+        "Content-Length: 0",
+        "",
+        "",
+    ]
+    return "\r\n".join(lines).encode()
+
+
+def run_request(a):
+    target = (a.host, a.port)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((a.bind, 0))
+    local = s.getsockname()
+    cid = "q-%d@%s" % (os.getpid(), local[0])
+    msg = request(a.method, target, local, cid, "z9hG4bK-q%d" % os.getpid())
+    end = time.time() + a.wait
+    next_send, gap = time.time(), 0.5
+    while time.time() < end:
+        if time.time() >= next_send:
+            s.sendto(msg, target)
+            next_send, gap = time.time() + gap, min(gap * 2, 4.0)
+        r, _, _ = select.select([s], [], [], 0.05)
+        if not r:
+            continue
+        resp = parse_response(s.recvfrom(65535)[0])
+        if not resp or resp["call_id"] != cid:
+            continue
+        print("%d\t%s\t%s\t%s\t%d" % (resp["status"], resp["phrase"], resp["allow"], resp["retry_after"],
+                                      resp["allow_count"]), flush=True)
+        if resp["status"] >= 200:
+            return 0
+    return 0
+
+
+def udp_port_bound(port):
+    for name in ("/proc/net/udp", "/proc/net/udp6"):
+        try:
+            for line in open(name).read().splitlines()[1:]:
+                local = line.split()[1]
+                if int(local.rsplit(":", 1)[1], 16) == port:
+                    return True
+        except OSError:
+            pass
+    return False
+
+
+def run_startup(a):
+    target = (a.host, a.port)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((a.bind, 0))
+    local = s.getsockname()
+    give_up = time.time() + 60
+    while not udp_port_bound(a.port):
+        if time.time() > give_up:
+            print("port never bound", flush=True)
+            return 1
+        time.sleep(0.001)
+    start = time.time()
+    tx = []  # [first, next_send, gap, message, final status, seconds, retry-after, sends]
+    by_cid = {}
+    while True:
+        now = time.time()
+        if now - start < a.span and (not tx or now - tx[-1][0] >= a.every):
+            i = len(tx)
+            cid = "s%d-%d@%s" % (i, os.getpid(), local[0])
+            tx.append([now, now, 0.5, request("OPTIONS", target, local, cid, "z9hG4bK-s%d-%d" % (os.getpid(), i)),
+                       0, -1.0, "", 0])
+            by_cid[cid] = i
+        open_tx = [t for t in tx if t[4] == 0 and now - t[0] < a.wait]
+        if now - start >= a.span and not open_tx:
+            break
+        for t in open_tx:
+            if now >= t[1]:
+                try:
+                    s.sendto(t[3], target)
+                except OSError:
+                    pass  # the port's ICMP answer to an earlier datagram
+                t[7] += 1
+                t[1], t[2] = now + t[2], min(t[2] * 2, 4.0)
+        r, _, _ = select.select([s], [], [], 0.002)
+        if not r:
+            continue
+        try:
+            data = s.recvfrom(65535)[0]
+        except OSError:
+            continue
+        resp = parse_response(data)
+        if not resp or resp["call_id"] not in by_cid or resp["status"] < 200:
+            continue
+        t = tx[by_cid[resp["call_id"]]]
+        if t[4] == 0:
+            t[4], t[5], t[6] = resp["status"], time.time() - t[0], resp["retry_after"]
+    text = "".join("%d\t%d\t%.3f\t%s\t%d\n" % (i, t[4], t[5], t[6], t[7]) for i, t in enumerate(tx))
+    sys.stdout.write(text)
+    if a.out:  # whole, for a reader that waits for the file
+        with open(a.out + ".part", "w") as f:
+            f.write(text)
+        os.rename(a.out + ".part", a.out)
     return 0
 
 
@@ -262,7 +390,7 @@ def run_corpus(a):
 def main():
     p = argparse.ArgumentParser()
     sub = p.add_subparsers(dest="cmd", required=True)
-    for name in ("invites", "corpus"):
+    for name in ("invites", "corpus", "request", "startup"):
         q = sub.add_parser(name)
         q.add_argument("--host", default="127.0.0.1")
         q.add_argument("--port", type=int, required=True)
@@ -277,8 +405,17 @@ def main():
     q.add_argument("--protos", required=True)
     q.add_argument("--torture", required=True)
     q.add_argument("--rate", type=float, default=400.0)
+    q = sub.choices["request"]
+    q.add_argument("--method", default="OPTIONS")
+    q.add_argument("--wait", type=float, default=5.0)
+    q = sub.choices["startup"]
+    q.add_argument("--span", type=float, default=3.0)
+    q.add_argument("--every", type=float, default=0.01)
+    q.add_argument("--wait", type=float, default=8.0)
+    q.add_argument("--out")
     a = p.parse_args()
-    return run_invites(a) if a.cmd == "invites" else run_corpus(a)
+    runs = {"invites": run_invites, "corpus": run_corpus, "request": run_request, "startup": run_startup}
+    return runs[a.cmd](a)
 
 
 if __name__ == "__main__":

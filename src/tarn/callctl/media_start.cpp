@@ -511,17 +511,18 @@ SM_ACTION(sm_s2s_choose_codecs_and_reserve_resources)
     bool transparent = co->f.transparent_call;
     if (!transparent && msp_request_resource(co, &co->msp_resources_reserved, MSPRES_G711_20) != 0) {
         LOGD_CALL(TARN, 1, co, "Rejecting call: not enough MSP resources");
-        sip_refuse_leg_by_cause(co, co->cl_sip_in, 901);
+        sip_refuse_leg_for_reason(co, co->cl_sip_in, 901, 4);
         return {SM_DESTROYING, -3};
     }
     call_object *buddy = get_transcoding_buddy(co);
     if (!buddy) {
         LOGD_CALL(TARN, 1, co, "Rejecting call: not enough call objects");
+        sip_refuse_leg_for_reason(co, co->cl_sip_in, 903, 3);
         return {SM_DESTROYING, -3};
     }
     if (!transparent && msp_request_resource(buddy, &buddy->msp_resources_reserved, MSPRES_G711_20) != 0) {
         LOGD_CALL(TARN, 1, co, "Rejecting call: not enough MSP resources");
-        sip_refuse_leg_by_cause(co, co->cl_sip_in, 901);
+        sip_refuse_leg_for_reason(co, co->cl_sip_in, 901, 4);
         return {SM_DESTROYING, -3};
     }
     return {-1, -1};

@@ -31,6 +31,7 @@
 #include "pools.h"
 #include "rtp_ports.h"
 #include "sdp_line_side.h"
+#include "sip_headers.h"
 #include "sip_stack.h"
 #include "strtools.h"
 #include "t38.h"
@@ -884,15 +885,25 @@ SM_ACTION(sm_sip_set_first_sdp_answered)
     return {-1, -1};
 }
 
-void sip_refuse_leg(call_object *co, call_leg_sip *cl, int code, const char *text)
+namespace {
+
+void refuse_leg_with_header(call_object *co, call_leg_sip *cl, int code, const char *text, const char *header)
 {
     LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[%i] \"%s\"", cinfo(co), code, text ? text : "");
     if (cl && cl->nh) {
-        nua_respond(cl->nh, code, text ? text : "", TAG_END());
+        nua_respond(cl->nh, code, text ? text : "", TAG_IF(header && header[0], SIPTAG_HEADER_STR(header)),
+                    TAG_END());
         nua_handle_destroy(cl->nh);
         cl->nh = nullptr;
     }
     co->cdr.terminated_by = 0;
+}
+
+} // namespace
+
+void sip_refuse_leg(call_object *co, call_leg_sip *cl, int code, const char *text)
+{
+    refuse_leg_with_header(co, cl, code, text, nullptr);
 }
 
 void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause)
@@ -901,6 +912,17 @@ void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause
     const char *text = nullptr;
     get_reject_cause(TECH_SIP, TECH_TARN, pseudo_cause, &cause, &text);
     sip_refuse_leg(co, cl, cause ? cause : 488, text ? text : "");
+}
+
+void sip_refuse_leg_for_reason(call_object *co, call_leg_sip *cl, int pseudo_cause, int reason)
+{
+    int cause = 0;
+    const char *text = nullptr;
+    get_reject_cause(TECH_SIP, TECH_TARN, pseudo_cause, &cause, &text);
+    co->special_termination_reason = reason;
+    char header[256] = "";
+    format_reason_header(co, header, sizeof header);
+    refuse_leg_with_header(co, cl, cause ? cause : 488, text ? text : "", header);
 }
 
 // ---- the first SDP of a call ------------------------------------------------------------

@@ -88,6 +88,10 @@ int sdp_predict_using_codec_text(call_object *co, const char *text, int len);
 // the cause map gives for a gateway pseudo cause (901, 916, 917).
 void sip_refuse_leg(call_object *co, call_leg_sip *cl, int code, const char *text);
 void sip_refuse_leg_by_cause(call_object *co, call_leg_sip *cl, int pseudo_cause);
+// The same for a refusal of the gateway's own (no call object, no media
+// resource): the call's special_termination_reason becomes reason and the
+// answer carries its Reason header.
+void sip_refuse_leg_for_reason(call_object *co, call_leg_sip *cl, int pseudo_cause, int reason);
 
 // 1 when the call's line port uses u-law, 0 for A-law.
 int call_get_law_setting(call_object *co);

@@ -268,6 +268,55 @@ int sip_event_word(call_object *co, int state, nua_event_t event, int status, co
     return plain;
 }
 
+namespace {
+
+// Requests whose answer is the application's: the stack answers the others
+// (ACK, CANCEL, BYE, PRACK) itself.
+bool application_answers(nua_event_t event)
+{
+    switch (event) {
+    case nua_i_invite:
+    case nua_i_options:
+    case nua_i_register:
+    case nua_i_message:
+    case nua_i_notify:
+    case nua_i_subscribe:
+    case nua_i_refer:
+    case nua_i_publish:
+    case nua_i_info:
+    case nua_i_update:
+    case nua_i_method:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A new request before start-up has finished gets 503 with Retry-After at
+// once: left unanswered, its server transaction would absorb every
+// retransmission and the client would hear nothing for 32 seconds.
+void answer_request_before_ready(nua_event_t event, nua_t *nua, nua_handle_t *nh, nua_hmagic_t *hmagic)
+{
+    if (!nh || hmagic || !application_answers(event))
+        return;
+    nua_respond(nh, 503, "Service Unavailable", NUTAG_WITH_THIS(nua), SIPTAG_RETRY_AFTER_STR("1"), TAG_END());
+    LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[503] \"Service Unavailable\"", cinfo(nullptr));
+    nua_handle_destroy(nh);
+}
+
+// A REGISTER to the gateway, which is no registrar: 405 with the methods it
+// takes.
+void refuse_register_request(nua_t *nua, nua_handle_t *nh)
+{
+    nua_respond(nh, 405, "Method Not Allowed", NUTAG_WITH_THIS(nua),
+                SIPTAG_ALLOW_STR("INVITE, ACK, BYE, CANCEL, OPTIONS, PRACK, INFO, MESSAGE, NOTIFY, REFER, UPDATE"),
+                TAG_END());
+    LOGM(SIP, 17, "%s S SEND: NUA_RESPOND[405] \"Method Not Allowed\"", cinfo(nullptr));
+    nua_handle_destroy(nh);
+}
+
+} // namespace
+
 void nua_event_callback(nua_event_t event, int status, char const *phrase, nua_t *nua, nua_magic_t *magic,
                         nua_handle_t *nh, nua_hmagic_t *hmagic, sip_t const *sip, tagi_t tags[])
 {
@@ -285,6 +334,7 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
     // 1.
     if (!gp->init_lock) {
         LOGD(SIP, 1, nullptr, "TARN not initialized completely, ignoring SIP event %s", nua_event_name(event));
+        answer_request_before_ready(event, nua, nh, hmagic);
         return;
     }
     // 2.
@@ -401,6 +451,8 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
             hooks.init_incoming_sip_call(host, port, event, status, phrase, nua, magic, nh, nullptr, sip, tags);
         } else if (event == nua_i_message) {
             hooks.init_incoming_sip_call(host, port, event, status, phrase, nua, magic, nh, nullptr, sip, tags);
+        } else if (event == nua_i_register && nh) {
+            refuse_register_request(nua, nh);
         } else {
             LOGD(SIP, 5, nullptr, "ignoring nua event %s -- co==NULL -> destroying handle!", nua_event_name(event));
             if (nh)
