@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sipp_case.h"
@@ -339,6 +340,54 @@ TEST_F(SipToIsdn, XdvHeadersIntoTheSetup)
     // follow), presentation 0, screening 3, bearer 8 at 0x10, user-user
     // protocol 4, facilities with invoke ids 1 and 2 and operations 33, 34
     EXPECT_EQ(setup[0], "0x01,0x04\t0x01,0x01\t0x00\t0x03\t0x08\t0x10\t0x04\t1,2\t33,34") << "as sent";
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// The media processor channel that sends toward RTP port, or -1.
+long long voice_channel_to(const e2e_world &w, long long port)
+{
+    for (const json_value &f : w.root.msp()->frames("in"))
+        if (f["name"].str() == "FC_SET_IP_HDR_CHANNEL" && f["fields"]["udp_destination_port"].num() == port)
+            return f["channel"].num();
+    return -1;
+}
+
+// RTP supervision (rtp_traffic_check 2 s): a caller that vanishes after
+// its ACK (no RTP, no BYE) is cleared: BYE toward it, DISCONNECT toward
+// ISDN, a CDR line, the voice channel destroyed, and the B-channel takes
+// the next call.
+TEST_F(SipToIsdn, SilentCallerIsClearedByRtpSupervision)
+{
+    E2E_REQUIRE(w);
+    peer(1, {"wait ring 60", "proceeding", "alerting", "answer", "wait hangup_req 30", "wait ring 30", "proceeding",
+             "alerting", "answer", "wait hangup_req 30"});
+    ASSERT_TRUE(start(line_to_isdn("1", "1.*", "rtp_traffic_check=2"))) << w.tarn_err();
+    // The channel to the silent caller's RTP port stops counting once it
+    // exists: the far end sends nothing.
+    std::thread staller([&] {
+        long long ch = -1;
+        e2e_world::wait_for([&] { return (ch = voice_channel_to(w, 16000)) >= 0; }, 30000);
+        if (ch >= 0)
+            w.root.msp()->request(R"({"cmd": "rtp", "stalled": true, "channel": )" + std::to_string(ch) + "}");
+    });
+    EXPECT_TRUE(sipp_ok(call("s2i_silent.xml", "1001", {"-mp", "16000"})));
+    staller.join();
+    EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=16")) << peers[1]->text();
+    std::vector<std::string> ack_bye = sipp_captured_sip(w, "sip.Method == \"ACK\" || sip.Method == \"BYE\"",
+                                                         {"frame.time_epoch", "sip.Method"});
+    ASSERT_EQ(ack_bye.size(), 2u) << joined(ack_bye);
+    double held = atof(ack_bye[1].c_str()) - atof(ack_bye[0].c_str());
+    EXPECT_TRUE(has(ack_bye[1], "BYE")) << joined(ack_bye);
+    EXPECT_LE(held, 3 * 2 + 2.0) << "cleared within the supervision's time";
+    EXPECT_TRUE(has(w.tarn_out(), "No RTP received for a while")) << w.tarn_out();
+    EXPECT_TRUE(has(w.tarn_out(), ": CDR,1,SIP:")) << "a CDR line";
+    long long ch = voice_channel_to(w, 16000);
+    bool destroyed = false;
+    for (const json_value &f : w.root.msp()->frames("in"))
+        destroyed |= f["name"].str() == "FC_SUPVSR_DESTROY_CHANNEL" && f["fields"]["channel_number"].num() == ch;
+    EXPECT_TRUE(destroyed) << "the voice channel ends with the call";
+    // the B-channel is free again: the next call is answered
+    EXPECT_TRUE(sipp_ok(call("s2i_basic.xml", "1002")));
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
