@@ -2,8 +2,8 @@
 // call from the modem to a sipp UAS (its caller number from +CLIP, from the
 // call listing, or the configured one), a caller without route, calls from
 // SIP (answered, busy, refused by the modem's dial result), the SMS
-// read from the SIM into the spool, sent SMS that fail, and a cell
-// broadcast.
+// read from the SIM into the spool, sent SMS that fail, a cell
+// broadcast, and garbled lines after the modem's announcements.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -15,6 +15,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gsm_world.h"
@@ -252,5 +253,66 @@ TEST(GsmMessages, CellBroadcastPduAfterItsAnnouncement)
         << g.w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
+
+// Lines where an announced PDU or text belongs that are garbled, short or
+// cut off by the read time-out: each is dropped with a log line and the
+// port goes on. After each case (first between commands, then while an SMS
+// is being sent) an SMS put into the outgoing spool goes out as AT+CMGS,
+// and the status polls go on.
+void garbled_lines(const std::string &experimental)
+{
+    gsm_world g("", "", "gsm_status_interval=30" + experimental);
+    E2E_REQUIRE(g.w);
+    ASSERT_EQ(g.w.ns.run({"mkdir", "-p", "/tmp/cbm/in", "/tmp/cbm/parts"}).status, 0);
+    ASSERT_TRUE(g.start()) << g.w.tarn_err();
+    std::string pdu = "400111010F11";
+    while (pdu.size() < 40)
+        pdu += "C4";
+    const std::vector<std::vector<std::string>> cases = {
+        {"\r\n+CBM: 0\r\n" + pdu + "\r\n", "\r\n+CBM: 0\r\nABCDEF\r\n"},
+        {"\r\n+CMT: \"\",22\r\nXYZ\r\n"},
+        {"\r\n+CDS: 25\r\n12\r\n"},
+        {"\r\n+CUSD: 0,\"\r\nGARBLED\r\n"},
+        {"\r\n+CBM: 88\r\n40011101"},
+        {"\r\n+CDS:"},
+    };
+    int n = 0;
+    auto spool_one = [&] {
+        std::string name = "t" + std::to_string(n++) + ".sms";
+        process_result r = g.w.ns.run({"sh", "-c",
+                                       "printf 'port=1\\nnum=017012345\\nmsg=hello\\n' > /tmp/sms/out/.t && "
+                                       "mv /tmp/sms/out/.t /tmp/sms/out/" + name});
+        ASSERT_EQ(r.status, 0) << r.err;
+        g.w.console("ssms");
+    };
+    for (int during = 0; during < 2; during++) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(testing::Message() << "case " << n << (during ? " while sending" : ""));
+            if (during)
+                spool_one();
+            for (const std::string &text : c)
+                ASSERT_TRUE(g.sim->inject(1, text));
+            // the cut-off line ends by the reader's time-out
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            spool_one();
+            EXPECT_TRUE(e2e_world::wait_for(
+                [&] {
+                    std::vector<std::string> c = g.sim->commands(1);
+                    return std::count_if(c.begin(), c.end(),
+                                         [](const std::string &l) { return l.rfind("AT+CMGS=", 0) == 0; }) >= n;
+                },
+                10000))
+                << g.w.tarn_out();
+        }
+    }
+    EXPECT_TRUE(e2e_world::wait_for([&] { return g.w.ns.run({"ls", "/tmp/sms/out"}).out.empty(); }, 20000))
+        << g.w.ns.run({"ls", "/tmp/sms/out"}).out;
+    // polled every 30 s: two rounds at most
+    EXPECT_NE(g.sim->expect(1, "^AT\\+CSQ$", 75000), "") << "a status poll";
+    EXPECT_EQ(sipp_stop_tarn(g.w), "");
+}
+
+TEST(GsmMessages, GarbledLinesAfterAnnouncementsInTextMode) { garbled_lines(""); }
+TEST(GsmMessages, GarbledLinesAfterAnnouncementsInPduMode) { garbled_lines(",gsm_pdu_mode=1"); }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "modemsim_client.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -47,7 +48,9 @@ bool modemsim::inject(int port, const std::string &text)
 std::string modemsim::expect(int port, const std::string &regex, int ms)
 {
     std::string out;
-    if (!request({"expect", std::to_string(port), regex, std::to_string(ms)}, &out))
+    // The reply comes when the line arrives or the wait ends: the request
+    // waits as long, with room to spare.
+    if (!sim_.request({"expect", std::to_string(port), regex, std::to_string(ms)}, &out, std::max(20, ms / 1000 + 10)))
         return "";
     return out;
 }
