@@ -19,6 +19,7 @@
 #include "misdn_bchannel.h"
 #include "pg_port_groups.h"
 #include "pools.h"
+#include "proxy_def.h"
 #include "sm_defs.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
@@ -233,6 +234,11 @@ TEST_F(IsdnToSip, EndMarkSearchesTheDialPlanWithoutIt)
         fclose(f);
     }
     ASSERT_EQ(dialplan_load(path.c_str()), 0);
+    // A matched line's proxy definition goes back as the daemon frees it.
+    const dialplan_sip_iface saved = dialplan_sip;
+    dialplan_sip_iface sip{};
+    sip.free_proxy_def = free_proxy_def;
+    dialplan_set_sip_iface(&sip);
     const struct {
         const char *dad, *dad_after;
         int queued;
@@ -259,6 +265,7 @@ TEST_F(IsdnToSip, EndMarkSearchesTheDialPlanWithoutIt)
         }
     }
     dialplan_free_table();
+    dialplan_set_sip_iface(&saved);
     unlink(path.c_str());
     rmdir(dir);
 }
