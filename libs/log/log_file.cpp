@@ -25,6 +25,8 @@ static void open_current(log_rotation &r)
     r.fp = fopen(r.list[0], "w");
     if (!r.fp)
         fprintf(stderr, r.fail_format, r.list[0]);
+    else // room for the longest line, so that its flush is one write
+        setvbuf(r.fp, nullptr, _IOFBF, 8192);
 }
 
 void log_rotation_write(log_rotation r, const char *line, size_t len)
@@ -33,9 +35,10 @@ void log_rotation_write(log_rotation r, const char *line, size_t len)
         open_current(r);
     if (!r.fp)
         return;
+    // Each line goes out whole as it is written: a crash leaves a file that
+    // ends with the last line logged, never a line cut at a buffer's edge.
     fwrite(line, 1, len, r.fp);
-    if (r.flush_each_line)
-        fflush(r.fp);
+    fflush(r.fp);
     if (ftell(r.fp) > r.limit) {
         fclose(r.fp);
         r.fp = nullptr;
@@ -47,14 +50,14 @@ log_rotation log_debug_rotation()
 {
     log_backend_state *b = log_backend();
     return {b->logrotate_list, b->logrotate_listcount, b->logrotate_fp, b->logsizelimit,
-            "failed opening logfile %s for writing\n", false};
+            "failed opening logfile %s for writing\n"};
 }
 
 log_rotation log_nmessage_rotation()
 {
     log_backend_state *b = log_backend();
     return {b->nlogrotate_list, b->nlogrotate_listcount, b->nlogrotate_fp, b->nlogsizelimit,
-            "failed opening nlogfile %s for writing\n", true};
+            "failed opening nlogfile %s for writing\n"};
 }
 
 static void replace_list(char **&list, int &count, const char *names)

@@ -6,14 +6,14 @@
 // Module name for a line; writes the bad-module notice for unknown numbers.
 const char *log_line_module_name(int module);
 
-// Writes one line to a rotating log file (caller holds fp_lock).
+// Writes one line to a rotating log file, whole, in one write (caller holds
+// fp_lock).
 struct log_rotation {
     char **&list;
     int &count;
     FILE *&fp;
     long limit;
     const char *fail_format; // "failed opening ... %s for writing\n"
-    bool flush_each_line;
 };
 void log_rotation_write(log_rotation r, const char *line, size_t len);
 log_rotation log_debug_rotation();

@@ -164,9 +164,8 @@ TEST(InitLogging, DebugLogGoesToTheRotationList)
     e2e_world w;
     E2E_REQUIRE(w);
     conf_root &root = w.root;
-    // The debug log file is written out when it passes its size limit (it
-    // is not flushed per line): a limit of one byte closes it after every
-    // line and moves it one generation on.
+    // A limit of one byte closes the debug log file after every line and
+    // moves it one generation on.
     std::string generations;
     for (int i = 1; i <= 18; i++)
         generations += (i > 1 ? "," : "") + std::string("/var/log/d") + std::to_string(i);

@@ -166,6 +166,27 @@ TEST_F(Backend, DebugLogRotatesToNumberedGenerations)
     EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), n + 1);
 }
 
+TEST_F(Backend, DebugLogFileHoldsEachLineWholeOnceLogged)
+{
+    // What another process (or whoever reads after a crash) sees in the
+    // file, without any flush from here: every line logged so far, each
+    // whole, also one near the longest a line can be.
+    const std::string g1 = path("whole.1");
+    update_logrotate_list(g1.c_str());
+    log_backend()->logsizelimit = 1000000;
+    const std::string big(2000, 'b');
+    const char *const texts[] = {"short", big.c_str(), "after the long one"};
+    std::string seen;
+    for (const char *t : texts) {
+        LOGD(TARN, 1, nullptr, "%s", t);
+        seen = slurp(g1);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back(), '\n') << "a line cut at the end of the file";
+        EXPECT_NE(seen.find(std::string(": ") + t + "\n"), std::string::npos) << t;
+    }
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), '\n'), 3);
+}
+
 TEST_F(Backend, NmessageLogRotatesAndFlushesEachLine)
 {
     const std::string g1 = path("n.1"), g2 = path("n.2"), g3 = path("n.3");

@@ -154,4 +154,37 @@ TEST_F(CdrLog, RecordsOfAnEarlierRunAreKeptAndAPlantedLinkIsNotFollowed)
     EXPECT_NE(st.st_mode & 07777, 0666u);
 }
 
+TEST_F(CdrLog, ALineTornByACrashIsEndedBeforeTheFirstNewLine)
+{
+    const struct {
+        const char *name, *before, *after; // the file as found, and after one line
+    } cases[] = {
+        {"no file", nullptr, "now\n"},
+        {"empty", "", "now\n"},
+        {"whole lines", "CDR,1\n", "CDR,1\nnow\n"},
+        {"torn", "CDR,1\nCDR,2,SIP:10.0.0.2,ISDN:1:1,26/12/10-21", "CDR,1\nCDR,2,SIP:10.0.0.2,ISDN:1:1,26/12/10-21\nnow\n"},
+        {"one byte", "C", "C\nnow\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        unlink(path("tarn.cdr").c_str());
+        if (c.before)
+            std::ofstream(path("tarn.cdr")) << c.before;
+        cdr_log_start();
+        served();
+        write_line("now");
+        cdr_log_stop(); // moves it to tarn.cdr.1
+        served();
+        EXPECT_EQ(text("tarn.cdr.1"), c.after);
+    }
+    // A rotation's new file and the cdr commands' reopening take the same
+    // path: a file torn while logging was off is mended when it restarts.
+    std::ofstream(path("tarn.cdr")) << "torn";
+    cdr_log_start();
+    served();
+    cdr_log_rotate();
+    served();
+    EXPECT_EQ(text("tarn.cdr.1"), "torn\n");
+}
+
 } // namespace

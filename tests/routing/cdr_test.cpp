@@ -278,6 +278,27 @@ TEST_F(Cdr, NoRecordForInternalCallsAndMessagesALongLineIsCutAndTheLimitRotatesA
     EXPECT_TRUE(lines().empty());
 }
 
+TEST_F(Cdr, EachRecordIsInTheFileWholeTheMomentItIsWritten)
+{
+    // Read as another process (or the next run after a crash) reads it:
+    // nothing here flushes the stream.
+    set(co.get(), TECH_SIP, TECH_ISDN, TECH_ISDN, 12, 0);
+    co->cl_sip = &sip;
+    for (int n = 1; n <= 3; n++) {
+        co->pid = n;
+        cdr_write_out(co.get());
+        std::ifstream in(file);
+        std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        ASSERT_FALSE(all.empty()) << "record " << n << " still in a buffer";
+        EXPECT_EQ(all.back(), '\n');
+        std::istringstream lines_in(all);
+        int count = 0;
+        for (std::string l; std::getline(lines_in, l); count++)
+            EXPECT_EQ(fields(l), 16) << l;
+        EXPECT_EQ(count, n);
+    }
+}
+
 TEST_F(Cdr, ResetDatesAndCauses)
 {
     cdr_info c;

@@ -48,15 +48,36 @@ void post_creating_thread(int32_t request)
     pthread_mutex_unlock(&thread_guard);
 }
 
+// A file whose last byte is not a line end was cut inside a record (a
+// crash, a full disk): the line end is added, so the next record starts a
+// line of its own instead of joining the fragment.
+void end_torn_line(int fd, const char *path)
+{
+    struct stat st;
+    char last;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0 ||
+        pread(fd, &last, 1, st.st_size - 1) != 1 || last == '\n')
+        return;
+    if (write(fd, "\n", 1) == 1)
+        LOGD(SIP, 1, nullptr, "cdr file %s ended inside a line, line end added", path);
+    else
+        LOGD(SIP, 0, nullptr, "CRITICAL: couldn't end the torn last line of cdr file %s: %m", path);
+}
+
 // Opens path for appending: records of an earlier run are kept, and a link
 // planted in the log directory is never followed.
 FILE *open_cdr_file(const char *path)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Read access only to look at the last byte; a file that grants just
+    // writing is still used.
+    int fd = open(path, O_RDWR | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EACCES)
+        fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         LOGD(SIP, 0, nullptr, "CRITICAL: couldn't open cdr file %s: %m", path);
         return nullptr;
     }
+    end_torn_line(fd, path);
     FILE *f = fdopen(fd, "a");
     if (!f)
         close(fd);

@@ -1,6 +1,8 @@
-// The CDR file <cdrpath>/tarn.cdr (one older generation, tarn.cdr.1) belongs
-// to one thread, "tarn.cdr": other threads only post requests, so no
-// call-handling thread ever waits for the file system.
+// The CDR file <cdrpath>/tarn.cdr (one older generation, tarn.cdr.1) is
+// opened, rotated and synced to the medium by one thread, "tarn.cdr": other
+// threads only post requests, so no call-handling thread ever waits for a
+// rotation or a sync. The writer of a record appends its line in one write
+// under cdr_lock (cdr.h); only the sync is batched, for the flash's sake.
 #pragma once
 
 // Requests pending in application_object::cdr_log_do_flush. They form a set:
