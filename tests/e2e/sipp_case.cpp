@@ -140,7 +140,7 @@ std::string sipp_stop_tarn(e2e_world &w)
         return "tarn was not running at the end (status " + std::to_string(w.tarn_status()) + ")";
     int status = w.stop_tarn();
     std::string problems;
-    if (status != 0 && status != 128 + SIGTERM)
+    if (status != 0)
         problems += "tarn ended with status " + std::to_string(status) + "\n";
     std::string err = w.tarn_err();
     for (const char *report : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",

@@ -54,8 +54,8 @@ std::vector<std::string> sipp_captured_sip(e2e_world &w, const std::string &filt
 // "CODE METHOD" (status and CSeq method) per response, in order.
 std::vector<std::string> sipp_captured_responses(e2e_world &w);
 
-// Stops tarn with SIGTERM: "" when it ended by that signal or with status
-// 0 and wrote no sanitizer report, else what went wrong.
+// Stops tarn with SIGTERM: "" when its orderly stop ended with status 0
+// and it wrote no sanitizer report, else what went wrong.
 std::string sipp_stop_tarn(e2e_world &w);
 
 // Marks the world's root to stay in place when the test has failed.

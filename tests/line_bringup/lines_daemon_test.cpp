@@ -44,7 +44,7 @@ TEST(LinesDaemon, IsdnPortsComeUpAndACallWithoutRouteIsReleased)
     EXPECT_TRUE(w.tarn_running());
     // no CAS group: the CAS library is not started and nothing is printed
     EXPECT_FALSE(has(w.tarn_out(), "CAS PORTNU"));
-    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+    EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
 // A primary-rate port counts 30 calls in the call-object pool.
@@ -59,7 +59,7 @@ TEST(LinesDaemon, PrimaryRatePortSizesThePool)
         << w.tarn_err();
     EXPECT_TRUE(has(w.tarn_out(), "using ports: 1ptp")) << w.tarn_out();
     EXPECT_TRUE(has(w.tarn_out(), "ALLOCATING 34 CALL OBJECTS")) << w.tarn_out(); // (30 + 1) x 1.1
-    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+    EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
 TEST(LinesDaemon, IsdnPortOutsideTheListEndsStartUp)
@@ -103,7 +103,7 @@ TEST(LinesDaemon, AnalogAndCasLines)
     EXPECT_TRUE(w.wait_out("2 analog_cb_events: 8196 - FXO_RINGING")) << w.tarn_out();
     ASSERT_TRUE(cas.inject("0/1", "0000\n"));
     EXPECT_TRUE(w.wait_out("1 cas_cb_events: 32772")) << w.tarn_out();
-    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+    EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
 } // namespace

@@ -38,6 +38,7 @@
 #include "mc_gsm.h"
 #include "mc_options.h"
 #include "status_server.h"
+#include "stop_signals.h"
 #include "tdm_settings.h"
 #include "transcoding_pool.h"
 #include "daemon.h"
@@ -198,7 +199,8 @@ static int step_packet_filter_rules()
 static void connect_console_hooks()
 {
     console_hooks h{};
-    h.shutdown_nua = shutdown_nua;
+    // once, whether a command or a signal asks first
+    h.shutdown_nua = stop_signals_begin_stop;
     h.cc_print_call_configuration = cc_print_call_configuration;
     h.get_operation_by_telnet_fd = get_operation_by_telnet_fd;
     h.print_sm_state_call = print_sm_state_call;
@@ -421,6 +423,7 @@ int tarn_orderly_stop()
     // Nothing a library thread uses may be torn down by the process's end
     // while the thread still runs.
     tarn_stop_libraries();
+    stop_signals_end();
     return 0;
 }
 
@@ -517,6 +520,11 @@ int tarn_main(int argc, char **argv)
     if (tarn_daemon_mode)
         fork_daemon();
 
+    // SIGTERM and SIGINT stop the daemon in order, once it is up; the
+    // thread that waits for them is the first one.
+    if (stop_signals_install() != 0 || stop_signals_start(shutdown_nua) != 0)
+        LOGD(TARN, 0, nullptr, "CRITICAL: no orderly stop on signals: %m");
+
     // Call control's services, before the threads of the configuration and
     // housekeeping may queue tasks.
     callctl_connect_hooks();
@@ -567,6 +575,9 @@ int tarn_main(int argc, char **argv)
         if (gsm_port_count > 0 && init_gsm() == -1)
             TARN_EXIT(90, "GSM init failed!");
     }
+
+    // A signal that came during start-up begins the stop now.
+    stop_signals_running();
 
     // 15. the console in the foreground
     if (!tarn_daemon_mode)
