@@ -6,6 +6,7 @@
 
 #include "application.h"
 #include "call_lookups.h"
+#include "housekeeping.h"
 #include "line_bringup.h"
 #include "log.h"
 #include "pg_port_groups.h"
@@ -104,6 +105,10 @@ void start_analog_watchdog_on_port(int port, int lock)
         return;
     int mode = gp->analog_info->cid_mode[port];
     if (mode != CID_MODE_BELLCORE && mode != CID_MODE_ETSI_DTMF)
+        return;
+    // The stop ends every call and waits for the media processor's channels
+    // to be freed: a watchdog parked again would hold one until the end.
+    if (__atomic_load_n(&gp->reject_calls, __ATOMIC_ACQUIRE) == REJECT_CALLS_STOPPING)
         return;
     LOGD(ANALOG, 5, nullptr, "Starting Analog CID watchdog on port %i", port);
     if (!hooks.create_statemachine_fxo_to_sip || !hooks.call_msp_setup_voice_channel) {

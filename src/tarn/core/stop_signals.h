@@ -4,14 +4,17 @@
 // handler only writes the signal's number into a pipe; a thread,
 // "tarn.signal", reads it and does the work. A second signal ends the
 // process at once, as does a stop that has not ended within
-// STOP_SIGNAL_LIMIT_MS of its beginning (status 1).
+// STOP_SIGNAL_LIMIT_MS of its beginning (status 1): long enough for the
+// stop's own bounded waits (up to 5 s for the media processor's channels,
+// then the SIP stack's shutdown with the far ends' answers), short enough
+// for a service manager.
 //
 // The handler is installed, not the signals blocked: children the daemon
 // starts (shell commands, configuration scripts) get the default actions
 // back when they exec, where a blocked mask would stay with them.
 #pragma once
 
-enum { STOP_SIGNAL_LIMIT_MS = 5000 };
+enum { STOP_SIGNAL_LIMIT_MS = 8000 };
 
 // Installs the handler for both signals (before the first thread).
 // 0, or -1 when the pipe or a handler could not be set up.
