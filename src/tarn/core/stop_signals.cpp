@@ -122,9 +122,15 @@ int stop_signals_install()
     for (int s : stop_signals)
         sigaddset(&sa.sa_mask, s);
     int rc = 0;
-    for (int s : stop_signals)
+    for (int s : stop_signals) {
+        // A signal the starter ignores stays ignored (a shell's background
+        // job ignores SIGINT, so that Ctrl-C reaches only the shell).
+        struct sigaction old = {};
+        if (sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
         if (sigaction(s, &sa, nullptr) != 0)
             rc = -1;
+    }
     return rc;
 }
 
@@ -166,6 +172,9 @@ void stop_signals_end()
     if (stop_thread_started.exchange(false))
         pthread_join(stop_thread, nullptr);
     // From here on a signal ends the process as it would any other.
-    for (int s : stop_signals)
-        signal(s, SIG_DFL);
+    for (int s : stop_signals) {
+        struct sigaction cur = {};
+        if (sigaction(s, nullptr, &cur) == 0 && cur.sa_handler == on_stop_signal)
+            signal(s, SIG_DFL);
+    }
 }

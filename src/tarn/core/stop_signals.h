@@ -9,7 +9,8 @@
 // then the SIP stack's shutdown with the far ends' answers), short enough
 // for a service manager.
 //
-// The handler is installed, not the signals blocked: children the daemon
+// A signal that is ignored when the daemon starts stays ignored. The
+// handler is installed, not the signals blocked: children the daemon
 // starts (shell commands, configuration scripts) get the default actions
 // back when they exec, where a blocked mask would stay with them.
 #pragma once

@@ -147,7 +147,7 @@ TEST(SipTls, ListenerHandshakeAndOptions)
                                      "-nostdin", std::string(WAN) + ":5060"},
                                     "", {}, 60);
         EXPECT_EQ(o.status, 0) << o.out << o.err;
-        EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+        EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
     }
 }
 
@@ -188,7 +188,7 @@ TEST(SipTls, CallsFromTlsClientsToIsdn)
     EXPECT_TRUE(has(ok.out, std::string("CONTACT <sip:") + LAN + ":5061;transport=tls>")) << ok.out;
     EXPECT_TRUE(peer.wait("SCRIPT DONE", 30000)) << peer.text();
     EXPECT_EQ(count(peer.text(), "RING called="), 1) << peer.text();
-    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+    EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
 // Two SIP peers with transport TLS and sips_on_tls, the stack verifying
@@ -241,7 +241,7 @@ TEST(SipTls, RegistrationAndCallToTlsPeers)
     EXPECT_TRUE(w.wait_out("registrar check for stranger", 30000));
     EXPECT_FALSE(has(stranger.text(), "REGISTER")) << stranger.text();
     EXPECT_EQ(count(t, "REGISTER "), 1) << t;
-    EXPECT_EQ(w.stop_tarn(), 128 + SIGTERM);
+    EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
 } // namespace
