@@ -1,10 +1,59 @@
 # Helpers shared by every folder.
 
-# tarn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s])
+# Which tests a tree builds and registers: the unit tests (label "unit") and
+# the whole-daemon tests (label "e2e"). A plain configure takes both;
+# scripts/test builds the unit tests only in the sanitizer tree and the
+# whole-daemon tests only in the product tree, so that each is built once.
+# A test left out keeps its target (excluded from "all"), so that the
+# folders' add_dependencies and target_* calls need no guard.
+option(TARN_UNIT_TESTS "Build and register the unit tests (label unit)" ON)
+option(TARN_E2E_TESTS "Build and register the whole-daemon tests (label e2e)" ON)
+
+# tarn_test_wanted(OUT LABELS): TRUE when a test with these labels belongs
+# to this tree (a test labelled "unit;e2e" belongs to either).
+function(tarn_test_wanted out labels)
+  set(w FALSE)
+  if(("unit" IN_LIST labels AND TARN_UNIT_TESTS) OR ("e2e" IN_LIST labels AND TARN_E2E_TESTS))
+    set(w TRUE)
+  elseif(NOT "unit" IN_LIST labels AND NOT "e2e" IN_LIST labels)
+    set(w TRUE)
+  endif()
+  set(${out} ${w} PARENT_SCOPE)
+endfunction()
+
+# tarn_test_helper(LABEL TARGET...): programs that only tests of LABEL run;
+# built with "all" only when this tree has those tests.
+function(tarn_test_helper label)
+  tarn_test_wanted(w "${label}")
+  if(NOT w)
+    set_target_properties(${ARGN} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
+endfunction()
+
+# tarn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s]
+#                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE])
 # A GoogleTest binary registered as one ctest test labelled "unit" (or LABELS).
+# UNINSTRUMENTED names the cases that cannot run under the sanitizers: a
+# product tree without unit tests still builds the binary and runs those.
+# EACH_CASE registers every case as a ctest test of its own, "NAME.Suite.Case"
+# (listed by the binary once it is built), so that ctest -j runs the cases of
+# a long binary side by side; TIMEOUT is then each case's (one label only).
 function(tarn_add_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
+  cmake_parse_arguments(T "EACH_CASE" "TIMEOUT;UNINSTRUMENTED" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(NOT T_LABELS)
+    set(T_LABELS unit)
+  endif()
+  tarn_test_wanted(wanted "${T_LABELS}")
+  set(filter "")
+  if(NOT wanted AND T_UNINSTRUMENTED AND NOT TARN_SANITIZE AND NOT TARN_SANITIZE_THREAD)
+    set(wanted TRUE)
+    set(filter --gtest_filter=${T_UNINSTRUMENTED})
+  endif()
+  if(wanted)
+    add_executable(${name} ${T_SOURCES})
+  else()
+    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+  endif()
   if(TARN_SANITIZE)
     # Whole sanitizer reports and no hang when a thread faults during exit.
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/san_exit.cpp)
@@ -13,13 +62,19 @@ function(tarn_add_gtest name)
   target_compile_definitions(${name} PRIVATE
     TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TARN_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  add_test(NAME ${name} COMMAND ${name})
-  if(NOT T_LABELS)
-    set(T_LABELS unit)
+  if(NOT wanted)
+    return()
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  if(T_EACH_CASE)
+    include(GoogleTest)
+    gtest_discover_tests(${name} TEST_PREFIX ${name}. DISCOVERY_TIMEOUT 60
+      PROPERTIES LABELS ${T_LABELS} TIMEOUT ${T_TIMEOUT})
+    return()
+  endif()
+  add_test(NAME ${name} COMMAND ${name} ${filter})
   set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
 endfunction()
 
@@ -27,7 +82,11 @@ endfunction()
 # (label "threads"): scripts/stress runs them many times at once under the
 # sanitizers. Call it in the folder that adds the tests.
 function(tarn_threaded_tests)
-  set_property(TEST ${ARGN} APPEND PROPERTY LABELS threads)
+  foreach(t ${ARGN})
+    if(TEST ${t})
+      set_property(TEST ${t} APPEND PROPERTY LABELS threads)
+    endif()
+  endforeach()
 endfunction()
 
 # tarn_add_fuzzer(NAME SOURCES f.cpp LIBS x y)
@@ -58,4 +117,15 @@ function(tarn_add_bench name)
   endif()
   add_executable(${name} ${B_SOURCES})
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
+endfunction()
+
+# tarn_test_properties(NAME... PROPERTIES p v...): set_tests_properties for
+# those of the tests that this tree registers (one value a property).
+function(tarn_test_properties)
+  cmake_parse_arguments(P "" "" "PROPERTIES" ${ARGN})
+  foreach(t ${P_UNPARSED_ARGUMENTS})
+    if(TEST ${t})
+      set_tests_properties(${t} PROPERTIES ${P_PROPERTIES})
+    endif()
+  endforeach()
 endfunction()
