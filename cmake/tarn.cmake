@@ -31,15 +31,17 @@ function(tarn_test_helper label)
 endfunction()
 
 # tarn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s]
-#                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE])
+#                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE] [COST s])
 # A GoogleTest binary registered as one ctest test labelled "unit" (or LABELS).
 # UNINSTRUMENTED names the cases that cannot run under the sanitizers: a
 # product tree without unit tests still builds the binary and runs those.
 # EACH_CASE registers every case as a ctest test of its own, "NAME.Suite.Case"
 # (listed by the binary once it is built), so that ctest -j runs the cases of
 # a long binary side by side; TIMEOUT is then each case's (one label only).
+# COST: about how many seconds the test (each case) takes, so that a run
+# without ctest's figures of an earlier run starts the long ones first.
 function(tarn_add_gtest name)
-  cmake_parse_arguments(T "EACH_CASE" "TIMEOUT;UNINSTRUMENTED" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "EACH_CASE" "TIMEOUT;UNINSTRUMENTED;COST" "SOURCES;LIBS;LABELS" ${ARGN})
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
@@ -68,14 +70,17 @@ function(tarn_add_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  if(NOT T_COST)
+    set(T_COST 0)
+  endif()
   if(T_EACH_CASE)
     include(GoogleTest)
     gtest_discover_tests(${name} TEST_PREFIX ${name}. DISCOVERY_TIMEOUT 60
-      PROPERTIES LABELS ${T_LABELS} TIMEOUT ${T_TIMEOUT})
+      PROPERTIES LABELS ${T_LABELS} TIMEOUT ${T_TIMEOUT} COST ${T_COST})
     return()
   endif()
   add_test(NAME ${name} COMMAND ${name} ${filter})
-  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} COST ${T_COST})
 endfunction()
 
 # tarn_threaded_tests(NAME...): tests that start threads of the libraries

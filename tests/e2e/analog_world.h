@@ -59,7 +59,7 @@ struct analog_world {
     }
     bool start() { return sim && sim->running() && sipp_start_tarn(w); }
 
-    // A sipp UAS on 127.0.0.2:5060 for calls calls, in the background.
+    // A sipp UAS on 127.0.0.2:5060 for calls calls, in the background, once it listens.
     void start_uas(int calls = 1)
     {
         std::string log = w.root.path("uas.log");
@@ -68,16 +68,19 @@ struct analog_world {
                                          "-nostdin", "-trace_msg", "-message_file", log};
         uas = std::async(std::launch::async,
                          [this, argv, calls] { return w.ns.run(argv, "", {}, 90 + 4 * calls); });
+        e2e_udp_listening(w, "127.0.0.2", 5060);
     }
     // A sipp UAS of a scenario below tests/e2e/sip on address:5060 for one
-    // call, in the background; its messages in name.log below the root.
+    // call, in the background once it listens; its messages in name.log below the root.
     std::future<process_result> start_scenario_uas(const std::string &scenario, const std::string &address,
                                                    const std::string &name)
     {
         std::vector<std::string> argv = {"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/" + scenario,
                                          "-i", address, "-p", "5060", "-m", "1", "-timeout", "60s", "-nostdin",
                                          "-trace_msg", "-message_file", w.root.path(name + ".log")};
-        return std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 90); });
+        std::future<process_result> uas = std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 90); });
+        e2e_udp_listening(w, address, 5060);
+        return uas;
     }
     std::string uas_log(const std::string &name = "uas") const { return read_text_file(w.root.path(name + ".log")); }
     bool uas_saw(const std::string &text, int ms = 30000, const std::string &name = "uas") const

@@ -609,6 +609,12 @@ e2e_q931_peer::e2e_q931_peer(const e2e_world &w, const std::vector<std::string> 
 {
 }
 
+bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms)
+{
+    std::string local = addr + ":" + std::to_string(port) + " ";
+    return e2e_world::wait_for([&] { return w.ns.run({"ss", "-lnuH"}).out.find(local) != std::string::npos; }, ms);
+}
+
 std::vector<std::string> e2e_q931_messages(const std::string &trace, const std::string &filter,
                                            const std::vector<std::string> &fields)
 {

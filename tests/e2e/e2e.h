@@ -184,6 +184,10 @@ struct e2e_child {
     int wait_exit(int ms);
 };
 
+// Waits (bounded) until a socket listens on addr:port (UDP) inside the
+// world, e.g. a sipp far end ready for the gateway's INVITE.
+bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms = 20000);
+
 // sim/q931peer inside a world's namespace (the ISDN far end), its lines in
 // TARN_ROOT/<name>.out.
 struct e2e_q931_peer : e2e_child {

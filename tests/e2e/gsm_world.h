@@ -72,7 +72,7 @@ struct gsm_world {
     {
         return sim && sim->running() && sipp_start_tarn(w) && sim->expect(1, "^AT#SERVINFO$", 90000) != "";
     }
-    // A sipp UAS on 127.0.0.2:5060 for one call, in the background; its
+    // A sipp UAS on 127.0.0.2:5060 for one call, in the background once it listens; its
     // messages in uas.log below the root.
     void start_uas(const std::string &scenario = "", int calls = 1)
     {
@@ -86,6 +86,7 @@ struct gsm_world {
             argv.insert(argv.begin() + 1, {"-sf", scenario});
         }
         uas = std::async(std::launch::async, [this, argv, calls] { return w.ns.run(argv, "", {}, 60 + calls * 2); });
+        e2e_udp_listening(w, "127.0.0.2", 5060);
     }
     std::string uas_log() const { return gsm_read_file(w.root.path("uas.log")); }
     bool uas_saw(const std::string &text, int ms = 20000) const

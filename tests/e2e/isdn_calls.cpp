@@ -64,12 +64,6 @@ std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &sce
             w.root.path(name + ".msg"), "-trace_err", "-error_file", w.root.path(name + ".err")};
 }
 
-bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms)
-{
-    std::string local = addr + ":" + std::to_string(port) + " ";
-    return e2e_world::wait_for([&] { return w.ns.run({"ss", "-lnuH"}).out.find(local) != std::string::npos; }, ms);
-}
-
 std::string e2e_sipp_answer_until_bye()
 {
     return R"(<?xml version="1.0" encoding="ISO-8859-1" ?>

@@ -50,10 +50,6 @@ private:
 std::vector<std::string> e2e_sipp_uas(const e2e_world &w, const std::string &scenario, const std::string &addr,
                                       int port, const std::string &name, int calls = 1);
 
-// Waits (bounded) until a socket listens on addr:port (UDP) inside the
-// world, e.g. a sipp far end ready for the gateway's INVITE.
-bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms = 20000);
-
 // A sipp scenario (its text) that answers an INVITE at once with 200 and an
 // SDP answer, takes the ACK and answers the BYE that ends the call.
 std::string e2e_sipp_answer_until_bye();

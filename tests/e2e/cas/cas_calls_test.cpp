@@ -88,8 +88,7 @@ struct cas_world {
             argv.insert(argv.begin() + 1, {"-sf", scenario(name)});
         uas = std::async(std::launch::async, [this, argv] { return w.ns.run(argv, "", {}, 60); });
         // listening before the line starts the call
-        e2e_world::wait_for([&] { return w.ns.run({"ss", "-lnu"}).out.find("127.0.0.2:5060") != std::string::npos; },
-                            10000);
+        e2e_udp_listening(w, "127.0.0.2", 5060);
     }
     std::string uas_log() const { return read_text_file(w.root.path("uas.log")); }
     bool uas_saw(const std::string &text, int ms = 20000) const
