@@ -60,6 +60,22 @@ protected:
     }
 };
 
+// The daemon's stop closes the file where it is; the next start appends, so
+// stops and starts in a row keep every run's records.
+TEST_F(CdrLog, StopsAndStartsKeepEveryRunsRecords)
+{
+    for (const char *line : {"run1", "run2", "run3"}) {
+        cdr_log_start();
+        served();
+        write_line(line);
+        cdr_log_close();
+        EXPECT_EQ(gp->cdr_fp, nullptr);
+        EXPECT_FALSE(cdr_log_thread_exists());
+    }
+    EXPECT_EQ(text("tarn.cdr"), "run1\nrun2\nrun3\n");
+    EXPECT_FALSE(exists("tarn.cdr.1"));
+}
+
 TEST_F(CdrLog, RotationMovesTheFileAsideWithItsModeAndOwner)
 {
     cdr_log_start();

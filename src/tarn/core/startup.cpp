@@ -402,11 +402,9 @@ static void name_thread(const char *name)
 
 int tarn_orderly_stop()
 {
-    // The CDR file is moved aside and its thread ended first.
-    if (gp && (gp->log_cdr || cdr_log_thread_exists()))
-        cdr_log_stop();
+    // The CDR file is closed in place and its thread ended first.
     if (gp)
-        cdr_log_end_thread();
+        cdr_log_close();
     fputs("stopping threads\n", stderr);
     stop_threads();
     pcm_stop_threads();

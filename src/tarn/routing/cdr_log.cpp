@@ -190,6 +190,19 @@ void cdr_log_end_thread()
     pthread_mutex_unlock(&thread_guard);
 }
 
+void cdr_log_close()
+{
+    gp->log_cdr = 0;
+    cdr_log_end_thread();
+    lock_hold hold(&lock_manager::cdr_lock);
+    if (!gp->cdr_fp)
+        return;
+    if (fflush(gp->cdr_fp) != 0 || fsync(fileno(gp->cdr_fp)) != 0)
+        LOGD(SIP, 0, nullptr, "CRITICAL: couldn't sync the cdr file: %m");
+    fclose(gp->cdr_fp);
+    gp->cdr_fp = nullptr;
+}
+
 int cdr_log_thread_exists()
 {
     pthread_mutex_lock(&thread_guard);

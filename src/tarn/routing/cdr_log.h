@@ -29,5 +29,12 @@ void *run_cdr_log_flush_thread(void *);
 // the pending requests to be served, then ends the thread and joins it.
 void cdr_log_end_thread();
 
+// At the daemon's stop: turns CDR logging off, ends the thread as above and
+// closes the file where it is, synced to the medium. The file stays
+// tarn.cdr and the next start appends to it: a rotation at every stop would
+// overwrite the one older generation, and with it an earlier run's records,
+// at the second restart.
+void cdr_log_close();
+
 // 1 while the thread exists.
 int cdr_log_thread_exists();

@@ -175,8 +175,8 @@ TEST(OrderlyStop, SigtermClearsTheCallsUpTowardBothSidesAndExitsZero)
         q931 += m + " ";
     EXPECT_NE(q931.find("0x45 0x4d 0x5a"), std::string::npos) << q931;
 
-    // The stop moved the CDR file aside with a record of each call.
-    cdr_file f = read_cdr(s.w.root.path("var/log/tarn.cdr.1"));
+    // The stop closed the CDR file in place with a record of each call.
+    cdr_file f = read_cdr(s.w.root.path("var/log/tarn.cdr"));
     EXPECT_EQ(f.lines, 2) << f.text;
     EXPECT_EQ(f.whole, 2) << f.text;
     EXPECT_NE(f.text.find(",ISDN:1:"), std::string::npos) << f.text;
