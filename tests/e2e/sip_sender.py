@@ -10,8 +10,9 @@ request: one request of --method outside any dialog; every response is
   written as "STATUS<TAB>PHRASE<TAB>ALLOW<TAB>RETRY-AFTER<TAB>ALLOW-HEADERS"
   (the last the number of Allow headers).
 
-startup: waits until the daemon's UDP port is bound, then for --span
-  seconds starts a new OPTIONS transaction every --every seconds, each
+startup: waits until the daemon's UDP port is bound (--ready: a file made
+  once it watches), then for --span seconds starts a new OPTIONS
+  transaction every --every seconds, each
   retransmitted as RFC 3261 asks (T1 = 0.5 s, doubling up to 4 s) until its
   final answer; writes one line per transaction
   "INDEX<TAB>STATUS<TAB>SECONDS<TAB>RETRY-AFTER<TAB>SENDS" (SECONDS from its
@@ -213,6 +214,8 @@ def run_startup(a):
     s.bind((a.bind, 0))
     local = s.getsockname()
     give_up = time.time() + 60
+    if a.ready:  # watching the port from now on
+        open(a.ready, "w").close()
     while not udp_port_bound(a.port):
         if time.time() > give_up:
             print("port never bound", flush=True)
@@ -401,6 +404,7 @@ def main():
     q.add_argument("--header", action="append")
     q.add_argument("--wait", type=float, default=3.0)
     q.add_argument("--out")
+    q.add_argument("--ready", help="a file made once the port is watched")
     q = sub.choices["corpus"]
     q.add_argument("--protos", required=True)
     q.add_argument("--torture", required=True)
@@ -413,6 +417,7 @@ def main():
     q.add_argument("--every", type=float, default=0.01)
     q.add_argument("--wait", type=float, default=8.0)
     q.add_argument("--out")
+    q.add_argument("--ready", help="a file made once the port is watched")
     a = p.parse_args()
     runs = {"invites": run_invites, "corpus": run_corpus, "request": run_request, "startup": run_startup}
     return runs[a.cmd](a)
