@@ -274,6 +274,9 @@ TEST_F(S2iCall, ClearingMessageFollowsWhatTheIsdnSideAnswered)
     co->cl_sip->last_nua_status_code = 486;
     sm_isdn_send_disconnect_by_sip_event(co, nullptr, 0, 0);
     EXPECT_EQ(bc.out_cause, 17) << "cause map: SIP 486 to ISDN";
+    co->cl_sip->last_nua_status_code = 200;
+    sm_isdn_send_disconnect_by_sip_event(co, nullptr, 0, 0);
+    EXPECT_EQ(bc.out_cause, 16) << "the dialog ended with a completed BYE: normal clearing";
     co->bc = nullptr;
     isdn_sent.clear();
     sm_isdn_send_normal_disconnect(co, nullptr, 0, 0);

@@ -4,6 +4,7 @@
 
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -77,12 +78,12 @@ process_result sipp_run(const e2e_world &w, const sipp_step &step)
                                      "-m",           std::to_string(step.calls),
                                      "-i",           step.source,
                                      "-p",           std::to_string(port),
-                                     "-timeout",     "15s",
+                                     "-timeout",     std::to_string(step.seconds) + "s",
                                      "-timeout_error", "-nostdin",
                                      "-trace_msg",   "-message_file", base + ".msg",
                                      "-trace_err",   "-error_file",   base + ".err"};
     argv.insert(argv.end(), step.extra.begin(), step.extra.end());
-    return w.ns.run(argv, "", {}, 60);
+    return w.ns.run(argv, "", {}, std::max(60, step.seconds + 45));
 }
 
 std::vector<std::string> sipp_captured_sip(e2e_world &w, const std::string &filter,

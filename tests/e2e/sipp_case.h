@@ -23,6 +23,7 @@ struct sipp_step {
     int calls = 1;                    // -m
     std::string source = "127.0.0.1"; // -i: the sender's address
     std::vector<std::string> extra;   // more sipp arguments ("-key", "k", "v", ...)
+    int seconds = 15;                 // -timeout: the longest the scenario may take
 };
 
 // A world for SIP cases: the capture holds the daemon's SIP ports only.
@@ -38,7 +39,7 @@ void sipp_write_config(const e2e_world &w, const std::string &rel, const std::st
 bool sipp_start_tarn(e2e_world &w, const std::vector<std::string> &env = {});
 
 // Runs one scenario against the localhost stack: sipp -sf X -m N -timeout
-// 15s -nostdin -trace_msg, its message trace in TARN_ROOT/sipp/. Returns
+// 15s (the step's seconds) -nostdin -trace_msg, its message trace in TARN_ROOT/sipp/. Returns
 // sipp's result (exit status 0: every call succeeded).
 process_result sipp_run(const e2e_world &w, const sipp_step &step);
 

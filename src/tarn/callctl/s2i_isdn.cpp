@@ -164,9 +164,14 @@ SM_ACTION(sm_isdn_send_disconnect_by_sip_event)
     call_object *co = (call_object *)p;
     if (no_bc(co))
         return ROW;
-    int cause = 0;
-    const char *text = nullptr;
-    get_reject_cause(TECH_ISDN, TECH_SIP, co->cl_sip ? co->cl_sip->last_nua_status_code : 0, &cause, &text);
+    int status = co->cl_sip ? co->cl_sip->last_nua_status_code : 0;
+    int cause = 16;
+    // A dialog that ended with a completed BYE (the stack's own, when the
+    // peer let the session timer run out) was no refusal: normal clearing.
+    if (status < 200 || status >= 300) {
+        const char *text = nullptr;
+        get_reject_cause(TECH_ISDN, TECH_SIP, status, &cause, &text);
+    }
     co->bc->out_cause = cause;
     _send_isdn_disconnect(co, 1);
     return ROW;

@@ -110,11 +110,13 @@ protected:
         return *peers[n];
     }
 
-    // One sipp call of a scenario of this folder to the called number.
-    process_result call(const std::string &xml, const std::string &to, std::vector<std::string> extra = {})
+    // One sipp call of a scenario of this folder to the called number,
+    // over within seconds.
+    process_result call(const std::string &xml, const std::string &to, std::vector<std::string> extra = {},
+                        int seconds = 15)
     {
         extra.insert(extra.end(), {"-key", "to", to});
-        return sipp_run(w, {scenario(xml), 1, "127.0.0.1", extra});
+        return sipp_run(w, {scenario(xml), 1, "127.0.0.1", extra, seconds});
     }
 
     // The message types (and causes) on port n's D-channel, both ways.
@@ -386,6 +388,47 @@ TEST_F(SipToIsdn, SilentCallerIsClearedByRtpSupervision)
     for (const json_value &f : w.root.msp()->frames("in"))
         destroyed |= f["name"].str() == "FC_SUPVSR_DESTROY_CHANNEL" && f["fields"]["channel_number"].num() == ch;
     EXPECT_TRUE(destroyed) << "the voice channel ends with the call";
+    // the B-channel is free again: the next call is answered
+    EXPECT_TRUE(sipp_ok(call("s2i_basic.xml", "1002")));
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// Session timers: a caller that asks the gateway to refresh its session
+// (Session-Expires 120, refresher=uas) gets a re-INVITE within the
+// interval, and the call goes on until the caller hangs up; a caller that
+// takes on refreshing and never does is sent a BYE (Reason: cause 408)
+// before the interval is over, and the ISDN side is cleared with it.
+TEST_F(SipToIsdn, SessionTimerRefreshedByTheGateway)
+{
+    E2E_REQUIRE(w);
+    peer(1, {"wait ring 60", "proceeding", "alerting", "answer", "wait hangup_req 150"});
+    ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
+    EXPECT_TRUE(sipp_ok(call("s2i_session_refreshed.xml", "1001", {}, 150)));
+    EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=16")) << peers[1]->text();
+    std::vector<std::string> sent = sipp_captured_sip(w, "sip.Method == \"INVITE\" || sip.Method == \"BYE\"",
+                                                      {"frame.time_epoch", "sip.Method", "sip.CSeq.seq"});
+    ASSERT_EQ(sent.size(), 3u) << joined(sent);
+    EXPECT_TRUE(has(sent[1], "INVITE")) << "the gateway's refresh: " << joined(sent);
+    EXPECT_LT(atof(sent[1].c_str()) - atof(sent[0].c_str()), 120.0) << joined(sent);
+    EXPECT_TRUE(has(sent[2], "BYE")) << "the caller's own BYE ends the call: " << joined(sent);
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+TEST_F(SipToIsdn, SessionTimerNotRefreshedEndsTheCall)
+{
+    E2E_REQUIRE(w);
+    peer(1, {"wait ring 60", "proceeding", "alerting", "answer", "wait hangup_req 150", "wait ring 60", "proceeding",
+             "alerting", "answer", "wait hangup_req 30"});
+    ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
+    EXPECT_TRUE(sipp_ok(call("s2i_session_expired.xml", "1001", {}, 150)));
+    EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=16")) << peers[1]->text();
+    std::vector<std::string> ack_bye = sipp_captured_sip(w, "sip.Method == \"ACK\" || sip.Method == \"BYE\"",
+                                                         {"frame.time_epoch", "sip.Method", "sip.Reason"});
+    ASSERT_EQ(ack_bye.size(), 2u) << joined(ack_bye);
+    EXPECT_TRUE(has(ack_bye[1], "BYE")) << joined(ack_bye);
+    EXPECT_TRUE(has(ack_bye[1], "cause=408")) << joined(ack_bye);
+    EXPECT_LT(atof(ack_bye[1].c_str()) - atof(ack_bye[0].c_str()), 120.0) << "before the session expired";
+    EXPECT_TRUE(has(w.tarn_out(), ": CDR,1,SIP:")) << "a CDR line";
     // the B-channel is free again: the next call is answered
     EXPECT_TRUE(sipp_ok(call("s2i_basic.xml", "1002")));
     EXPECT_EQ(sipp_stop_tarn(w), "");
