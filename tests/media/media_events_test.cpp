@@ -234,10 +234,21 @@ TEST(MediaEvents, StalledRtpEndsTheActiveCall)
     EXPECT_FALSE(counting.has("IFACE add_sm_task")) << counting.text();
     EXPECT_TRUE(counting.has("reason=0 seq=50:100")) << counting.text();
 
-    // Not active: the pair moves, nothing else.
+    // Not active: the pair moves, the samples kept as -1, nothing else.
     harness_run ringing = run_harness(std::string(isdn_call) + "call 0 state=1\nrtp_stall 0\nrtcp 0\nrtcp 0\nshow 0\n");
     EXPECT_FALSE(ringing.has("IFACE add_sm_task")) << ringing.text();
-    EXPECT_TRUE(ringing.has("reason=0 seq=0:0")) << ringing.text();
+    EXPECT_TRUE(ringing.has("reason=0 seq=-1:-1")) << ringing.text();
+
+    // Answered just before a sample, the caller silent so far: the sample
+    // taken while ringing is no base, the call ends only on the next one.
+    harness_run answered = run_harness(std::string(isdn_call) +
+                                       "call 0 state=1\nrtp_stall 0\nrtcp 0\ncall 0 state=2\nrtcp 0\nshow 0\n");
+    EXPECT_FALSE(answered.has("IFACE add_sm_task")) << answered.text();
+    EXPECT_TRUE(answered.has("reason=0 seq=-1:0")) << answered.text();
+    harness_run silent = run_harness(std::string(isdn_call) +
+                                     "call 0 state=1\nrtp_stall 0\nrtcp 0\ncall 0 state=2\nrtcp 0\nrtcp 0\nshow 0\n");
+    EXPECT_EQ(silent.count("IFACE add_sm_task pid=100 event=0x30001002"), 1) << silent.text();
+    EXPECT_TRUE(silent.has("reason=2 seq=0:0")) << silent.text();
 }
 
 // An HDLC frame longer than the receive buffer: the first 2048 bytes are

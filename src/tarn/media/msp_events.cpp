@@ -338,8 +338,14 @@ void rtcp_statistics(call_object *co, magic_csm msg)
     if (!leg || get_header(msg)->command_type != CSM_TYPE_QUERY_RESPONSE)
         return;
     leg->rtp_inbound_sequence_last = leg->rtp_inbound_sequence_current;
+    // A sample taken before the answer is no base for the next one: a
+    // caller may start sending only once answered, and a sample just after
+    // the answer would find it silent. It is kept as -1, which no answer
+    // equals.
     leg->rtp_inbound_sequence_current =
-        (int32_t)msg.u_csmchan_voip_rtcp_statistics_response->extended_highest_sequence_number_received;
+        co->sm_state == SM_CALL_ACTIVE
+            ? (int32_t)msg.u_csmchan_voip_rtcp_statistics_response->extended_highest_sequence_number_received
+            : -1;
     if (leg->rtp_inbound_sequence_last != leg->rtp_inbound_sequence_current || co->sm_state != SM_CALL_ACTIVE)
         return;
     LOGD(MSP, 1, cinfo(co), "CRITICAL: No RTP received for a while: last %i current %i",
