@@ -80,8 +80,8 @@ TEST(ExitUnderLoad, ExitFromAnyThreadWhileOthersLog)
     if (!parent)
         return;
     unsetenv("TARN_TEST_EXIT_DIR");
-    // The buffered debug log was flushed by the exit and holds its reason
-    // (the other threads may have rotated it meanwhile).
+    // The debug log holds the exit's reason (the other threads may have
+    // rotated it meanwhile).
     std::string log;
     for (int g = 1; g <= GENERATIONS; g++)
         log += slurp(dir + "/tarn.log." + std::to_string(g));

@@ -180,16 +180,21 @@ std::string tshark_syslog(const std::string &dir, const std::string &payload, in
                ",syslog -T fields -e syslog.facility -e syslog.level 2>/dev/null");
 }
 
-TEST_F(Udp, SocatReceivesNetlogAndTsharkDecodesFacilityAndLevel)
+// How long socat may take to start and to write what it received: long, so
+// that a loaded machine (sanitizers, tests side by side) is no failure.
+const auto SOCAT_PATIENCE = std::chrono::seconds(60);
+
+// socat receiving on a port of its own into the file out, up once the probe
+// lines of the network log reach the file; -1 when it did not come up.
+pid_t start_socat(const std::string &out, int &port)
 {
-    const std::string out = path("socat.out");
-    int port = 0;
-    pid_t pid = -1;
-    // socat binds the port itself; try another port if it was taken meanwhile.
-    for (int attempt = 0; attempt < 5 && pid < 0; attempt++) {
+    // socat binds the port itself: another port is tried when socat ends
+    // first (the port was taken meanwhile).
+    for (int attempt = 0; attempt < 5; attempt++) {
         port = free_local_port();
         pid_t p = fork();
-        ASSERT_GE(p, 0);
+        if (p < 0)
+            return -1;
         if (p == 0) {
             FILE *f = freopen(out.c_str(), "w", stdout);
             (void)f;
@@ -197,27 +202,45 @@ TEST_F(Udp, SocatReceivesNetlogAndTsharkDecodesFacilityAndLevel)
             execlp("socat", "socat", "-u", addr.c_str(), "-", (char *)nullptr);
             _exit(127);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        int st;
-        if (waitpid(p, &st, WNOHANG) == 0)
-            pid = p;
+        stop_netlog();
+        std::string logserver = "127.0.0.1:" + std::to_string(port);
+        if (init_netlog(logserver.c_str()) != 0)
+            return -1;
+        // Until socat is listening, lines are lost: probe until one arrives.
+        const auto until = std::chrono::steady_clock::now() + SOCAT_PATIENCE;
+        while (std::chrono::steady_clock::now() < until) {
+            if (waitpid(p, nullptr, WNOHANG) == p) {
+                p = -1;
+                break;
+            }
+            log_msg_message(16, TARN, "f.cpp", 1, "probe");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (!slurp(out).empty())
+                return p;
+        }
+        if (p > 0) {
+            kill(p, SIGTERM);
+            waitpid(p, nullptr, 0);
+        }
     }
+    return -1;
+}
+
+TEST_F(Udp, SocatReceivesNetlogAndTsharkDecodesFacilityAndLevel)
+{
+    const std::string out = path("socat.out");
+    int port = 0;
+    pid_t pid = start_socat(out, port);
     ASSERT_GT(pid, 0) << "socat did not start";
 
-    std::string logserver = "127.0.0.1:" + std::to_string(port);
-    ASSERT_EQ(init_netlog(logserver.c_str()), 0);
-    // Until socat is listening, lines are lost: probe first.
-    for (int i = 0; i < 100 && slurp(out).empty(); i++) {
-        log_msg_message(16, TARN, "f.cpp", 1, "probe");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     LOGD(SIP, 3, nullptr, "debug line over the network");
     log_backend()->syslog_facility = 20;
     log_msg_message(33, MSP, "f.cpp", 1, "error line over the network");
     log_backend()->syslog_facility = 16;
 
     std::string debug_line, error_line;
-    for (int i = 0; i < 100 && error_line.empty(); i++) {
+    const auto until = std::chrono::steady_clock::now() + SOCAT_PATIENCE;
+    while (error_line.empty() && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         std::stringstream ss(slurp(out));
         for (std::string l; std::getline(ss, l);) {
