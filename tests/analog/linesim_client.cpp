@@ -45,7 +45,7 @@ linesim::linesim(const std::string &script, const std::string &root,
                                      "--root", root, "--control", control,
                                      "--transcript", root + "/" + name + ".transcript"};
     argv.insert(argv.end(), args.begin(), args.end());
-    sim_.start(argv, control, false, 5000);
+    sim_.start(argv, control, false, 60000);
 }
 
 linesim::~linesim()

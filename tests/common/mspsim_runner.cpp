@@ -58,7 +58,9 @@ mspsim_runner::mspsim_runner(const std::vector<std::string> &args, const std::st
         execvp(av[0], av.data());
         _exit(127);
     }
-    for (int i = 0; i < 200 && !ok_; i++) {
+    // Python takes seconds to start on a loaded machine; a simulator that
+    // dies is seen at once, so the wait for a live one can be long.
+    for (int i = 0; i < 2400 && !ok_; i++) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
         ok_ = access(ready.c_str(), F_OK) == 0;
         int status;

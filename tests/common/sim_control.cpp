@@ -82,6 +82,11 @@ bool sim_control::start(const std::vector<std::string> &argv, const std::string 
     for (int waited = 0; waited < wait_ms && fd < 0; waited += 25) {
         std::this_thread::sleep_for(std::chrono::milliseconds(25));
         fd = connect_unix(control);
+        int status;
+        if (fd < 0 && waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            break;
+        }
     }
     if (fd >= 0 && !request({"ping"}, nullptr, 30)) {
         close(fd);

@@ -27,7 +27,7 @@ modemsim::modemsim(const std::string &root, const std::vector<std::string> &args
                                      "--root", root, "--control", control_, "--transcript",
                                      transcript_};
     argv.insert(argv.end(), args.begin(), args.end());
-    ok_ = sim_.start(argv, control_, true, 5000);
+    ok_ = sim_.start(argv, control_, true, 60000);
 }
 
 modemsim::~modemsim()
