@@ -48,7 +48,7 @@ os.execvp(sys.argv[1], sys.argv[1:])' scripts/run --no-build <&5 >"$work/run.out
 run=$!
 finish() {
   kill -INT "$run" 2>/dev/null
-  for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+  for _ in $(seq 200); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
   kill -KILL -- -"$run" 2>/dev/null
   if [ $fail != 0 ]; then
     echo "---- scripts/run output"; tail -n 60 "$work/run.out"
@@ -160,14 +160,37 @@ check "ISDN call: INVITE to the user agent" "INVITE sip:501@198.18.0.2" "$work/f
 check "ISDN call: BYE to the user agent" "BYE sip:" "$work/from_isdn.out"
 wait "$uas" || { echo "FAILED: the sipp user agent"; cat "$work/uas.out"; fail=1; }
 
-# Ctrl-C ends the demo and removes what it made.
+# Ctrl-C with a call up: tarn clears the call (BYE toward sipp, its CDR
+# line) and ends with status 0, which scripts/run passes on; then the
+# namespace and the veth pair go.
+connects() { grep -c CONNECT_ACK "$work/root/log/isdn1.out"; }
+before=$(connects)
+(cd "$src" && scripts/call --hold 60 101) >"$work/held.out" 2>&1 &
+held=$!
+for _ in $(seq 200); do [ "$(connects)" -gt "$before" ] && break; sleep 0.1; done
+cdrs=$(grep -c '^CDR,' "$work/root/var/log/tarn.cdr")
 kill -INT "$run"
-for _ in $(seq 100); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
+for _ in $(seq 200); do kill -0 "$run" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$run" 2>/dev/null; then
   echo "FAILED: the demo did not stop on Ctrl-C"; fail=1
-elif ip netns list | grep -qw tarn-demo || ip link show tarn-demo-host >/dev/null 2>&1; then
-  echo "FAILED: namespace or veth left behind"; fail=1
 else
-  echo "ok: Ctrl-C stopped the demo and removed its namespace"
+  rc=0
+  wait "$run" || rc=$?
+  [ $rc = 0 ] && echo "ok: Ctrl-C: scripts/run ended with status 0" ||
+    { echo "FAILED: Ctrl-C: scripts/run ended with status $rc"; fail=1; }
+  check "Ctrl-C: tarn's status shown" "stop: tarn ended with status 0" "$work/run.out"
+  if [ "$(grep -c '^CDR,' "$work/root/var/log/tarn.cdr")" = $((cdrs + 1)) ] &&
+     grep '^CDR,' "$work/root/var/log/tarn.cdr" | tail -n 1 | grep -q '^CDR,.*ISDN:1:.*,101,'; then
+    echo "ok: Ctrl-C: the call's CDR line written"
+  else
+    echo "FAILED: Ctrl-C: no CDR line of the call up"; tail -n 3 "$work/root/var/log/tarn.cdr"; fail=1
+  fi
+  wait "$held"
+  check "Ctrl-C: the call up cleared with BYE" "198.18.0.1 -> 198.18.0.2  BYE sip:" "$work/held.out"
+  if ip netns list | grep -qw tarn-demo || ip link show tarn-demo-host >/dev/null 2>&1; then
+    echo "FAILED: namespace or veth left behind"; fail=1
+  else
+    echo "ok: Ctrl-C stopped the demo and removed its namespace"
+  fi
 fi
 exit $fail
