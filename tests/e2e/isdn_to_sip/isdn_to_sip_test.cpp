@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -506,3 +507,45 @@ TEST(IsdnToSip, RefusedCallLeavesNoCauseForTheNextCall)
     EXPECT_TRUE(has(types, "0x4d\t16\n")) << "RELEASE cause 16 of the normal call: " << types;
     EXPECT_FALSE(has(types, "0x4d\t17\n")) << types;
 }
+
+// Session timers toward a far end that asks for them in its 200: when the
+// gateway is to refresh (refresher=uac), it sends a re-INVITE within the
+// interval and the call goes on until the far end's BYE (DISCONNECT 16);
+// when the far end is to refresh and never does, the gateway sends a
+// re-INVITE of its own before the session expires, and when that gets no
+// answer (the far end is gone) its time-out ends the dialog and the ISDN
+// side is cleared with the cause map's answer for 408 (17).
+struct session_timer_case {
+    const char *name, *xml, *hangup;
+};
+
+void PrintTo(const session_timer_case &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class IsdnToSipSessionTimer : public ::testing::TestWithParam<session_timer_case> {};
+
+TEST_P(IsdnToSipSessionTimer, FarEndAsksForIt)
+{
+    isdn_world iw;
+    E2E_REQUIRE(iw.w);
+    ASSERT_TRUE(iw.start("", "")) << iw.w.tarn_err();
+    std::vector<std::string> uas_args = iw.uas_args(GetParam().xml);
+    uas_args.insert(uas_args.end(), {"-timeout", "220s"});
+    child uas(iw.w, "uas", uas_args);
+    child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait answer 20",
+                                           "wait hangup_req 220"}));
+    EXPECT_EQ(uas.wait_exit(230000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
+    EXPECT_TRUE(peer.wait(GetParam().hangup, 20000)) << peer.text();
+    EXPECT_TRUE(e2e_world::wait_for([&] { return has(iw.w.tarn_out(), ": CDR,1,"); }, 10000)) << "a CDR line";
+}
+
+INSTANTIATE_TEST_SUITE_P(Refresher, IsdnToSipSessionTimer,
+                         ::testing::Values(session_timer_case{"Gateway", "uas_session_refresh.xml",
+                                                              "HANGUP_REQ cause=16"},
+                                           session_timer_case{"FarEndGone", "uas_session_expire.xml",
+                                                              "HANGUP_REQ cause=17"}),
+                         [](const ::testing::TestParamInfo<session_timer_case> &i) {
+                             return std::string(i.param.name);
+                         });

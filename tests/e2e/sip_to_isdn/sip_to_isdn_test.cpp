@@ -397,7 +397,10 @@ TEST_F(SipToIsdn, SilentCallerIsClearedByRtpSupervision)
 // (Session-Expires 120, refresher=uas) gets a re-INVITE within the
 // interval, and the call goes on until the caller hangs up; a caller that
 // takes on refreshing and never does is sent a BYE (Reason: cause 408)
-// before the interval is over, and the ISDN side is cleared with it.
+// before the interval is over, and the ISDN side is cleared with it. A
+// caller gone before the gateway's refresh leaves the re-INVITE
+// unanswered: its time-out ends the dialog, and the ISDN side is cleared
+// with the cause map's answer for 408.
 TEST_F(SipToIsdn, SessionTimerRefreshedByTheGateway)
 {
     E2E_REQUIRE(w);
@@ -431,6 +434,17 @@ TEST_F(SipToIsdn, SessionTimerNotRefreshedEndsTheCall)
     EXPECT_TRUE(has(w.tarn_out(), ": CDR,1,SIP:")) << "a CDR line";
     // the B-channel is free again: the next call is answered
     EXPECT_TRUE(sipp_ok(call("s2i_basic.xml", "1002")));
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+TEST_F(SipToIsdn, SessionRefreshUnansweredEndsTheCall)
+{
+    E2E_REQUIRE(w);
+    peer(1, {"wait ring 60", "proceeding", "alerting", "answer", "wait hangup_req 200"});
+    ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
+    EXPECT_TRUE(sipp_ok(call("s2i_session_vanished.xml", "1001", {}, 200)));
+    EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=17")) << peers[1]->text();
+    EXPECT_TRUE(e2e_world::wait_for([&] { return has(w.tarn_out(), ": CDR,1,SIP:"); }, 10000)) << "a CDR line";
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
