@@ -7,6 +7,7 @@
 // by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -393,6 +394,21 @@ TEST_F(SipToIsdn, SilentCallerIsClearedByRtpSupervision)
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
+// Captured lines "TIME\tREST": the first of each REST (a retransmission
+// repeats its method, CSeq and Reason).
+std::vector<std::string> first_sends(const std::vector<std::string> &lines)
+{
+    std::vector<std::string> out, seen;
+    for (const std::string &l : lines) {
+        std::string rest = l.substr(l.find('\t') + 1);
+        if (std::find(seen.begin(), seen.end(), rest) == seen.end()) {
+            seen.push_back(rest);
+            out.push_back(l);
+        }
+    }
+    return out;
+}
+
 // Session timers: a caller that asks the gateway to refresh its session
 // (Session-Expires 120, refresher=uas) gets a re-INVITE within the
 // interval, and the call goes on until the caller hangs up; a caller that
@@ -408,8 +424,8 @@ TEST_F(SipToIsdn, SessionTimerRefreshedByTheGateway)
     ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
     EXPECT_TRUE(sipp_ok(call("s2i_session_refreshed.xml", "1001", {}, 150)));
     EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=16")) << peers[1]->text();
-    std::vector<std::string> sent = sipp_captured_sip(w, "sip.Method == \"INVITE\" || sip.Method == \"BYE\"",
-                                                      {"frame.time_epoch", "sip.Method", "sip.CSeq.seq"});
+    std::vector<std::string> sent = first_sends(sipp_captured_sip(
+        w, "sip.Method == \"INVITE\" || sip.Method == \"BYE\"", {"frame.time_epoch", "sip.Method", "sip.CSeq.seq"}));
     ASSERT_EQ(sent.size(), 3u) << joined(sent);
     EXPECT_TRUE(has(sent[1], "INVITE")) << "the gateway's refresh: " << joined(sent);
     EXPECT_LT(atof(sent[1].c_str()) - atof(sent[0].c_str()), 120.0) << joined(sent);
@@ -425,8 +441,9 @@ TEST_F(SipToIsdn, SessionTimerNotRefreshedEndsTheCall)
     ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
     EXPECT_TRUE(sipp_ok(call("s2i_session_expired.xml", "1001", {}, 150)));
     EXPECT_TRUE(peers[1]->wait("HANGUP_REQ cause=16")) << peers[1]->text();
-    std::vector<std::string> ack_bye = sipp_captured_sip(w, "sip.Method == \"ACK\" || sip.Method == \"BYE\"",
-                                                         {"frame.time_epoch", "sip.Method", "sip.Reason"});
+    std::vector<std::string> ack_bye =
+        first_sends(sipp_captured_sip(w, "sip.Method == \"ACK\" || sip.Method == \"BYE\"",
+                                      {"frame.time_epoch", "sip.Method", "sip.CSeq.seq", "sip.Reason"}));
     ASSERT_EQ(ack_bye.size(), 2u) << joined(ack_bye);
     EXPECT_TRUE(has(ack_bye[1], "BYE")) << joined(ack_bye);
     EXPECT_TRUE(has(ack_bye[1], "cause=408")) << joined(ack_bye);
