@@ -8,7 +8,7 @@
  *
  *   q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig]
  *            --local PORT --peer PORT [--script FILE] [-e STEP]... [--debug]
- *            [--answer-after MS] [--steps FIFO] [--reject-reroute]
+ *            [--answer-after MS] [--steps FIFO] [--reject-reroute] [--t200 MS]
  *
  * --answer-after MS plays a telephone that is always there: every incoming
  * call gets CALL PROCEEDING and ALERTING at once and CONNECT MS later.
@@ -16,6 +16,11 @@
  * (one per line, e.g. "dial 501 100" written by a shell); they run after the
  * script's own steps, one at a time; a wait there that times out drops the
  * steps that came with it instead of ending the peer.
+ * --t200 MS sets libpri's LAPD retransmission timer (default 1000 ms). A
+ * peer started before the gateway sends its SABME into the void and resends
+ * it every T200; a gateway's own SABME meanwhile gets UA but libpri reports
+ * the link up only once one of its own is answered, so a shorter T200 brings
+ * the link up sooner after the gateway starts.
  * --reject-reroute answers a deflection request with the error "not allowed"
  * (a network on a point-to-multipoint line cannot answer one before the call
  * is answered: libpri has only the broadcast's master call record then).
@@ -665,13 +670,13 @@ static void usage(void)
 {
 	fatal("usage: q931peer --role network|user --line ptp|ptmp|e1 [--switch etsi|qsig] "
 	      "--local PORT --peer PORT [--script FILE] [-e STEP]... [--debug] "
-	      "[--answer-after MS] [--steps FIFO] [--reject-reroute]");
+	      "[--answer-after MS] [--steps FIFO] [--reject-reroute] [--t200 MS]");
 }
 
 int main(int argc, char **argv)
 {
 	const char *role = NULL, *line = NULL, *sw = "etsi", *script = NULL, *steps_path = NULL;
-	int local = 0, peer = 0;
+	int local = 0, peer = 0, t200 = 0;
 	for (int i = 1; i < argc; i++) {
 		const char *a = argv[i];
 		const char *v = i + 1 < argc ? argv[i + 1] : NULL;
@@ -703,6 +708,8 @@ int main(int argc, char **argv)
 			answer_after = atoi(v);
 		else if (!strcmp(a, "--steps"))
 			steps_path = v;
+		else if (!strcmp(a, "--t200"))
+			t200 = atoi(v);
 		else
 			usage();
 		i++;
@@ -767,6 +774,8 @@ int main(int argc, char **argv)
 		usage();
 	if (!pri)
 		fatal("q931peer: libpri refused the line set-up");
+	if (t200 > 0)
+		pri_set_timer(pri, PRI_TIMER_T200, t200);
 	pri_connect_ack_enable(pri, 1);
 	pri_facility_enable(pri);
 	pri_aoc_events_enable(pri, 1);
