@@ -19,6 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$PWD
 here=$src/bench/sip
+. "$src/bench/lib.sh"
 
 if [ "$(id -u)" != 0 ]; then
   echo "bench/sip/run.sh: needs root (network namespace, package install)" >&2
@@ -46,14 +47,7 @@ if [ -n "${QUICK:-}" ]; then
 fi
 
 # ---- tools and the Release build ------------------------------------------------
-export DEBIAN_FRONTEND=noninteractive
-need=()
-command -v sipp >/dev/null || need+=(sip-tester)
-command -v kamailio >/dev/null || need+=(kamailio)
-command -v taskset >/dev/null || need+=(util-linux)
-if [ ${#need[@]} -gt 0 ]; then
-  apt-get install -y --no-install-recommends "${need[@]}" >/dev/null
-fi
+bench_tools
 # BUILD_DIR names an existing tree instead (its build type is then the
 # tree's own: say so beside the figures)
 if [ -z "${BUILD_DIR:-}" ]; then
@@ -74,39 +68,10 @@ cleanup() {
   [ -n "${KEEP:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
-ip netns add "$ns"
-ip -n "$ns" link set lo up
-# the media processor link needs a real interface: both ends of a veth pair
-# stay inside the namespace
-ip -n "$ns" link add eth1 type veth peer name eth1p
-ip -n "$ns" addr add 10.0.0.1/24 dev eth1
-ip -n "$ns" link set eth1 up
-ip -n "$ns" link set eth1p up
+bench_netns "$ns" 10.0.0.1
 in_ns() { ip netns exec "$ns" "$@"; }
 
 # ---- helpers ---------------------------------------------------------------------
-# CPU ticks (utime + stime) of the processes given.
-ticks() {
-  local sum=0 p
-  for p in "$@"; do
-    if [ -r "/proc/$p/stat" ]; then
-      # fields after the command name: 14th and 15th of the line
-      sum=$((sum + $(sed 's/^.*) //' "/proc/$p/stat" | awk '{print $12 + $13}')))
-    fi
-  done
-  echo "$sum"
-}
-# Memory in KB: VmRSS of one process, or the sum of Pss over several (the
-# reference's workers share their memory).
-mem_kb() {
-  if [ $# -eq 1 ]; then
-    awk '/^VmRSS:/ {print $2}' "/proc/$1/status"
-  else
-    local sum=0 p
-    for p in "$@"; do sum=$((sum + $(awk '/^Pss:/ {print $2}' "/proc/$p/smaps_rollup"))); done
-    echo "$sum"
-  fi
-}
 # The far end: sipp answering on 10.0.0.1:5070 until it is killed.
 uas_pid=
 start_uas() {
@@ -206,21 +171,7 @@ msp_pid=
 tarn_pid=
 start_tarn() { # $1: s2s_rtp_handling_method
   local root=$work/root
-  rm -rf "$root"
-  mkdir -p "$root/usr/conf" "$root/var/log" "$root/var/tmp" "$root/tmp" "$root/sys/class/quilmar/safeguard"
-  cat >"$root/usr/conf/tarn.conf" <<EOF
-[general]
-interface_host = eth1
-interface_msp = eth1
-loglevel_debug = 0
-loglevel_message = 0
-logging_debug = 0
-logging_message = 0
-logging_nmessage = 0
-sofialogsizelimit = 0
-experimental_options = nco=256,memory_watchdog=0:0:0
-EOF
-  printf '[general]\n' >"$root/usr/conf/misc.conf"
+  bench_tarn_root "$root" nco=256,memory_watchdog=0:0:0
   : >"$root/usr/conf/tarn.tdm"
   cat >"$root/usr/conf/tarn.sip" <<EOF
 [general]

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -472,6 +473,65 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
     answer after = final_of(send_invites(w, {"--to", "9002", "--wait", "3"}), 0);
     EXPECT_EQ(after.status, 486);
     EXPECT_TRUE(reason_text(after, "No processing resources")) << after.reason;
+    EXPECT_EQ(sipp_stop_tarn(w), "");
+}
+
+// During a flood of INVITEs the daemon keeps serving everyone else: a
+// running call's BYE is answered and reaches the far end, and an OPTIONS
+// from an address that is not flooding is answered. Two call objects, both
+// held by a call from SIP to SIP that is up, so every INVITE of the flood
+// is refused, by call control (486 with Reason) or by the stack (503). The
+// flood goes on (50 INVITEs every half second) until the BYE is through.
+TEST(SipAdmission, ByeAndOptionsAreAnsweredDuringAFlood)
+{
+    e2e_world w(sipp_world_options());
+    E2E_REQUIRE(w);
+    sipp_write_config(w, "usr/conf/tarn.sip",
+                      std::string(plain_sip) + "[far]\nsip_stack=localhost\nsip_proxy=127.0.0.1\n");
+    w.root.write("usr/conf/tarn.dialplan", row({"SIP", "SIP", "*", "p:far", "8.*", "\\0", "*", "\\0", ""}));
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=2\n");
+    ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
+
+    // The far end answers the call and waits for its BYE.
+    pid_t far = w.ns.spawn({"sipp", "-sf", std::string(TARN_SOURCE_DIR) + "/tests/e2e/sip/answer_uas.xml", "-i",
+                            "127.0.0.1", "-p", "5060", "-m", "1", "-nostdin", "-timeout", "180s", "-timeout_error"});
+    ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lnu"}).out, "127.0.0.1:5060"); }, 20000));
+    std::string go = w.root.path("bye.go"), said = w.root.path("call.out");
+    pid_t caller = w.ns.spawn({"python3", sender(), "call", "--port", std::to_string(w.root.sip_port), "--bind",
+                               "127.0.0.3", "--to", "8001", "--go", go, "--out", said, "--wait", "60"});
+    ASSERT_TRUE(e2e_world::wait_for([&] { return !read_text_file(said).empty(); }, 30000));
+    ASSERT_EQ(read_text_file(said), "up\n") << w.tarn_out();
+
+    std::string at;
+    for (int burst = 0; burst < 60; burst++)
+        for (int i = 0; i < 50; i++)
+            at += (at.empty() ? "" : ",") + std::to_string(burst * 0.5);
+    held_calls flood(w, "flood", {"--to", "9001", "--at", at});
+    ASSERT_TRUE(e2e_world::wait_for([&] { return flood.answers().size() >= 50; }, 30000));
+
+    EXPECT_TRUE(sipp_ok(sipp_run(w, {"options.xml", 1, "127.0.0.2", {}}))) << "an OPTIONS from another address";
+    w.root.write("bye.go", "");
+    ASSERT_TRUE(e2e_world::wait_for([&] { return has(read_text_file(said), "bye "); }, 60000));
+    EXPECT_EQ(read_text_file(said), "up\nbye 200\n");
+    int status = -1;
+    EXPECT_TRUE(e2e_world::wait_for([&] { return waitpid(far, &status, WNOHANG) == far; }, 30000));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the far end had its BYE";
+    EXPECT_EQ(waitpid(flood.pid, nullptr, WNOHANG), 0) << "the flood was over before the BYE was through";
+    waitpid(caller, nullptr, 0);
+
+    int refused = 0;
+    for (const answer &a : flood.answers()) {
+        if (a.status < 200)
+            continue;
+        refused++;
+        if (a.status == 503)
+            EXPECT_TRUE(a.reason.empty()) << a.reason;
+        else {
+            EXPECT_EQ(a.status, 486) << a.index << " " << a.phrase;
+            EXPECT_TRUE(reason_text(a, "No processing resources")) << a.reason;
+        }
+    }
+    EXPECT_GE(refused, 50);
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 

@@ -19,6 +19,11 @@ startup: waits until the daemon's UDP port is bound (--ready: a file made
   first send to its final answer; status 0 and -1 when none came within
   --wait seconds).
 
+call: one call to --to, its 200 acknowledged ("up" once answered, or
+  "refused STATUS"); once the file --go exists, a BYE (retransmitted as RFC
+  3261 asks) and "bye STATUS" with its final answer (status 0 when none
+  came within --wait seconds). Lines to standard output and --out.
+
 corpus: the PROTOS c07-sip cases (placeholders filled, each INVITE followed
   by its teardown) and the RFC 4475 torture messages, sent at a bounded rate;
   prints "sent N", "answers N", "oversized N" and the first answer to case 0
@@ -149,6 +154,90 @@ def run_invites(a):
         if resp["status"] >= 300 and "INVITE" in resp["cseq"]:
             s.sendto(ack(target, local, resp, a.to, branch), target)
     return 0
+
+
+def in_dialog(method, r, local, cseq, branch):
+    """A request inside the dialog of answer r (no route set: the gateway
+    answers without Record-Route)."""
+    uri = r["contact"].split("<", 1)[-1].split(">", 1)[0] if r["contact"] else ""
+    lines = [
+        "%s %s SIP/2.0" % (method, uri),
+        "Via: SIP/2.0/UDP %s:%d;branch=%s;rport" % (local[0], local[1], branch),
+        "Max-Forwards: 70",
+        "From: %s" % r["from"],
+        "To: %s" % r["to"],
+        "Call-ID: %s" % r["call_id"],
+        "CSeq: %d %s" % (cseq, method),
+        "Content-Length: 0",
+        "",
+        "",
+    ]
+    return "\r\n".join(lines).encode()
+
+
+def run_call(a):
+    out = open(a.out, "a") if a.out else None
+
+    def say(line):
+        print(line, flush=True)
+        if out:
+            out.write(line + "\n")
+            out.flush()
+
+    target = (a.host, a.port)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind((a.bind, 0))
+    local = s.getsockname()
+    cid = "call-%d@%s" % (os.getpid(), local[0])
+    msg = invite(target, local, 0, a.to, [], cid, "z9hG4bK-i%d" % os.getpid())
+    end = time.time() + a.wait
+    next_send, gap, answered = time.time(), 0.5, None
+    while answered is None and time.time() < end:
+        if time.time() >= next_send:
+            s.sendto(msg, target)
+            next_send, gap = time.time() + gap, gap * 2
+        r, _, _ = select.select([s], [], [], 0.05)
+        if not r:
+            continue
+        resp = parse_response(s.recvfrom(65535)[0])
+        if not resp or resp["call_id"] != cid or "INVITE" not in resp["cseq"]:
+            continue
+        if resp["status"] >= 100:
+            next_send = float("inf")
+        if resp["status"] >= 300:
+            s.sendto(ack(target, local, resp, a.to, "z9hG4bK-i%d" % os.getpid()), target)
+            say("refused %d" % resp["status"])
+            return 1
+        if resp["status"] >= 200:
+            answered = resp
+    if answered is None:
+        say("refused 0")
+        return 1
+    s.sendto(in_dialog("ACK", answered, local, 1, "z9hG4bK-a%d" % os.getpid()), target)
+    say("up")
+    while not os.path.exists(a.go):
+        r, _, _ = select.select([s], [], [], 0.05)
+        if r:
+            resp = parse_response(s.recvfrom(65535)[0])
+            if resp and resp["status"] == 200 and "INVITE" in resp["cseq"]:
+                # a copy of the 200: the ACK was lost
+                s.sendto(in_dialog("ACK", answered, local, 1, "z9hG4bK-a%d" % os.getpid()), target)
+    bye = in_dialog("BYE", answered, local, 2, "z9hG4bK-b%d" % os.getpid())
+    end = time.time() + a.wait
+    next_send, gap = time.time(), 0.5
+    while time.time() < end:
+        if time.time() >= next_send:
+            s.sendto(bye, target)
+            next_send, gap = time.time() + gap, min(gap * 2, 4.0)
+        r, _, _ = select.select([s], [], [], 0.05)
+        if not r:
+            continue
+        resp = parse_response(s.recvfrom(65535)[0])
+        if resp and resp["call_id"] == cid and "BYE" in resp["cseq"] and resp["status"] >= 200:
+            say("bye %d" % resp["status"])
+            return 0
+    say("bye 0")
+    return 1
 
 
 def request(method, target, local, call_id, branch, to_user="100"):
@@ -393,7 +482,7 @@ def run_corpus(a):
 def main():
     p = argparse.ArgumentParser()
     sub = p.add_subparsers(dest="cmd", required=True)
-    for name in ("invites", "corpus", "request", "startup"):
+    for name in ("invites", "corpus", "request", "startup", "call"):
         q = sub.add_parser(name)
         q.add_argument("--host", default="127.0.0.1")
         q.add_argument("--port", type=int, required=True)
@@ -418,8 +507,14 @@ def main():
     q.add_argument("--wait", type=float, default=8.0)
     q.add_argument("--out")
     q.add_argument("--ready", help="a file made once the port is watched")
+    q = sub.choices["call"]
+    q.add_argument("--to", default="100")
+    q.add_argument("--go", required=True)
+    q.add_argument("--out")
+    q.add_argument("--wait", type=float, default=30.0)
     a = p.parse_args()
-    runs = {"invites": run_invites, "corpus": run_corpus, "request": run_request, "startup": run_startup}
+    runs = {"invites": run_invites, "corpus": run_corpus, "request": run_request, "startup": run_startup,
+            "call": run_call}
     return runs[a.cmd](a)
 
 
