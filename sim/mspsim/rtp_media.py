@@ -192,7 +192,10 @@ class Channel:
         return max(0, self.ext_max() - self.base_seq + 1 - self.c["rx_packets"])
 
     def sending(self):
-        return self.sock is not None and self.dest is not None and self.mode not in (0,)
+        # As on the DSP, nothing goes out before FC_VOIP_VOPENA turns the
+        # channel on (with its payload type): the header alone opens the
+        # socket but sends no tone in a codec the call may not have.
+        return self.sock is not None and self.dest is not None and bool(self.mode)
 
     def counters(self):
         d = dict(self.c, lost=self.lost(), jitter=int(self.jitter), highest_seq=self.ext_max(),

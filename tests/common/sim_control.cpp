@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -67,6 +68,9 @@ bool sim_control::start(const std::vector<std::string> &argv, const std::string 
 {
     pid = fork();
     if (pid == 0) {
+        // The simulator goes with the test, however the test ends (a test
+        // killed at its time limit left it running).
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         if (quiet) {
             int devnull = open("/dev/null", O_WRONLY);
             if (devnull >= 0)

@@ -65,15 +65,15 @@ TEST(ConsoleGsmE2E, FormatSwitchParsersAndCellBroadcasts)
     // The message format: 1 - X for 0 and 1, else 0; X is kept.
     int before = count_of(g.sim->commands(1), "AT+CMGF=0");
     EXPECT_EQ(console_e2e_ask(g.w, "pdu1"), "\r\n");
-    EXPECT_TRUE(e2e_world::wait_for([&] { return count_of(g.sim->commands(1), "AT+CMGF=0") == before + 1; }, 20000));
+    EXPECT_TRUE(e2e_world::wait_for([&] { return count_of(g.sim->commands(1), "AT+CMGF=0") == before + 1; }, E2E_WAIT_MS));
     EXPECT_EQ(console_e2e_ask(g.w, "pdu"), "1\n\r\n");
     EXPECT_EQ(console_e2e_ask(g.w, "pdu5"), "\r\n");
-    EXPECT_TRUE(e2e_world::wait_for([&] { return count_of(g.sim->commands(1), "AT+CMGF=0") == before + 2; }, 20000));
+    EXPECT_TRUE(e2e_world::wait_for([&] { return count_of(g.sim->commands(1), "AT+CMGF=0") == before + 2; }, E2E_WAIT_MS));
     EXPECT_EQ(console_e2e_ask(g.w, "pdu"), "5\n\r\n");
 
     // A network's PDU filed with its text and number.
     EXPECT_EQ(console_e2e_ask(g.w, "tps" + deliver_pdu("+4917012345", "Hello from the network")), "\r\n");
-    ASSERT_TRUE(e2e_world::wait_for([&] { return files_in(sms + "/in").size() == 1; }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return files_in(sms + "/in").size() == 1; }, E2E_WAIT_MS));
     std::string filed = read_text_file(sms + "/in/" + files_in(sms + "/in")[0]);
     EXPECT_NE(filed.find("msg=Hello from the network"), std::string::npos) << filed;
     EXPECT_NE(filed.find("4917012345"), std::string::npos) << filed;

@@ -57,11 +57,11 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
                  "SIP\tITAPI\t*\t127.0.0.1:" + std::to_string(PEER_PORT) + ":isdn:grp1\t2.*\t\\0\t*\t\\0\t\n");
     peer p(w);
     ASSERT_TRUE(e2e_world::wait_for([&] { return w.ns.run({"ss", "-ltnH"}).out.find(":23000 ") != std::string::npos; },
-                                    10000));
+                                    E2E_WAIT_MS));
     ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
 
     EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("100"))));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:") != std::string::npos; }, 10000))
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:") != std::string::npos; }, E2E_WAIT_MS))
         << p.lines();
     std::string rec = p.lines();
     size_t dial = rec.find("1 ;dial:tech=isdn,group=grp1,codec=pcma,rtp_port=16000,rtp_ip=127.0.0.1,oad=100,dad=200,pid=");
@@ -80,7 +80,7 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
 
     // The second call reuses the connection.
     EXPECT_TRUE(sipp_ok(sipp_run(w, call_from("101"))));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("oad=101") != std::string::npos; }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("oad=101") != std::string::npos; }, E2E_WAIT_MS));
     rec = p.lines();
     EXPECT_NE(rec.find("1 ;dial:tech=isdn,group=grp1,codec=pcma,rtp_port=16000,rtp_ip=127.0.0.1,oad=101,dad=200"),
               std::string::npos)
@@ -88,7 +88,7 @@ TEST(ItapiE2E, SipCallToAConsolePeer)
     EXPECT_EQ(rec.find("\n2 "), std::string::npos) << rec;
 
     // A caller that would break the peer's line format: nothing reaches it.
-    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:2;") != std::string::npos; }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return p.lines().find("hangup:2;") != std::string::npos; }, E2E_WAIT_MS));
     std::string before = p.lines();
     EXPECT_FALSE(sipp_ok(sipp_run(w, call_from("100;shutdown"))));
     EXPECT_EQ(p.lines(), before);

@@ -101,7 +101,7 @@ TEST_F(ReloadConsoleE2E, RotationAndTheMessageLog)
     EXPECT_EQ(ask(c, "nlog3hello"), "\r\n");
     EXPECT_EQ(ask(c, "nlog3"), "\r\n");
     EXPECT_EQ(ask(c, "nlog3:hello"), "\r\n");
-    ASSERT_TRUE(e2e_world::wait_for([&] { return !lines_ending(log("tarn.nlog.1"), "hello").empty(); }, 10000))
+    ASSERT_TRUE(e2e_world::wait_for([&] { return !lines_ending(log("tarn.nlog.1"), "hello").empty(); }, E2E_WAIT_MS))
         << read_text_file(log("tarn.nlog.1"));
     std::string nlog = read_text_file(log("tarn.nlog.1"));
     EXPECT_EQ(lines_ending(log("tarn.nlog.1"), "hello").size(), 1u) << nlog;
@@ -244,7 +244,7 @@ TEST(ReloadConsoleSip, PeersReloadInTheBackground)
                                           "register_options=no-validate no-options-keepalive\n");
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     ASSERT_TRUE(console_listens(w));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return !registers(record).empty(); }, 30000)) << registrar.text();
+    ASSERT_TRUE(e2e_world::wait_for([&] { return !registers(record).empty(); }, E2E_WAIT_MS)) << registrar.text();
     std::string first = registers(record)[0].first;
 
     e2e_namespace::net_guard inside(w.ns);
@@ -257,7 +257,7 @@ TEST(ReloadConsoleSip, PeersReloadInTheBackground)
     for (int tries = 0; tries < 5 && !refused; tries++) {
         size_t before = unregistrations(record);
         EXPECT_EQ(ask(c, "rs"), "reloaded sip peers\n\r\n");
-        ASSERT_TRUE(e2e_world::wait_for([&] { return unregistrations(record) > before; }, 30000))
+        ASSERT_TRUE(e2e_world::wait_for([&] { return unregistrations(record) > before; }, E2E_WAIT_MS))
             << read_text_file(record);
         std::string again = ask(c, "rs");
         refused = again == "Reregister already in progress!\r\n";

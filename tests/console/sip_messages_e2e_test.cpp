@@ -55,7 +55,7 @@ TEST(SipMessagesE2E, MessageAndNotifyThroughAPeer)
     std::string sent = console_e2e_ask(w, "smsg:grp|123|hi");
     EXPECT_NE(sent.find(" to sip:123@127.0.0.2\nSEND: NUA_MESSAGE => hi\n\r\n"), std::string::npos) << sent;
     EXPECT_EQ(sent.rfind("message from sip:100@", 0), 0u) << sent;
-    ASSERT_TRUE(e2e_world::wait_for([&] { return read_text_file(trace).find("\nhi") != std::string::npos; }, 20000))
+    ASSERT_TRUE(e2e_world::wait_for([&] { return read_text_file(trace).find("\nhi") != std::string::npos; }, E2E_WAIT_MS))
         << read_text_file(trace);
     std::string t = read_text_file(trace);
     EXPECT_NE(t.find("MESSAGE sip:123@"), std::string::npos) << t;

@@ -36,7 +36,7 @@ TEST(AnalogLoad, FiftyCallsFromTheTelephoneLeaveThePortFree)
             ASSERT_TRUE(a.tone(channel, digit));
         ASSERT_NE(a.sim->expect("1", "^offhook$", 30000).t, -1) << a.w.tarn_out();
         ASSERT_TRUE(a.sim->request({"hook", "1", "on"}));
-        ASSERT_TRUE(e2e_world::wait_for([&] { return count(a.w.tarn_out(), "calling reset_op for") >= i; }, 30000));
+        ASSERT_TRUE(e2e_world::wait_for([&] { return count(a.w.tarn_out(), "calling reset_op for") >= i; }, E2E_WAIT_MS));
     }
     process_result r = a.uas.get();
     EXPECT_EQ(r.status, 0) << r.out << r.err;

@@ -507,7 +507,7 @@ void e2e_world::start_capture()
     // The file header is written once the capture runs.
     struct stat st;
     if (capture_pid_ > 0 &&
-        !wait_for([&] { return stat(capture_path_.c_str(), &st) == 0 && st.st_size > 0; }, 10000))
+        !wait_for([&] { return stat(capture_path_.c_str(), &st) == 0 && st.st_size > 0; }, E2E_WAIT_MS))
         stop_capture();
 }
 

@@ -28,6 +28,13 @@
 #include "conf_root.h"
 #include "run_process.h"
 
+// The bound of a wait for something that must come (the daemon up, a far
+// end listening, a line printed): the wait ends as soon as it is there, the
+// bound only ends a test whose event never comes. Generous, since a loaded
+// machine (the whole-daemon tests side by side beside other work) takes
+// many seconds to start a Python simulator, sipp or tshark.
+constexpr int E2E_WAIT_MS = 60000;
+
 struct e2e_iface {
     std::string name;           // inside the namespace, e.g. "eth1"
     std::string cidr;           // e.g. "10.0.0.1/24"; empty: no address
@@ -143,8 +150,8 @@ public:
     // Bounded poll: true as soon as cond() holds, false after timeout_ms.
     static bool wait_for(const std::function<bool()> &cond, int timeout_ms);
     // Waits until tarn's standard output (or error) holds text.
-    bool wait_out(const std::string &text, int timeout_ms = 20000) const;
-    bool wait_err(const std::string &text, int timeout_ms = 20000) const;
+    bool wait_out(const std::string &text, int timeout_ms = E2E_WAIT_MS) const;
+    bool wait_err(const std::string &text, int timeout_ms = E2E_WAIT_MS) const;
 
 private:
     bool reap(int timeout_ms);
@@ -179,14 +186,14 @@ struct e2e_child {
     e2e_child &operator=(const e2e_child &) = delete;
     std::string text() const;
     // Waits (bounded) until the process printed text.
-    bool wait(const std::string &text, int ms = 20000) const;
+    bool wait(const std::string &text, int ms = E2E_WAIT_MS) const;
     // The exit status once the process ended (bounded), else -1.
     int wait_exit(int ms);
 };
 
 // Waits (bounded) until a socket listens on addr:port (UDP) inside the
 // world, e.g. a sipp far end ready for the gateway's INVITE.
-bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms = 20000);
+bool e2e_udp_listening(const e2e_world &w, const std::string &addr, int port, int ms = E2E_WAIT_MS);
 
 // sim/q931peer inside a world's namespace (the ISDN far end), its lines in
 // TARN_ROOT/<name>.out.

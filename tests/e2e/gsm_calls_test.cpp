@@ -120,7 +120,7 @@ TEST(GsmCalls, CallFromSipDialsTheModem)
         return sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01705555"}});
     });
     EXPECT_NE(g.sim->expect(1, "^ATD01705555i;$", 30000), "") << g.w.tarn_out();
-    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"busy", "1"}); }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"busy", "1"}); }, E2E_WAIT_MS));
     EXPECT_TRUE(sipp_ok(busy.get()));
     std::vector<std::string> responses = sipp_captured_responses(g.w);
     for (const char *want : {"180 INVITE", "200 INVITE", "200 BYE", "486 INVITE"})
@@ -173,7 +173,7 @@ TEST(GsmCalls, DialRefusedByTheModemEndsTheCallFromSip)
         return sipp_run(g.w, {"gsm_uac_answered.xml", 1, "127.0.0.1", {"-s", "01709999"}});
     });
     EXPECT_NE(g.sim->expect(1, "^ATD01709999i;$", 30000), "") << g.w.tarn_out();
-    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"answer", "1"}); }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return g.sim->request({"answer", "1"}); }, E2E_WAIT_MS));
     EXPECT_TRUE(sipp_ok(uac.get()));
     EXPECT_TRUE(e2e_world::wait_for(
         [&] { return gsm_count(g.w.tarn_out(), "calling reset_op for") > resets; }, 20000));
@@ -305,7 +305,7 @@ void garbled_lines(const std::string &experimental)
                 << g.w.tarn_out();
         }
     }
-    EXPECT_TRUE(e2e_world::wait_for([&] { return g.w.ns.run({"ls", "/tmp/sms/out"}).out.empty(); }, 20000))
+    EXPECT_TRUE(e2e_world::wait_for([&] { return g.w.ns.run({"ls", "/tmp/sms/out"}).out.empty(); }, E2E_WAIT_MS))
         << g.w.ns.run({"ls", "/tmp/sms/out"}).out;
     // polled every 30 s: two rounds at most
     EXPECT_NE(g.sim->expect(1, "^AT\\+CSQ$", 75000), "") << "a status poll";

@@ -24,7 +24,7 @@ TEST(GsmLoad, FiftyCallsFromTheModemLeaveThePortIdle)
         ASSERT_TRUE(g.sim->request({"hangup", "1"}));
         // The gateway's hang-up reaches the modem before the next call rings.
         ASSERT_NE(g.sim->expect(1, "^ATH$", 30000), "");
-        ASSERT_TRUE(e2e_world::wait_for([&] { return gsm_count(g.w.tarn_out(), "calling reset_op for") >= i; }, 30000));
+        ASSERT_TRUE(e2e_world::wait_for([&] { return gsm_count(g.w.tarn_out(), "calling reset_op for") >= i; }, E2E_WAIT_MS));
     }
     process_result r = g.uas.get();
     EXPECT_EQ(r.status, 0) << r.out << r.err;

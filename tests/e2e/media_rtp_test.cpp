@@ -100,7 +100,7 @@ struct demo_world {
                     return std::filesystem::exists(r + "/dev/analog0") && std::filesystem::exists(r + "/dev/cas0/4") &&
                            std::filesystem::exists(r + "/dev/gsm1");
                 },
-                30000)) {
+                E2E_WAIT_MS)) {
             why = "a line simulator did not start";
             return false;
         }

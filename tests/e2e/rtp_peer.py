@@ -2,12 +2,14 @@
 """A SIP user agent with a real RTP endpoint, for the media tests.
 
 uac: calls NUMBER at the gateway offering one G.711 payload type; once the
-  call is answered sends PACKETS voice packets (20 ms apart, each with its own
-  payload pattern), holds a moment, hangs up. Counts the RTP that reaches
-  its SDP address before and after the answer.
+  call is answered and the gateway's RTP arrives (the media path is up:
+  the media processor's channel may be set up after the answer went out)
+  sends PACKETS voice packets (20 ms apart, each with its own payload
+  pattern), holds a moment, hangs up. Counts the RTP that reaches its SDP
+  address before and after the answer.
 uas: answers one INVITE with the given payload type and sends PACKETS
   voice packets of a fixed pattern while it counts what arrives; ends with
-  the BYE.
+  the BYE, once what was still on its way has arrived.
 
 Prints one JSON object: "status" (final answer), "early" (RTP packets
 before the 200), "rx" (after it), "rx_pts" (payload types seen), "sent",
@@ -34,6 +36,11 @@ with warnings.catch_warnings():
         import audioop
     except ImportError:  # newer Python: the content check is skipped
         audioop = None
+
+MEDIA_WAIT = 5.0    # s, longest wait for the gateway's first RTP after the answer
+DRAIN_QUIET = 0.3   # s without RTP after the BYE: nothing more on its way
+DRAIN_MAX = 3.0
+
 
 def uas_byte(pt):
     """The answering side's pattern: one level, in its codec."""
@@ -164,6 +171,17 @@ class Peer:
             return False
         return self.r["cleared"] is None
 
+    def drain_rtp(self):
+        """The caller's last packets may still be on their way through the
+        media processor when the BYE (the daemon's) arrives: read until the
+        stream has been quiet a moment."""
+        end = time.monotonic() + DRAIN_MAX
+        while time.monotonic() < end:
+            r, _, _ = select.select([self.rtp], [], [], DRAIN_QUIET)
+            if not r:
+                return
+            self.read_rtp()
+
     # -- uac ------------------------------------------------------------------
 
     def uac(self):
@@ -204,6 +222,13 @@ class Peer:
             print(json.dumps(self.r))
             return 1
         self.answered = True
+        # The media path is up once the gateway's RTP arrives (the line's
+        # far end plays a tone while it hears nothing, the called side of a
+        # SIP-to-SIP call talks); the bound only keeps a call without RTP
+        # going, whose counts then tell.
+        end = time.monotonic() + MEDIA_WAIT
+        while self.r["rx"] == 0 and time.monotonic() < end and self.in_call(0.01, time.monotonic()):
+            pass
         last_sent = time.monotonic()
         for i in range(a.packets):
             if self.r["cleared"] is not None:
@@ -264,6 +289,7 @@ class Peer:
                 h = msg[0]
                 keep = "".join("%s: %s\r\n" % (x, header(h, x)) for x in ("Via", "From", "To", "Call-ID", "CSeq"))
                 self.sip.sendto(("SIP/2.0 200 OK\r\n%sContent-Length: 0\r\n\r\n" % keep).encode(), s)
+                self.drain_rtp()
                 break
             if time.monotonic() >= next_send and self.r["sent"] < a.packets:
                 self.send_rtp(payload)

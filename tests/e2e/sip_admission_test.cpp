@@ -227,7 +227,7 @@ struct silent_peer {
                           "import socket,time\ns=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n"
                           "s.bind(('127.0.0.1',5060))\ntime.sleep(300)"});
         listening =
-            e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lnu"}).out, "127.0.0.1:5060"); }, 20000);
+            e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lnu"}).out, "127.0.0.1:5060"); }, E2E_WAIT_MS);
     }
     ~silent_peer()
     {
@@ -400,7 +400,7 @@ TEST(SipAdmission, EmergencyCallEndsARunningCall)
     ASSERT_TRUE(peer.wait("UP")) << read_text_file(peer.out);
 
     held_calls held(w, "held", {"--to", "6001", "--at", "0,0.2"});
-    ASSERT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 2; }, 10000))
+    ASSERT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 2; }, E2E_WAIT_MS))
         << w.tarn_out();
     // A third call without the mark finds no call object.
     answer refused = final_of(send_invites(w, {"--to", "6002", "--wait", "2"}), 0);
@@ -410,7 +410,7 @@ TEST(SipAdmission, EmergencyCallEndsARunningCall)
 
     held_calls emergency(w, "emergency", {"--to", "6003", "--header", "0:X-DV_EMERGENCY: 1"});
     EXPECT_TRUE(w.wait_out("emergency call termination => no co!")) << w.tarn_out();
-    EXPECT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 3; }, 10000))
+    EXPECT_TRUE(e2e_world::wait_for([&] { return count(w.tarn_out(), "Got Bchannel : port 1") == 3; }, E2E_WAIT_MS))
         << w.tarn_out();
     EXPECT_EQ(final_of(emergency.answers(), 0).status, 0) << "the emergency call is not refused";
     EXPECT_EQ(sipp_stop_tarn(w), "");

@@ -85,7 +85,7 @@ protected:
         std::string line = "Port " + std::to_string(port) + " => Message Waiting                      : ";
         size_t from = w.tarn_out().size();
         w.console("lpga");
-        if (!e2e_world::wait_for([&] { return w.tarn_out().find(line, from) != std::string::npos; }, 10000))
+        if (!e2e_world::wait_for([&] { return w.tarn_out().find(line, from) != std::string::npos; }, E2E_WAIT_MS))
             return -1;
         std::string out = w.tarn_out();
         return atoi(out.c_str() + out.find(line, from) + line.size());

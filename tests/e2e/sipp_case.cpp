@@ -64,7 +64,7 @@ bool sipp_start_tarn(e2e_world &w, const std::vector<std::string> &env)
                                         "", {}, 10);
             return r.status == 0;
         },
-        30000);
+        E2E_WAIT_MS);
 }
 
 process_result sipp_run(const e2e_world &w, const sipp_step &step)

@@ -33,7 +33,7 @@ TEST(TaskRunner, RunsInTheDaemonAndEndsWithIt)
     E2E_REQUIRE(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
     pid_t pid = w.tarn_pid();
-    EXPECT_TRUE(e2e_world::wait_for([&] { return count_named(pid, "tarn.smhelper") == 1; }, 10000));
+    EXPECT_TRUE(e2e_world::wait_for([&] { return count_named(pid, "tarn.smhelper") == 1; }, E2E_WAIT_MS));
     w.stop_tarn();
     struct stat st;
     EXPECT_NE(stat(("/proc/" + std::to_string(pid) + "/task").c_str(), &st), 0) << "threads left";

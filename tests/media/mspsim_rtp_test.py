@@ -2,7 +2,9 @@
 """The voice side of the simulated media processor (sim/mspsim/rtp_media.py)
 on its own: channels are commanded as the daemon's CSM commands would set
 them, RTP goes through real sockets on 127.0.0.1 and the simulator's loop
-(selector and timers) runs in the test."""
+(selector and timers) runs in the test, on a clock of the test's own: a
+loaded machine that holds the process back changes nothing of what the
+simulator sends (datagrams on the loopback arrive as they are sent)."""
 import heapq
 import math
 import os
@@ -33,10 +35,29 @@ def alaw_linear(b):
     return r._alaw_decode(b)
 
 
+class Clock:
+    """The simulator's time module: monotonic time moves only when World.run
+    moves it."""
+
+    def __init__(self):
+        self.t = 1000.0
+
+    def monotonic(self):
+        return self.t
+
+    @staticmethod
+    def time():
+        return time.time()
+
+
 class World:
     """The simulator's loop around one Media, and far ends with sockets."""
 
+    STEP = 0.001
+
     def __init__(self):
+        self.clock = Clock()
+        r.time = self.clock
         self.sel = selectors.DefaultSelector()
         self.timers = []
         self.n = 0
@@ -48,19 +69,20 @@ class World:
 
     def after(self, seconds, fn):
         self.n += 1
-        heapq.heappush(self.timers, (time.monotonic() + seconds, self.n, fn))
+        heapq.heappush(self.timers, (self.clock.t + seconds, self.n, fn))
 
     def run(self, seconds):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            wait = min(0.005, max(0.0, end - time.monotonic()))
-            if self.timers:
-                wait = min(wait, max(0.0, self.timers[0][0] - time.monotonic()))
-            for key, _ in self.sel.select(wait):
+        """The loop for seconds of the clock, a millisecond at a step: what
+        has arrived, then the timers due."""
+        end = self.clock.t + seconds
+        while True:
+            for key, _ in self.sel.select(0):
                 key.data(key.fileobj)
-            now = time.monotonic()
-            while self.timers and self.timers[0][0] <= now:
+            while self.timers and self.timers[0][0] <= self.clock.t:
                 heapq.heappop(self.timers)[2]()
+            if self.clock.t >= end:
+                return
+            self.clock.t = min(end, self.clock.t + self.STEP)
 
     def peer(self):
         s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -94,6 +116,7 @@ class World:
             self.media.destroyed(ch)
         for s in self.peers:
             s.close()
+        r.time = time
 
 
 def frequency(alaw_payload):

@@ -51,7 +51,7 @@ TEST(SipGroupsDaemon, Ipv4PeerSendsNoDnsQuery)
     pid_t cap = w.ns.spawn({"/usr/bin/dumpcap", "-q", "-P", "-i", "lo", "-f", "udp port 53", "-w", pcap});
     ASSERT_GT(cap, 0);
     struct stat st;
-    ASSERT_TRUE(e2e_world::wait_for([&] { return stat(pcap.c_str(), &st) == 0 && st.st_size > 0; }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return stat(pcap.c_str(), &st) == 0 && st.st_size > 0; }, E2E_WAIT_MS));
     std::vector<std::string> resolver = {"NSCACHEIP=127.0.0.1", "RES_OPTIONS=port:53"};
     auto captured = [&] {
         process_result r = run_process(

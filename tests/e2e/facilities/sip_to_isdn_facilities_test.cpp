@@ -204,6 +204,7 @@ TEST(SipToIsdnFacilities, DeflectionHandedBackToSipWithDiversion)
     ASSERT_TRUE(f.start()) << f.w.tarn_err();
     f.w.root.write("pbx.xml", busy_far_end("Diversion:", "^ *<tel:5301>;reason=unconditional;counter=1$"));
     e2e_child pbx(f.w, "pbx", e2e_sipp_uas(f.w, f.w.root.path("pbx.xml"), "127.0.0.2", f.uas_port, "pbx"));
+    ASSERT_TRUE(e2e_udp_listening(f.w, "127.0.0.2", f.uas_port)) << pbx.text();
     e2e_child called(f.w, "called",
                      f.isdn->peer_argv(1, {"wait ring 30", "alerting", "sleep 300", "reroute 555", "sleep 1000"}));
     ASSERT_TRUE(called.wait("UP", 30000)) << called.text();
@@ -419,7 +420,7 @@ TEST(SipToIsdnFacilities, FaxToneReinvitesToT38AndBack)
     ASSERT_TRUE(cng(2)) << f.w.tarn_out();
     // its end, reported after it, tells that it has been dealt with
     tone(255);
-    ASSERT_TRUE(e2e_world::wait_for([&] { return seen("TONE DETECT 0xff") >= 1; }, 20000)) << f.w.tarn_out();
+    ASSERT_TRUE(e2e_world::wait_for([&] { return seen("TONE DETECT 0xff") >= 1; }, E2E_WAIT_MS)) << f.w.tarn_out();
     // the call's object: the only one taken so far
     std::string out = f.w.tarn_out();
     const std::string taken = "free op handle at index ";

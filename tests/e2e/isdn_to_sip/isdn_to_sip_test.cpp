@@ -112,6 +112,9 @@ struct isdn_world {
         }
         return a;
     }
+    // Once the far end started with uas_args listens (port 0: uas_port): an
+    // INVITE sent before that gets the port's ICMP answer.
+    bool uas_listening(int port = 0) const { return e2e_udp_listening(w, "127.0.0.2", port ? port : uas_port); }
     std::vector<std::string> uas_args(const std::string &xml, int calls = 1, int port = 0,
                                       const std::string &name = "uas") const
     {
@@ -138,6 +141,7 @@ TEST(IsdnToSip, EnBlocInviteAndNoRoute)
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_PLUS,sip_international_code=49,sip_national_code=30"))
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_invite_486.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 999 4711", "wait hangup 10", "dial 0301234 4711",
                                            "wait hangup_req 30"}));
     EXPECT_TRUE(peer.wait("SCRIPT DONE", 60000)) << peer.text();
@@ -161,6 +165,7 @@ TEST(IsdnToSip, OverlapDigitsCompleteOnPound)
                          "isdn2sip_destination_numformat=VAZ_UNKNOWN"))
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_invite_123.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     // "0" is no dial-plan match on its own; the far end waits 30 s: only
     // the "#" can send the INVITE within the test's bounds
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 12 4711 --overlap", "wait setup_ack 10", "info 3",
@@ -187,6 +192,7 @@ TEST(IsdnToSip, PoundEndsDiallingBeforeTheDialPlanSearch)
                          "isdn2sip_destination_numformat=VAZ_UNKNOWN"))
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_invite_123.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 12 4711 --overlap", "wait setup_ack 10",
                                            "info 3", "sleep 300", "info #", "wait hangup_req 20"}));
     // The far end's 486 ends the call long before the 30 s dial timer would.
@@ -220,6 +226,7 @@ TEST(IsdnToSip, SilentFarEndIsCancelledByT0)
     E2E_REQUIRE(iw.w);
     ASSERT_TRUE(iw.start("", "response_timer=T0:2")) << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_silent_cancel.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait hangup 30"}));
     EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
     std::string out = iw.w.tarn_out();
@@ -241,6 +248,7 @@ TEST(IsdnToSip, OverlapTowardSipAfter484)
     E2E_REQUIRE(iw.w);
     ASSERT_TRUE(iw.start("overlap_dialing=yes\n", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_484.xml", 2));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301 4711 --overlap",
                                            "wait setup_ack 10", "sleep 1000", "info 2", "sleep 1000"}));
     EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
@@ -277,6 +285,7 @@ TEST(IsdnToSip, AnsweredCallEndsByTheFarEndsBye)
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_PLUS,sip_international_code=49,sip_national_code=30"))
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_answer_bye.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait ringing 20",
                                            "wait answer 20", "wait hangup_req 30"}));
     EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
@@ -310,7 +319,9 @@ TEST(IsdnToSip, FarEndAnsweringAtOnce)
                                        "wait hangup 10"});
     {
         child answer(iw.w, "uas", iw.uas_args("uas_answer.xml", calls));
+        ASSERT_TRUE(iw.uas_listening()) << answer.text();
         child progress(iw.w, "uas2", iw.uas_args("uas_progress_answer.xml", calls, progress_port, "uas2"));
+        ASSERT_TRUE(iw.uas_listening(progress_port)) << progress.text();
         child peer(iw.w, "peer", iw.peer_args(steps));
         EXPECT_TRUE(peer.wait("SCRIPT DONE", 120000)) << peer.text();
         EXPECT_EQ(answer.wait_exit(30000), 0) << answer.text() << read_text_file(iw.w.root.path("uas.msg"));
@@ -351,6 +362,7 @@ TEST(IsdnToSip, OverlapDigitsCompleteAfterTheInterdigitTime)
     E2E_REQUIRE(iw.w);
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_invite_123.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 12 4711 --overlap", "wait setup_ack 10",
                                            "sleep 500", "info 3", "wait hangup_req 30"}));
     EXPECT_EQ(uas.wait_exit(30000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
@@ -423,6 +435,7 @@ TEST(IsdnToSip, AdviceOfChargeByItsRules)
     iw.line_config = "aoc=chunits|1:2:2|5:2:0";
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN")) << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_answer.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait answer 20",
                                            "sleep 7000", "hangup", "wait hangup 10"}));
     EXPECT_TRUE(peer.wait("SCRIPT DONE", 40000)) << peer.text();
@@ -446,10 +459,11 @@ TEST(IsdnToSip, AuthorizationServerDecides)
         std::string portfile = iw.w.root.path("auth.port");
         child auth(iw.w, "auth", {"python3", std::string(TARN_SOURCE_DIR) + "/tests/callctl/auth_server.py", portfile,
                                   iw.w.root.path("auth.requests")});
-        ASSERT_TRUE(e2e_world::wait_for([&] { return !read_text_file(portfile).empty(); }, 10000));
+        ASSERT_TRUE(e2e_world::wait_for([&] { return !read_text_file(portfile).empty(); }, E2E_WAIT_MS));
         std::string url = "http://127.0.0.1:" + read_text_file(portfile) + path;
         ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN,callauth_url=" + url)) << iw.w.tarn_err();
         child uas(iw.w, "uas", iw.uas_args("uas_answer.xml"));
+        ASSERT_TRUE(iw.uas_listening()) << uas.text();
         child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711",
                                                allowed ? "wait answer 20" : "wait hangup 20", "hangup",
                                                "sleep 500"}));
@@ -472,6 +486,7 @@ TEST(IsdnToSip, InfoInsteadOfByeOnDisconnect)
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_UNKNOWN,ie_on_sip=1,sip_info_on_disconnect=1"))
         << iw.w.tarn_err();
     child uas(iw.w, "uas", iw.uas_args("uas_info_on_disconnect.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << uas.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait answer 20",
                                            "sleep 500", "hangup", "sleep 5000"}));
     EXPECT_EQ(uas.wait_exit(40000), 0) << uas.text() << read_text_file(iw.w.root.path("uas.msg"));
@@ -491,7 +506,9 @@ TEST(IsdnToSip, RefusedCallLeavesNoCauseForTheNextCall)
     ASSERT_TRUE(iw.start("", "isdn2sip_destination_numformat=VAZ_PLUS,sip_international_code=49,sip_national_code=30"))
         << iw.w.tarn_err();
     child busy(iw.w, "uas", iw.uas_args("uas_invite_486.xml"));
+    ASSERT_TRUE(iw.uas_listening()) << busy.text();
     child answer(iw.w, "uas2", iw.uas_args("uas_answer.xml", 1, answer_port, "uas2"));
+    ASSERT_TRUE(iw.uas_listening(answer_port)) << answer.text();
     child peer(iw.w, "peer", iw.peer_args({"wait up 30", "sleep 1000", "dial 0301234 4711", "wait hangup_req 20",
                                            "sleep 1000", "dial 1301234 4711", "wait answer 20", "hangup",
                                            "wait hangup 10"}));

@@ -405,7 +405,7 @@ TEST(RegistrationE2E, SnmpLineOncePerStateChange)
     EXPECT_TRUE(all_ended(regs, 60000)) << "the registrar did not finish";
     EXPECT_EQ(regs[0].status, 0);
     // the registrar sent its last answer; the daemon takes it
-    EXPECT_TRUE(e2e_world::wait_for([&] { return regs[0].trace().size() >= 6; }, 5000));
+    EXPECT_TRUE(e2e_world::wait_for([&] { return regs[0].trace().size() >= 6; }, E2E_WAIT_MS));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     std::string out = w.tarn_out();
     const std::string line = "SNMP:SIP_REGVAL:0:prov:1:SM_SIP_REGISTRATION_SUCCESSFUL:200:0:VALIDATION_DISABLED:0\n";
@@ -500,7 +500,7 @@ TEST(RegistrationE2E, RegistrarCheckOverTcp)
     };
     w.root.write("usr/conf/tarn.sip",
                  lan_stack(w) + peer("tcplive", 5992, "tcp") + peer("tcpdead", 5993, "tcp") + peer("udpgrp", 5994, "udp"));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lntH"}).out, ":5992"); }, 10000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lntH"}).out, ":5992"); }, E2E_WAIT_MS));
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
 
     EXPECT_TRUE(w.wait_out("registrar_check to tcpdead:", 20000));
@@ -512,7 +512,7 @@ TEST(RegistrationE2E, RegistrarCheckOverTcp)
         return n;
     };
     // the first REGISTER at start, then one more once the probe passed
-    EXPECT_TRUE(e2e_world::wait_for([&] { return registers() >= 2; }, 20000)) << read_text_file(received);
+    EXPECT_TRUE(e2e_world::wait_for([&] { return registers() >= 2; }, E2E_WAIT_MS)) << read_text_file(received);
     std::string out = w.tarn_out();
     EXPECT_FALSE(has(out, "registrar_check to tcplive:")) << out;
     EXPECT_TRUE(has(out, "registrar check for tcplive"));

@@ -255,7 +255,7 @@ TEST_F(SipToIsdn, CancelBeforeAnyAnswerReleasesComplete)
     peer(1, {"wait ring 60", "wait hangup 30"});
     ASSERT_TRUE(start(line_to_isdn("1", "1.*"))) << w.tarn_err();
     EXPECT_TRUE(sipp_ok(call("s2i_cancel.xml", "1001")));
-    EXPECT_TRUE(e2e_world::wait_for([&] { return messages(1).size() >= 2; }, 10000));
+    EXPECT_TRUE(e2e_world::wait_for([&] { return messages(1).size() >= 2; }, E2E_WAIT_MS));
     EXPECT_EQ(joined(messages(1)), "0x05\t\n0x5a\t16\n") << "SETUP, RELEASE COMPLETE (16)";
     std::string r = joined(sipp_captured_responses(w));
     EXPECT_TRUE(has(r, "200 CANCEL\n487 INVITE\n")) << r;

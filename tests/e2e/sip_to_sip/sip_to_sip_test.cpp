@@ -243,7 +243,7 @@ TEST(SipToSip, AnswersOfLegTwoReachLegOne)
             ASSERT_NE(at, std::string::npos) << "no clean-up call took the BYE";
             size_t end = out.find(' ', at + took.size());
             std::string freed = "Resetting finished for co " + out.substr(at + took.size(), end - at - took.size()) + " ";
-            EXPECT_TRUE(e2e_world::wait_for([&] { return has(sw.w.tarn_out().substr(at), freed); }, 15000)) << freed;
+            EXPECT_TRUE(e2e_world::wait_for([&] { return has(sw.w.tarn_out().substr(at), freed); }, E2E_WAIT_MS)) << freed;
         }
     }
     std::string out = sw.w.tarn_out();

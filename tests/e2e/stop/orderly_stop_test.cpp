@@ -112,7 +112,7 @@ TEST(OrderlyStop, CdrLinesOfEndedCallsSurviveAKillAndTheNextRunAppends)
     E2E_REQUIRE(s.w);
     ASSERT_TRUE(s.start()) << s.w.tarn_err();
     ASSERT_NO_FATAL_FAILURE(s.calls_ended_by_leg_two("far", N));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return read_cdr(s.cdr).lines >= N; }, 20000)) << read_cdr(s.cdr).text;
+    ASSERT_TRUE(e2e_world::wait_for([&] { return read_cdr(s.cdr).lines >= N; }, E2E_WAIT_MS)) << read_cdr(s.cdr).text;
 
     kill(s.w.tarn_pid(), SIGKILL);
     ASSERT_EQ(s.w.wait_tarn_exit(20), 128 + SIGKILL);
@@ -124,7 +124,7 @@ TEST(OrderlyStop, CdrLinesOfEndedCallsSurviveAKillAndTheNextRunAppends)
     // The next run: one more call, one more line after the others.
     ASSERT_TRUE(s.start()) << s.w.tarn_err();
     ASSERT_NO_FATAL_FAILURE(s.calls_ended_by_leg_two("far2", 1));
-    ASSERT_TRUE(e2e_world::wait_for([&] { return read_cdr(s.cdr).lines >= N + 1; }, 20000));
+    ASSERT_TRUE(e2e_world::wait_for([&] { return read_cdr(s.cdr).lines >= N + 1; }, E2E_WAIT_MS));
     f = read_cdr(s.cdr);
     EXPECT_EQ(f.lines, N + 1) << f.text;
     EXPECT_EQ(f.whole, N + 1) << f.text;
