@@ -479,8 +479,9 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
 // During a flood of INVITEs the daemon keeps serving everyone else: a
 // running call's BYE is answered and reaches the far end, and an OPTIONS
 // from an address that is not flooding is answered. Two call objects, both
-// held by a call from SIP to SIP that is up, so every INVITE of the flood
-// is refused, by call control (486 with Reason) or by the stack (503). The
+// held by a call from SIP to SIP that is up, and no line for the flood's
+// number, so every INVITE of the flood is refused, by call control (486
+// with Reason) or by the stack (503). The
 // flood goes on (50 INVITEs every half second) until the BYE is through.
 TEST(SipAdmission, ByeAndOptionsAreAnsweredDuringAFlood)
 {
@@ -524,11 +525,16 @@ TEST(SipAdmission, ByeAndOptionsAreAnsweredDuringAFlood)
         if (a.status < 200)
             continue;
         refused++;
+        // 9001 has no line: an INVITE that finds a call object free (while
+        // the call's second one is not yet or no longer taken) gets that
+        // refusal instead
         if (a.status == 503)
             EXPECT_TRUE(a.reason.empty()) << a.reason;
         else {
             EXPECT_EQ(a.status, 486) << a.index << " " << a.phrase;
-            EXPECT_TRUE(reason_text(a, "No processing resources")) << a.reason;
+            EXPECT_TRUE(reason_text(a, "No processing resources") ||
+                        reason_text(a, "No matching dialplan entry found"))
+                << a.reason;
         }
     }
     EXPECT_GE(refused, 50);

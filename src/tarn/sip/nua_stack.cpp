@@ -225,10 +225,13 @@ int init_nua_instance()
                              // Load shedding: refusals keep their
                              // transaction briefly, copies of answers
                              // are timed so that the stack's retry list
-                             // stays cheap, and no more INVITEs wait for
-                             // call control than it can take.
+                             // stays cheap, a burst waits in the socket
+                             // rather than losing its ACKs, and no more
+                             // INVITEs wait for call control than it can
+                             // take.
                              NTATAG_SIP_T4(SIP_T4_MS),
                              NTATAG_SIP_T2(SIP_T2_MS),
+                             TPTAG_UDP_RMEM(SIP_UDP_RECEIVE_BUFFER),
                              NTATAG_MAX_PROCEEDING(SIP_PROCEEDING_LIMIT_AT_START),
                              TAG_IF(ss->nua_sip_string[0], NUTAG_URL(bind_url.c_str())),
                              TAG_IF(ss->nua_sip_ssl_string[0], NUTAG_SIPS_URL(ss->nua_sip_ssl_string)),

@@ -29,6 +29,16 @@ constexpr unsigned SIP_T4_MS = 100;
 // (an OPTIONS or REGISTER) goes out every 0.5 s until its 32 s are over.
 constexpr unsigned SIP_T2_MS = 500;
 
+// The receive buffer of each SIP UDP socket (the kernel's default is
+// 208 KB). When a burst outruns the stack thread the kernel drops what
+// does not fit, ACKs of refusals among them; a client that does not
+// acknowledge the refusal's next copy (a flooder, or one that has
+// forgotten the call) then leaves its transaction for 32 s, sending the
+// refusal every T2. The kernel doubles the figure asked for: 2 MB hold a
+// few hundred milliseconds of a 2000 INVITE/s flood with its ACKs; it is
+// kernel memory, taken only while datagrams wait.
+constexpr unsigned SIP_UDP_RECEIVE_BUFFER = 1u << 20;
+
 // The bound on waiting INVITEs until the call objects exist.
 constexpr size_t SIP_PROCEEDING_LIMIT_AT_START = 256;
 
