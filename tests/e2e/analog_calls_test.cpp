@@ -86,7 +86,7 @@ TEST(AnalogCalls, FxsDialsSipAndHangsUp)
     EXPECT_TRUE(a.uas_saw("BYE sip:")) << a.w.tarn_out();
     process_result r = a.uas.get();
     EXPECT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_TRUE(a.w.wait_out("calling reset_op for", 10000));
+    EXPECT_TRUE(a.w.wait_out("calling reset_op for", E2E_WAIT_MS));
     EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(a.w), "");
 }
@@ -139,7 +139,7 @@ TEST(AnalogCalls, SipCallRingsTheTelephone)
     EXPECT_EQ(r.status, 0) << r.out << r.err << a.w.tarn_out();
     EXPECT_TRUE(a.msp_saw("FC_VOIP_PROGRAM_TONE_ENGINE")) << "the hang-up tone after the caller's BYE\n" << a.w.tarn_out();
     ASSERT_TRUE(a.sim->request({"hook", "1", "on"}));
-    EXPECT_TRUE(a.w.wait_out("calling reset_op for", 10000));
+    EXPECT_TRUE(a.w.wait_out("calling reset_op for", E2E_WAIT_MS));
     EXPECT_FALSE(analog_has(a.w.tarn_out(), "not built")) << a.w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(a.w), "");
 }

@@ -41,7 +41,7 @@ TEST(GsmCalls, CallFromTheModemReachesSipAndEnds)
     process_result r = g.uas.get();
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_FALSE(gsm_has_command(*g.sim, 1, "AT+CEER")) << "a call from the modem asks for no release reason";
-    EXPECT_TRUE(g.w.wait_out("calling reset_op for", 10000));
+    EXPECT_TRUE(g.w.wait_out("calling reset_op for", E2E_WAIT_MS));
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
 
@@ -89,7 +89,7 @@ TEST(GsmCalls, CallerWithoutRouteIsHungUp)
     ASSERT_TRUE(g.start()) << g.w.tarn_err();
     ASSERT_TRUE(g.sim->request({"call", "1", "+4930123456"}));
     EXPECT_NE(g.sim->expect(1, "^ATH$", 20000), "") << g.w.tarn_out();
-    EXPECT_TRUE(g.w.wait_out("calling reset_op for", 10000));
+    EXPECT_TRUE(g.w.wait_out("calling reset_op for", E2E_WAIT_MS));
     EXPECT_EQ(gsm_count(g.w.tarn_out(), "S SEND: NUA_I_INVITE"), 0);
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
@@ -114,7 +114,7 @@ TEST(GsmCalls, CallFromSipDialsTheModem)
     EXPECT_NE(g.sim->expect(1, "^ATH$", 20000), "") << g.w.tarn_out();
     EXPECT_NE(g.sim->expect(1, "^AT\\+CEER$", 20000), "") << g.w.tarn_out();
     EXPECT_TRUE(g.w.wait_out("GSM CEER INFO port 1: \"Normal call clearing\"", 20000)) << g.w.tarn_out();
-    EXPECT_TRUE(g.w.wait_out("calling reset_op for", 20000));
+    EXPECT_TRUE(g.w.wait_out("calling reset_op for", E2E_WAIT_MS));
 
     auto busy = std::async(std::launch::async, [&] {
         return sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01705555"}});
@@ -183,7 +183,7 @@ TEST(GsmCalls, DialRefusedByTheModemEndsTheCallFromSip)
     ASSERT_TRUE(g.sim->close_port(1));
     EXPECT_TRUE(sipp_ok(sipp_run(g.w, {"gsm_uac_busy.xml", 1, "127.0.0.1", {"-s", "01701234"}})))
         << g.w.tarn_out();
-    EXPECT_TRUE(g.w.wait_out("sacrificing command", 20000)) << g.w.tarn_out();
+    EXPECT_TRUE(g.w.wait_out("sacrificing command", E2E_WAIT_MS)) << g.w.tarn_out();
     EXPECT_EQ(gsm_count(g.w.tarn_out(), "couldn't get free registered gsm port"), 0);
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
@@ -204,7 +204,7 @@ TEST(GsmMessages, ReadFromTheSimIntoTheSpool)
     // A slot that cannot be read stays on the SIM.
     ASSERT_TRUE(g.sim->inject(1, "\r\n+CMTI: \"SM\",7\r\n"));
     EXPECT_NE(g.sim->expect(1, "^AT\\+CMGR=7$", 20000), "");
-    EXPECT_TRUE(g.w.wait_out("left on the SIM", 10000));
+    EXPECT_TRUE(g.w.wait_out("left on the SIM", E2E_WAIT_MS));
     EXPECT_FALSE(gsm_has_command(*g.sim, 1, "AT+CMGD=7"));
     EXPECT_EQ(sipp_stop_tarn(g.w), "");
 }
@@ -240,7 +240,7 @@ TEST(GsmMessages, CellBroadcastPduAfterItsAnnouncement)
     while (pdu.size() < 176)
         pdu += "C4";
     ASSERT_TRUE(g.sim->inject(1, "\r\n+CBM: 88\r\n" + pdu + "\r\n"));
-    EXPECT_TRUE(g.w.wait_out("Received CBM on port 1", 20000)) << g.w.tarn_out();
+    EXPECT_TRUE(g.w.wait_out("Received CBM on port 1", E2E_WAIT_MS)) << g.w.tarn_out();
     EXPECT_EQ(g.w.ns.run({"sh", "-c", "ls /tmp/cbm/in | wc -l"}).out, "1\n");
     ASSERT_TRUE(g.sim->inject(1, "\r\n+CBM: 88\r\n" + pdu.substr(0, 174) + "\r\n"));
     EXPECT_TRUE(e2e_world::wait_for(

@@ -135,7 +135,7 @@ TEST_F(SipNotify, ResyncAllowedLeavesTheMarker)
     E2E_REQUIRE(w);
     start(true);
     EXPECT_TRUE(sipp_ok(send("resync", notify_scenario("resync", "", "", 200, "OK"), "127.0.0.2")));
-    EXPECT_TRUE(w.wait_out("S IND : Accepting NOTIFY resync event on sip peer peer from IP 127.0.0.2", 10000));
+    EXPECT_TRUE(w.wait_out("S IND : Accepting NOTIFY resync event on sip peer peer from IP 127.0.0.2", E2E_WAIT_MS));
     EXPECT_TRUE(marker());
     EXPECT_EQ(sipp_stop_tarn(w), "");
     EXPECT_EQ(notify_answers(), 1) << "one answer only";
@@ -149,7 +149,7 @@ TEST_F(SipNotify, ResyncForbiddenWithoutPermission)
     std::string victim = w.root.path("victim");
     ASSERT_EQ(symlink(victim.c_str(), w.root.path("tmp/provisioning.triggered").c_str()), 0);
     EXPECT_TRUE(sipp_ok(send("resync", notify_scenario("resync", "", "", 403, "Forbidden"), "127.0.0.2")));
-    EXPECT_TRUE(w.wait_out("S IND : Rejecting NOTIFY resync event on sip peer peer from IP 127.0.0.2", 10000));
+    EXPECT_TRUE(w.wait_out("S IND : Rejecting NOTIFY resync event on sip peer peer from IP 127.0.0.2", E2E_WAIT_MS));
     EXPECT_NE(access(victim.c_str(), F_OK), 0);
     EXPECT_EQ(sipp_stop_tarn(w), "");
     EXPECT_EQ(notify_answers(), 1) << "one answer only";

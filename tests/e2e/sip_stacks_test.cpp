@@ -111,7 +111,7 @@ TEST(SipStacks, StacksThatCannotComeUp)
         ASSERT_GT(holder, 0);
         ASSERT_TRUE(e2e_world::wait_for(
             [&] { return w.ns.run({"ss", "-lnuH"}).out.find(":" + std::to_string(w.root.sip_port)) != std::string::npos; },
-            20000));
+            E2E_WAIT_MS));
         EXPECT_EQ(w.run_tarn_to_exit(), 89);
         EXPECT_NE(w.tarn_out().find("CRITICAL: nua_create failed!"), std::string::npos);
         EXPECT_NE(w.tarn_err().find("TARN EXITCODE 89: TARN initialization failed!"), std::string::npos)

@@ -222,7 +222,14 @@ TEST(RegistrationE2E, RegistrarAnswers)
         size_t ok = nth(t, "SIP/2.0 200", 0);
         ASSERT_LT(ok, t.size());
         EXPECT_TRUE(on_time(gap_after(t, ok), 55));
-        EXPECT_NE(header(t[nth(t, "REGISTER", 1)], "Authorization"), "");
+        // the REGISTER after the challenge (a loaded registrar may have
+        // seen the first one twice) answers it
+        size_t challenge = nth(t, "SIP/2.0 401", 0);
+        size_t answer = challenge;
+        while (answer < t.size() && t[answer].first.rfind("REGISTER", 0) != 0)
+            answer++;
+        ASSERT_LT(answer, t.size());
+        EXPECT_NE(header(t[answer], "Authorization"), "");
     }
     // Registrars that list the binding in their answers: the refresh comes
     // from the registration's own timer, on the same Call-ID, not earlier
@@ -373,7 +380,7 @@ TEST(RegistrationE2E, ValidationByOptions)
         EXPECT_EQ(state_after(out, rid, line), e.state);
     }
     EXPECT_NE(rid_of(out, "S IND : nua_i_outbound[408]"), "");
-    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 1", 30000)) << out;
+    EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 1", E2E_WAIT_MS)) << out;
     EXPECT_EQ(sipp_stop_tarn(w), "");
     // The port's layer 2 release as tshark reads the trace: DISC from us (the
     // far end may set the link up again).
@@ -503,7 +510,7 @@ TEST(RegistrationE2E, RegistrarCheckOverTcp)
     ASSERT_TRUE(e2e_world::wait_for([&] { return has(w.ns.run({"ss", "-lntH"}).out, ":5992"); }, E2E_WAIT_MS));
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
 
-    EXPECT_TRUE(w.wait_out("registrar_check to tcpdead:", 20000));
+    EXPECT_TRUE(w.wait_out("registrar_check to tcpdead:", E2E_WAIT_MS));
     auto registers = [&] {
         std::string text = read_text_file(received);
         int n = 0;
@@ -551,13 +558,13 @@ TEST(RegistrationE2E, ConsoleListing)
     for (registrar &r : regs)
         r.start(w);
     ASSERT_TRUE(w.start_tarn()) << w.tarn_err();
-    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[402]", 30000)) << w.tarn_out();
-    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[200]", 30000)) << w.tarn_out();
+    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[402]", E2E_WAIT_MS)) << w.tarn_out();
+    ASSERT_TRUE(w.wait_out("S IND : nua_r_register[200]", E2E_WAIT_MS)) << w.tarn_out();
     w.console("r");
-    ASSERT_TRUE(w.wait_out("LISTING REGISTRATIONS\n", 10000));
-    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (200) OK\n", 10000)) << w.tarn_out();
-    EXPECT_TRUE(w.wait_out("REGSTATUS                => REGISTERED\n", 10000)) << w.tarn_out();
-    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (402) UNKNOWN\n", 10000)) << w.tarn_out();
-    EXPECT_TRUE(w.wait_out("ACCOUNTNAME              => pay\n", 10000)) << w.tarn_out();
+    ASSERT_TRUE(w.wait_out("LISTING REGISTRATIONS\n", E2E_WAIT_MS));
+    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (200) OK\n", E2E_WAIT_MS)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("REGSTATUS                => REGISTERED\n", E2E_WAIT_MS)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("RESPONSECODE             => (402) UNKNOWN\n", E2E_WAIT_MS)) << w.tarn_out();
+    EXPECT_TRUE(w.wait_out("ACCOUNTNAME              => pay\n", E2E_WAIT_MS)) << w.tarn_out();
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }

@@ -224,7 +224,7 @@ TEST(SipTls, RegistrationAndCallToTlsPeers)
     std::string lan_contact = std::string("<sips:alice@") + LAN + ":5061>";
     EXPECT_TRUE(trusted.wait(std::string("REGISTER sips:") + PEER + ":5071 contact=" + lan_contact, 30000))
         << trusted.text();
-    EXPECT_TRUE(w.wait_out("SM_SIP_REGISTRATION_PENDING => SM_SIP_REGISTRATION_SUCCESSFUL", 30000));
+    EXPECT_TRUE(w.wait_out("SM_SIP_REGISTRATION_PENDING => SM_SIP_REGISTRATION_SUCCESSFUL", E2E_WAIT_MS));
 
     e2e_child caller(w, "caller", isdn.peer_argv(1, {"dial 0301 4711", "wait answer 30", "sleep 500", "hangup",
                                                      "wait hangup 30"}));
@@ -238,7 +238,7 @@ TEST(SipTls, RegistrationAndCallToTlsPeers)
     // its end); the gateway then closes the connection unused.
     EXPECT_TRUE(stranger.wait("CLOSED after 0 messages", 30000)) << stranger.text();
     EXPECT_TRUE(stranger.wait("PLAIN CONNECT", 30000)) << stranger.text();
-    EXPECT_TRUE(w.wait_out("registrar check for stranger", 30000));
+    EXPECT_TRUE(w.wait_out("registrar check for stranger", E2E_WAIT_MS));
     EXPECT_FALSE(has(stranger.text(), "REGISTER")) << stranger.text();
     EXPECT_EQ(count(t, "REGISTER "), 1) << t;
     EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
