@@ -392,8 +392,10 @@ TEST(SipAdmission, EmergencyCallEndsARunningCall)
     E2E_REQUIRE(w);
     isdn_world(w, row({"SIP", "ISDN", "*", "1", "6.*", "\\0", "*", "\\0", ""}),
                "[general]\nexperimental_options = nco=2\n", true);
-    e2e_q931_peer peer(w, {"--role", "network", "--line", "e1", "--local", isdn_peer_port, "--peer", isdn_gw_port, "-e",
-                       "wait up 30"});
+    // The far end proceeds and rings at once and answers only after the
+    // test: the held calls stay up however slowly the next INVITE comes.
+    e2e_q931_peer peer(w, {"--role", "network", "--line", "e1", "--local", isdn_peer_port, "--peer", isdn_gw_port,
+                           "--answer-after", "600000", "-e", "wait up 30"});
     ASSERT_TRUE(peer.wait("READY", 10000)) << read_text_file(peer.out);
     ASSERT_TRUE(start_isdn_tarn(w)) << w.tarn_err();
     ASSERT_TRUE(has(w.tarn_out(), "ALLOCATING 2 CALL OBJECTS")) << w.tarn_out();
