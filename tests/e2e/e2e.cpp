@@ -363,12 +363,19 @@ std::string e2e_world::error() const
 bool e2e_world::wait_for(const std::function<bool()> &cond, int timeout_ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    // Checked often at first, then every 100 ms: many checks start a
+    // process in the namespace (ss, sipp) or read a whole log, and a fast
+    // poll through a long wait took a good share of a small machine.
+    int pause_ms = 10;
     for (;;) {
         if (cond())
             return true;
-        if (std::chrono::steady_clock::now() >= end)
+        auto now = std::chrono::steady_clock::now();
+        if (now >= end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min<long>(pause_ms, left)));
+        pause_ms = std::min(100, pause_ms * 3 / 2);
     }
 }
 
