@@ -95,8 +95,9 @@ private:
 struct e2e_options {
     // eth1 is the media processor's link too (interface_msp defaults to
     // it): its other end has the processor's own address, where the
-    // daemon's start-up rules send RTP.
-    std::vector<e2e_iface> ifaces = {{"eth1", "10.0.0.1/24", "10.0.0.2/24"}};
+    // daemon's start-up rules send RTP. A host address: the namespace's
+    // one route to 10.0.0.0/24 stays on eth1.
+    std::vector<e2e_iface> ifaces = {{"eth1", "10.0.0.1/24", "10.0.0.2/32"}};
     bool media_processor = true;
     // Extra arguments of sim/mspsim. Without "--rtp-address" the simulator
     // carries RTP on the address of the first interface's other end.

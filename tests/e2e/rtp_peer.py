@@ -225,9 +225,11 @@ class Peer:
         # The media path is up once the gateway's RTP arrives (the line's
         # far end plays a tone while it hears nothing, the called side of a
         # SIP-to-SIP call talks); the bound only keeps a call without RTP
-        # going, whose counts then tell.
+        # going, whose counts then tell. Early media already showed the path:
+        # a caller that then waited would look silent to the RTP check.
         end = time.monotonic() + MEDIA_WAIT
-        while self.r["rx"] == 0 and time.monotonic() < end and self.in_call(0.01, time.monotonic()):
+        while (self.r["rx"] == 0 and self.r["early"] == 0 and time.monotonic() < end
+               and self.in_call(0.01, time.monotonic())):
             pass
         last_sent = time.monotonic()
         for i in range(a.packets):
