@@ -117,6 +117,11 @@ def ack(target, local, r, to_user, branch):
 def run_invites(a):
     target = (a.host, a.port)
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    # the answers to a burst come faster than this loop reads them
+    try:
+        s.setsockopt(socket.SOL_SOCKET, getattr(socket, "SO_RCVBUFFORCE", 33), 4 << 20)
+    except OSError:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4 << 20)
     s.bind((a.bind, 0))
     local = s.getsockname()
     times = [float(t) for t in a.at.split(",")]

@@ -42,6 +42,25 @@ constexpr unsigned SIP_UDP_RECEIVE_BUFFER = 1u << 20;
 // The bound on waiting INVITEs until the call objects exist.
 constexpr size_t SIP_PROCEEDING_LIMIT_AT_START = 256;
 
+// While more than SIP_BACKLOG_SHED_BYTES of requests wait in a stack's UDP
+// socket, the stack is behind: every new INVITE (outside a dialog) is
+// answered 503 by the stack itself, without a transaction, a handle or an
+// event, until the queue is down to SIP_BACKLOG_RESUME_BYTES. A refusal
+// answered by call control costs the stack thread about a millisecond (the
+// transaction, the handle, the events to and from call control, the 155 and
+// the refusal, the ACK); one answered by the stack alone a tenth of that,
+// and it keeps nothing. Requests in a dialog (BYE, re-INVITE), OPTIONS and
+// REGISTER are served as before, behind the INVITEs in the same queue: the
+// shed bound keeps that wait short. The kernel's figure counts each
+// datagram with its buffers, about 2 KB for an INVITE: the bound is about a
+// hundred INVITEs, a tenth of a second of the stack thread.
+constexpr unsigned SIP_BACKLOG_SHED_BYTES = 256u << 10;
+constexpr unsigned SIP_BACKLOG_RESUME_BYTES = 32u << 10;
+constexpr unsigned SIP_BACKLOG_POLL_MS = 10;
+// The bound on waiting INVITEs while shedding: the stack's own 503 for
+// every new INVITE while one waits for call control.
+constexpr size_t SIP_PROCEEDING_LIMIT_SHEDDING = 1;
+
 // Every running stack: at most twice call_objects INVITE server
 // transactions without a final answer. Call control can take at most
 // call_objects of them (the rest only for an emergency call that ends a
@@ -49,4 +68,5 @@ constexpr size_t SIP_PROCEEDING_LIMIT_AT_START = 256;
 // 503 by the stack at once, without a transaction, a handle or an event,
 // so a flood queues at most that many requests for call control and costs
 // no memory beyond them. Asynchronous (the stacks' own threads apply it).
+// The first call also starts the watch of the stacks' receive queues.
 void sip_stacks_limit_proceeding(int call_objects);
