@@ -2,11 +2,9 @@
 // windows sent to the simulated media processor, decoded by the simulator.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "application.h"
 #include "debug_lines.h"
@@ -40,10 +38,7 @@ void one_tone_set()
 
 std::vector<json_value> frames_in(size_t at_least)
 {
-    std::vector<json_value> in;
-    for (int i = 0; i < 300 && (in = sim->frames("in")).size() < at_least; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return in;
+    return sim->wait_frames("in", at_least);
 }
 
 TEST(HostProgrammableCountry, OneMessageWithTheSetsWindows)

@@ -146,3 +146,20 @@ std::vector<json_value> mspsim_runner::frames(const std::string &dir_) const
             out.push_back(v);
     return out;
 }
+
+std::vector<json_value> mspsim_runner::wait_frames(
+    const std::string &dir_, const std::function<bool(const std::vector<json_value> &)> &done, int ms) const
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        std::vector<json_value> got = frames(dir_);
+        if (done(got) || std::chrono::steady_clock::now() >= end)
+            return got;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::vector<json_value> mspsim_runner::wait_frames(const std::string &dir_, size_t n, int ms) const
+{
+    return wait_frames(dir_, [n](const std::vector<json_value> &got) { return got.size() >= n; }, ms);
+}

@@ -4,6 +4,7 @@
 #pragma once
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,15 @@ public:
     std::vector<json_value> frames() const;
     // The frames of one direction ("in": from the daemon, "out": to it).
     std::vector<json_value> frames(const std::string &dir) const;
+    // Reads the frames of one direction until done holds of them, at most
+    // ms (what is waited for must come, however loaded the machine); the
+    // frames of the last read. A command is recorded before its answer, so
+    // once an answer is there, a later read holds its command.
+    std::vector<json_value> wait_frames(const std::string &dir,
+                                        const std::function<bool(const std::vector<json_value> &)> &done,
+                                        int ms = 60000) const;
+    // The same until there are at least n.
+    std::vector<json_value> wait_frames(const std::string &dir, size_t n, int ms = 60000) const;
     // Ends the simulator and waits for it.
     void stop();
 

@@ -4,7 +4,9 @@
 // test-mode command of a BERT start on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <iterator>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -43,17 +45,26 @@ bool has(const std::string &text, const std::string &part)
     return text.find(part) != std::string::npos;
 }
 
-// The last frame from the daemon with the function code, waited for.
-json_value last_in(const std::string &name)
+// How many frames from the daemon have the function code.
+size_t count_in(const std::string &name)
 {
-    for (int i = 0; i < 300; i++) {
-        std::vector<json_value> in = sim->frames("in");
-        for (auto it = in.rbegin(); it != in.rend(); ++it)
-            if ((*it)["name"].str() == name)
-                return *it;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return json_value();
+    std::vector<json_value> in = sim->frames("in");
+    return std::count_if(in.begin(), in.end(), [&](const json_value &f) { return f["name"].str() == name; });
+}
+
+// The frame from the daemon with the function code that follows the first
+// `seen` of them, waited for.
+json_value next_in(const std::string &name, size_t seen)
+{
+    auto named = [&](const std::vector<json_value> &in) {
+        std::vector<json_value> out;
+        std::copy_if(in.begin(), in.end(), std::back_inserter(out),
+                     [&](const json_value &f) { return f["name"].str() == name; });
+        return out;
+    };
+    std::vector<json_value> in =
+        named(sim->wait_frames("in", [&](const std::vector<json_value> &got) { return named(got).size() > seen; }));
+    return in.size() > seen ? in[seen] : json_value();
 }
 
 // Call 0 with its voice channel on timeslot 7; the channel's number.
@@ -157,11 +168,12 @@ TEST(ConsoleBert, StartStatisticsAndListing)
     std::string ch = std::to_string(channel);
     EXPECT_EQ(dispatcher_answer("tbert1"), "\r\n");
     EXPECT_EQ(dispatcher_answer("pbertA5"), "Setting custom test pattern 0xa5\n\r\n");
+    size_t test_modes = count_in("FC_SET_TEST_MODE");
     std::string out = dispatcher_answer("bert0");
     EXPECT_EQ(out, "starting bert for call on index 0\n\n"
                    "Starting bert for call at index 0 => timeslot 7 / channel " + ch + "\n"
                    "Bert Test => Using custom test pattern a5\n\r\n");
-    json_value f = last_in("FC_SET_TEST_MODE");
+    json_value f = next_in("FC_SET_TEST_MODE", test_modes++);
     ASSERT_EQ(f["name"].str(), "FC_SET_TEST_MODE");
     // Generate and verify with the custom pattern, lock after 256 good bits;
     // the test type keeps its default.
@@ -171,17 +183,18 @@ TEST(ConsoleBert, StartStatisticsAndListing)
     EXPECT_EQ(dispatcher_answer("pbert0"), "Setting custom test pattern 0x00\n\r\n");
     out = dispatcher_answer("bert0");
     EXPECT_TRUE(has(out, "Bert Test => Using automatic pattern\n")) << out;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    f = last_in("FC_SET_TEST_MODE");
+    f = next_in("FC_SET_TEST_MODE", test_modes);
     expect_test_mode(f, 3, 0);
     EXPECT_EQ(dispatcher_answer("pbert1ff"), "Setting custom test pattern 0xff\n\r\n");
 
     // The statistics query goes to the call's channel; the dispatcher of
     // the daemon files the answer, here it is filed by hand.
     EXPECT_EQ(dispatcher_answer("sbert0"), "\r\n");
-    for (int i = 0; i < 300 && sim->frames("in").back()["type"].num() != 35; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    json_value q = sim->frames("in").back();
+    std::vector<json_value> in = sim->wait_frames("in", [](const std::vector<json_value> &got) {
+        return !got.empty() && got.back()["type"].num() == 35;
+    });
+    ASSERT_FALSE(in.empty());
+    json_value q = in.back();
     EXPECT_EQ(q["type"].num(), 35);
     EXPECT_EQ(q["class"].num(), 1);
     EXPECT_EQ(q["channel"].num(), channel);

@@ -2,10 +2,8 @@
 // simulated media processor: the answer lines and the query on the wire.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
-#include <thread>
 
 #include "application.h"
 #include "console.h"
@@ -51,12 +49,8 @@ TEST(ConsoleTimeslotQuery, AsksTheProcessorAboutTheTimeslot)
     EXPECT_EQ(gp->msp_counter, counter_before + 1);
 
     // The query reaches the processor with the timeslot, and is answered.
-    std::vector<json_value> in, outgoing;
-    for (int i = 0; i < 200 && outgoing.empty(); i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        in = sim->frames("in");
-        outgoing = sim->frames("out");
-    }
+    std::vector<json_value> outgoing = sim->wait_frames("out", 1);
+    std::vector<json_value> in = sim->frames("in");
     ASSERT_EQ(in.size(), 1u);
     EXPECT_EQ(in[0]["name"].str(), "FC_SUPVSR_CREATE_CHANNEL");
     EXPECT_EQ(in[0]["type"].num(), 1);
@@ -73,8 +67,7 @@ TEST(ConsoleTimeslotQuery, AsksTheProcessorAboutTheTimeslot)
         EXPECT_EQ(answer_in_state_6(bad), std::string("Ignoring invalid value ") + bad + "\n\r\n");
     EXPECT_EQ(answer_in_state_6("511"), "Channel Usage: 0/" + std::to_string(msp_get_total_channels()) +
                                             "\nPrinting info for timeslot 511\n");
-    for (int i = 0; i < 200 && sim->frames("out").size() < 2; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sim->wait_frames("out", 2);
     in = sim->frames("in");
     ASSERT_EQ(in.size(), 2u);
     EXPECT_EQ(in[1]["fields"]["timeslot"].num(), 511);

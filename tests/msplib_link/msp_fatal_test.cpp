@@ -1,7 +1,6 @@
 // The fatal ends of the command thread, each in a process of its own.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <thread>
 
@@ -67,8 +66,7 @@ TEST(MspFatal, ADeviceThatIsGoneEndsTheNextSend)
         r = run_process({driver(), "send_fails"}, "", sim_env(sim), 20);
     });
     // Once the first command has been answered, the device goes.
-    for (int i = 0; i < 200 && sim.frames("out").empty(); i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    sim.wait_frames("out", 1);
     sim.request(R"({"cmd": "stop"})");
     t.join();
     EXPECT_EQ(r.status, 109) << r.err;
