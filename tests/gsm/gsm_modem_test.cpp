@@ -329,8 +329,9 @@ TEST_F(GsmExchange, OpenSmsPromptIsClosed)
 {
     sim->inject(1, "\r\n> ");
     EXPECT_NE(sim->expect(1, "^$", 10), "x"); // (nothing to wait for: ESC+CR is an empty line)
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    std::string t = read_file(sim->transcript_path());
+    std::string t;
+    for (int i = 0; i < 6000 && (t = read_file(sim->transcript_path())).find("1 < \\x1b") == std::string::npos; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_NE(t.find("1 < \\x1b"), std::string::npos);
 }
 
@@ -380,14 +381,24 @@ TEST_F(GsmExchange, PortClosedMidCommandEndsItAndTheReaderNeitherSpinsNorHangs)
 
 TEST_F(GsmExchange, ShutdownEndsQueuedCommandsAndRebootsTheModem)
 {
-    sim->fault(1, "slow", "1000", 1);
+    // The modem holds its answer to the first command while a second caller
+    // queues behind it; then the library shuts down.
+    sim->fault(1, "slow", "3000", 1);
     std::thread busy([&] { run(GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(sim->expect(1, "^AT\\+CSQ$", 60000), "AT+CSQ");
     char *answer = nullptr;
     std::thread waiter([&] {
         EXPECT_EQ(gsm_queue_command(1, GSM_EVENT_TYPE_CREG, "AT+CREG?\r\n", nullptr, &answer, 1, 0), 0);
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto queued = [] {
+        gsm_lock_queue(1);
+        bool any = gman->gsm_command_queue[1]->first != nullptr;
+        gsm_unlock_queue(1);
+        return any;
+    };
+    for (int i = 0; i < 6000 && !queued(); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(queued()) << "the second command waits behind the first";
     gsm_shutdown();
     started = false;
     busy.join();
