@@ -139,11 +139,16 @@ measure() {
       perf record -q ${PERF_ARGS:--g} -p "$1" -o "$work/perf.$rate.data" >/dev/null 2>&1 &
       perf=$!
     fi
+    # the recovery agent is up before the flood starts (a python started
+    # beside a flood on a loaded machine took seconds to begin)
+    rm -f "$work/since.$label.$rate"
+    agent recover --local $HOLDER:5092 --target "$target" --to 201 --since-file "$work/since.$label.$rate" \
+      --wait 60 >"$work/recover.$label.$rate" 2>&1 &
+    local rec=$!
+    for _ in $(seq 300); do grep -q '^ready' "$work/recover.$label.$rate" 2>/dev/null && break; sleep 0.05; done
     t0=$(date +%s.%N)
     t_end=$(awk -v a="$t0" -v b="$FLOOD_S" 'BEGIN { printf "%.3f", a + b }')
-    agent recover --local $HOLDER:5092 --target "$target" --to 201 --since "$t_end" --wait 60 \
-      >"$work/recover.$label.$rate" 2>&1 &
-    local rec=$!
+    echo "$t_end" >"$work/since.$label.$rate.tmp" && mv "$work/since.$label.$rate.tmp" "$work/since.$label.$rate"
     local out=$work/flood.$label.$rate
     # the flood: one sipp a FLOOD_STEP INVITEs a second, each from a port of
     # its own (one sipp on a busy machine falls behind 1000/s)

@@ -14,7 +14,8 @@ hold: places --calls calls to --to, each acknowledged once answered, prints
   answered 200) and "dropped N" (calls the far side ended while held). Exit
   status 0 when every call was cleared by its BYE.
 
-recover: from --since (wall-clock seconds), waits until an OPTIONS is
+recover: prints "ready" once its socket is bound; from --since (wall-clock
+  seconds, or the figure written into --since-file later), waits until an OPTIONS is
   answered within 1 s and then until a call to --to is answered 200 and
   cleared by a BYE answered 200 (a refused call is tried again after 0.1 s);
   prints "options TIME", "call TIME" (wall-clock seconds when each was
@@ -231,6 +232,7 @@ def main():
     p.add_argument("--every", type=float, default=0.5)
     p.add_argument("--wait", type=float, default=8.0)
     p.add_argument("--since", type=float, default=0.0)
+    p.add_argument("--since-file", help="recover: a file that will hold --since")
     p.add_argument("--out", default="-")
     args = p.parse_args()
     agent = Agent(args.local, args.target)
@@ -297,6 +299,11 @@ def main():
         return 0 if cleared == len(calls) else 1
 
     # recover
+    print("ready", flush=True)
+    if args.since_file:
+        while not os.path.exists(args.since_file) or not open(args.since_file).read().strip():
+            time.sleep(0.01)
+        args.since = float(open(args.since_file).read())
     since = args.since or time.time()
     while time.time() < since:
         time.sleep(0.01)
