@@ -15,7 +15,8 @@
 # sipp, default 500: 2000/s are four sipps), PARTS (default
 # "tarn kamailio"), BUILD_DIR (default build: the RelWithDebInfo product
 # tree), TARN_BIN, KEEP=1 (keeps the work directory), PERF=1 (a profile of
-# tarn during each flood: perf.RATE.data in the work directory; PERF_ARGS).
+# tarn during each flood: perf.RATE.data in the work directory; PERF_ARGS),
+# STALL_S (stops the server for that many seconds 2 s into each flood).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 src=$PWD
@@ -160,6 +161,13 @@ measure() {
         -buff_size 8388608 -trace_stat -stf "$out.$i.csv" -fd 1 -timeout $((FLOOD_S + 60))s >"$out.$i" 2>&1 &
       fl+=($!)
     done
+    if [ -n "${STALL_S:-}" ]; then
+      # the server stopped for a while, as a machine busy elsewhere does
+      sleep 2
+      kill -STOP "$@"
+      sleep "$STALL_S"
+      kill -CONT "$@"
+    fi
     for i in "${fl[@]}"; do wait "$i" || true; done
     local outs=() csvs=()
     for ((i = 0; i < procs; i++)); do outs+=("$out.$i"); csvs+=("$out.$i.csv"); done

@@ -45,15 +45,18 @@ constexpr size_t SIP_PROCEEDING_LIMIT_AT_START = 256;
 // While more than SIP_BACKLOG_SHED_BYTES of requests wait in a stack's UDP
 // socket, the stack is behind: every new INVITE (outside a dialog) is
 // answered 503 by the stack itself, without a transaction, a handle or an
-// event, until the queue is down to SIP_BACKLOG_RESUME_BYTES. A refusal
-// answered by call control costs the stack thread about a millisecond (the
-// transaction, the handle, the events to and from call control, the 155 and
-// the refusal, the ACK); one answered by the stack alone a tenth of that,
-// and it keeps nothing. Requests in a dialog (BYE, re-INVITE), OPTIONS and
-// REGISTER are served as before, behind the INVITEs in the same queue: the
-// shed bound keeps that wait short. The kernel's figure counts each
-// datagram with its buffers, about 2 KB for an INVITE: the bound is about a
-// hundred INVITEs, a tenth of a second of the stack thread.
+// event, until the queue is down to SIP_BACKLOG_RESUME_BYTES. A refusal by
+// call control costs the stack thread a quarter of a millisecond (the
+// transaction, the handle, the events to and from call control, the 155
+// and the refusal, the ACK); a stack that cannot keep up lets the queue
+// fill until the kernel drops datagrams, ACKs among them, and every
+// refusal whose ACK is lost stays 32 s sending copies, which puts it
+// further behind. The stack's own 503 keeps nothing. Requests in a dialog
+// (BYE, re-INVITE), OPTIONS and REGISTER are served as before, behind the
+// INVITEs in the same queue: the bound keeps that wait short. The kernel's
+// figure counts each datagram with its buffers, about 2 KB for an INVITE:
+// the bound is about a hundred INVITEs, a few tens of milliseconds of the
+// stack thread.
 constexpr unsigned SIP_BACKLOG_SHED_BYTES = 256u << 10;
 constexpr unsigned SIP_BACKLOG_RESUME_BYTES = 32u << 10;
 constexpr unsigned SIP_BACKLOG_POLL_MS = 10;
