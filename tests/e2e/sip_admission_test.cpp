@@ -548,39 +548,52 @@ TEST(SipAdmission, ByeAndOptionsAreAnsweredDuringAFlood)
 // once (no Reason: call control never sees it), and once the queue is read
 // INVITEs reach call control again. Every INVITE of the burst gets a final
 // answer, and an OPTIONS from another address sent into the burst is
-// answered.
+// answered. How far the stack falls behind depends on the machine, so a
+// burst that did not put it behind is tried again.
 TEST(SipAdmission, ABurstTheStackCannotReadInTimeIsAnsweredByTheStack)
 {
     e2e_world w(sipp_world_options());
     E2E_REQUIRE(w);
     sipp_write_config(w, "usr/conf/tarn.sip", plain_sip);
+    // call objects enough that the bound on INVITEs waiting for call
+    // control (twice them) is not what sheds the burst
+    w.root.write("usr/conf/tarn.conf", "[general]\nexperimental_options = nco=128\n");
     ASSERT_TRUE(sipp_start_tarn(w)) << w.tarn_err();
-    ASSERT_TRUE(w.wait_out("INVITEs wait for an answer")) << w.tarn_out();
+    ASSERT_TRUE(w.wait_out("at most 256 INVITEs wait for an answer")) << w.tarn_out();
+    const std::string shedding = "new INVITEs are answered 503 by the stack";
 
     const int n = 500;
     std::string at = "0";
     for (int i = 1; i < n; i++)
         at += ",0";
-    std::future<process_result> probe = std::async(std::launch::async, [&w] {
-        usleep(20 * 1000);
-        return sipp_run(w, {"options.xml", 1, "127.0.0.2", {}});
-    });
-    std::vector<answer> all = send_invites(w, {"--to", "9001", "--at", at, "--wait", "10"});
-    EXPECT_TRUE(sipp_ok(probe.get())) << "an OPTIONS from another address";
-    ASSERT_TRUE(w.wait_out("new INVITEs are answered 503 by the stack")) << w.tarn_out();
     int shed = 0;
-    for (int i = 0; i < n; i++) {
-        answer a = final_of(all, i);
-        if (a.status == 503) {
-            EXPECT_TRUE(a.reason.empty()) << i << " " << a.reason;
-            shed++;
-        } else {
-            EXPECT_EQ(a.status, 486) << i << " " << a.phrase;
-            EXPECT_TRUE(reason_text(a, "No matching dialplan entry found")) << i << " " << a.reason;
+    for (int burst = 0; burst < 5 && !has(w.tarn_out(), shedding); burst++) {
+        SCOPED_TRACE(burst);
+        int seen = count(w.tarn_out(), "S IND : nua_i_invite[");
+        std::future<process_result> probe = std::async(std::launch::async, [&w] {
+            usleep(20 * 1000);
+            return sipp_run(w, {"options.xml", 1, "127.0.0.2", {}});
+        });
+        std::vector<answer> all = send_invites(w, {"--to", "9001", "--at", at, "--wait", "10"});
+        EXPECT_TRUE(sipp_ok(probe.get())) << "an OPTIONS from another address";
+        int refused = 0;
+        for (int i = 0; i < n; i++) {
+            answer a = final_of(all, i);
+            if (a.status == 503) {
+                EXPECT_TRUE(a.reason.empty()) << i << " " << a.reason;
+                shed++;
+            } else {
+                EXPECT_EQ(a.status, 486) << i << " " << a.phrase;
+                EXPECT_TRUE(reason_text(a, "No matching dialplan entry found")) << i << " " << a.reason;
+                refused++;
+            }
         }
+        ASSERT_TRUE(e2e_world::wait_for(
+            [&] { return count(w.tarn_out(), "S IND : nua_i_invite[") - seen >= refused; }, 10000));
+        EXPECT_EQ(count(w.tarn_out(), "S IND : nua_i_invite[") - seen, refused) << "a shed INVITE reached call control";
     }
+    EXPECT_TRUE(has(w.tarn_out(), shedding)) << w.tarn_out();
     EXPECT_GT(shed, 0);
-    EXPECT_EQ(count(w.tarn_out(), "S IND : nua_i_invite["), n - shed) << "a shed INVITE reached call control";
 
     ASSERT_TRUE(w.wait_out("new INVITEs go to call control again")) << w.tarn_out();
     answer after = final_of(send_invites(w, {"--to", "9002", "--wait", "3"}), 0);
