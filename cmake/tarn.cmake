@@ -30,6 +30,38 @@ function(tarn_test_helper label)
   endif()
 endfunction()
 
+# Flags every GoogleTest program of the tree is compiled with.
+function(tarn_gtest_flags name)
+  target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
+  target_compile_definitions(${name} PRIVATE
+    TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+    TARN_BINARY_DIR="${CMAKE_BINARY_DIR}")
+  # A test's own code drives the daemon and its far ends; optimising it buys
+  # nothing at run time and doubles the time to compile a GoogleTest file.
+  # Line tables stay for backtraces. The libraries keep the tree's flags.
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
+    target_compile_options(${name} PRIVATE -O0 -g1)
+  else()
+    target_compile_options(${name} PRIVATE -gline-tables-only)
+  endif()
+  if(TARN_FUZZ)
+    target_compile_options(${name} PRIVATE -fno-sanitize=fuzzer-no-link)
+  endif()
+endfunction()
+
+# The test files share one precompiled header of GoogleTest and the standard
+# library, made once a tree: parsing them took longer than most test files'
+# own code. Only system headers go in, so every file still names what it uses.
+if(NOT TARGET tarn_test_pch)
+  file(WRITE ${CMAKE_BINARY_DIR}/tarn_test_pch.cpp "")
+  add_library(tarn_test_pch OBJECT EXCLUDE_FROM_ALL ${CMAKE_BINARY_DIR}/tarn_test_pch.cpp)
+  tarn_gtest_flags(tarn_test_pch)
+  target_precompile_headers(tarn_test_pch PRIVATE
+    <gtest/gtest.h> <algorithm> <atomic> <chrono> <cstdio> <cstdlib> <cstring>
+    <filesystem> <fstream> <functional> <map> <memory> <mutex> <sstream> <string>
+    <thread> <vector> <unistd.h>)
+endif()
+
 # tarn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s]
 #                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE] [COST s])
 # A GoogleTest binary registered as one ctest test labelled "unit" (or LABELS).
@@ -60,16 +92,9 @@ function(tarn_add_gtest name)
     # Whole sanitizer reports and no hang when a thread faults during exit.
     target_sources(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests/common/san_exit.cpp)
   endif()
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  target_compile_definitions(${name} PRIVATE
-    TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-    TARN_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  # A test's own code drives the daemon and its far ends; optimising it buys
-  # nothing at run time and doubles the time to compile a GoogleTest file.
-  # Line tables stay for backtraces. The libraries keep the tree's flags.
-  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
-    target_compile_options(${name} PRIVATE -O0 -g1)
-  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS})
+  tarn_gtest_flags(${name})
+  target_precompile_headers(${name} REUSE_FROM tarn_test_pch)
   if(NOT wanted)
     return()
   endif()

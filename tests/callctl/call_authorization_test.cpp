@@ -72,7 +72,7 @@ protected:
                    portfile.c_str(), log_.c_str(), (char *)nullptr);
             _exit(127);
         }
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (read_text_file(portfile).empty() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         port_ = read_text_file(portfile);

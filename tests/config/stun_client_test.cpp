@@ -40,6 +40,10 @@
 
 namespace {
 
+// Bound of the waits for what the STUN server simulator must print: the
+// wait ends when it comes; a loaded machine can take seconds to start Python.
+constexpr int SIM_WAIT_MS = 60000;
+
 std::vector<std::pair<void *, int>> tasks;
 int record_task(call_object *co, int event)
 {
@@ -181,7 +185,7 @@ TEST_F(StunClient, NewAddressReregistersTheRegistrationsOfItsFirstServerOnly)
     root->write("addr", "192.0.2.44");
     background sim({"python3", std::string(TARN_SOURCE_DIR) + "/sim/stunsim/stunsim.py", "--addr-file", addr},
                    root->path("sim.out"));
-    ASSERT_TRUE(sim.wait_for("port ", 5000)) << sim.text();
+    ASSERT_TRUE(sim.wait_for("port ", SIM_WAIT_MS)) << sim.text();
     int port = atoi(sim.text().substr(sim.text().find("port ") + 5).c_str());
     std::string name = "127.0.0.1:" + std::to_string(port);
 
@@ -257,8 +261,8 @@ TEST_F(StunClient, ServerWithoutAnswerInheritsNothing)
     std::string script = std::string(TARN_SOURCE_DIR) + "/sim/stunsim/stunsim.py";
     background sim({"python3", script, "--addr-file", root->path("addr")}, root->path("sim.out"));
     background refusing({"python3", script, "--addr-file", root->path("addr"), "--no-address"}, root->path("err.out"));
-    ASSERT_TRUE(sim.wait_for("port ", 5000)) << sim.text();
-    ASSERT_TRUE(refusing.wait_for("port ", 5000)) << refusing.text();
+    ASSERT_TRUE(sim.wait_for("port ", SIM_WAIT_MS)) << sim.text();
+    ASSERT_TRUE(refusing.wait_for("port ", SIM_WAIT_MS)) << refusing.text();
     int port = atoi(sim.text().substr(sim.text().find("port ") + 5).c_str());
     int refusing_port = atoi(refusing.text().substr(refusing.text().find("port ") + 5).c_str());
     std::string talker = "127.0.0.1:" + std::to_string(port);
@@ -267,7 +271,7 @@ TEST_F(StunClient, ServerWithoutAnswerInheritsNothing)
     stun_client_pass();
     EXPECT_EQ(learned(talker), "192.0.2.60");
     EXPECT_EQ(learned(silent), "");
-    EXPECT_TRUE(refusing.wait_for("-> none", 1000)) << refusing.text();
+    EXPECT_TRUE(refusing.wait_for("-> none", SIM_WAIT_MS)) << refusing.text();
 }
 
 // With stun_extra_check, a name the DNS does not know is logged and still
@@ -281,14 +285,14 @@ TEST_F(StunClient, UnresolvableNameIsStillAsked)
     background sim({"python3", std::string(TARN_SOURCE_DIR) + "/sim/stunsim/stunsim.py", "--addr-file",
                     root->path("addr")},
                    root->path("sim.out"));
-    ASSERT_TRUE(sim.wait_for("port ", 5000)) << sim.text();
+    ASSERT_TRUE(sim.wait_for("port ", SIM_WAIT_MS)) << sim.text();
     int port = atoi(sim.text().substr(sim.text().find("port ") + 5).c_str());
     debug_lines rec({SIP});
     std::string name = "127.0.0.1:" + std::to_string(port);
     set_servers({name});
     stun_client_pass();
     EXPECT_TRUE(rec.has("couldn't resolve stun_server |" + name + "|")) << testing::PrintToString(rec.lines());
-    EXPECT_TRUE(sim.wait_for("request 127.0.0.1:", 2000)) << sim.text();
+    EXPECT_TRUE(sim.wait_for("request 127.0.0.1:", SIM_WAIT_MS)) << sim.text();
     EXPECT_EQ(learned(name), "127.0.0.1");
     unsetenv("NSCACHEIP");
     unsetenv("RES_OPTIONS");
