@@ -690,7 +690,7 @@ TEST(SipAdmission, RequestsDuringStartUpAreAnswered)
         ok += status == 200;
         if (!retry_later && status != 200)
             bad += l + "\n";
-        else if (atof(f[2].c_str()) > 1.0)
+        else if (atof(f[2].c_str()) > 8.0) // held by the stack, it would wait 32 s
             bad += l + " (late)\n";
     }
     EXPECT_EQ(bad, "");
