@@ -106,7 +106,9 @@ TEST(ConsoleMspStats, TdmSyncStatistics)
     EXPECT_TRUE(has(out, "RX Bank Switch Out Of Sync Count              : 0 (tracking OFF by default)\n")) << out;
     EXPECT_TRUE(has(out, "Maximal transmitter deviation                 : 0 (= 0 us) (tracking OFF by default)\n"))
         << out;
-    json_value q = sim->frames("in").back();
+    std::vector<json_value> sent = sim->wait_frames("in", 1);
+    ASSERT_FALSE(sent.empty());
+    json_value q = sent.back();
     EXPECT_EQ(q["class"].num(), 5);
     EXPECT_EQ(q["type"].num(), 0x91);
     EXPECT_EQ(q["len"].num(), 8);
