@@ -440,6 +440,13 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
     ASSERT_TRUE(silent.listening);
     held_calls ringing(w, "ringing", {"--to", "8001"});
     ASSERT_TRUE(w.wait_out("D INCOMING:CID=")) << w.tarn_out();
+    // Call control's own refusal: no call object while the ringing call
+    // holds both, no dial plan line once the stack gave that call up (its
+    // INVITE to the silent peer times out after 32 s, which a loaded
+    // machine can reach during the bursts).
+    auto by_call_control = [](const answer &a) {
+        return reason_text(a, "No processing resources") || reason_text(a, "No matching dialplan entry found");
+    };
 
     // 100 INVITEs at once; how many the stack sheds depends on how far
     // call control falls behind, so a burst without any is tried again.
@@ -463,7 +470,7 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
                 shed++;
             } else {
                 EXPECT_EQ(a.status, 486) << i << " " << a.phrase;
-                EXPECT_TRUE(reason_text(a, "No processing resources")) << a.reason;
+                EXPECT_TRUE(by_call_control(a)) << a.reason;
                 refused++;
             }
         }
@@ -474,7 +481,7 @@ TEST(SipAdmission, InvitesBeyondTheWaitingBoundAreShedByTheStack)
     EXPECT_GT(shed, 0);
     answer after = final_of(send_invites(w, {"--to", "9002", "--wait", "3"}), 0);
     EXPECT_EQ(after.status, 486);
-    EXPECT_TRUE(reason_text(after, "No processing resources")) << after.reason;
+    EXPECT_TRUE(by_call_control(after)) << after.reason;
     EXPECT_EQ(sipp_stop_tarn(w), "");
 }
 
