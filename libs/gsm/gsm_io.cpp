@@ -17,6 +17,13 @@ static long long now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+bool gsm_port_stopping(const _libgsm_ctlport_t *ctl)
+{
+    return ctl->port_state == GSM_PORT_STATE_KILLME;
+}
+
+enum { STOP_CHECK_MS = 100 };
+
 static void mark_hung_up(_libgsm_ctlport_t *ctl)
 {
     if (!ctl->hung_up.exchange(1))
@@ -187,7 +194,7 @@ int gsm_read_line_new(const char *cid, _libgsm_ctlport_t *ctl, char *line, int s
             GLOG(0, ctl->port, "CRITICAL: GSM read buffer full without line terminator");
             return 1;
         }
-        if (ctl->hung_up)
+        if (ctl->hung_up || gsm_port_stopping(ctl))
             break;
         long long remaining = deadline - now_ms();
         if (remaining <= 0)
@@ -195,7 +202,7 @@ int gsm_read_line_new(const char *cid, _libgsm_ctlport_t *ctl, char *line, int s
         // A CR at the very end of the buffer may still get its LF: give it a
         // moment before the CR alone ends the line.
         bool cr_pending = ctl->read_len > 0 && ctl->read_buffer[ctl->read_len - 1] == '\r';
-        int wait = (int)remaining;
+        int wait = remaining < STOP_CHECK_MS ? (int)remaining : STOP_CHECK_MS;
         if (cr_pending && wait > 30)
             wait = 30;
         struct pollfd pfd = {ctl->fd_r, POLLIN, 0};
@@ -273,7 +280,23 @@ int gsm_read_line_old(const char *cid, _libgsm_ctlport_t *ctl, char *line, int s
     size_t plen = prompt ? strlen(prompt) : 0;
     for (;;) {
         char c;
-        if (!gsm_read_byte(ctl, &c, timeout_ms))
+        // Each byte may take timeout_ms, waited for in slices so that a stop
+        // is seen.
+        long long deadline = now_ms() + timeout_ms;
+        bool got = false;
+        for (;;) {
+            long long remaining = deadline - now_ms();
+            int wait = remaining < STOP_CHECK_MS ? (int)(remaining > 0 ? remaining : 0) : STOP_CHECK_MS;
+            long long t0 = now_ms();
+            if (gsm_read_byte(ctl, &c, wait)) {
+                got = true;
+                break;
+            }
+            // A read that failed before its slice ran out will not get better.
+            if (ctl->hung_up || gsm_port_stopping(ctl) || remaining <= STOP_CHECK_MS || now_ms() - t0 < wait)
+                break;
+        }
+        if (!got)
             return 0;
         if (c == '\0') {
             GLOG(0, ctl->port, "CRITICAL: NULL BYTE READ\n\n\n");

@@ -10,6 +10,10 @@ int gsm_send_raw(int port, const char *text, int pause_ms, int lock);
 // Sends text cut at its first CR or LF, followed by "\r", with the send lock.
 int gsm_send(int port, const char *text, int pause_ms);
 
+// A stop of the port was asked for. The line readers give up within 100 ms
+// of it, so that no exchange in flight holds the stop up.
+bool gsm_port_stopping(const _libgsm_ctlport_t *ctl);
+
 // Both readers: 1 for a complete line (terminator included in line), 0 for
 // none or an incomplete one (the partial text is in line).
 int gsm_read_line(const char *cid, _libgsm_ctlport_t *ctl, char *line, int size, int timeout_ms,

@@ -447,11 +447,22 @@ void execute_gsm_command(_libgsm_ctlport_t *ctl, gsm_command *cmd)
         echobuf[0] = '\0';
         for (;;) {
             long long rem = remaining_ms(start, timeout);
-            int r = rem >= 1 ? gsm_read_line(cid.text, ctl, line, GSM_LINE_SIZE, (int)rem, nullptr)
+            // A message's prompt ends its line without a terminator: read it
+            // as a line, or a lost echo would hold the port to the limit.
+            int r = rem >= 1 ? gsm_read_line(cid.text, ctl, line, GSM_LINE_SIZE, (int)rem,
+                                             is_cmgs ? "> " : nullptr)
                              : 0;
             if (r == 0) {
                 GLOG(0, port, "CRITICAL: GOT INCOMPLETE LINE(2), COMMAND LOST |%s| => |%s|", what,
                      line);
+                send_escape(port);
+                break;
+            }
+            if (is_cmgs && line[0] == '>') {
+                // The modem took the command but its echo came garbled: the
+                // prompt is closed and the command counts as without echo.
+                GLOG(0, port, "CRITICAL: SMS PROMPT BEFORE ECHO, CLOSING IT |%s| echobuffer => |%s|",
+                     expected, echobuf);
                 send_escape(port);
                 break;
             }
@@ -477,11 +488,11 @@ void execute_gsm_command(_libgsm_ctlport_t *ctl, gsm_command *cmd)
                 echo = true;
                 break;
             }
-            if (ctl->hung_up)
+            if (ctl->hung_up || gsm_port_stopping(ctl))
                 break;
         }
         if (!echo) {
-            if (attempt == 3 || ctl->hung_up) {
+            if (attempt == 3 || ctl->hung_up || gsm_port_stopping(ctl)) {
                 GLOG(0, port, "CRITICAL: there is no hope, sacrificing command at retry %i\n", attempt);
                 break;
             }

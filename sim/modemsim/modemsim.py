@@ -37,7 +37,8 @@ Replies: "ok", "ok PAYLOAD" or "err REASON", the payload percent-encoded.
 
 Faults: noecho, silence, nofinal, split (answer written in small pieces),
 nul (NUL bytes inside the answer), longline N (an unterminated line of N
-bytes before the answer), interrupt TEXT (TEXT cuts into the echo),
+bytes before the answer), interrupt TEXT [COUNT PREFIX] (TEXT cuts into the
+echo; with PREFIX only into that of commands beginning with it),
 reject PREFIX (answer ERROR), cme PREFIX [COUNT TEXT] (answer +CME ERROR),
 final PREFIX COUNT TEXT (TEXT instead of the final result), many PREFIX COUNT
 NxW (N answer lines of W bytes), closeon REGEX
@@ -175,6 +176,8 @@ class Modem:
             if name in ("reject", "cme", "final", "many") and not cmd.upper().startswith(f[1].upper()):
                 continue
             if name == "closeon" and not re.search(f[1], cmd):
+                continue
+            if name == "interrupt" and len(f) > 3 and not cmd.upper().startswith(f[3].upper()):
                 continue
             if f[2] > 0:
                 f[2] -= 1

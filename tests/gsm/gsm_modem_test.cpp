@@ -35,6 +35,7 @@ protected:
             gsm_shutdown();
         sim.reset();
         global_gsm_libexpect_accept_cme_error = 0;
+        global_gsm_read_method = 1;
         remove_tree(root);
     }
     // Starts the simulator and the library with the given ports configured.
@@ -350,6 +351,73 @@ TEST_F(GsmExchange, LongAnswerIsBoundedAndKeptIntactUpToTheBound)
     EXPECT_EQ(a, full.substr(0, a.size()));
     EXPECT_EQ(g_events.wait_for(GSM_EVENT_TYPE_COPS, "").response, a);
 }
+
+// A PDU-mode message record as the spool builds it (the receiver of the
+// answer frees it).
+static gsm_outgoing_sms *pdu_message()
+{
+    auto *m = (gsm_outgoing_sms *)calloc(1, sizeof(gsm_outgoing_sms));
+    m->number = strdup("0301234");
+    m->filename = strdup("m.sms");
+    m->msg = strdup("hello");
+    m->pdu_mode = 1;
+    m->pdu_cmgs_length = 5;
+    m->pdu_block = strdup("0011000A\x1a");
+    return m;
+}
+
+TEST_F(GsmExchange, MessageWhoseEchoIsGarbledIsSentAgainWithoutWaitingOutItsLimit)
+{
+    // A report announcement cuts into the echo: the modem still opens its
+    // prompt, which is closed, and the command goes out again at once.
+    sim->fault(1, "interrupt", "+CDS:", 1, "AT+CMGS=");
+    char *answer = nullptr;
+    auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(gsm_queue_command(1, GSM_EVENT_TYPE_CMGS, pdu_message(), nullptr, &answer, 1, 1), 0);
+    long ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    ASSERT_NE(answer, nullptr);
+    std::string a = answer;
+    free(answer);
+    EXPECT_NE(a.find("+CMGS: "), std::string::npos) << a;
+    EXPECT_LT(ms, gsm_scaled_wait_ms(180000)) << "the lost echo must not hold the port to the limit";
+    strings c = sim->commands(1);
+    EXPECT_EQ(std::count(c.begin(), c.end(), "AT+CMGS=5"), 2);
+    EXPECT_EQ(sim->sms(1), strings{"AT+CMGS=5|0011000A"});
+    EXPECT_NE(read_file(sim->transcript_path()).find("1 < \\x1b"), std::string::npos) << "the prompt was closed";
+    // The port goes on with the next command.
+    EXPECT_EQ(run(GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n"), "+CSQ: 17,99\r\nOK\r");
+}
+
+// Both line readers (1 buffered, 0 byte by byte).
+class GsmStop : public GsmExchange, public ::testing::WithParamInterface<int> {
+};
+
+TEST_P(GsmStop, ShutdownEndsAnExchangeInFlightWithoutWaitingOutItsLimit)
+{
+    global_gsm_read_method = GetParam();
+    // The modem says nothing to a message: its limit is far longer than a
+    // stop may take.
+    sim->fault(1, "silence", "", -1);
+    std::thread sender([&] {
+        char *answer = nullptr;
+        EXPECT_EQ(gsm_queue_command(1, GSM_EVENT_TYPE_CMGS, pdu_message(), nullptr, &answer, 1, 1), 0);
+        free(answer);
+    });
+    EXPECT_EQ(sim->expect(1, "^AT\\+CMGS=", 60000), "AT+CMGS=5");
+    auto t0 = std::chrono::steady_clock::now();
+    gsm_shutdown();
+    started = false;
+    long ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    sender.join();
+    EXPECT_LT(ms, gsm_scaled_wait_ms(180000) / 2);
+    // The message went to its receiver, unanswered.
+    auto ev = g_events.wait_for(GSM_EVENT_TYPE_CMGS, "", 10);
+    EXPECT_EQ(ev.event_type, GSM_EVENT_TYPE_CMGS);
+    EXPECT_EQ(ev.response, "");
+    EXPECT_STREQ(libsm_get_port_state_string(1), "KILLED");
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, GsmStop, ::testing::Values(1, 0));
 
 static double cpu_seconds()
 {
