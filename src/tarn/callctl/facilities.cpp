@@ -21,6 +21,7 @@
 #include "pg_sip_groups.h"
 #include "pools.h"
 #include "proxy_def.h"
+#include "sip_request_order.h"
 #include "sip_stack.h"
 #include "sip_to_sip.h"
 #include "sm_tasks.h"
@@ -79,6 +80,7 @@ void send_info(call_object *co, const char *headers)
     if (!leg || !leg->nh)
         return;
     nua_info(leg->nh, SIPTAG_HEADER_STR(headers), TAG_END());
+    sip_info_sent(leg);
     LOGM(SIP, 17, "%s S SEND: NUA_INFO => %s", cinfo(co), headers);
 }
 

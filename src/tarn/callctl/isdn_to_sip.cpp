@@ -39,6 +39,7 @@
 #include "schema.h"
 #include "sdp_offer_answer.h"
 #include "sip_headers.h"
+#include "sip_request_order.h"
 #include "sip_responses.h"
 #include "sip_trace.h"
 #include "xdv_headers.h"
@@ -764,6 +765,7 @@ SM_ACTION(sm_isdn_to_sip_check_for_sip_info_on_disconnect)
         snprintf(headers, sizeof headers, "X-DV_MESSAGE: DISCONNECT\r\n%s", ies);
         if (co->cl_sip && co->cl_sip->nh) {
             nua_info(co->cl_sip->nh, SIPTAG_HEADER_STR(headers), TAG_END());
+            sip_info_sent(co->cl_sip);
             LOGM(SIP, 17, "%s S SEND: NUA_INFO", cinfo(co));
         }
         if (cc->sip_info_on_disconnect == 2)

@@ -27,6 +27,7 @@
 #include "proxy_def.h"
 #include "reg_object.h"
 #include "sdp_offer_answer.h"
+#include "sip_request_order.h"
 #include "sip_trace.h"
 #include "sm_events.h"
 #include "sm_run.h"
@@ -410,6 +411,8 @@ void nua_event_callback_locked(nua_event_t event, int status, char const *phrase
             LOGD_CALL(SIP, 5, co, "event %s for already cleared handle %p", nua_event_name(event), (void *)nh);
             return;
         }
+        if (event == nua_r_info)
+            sip_info_answered(co, co->cl_sip, status);
     }
     // 9.
     char host[80];

@@ -2,6 +2,7 @@
 // rejection by the ISDN cause, SIP INFO from and to ISDN on a connected
 // call, the connected number before CONNECT and a new INVITE after a SIP
 // redirection.
+#include "sip_request_order.h"
 #include "sip_to_isdn.h"
 
 #include <cstdio>
@@ -180,6 +181,7 @@ void send_uu_as_info(call_object *co)
         if (l[0])
             st_safe_strcat(headers, sizeof headers, "%s\r\n", l);
     nua_info(leg->nh, SIPTAG_HEADER_STR(headers), TAG_END());
+    sip_info_sent(leg);
     LOGM(SIP, 17, "%s S SEND: NUA_INFO", cinfo(co));
 }
 

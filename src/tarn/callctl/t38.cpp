@@ -15,6 +15,7 @@
 #include "proxy_def.h"
 #include "rtp_ports.h"
 #include "sdp_offer_answer.h"
+#include "sip_request_order.h"
 #include "sip_trace.h"
 #include "sm_tasks.h"
 #include "state_table_actions.h"
@@ -33,16 +34,9 @@ const statemachine_handle_retval HANDLED = {SM_KEEP_STATE, SM_NO_EVENT};
 
 enum { SDP_TEXT = 1024, CONTACT_TEXT = 512 };
 
-void stack_reinvite(call_object *, call_leg_sip *leg, const char *sdp, const char *contact)
+void stack_reinvite(call_object *co, call_leg_sip *leg, const char *sdp, const char *contact)
 {
-    if (!leg || !leg->nh)
-        return;
-    nua_set_hparams(leg->nh, SOATAG_ORDERED_USER(1), TAG_END());
-    if (contact)
-        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)),
-                   SIPTAG_CONTACT_STR(contact), TAG_END());
-    else
-        nua_invite(leg->nh, SOATAG_USER_SDP_STR(sdp), SOATAG_ADDRESS(sdp_origin_address(leg)), TAG_END());
+    sip_send_reinvite(co, leg, sdp, contact);
 }
 
 void stack_respond(call_object *, call_leg_sip *leg, int status, const char *phrase, const char *sdp)

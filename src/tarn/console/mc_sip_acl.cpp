@@ -38,6 +38,7 @@
 #include "registrations.h"
 #include "schema.h"
 #include "sip_peer_chains.h"
+#include "sip_request_order.h"
 #include "sip_stack.h"
 #include "sm_defs.h"
 
@@ -463,6 +464,7 @@ static void send_info_disconnect(FILE *out, call_object *co, int idx)
 {
     fprintf(out, "Sending Sip Info Disconnect Message to Call at index %i\n", idx);
     nua_info(co->cl_sip->nh, SIPTAG_HEADER_STR("X-DV_MESSAGE: DISCONNECT\r\n"), TAG_END());
+    sip_info_sent(co->cl_sip);
 }
 
 int mc_isdn_send_sip_info_disconnect_for_call(const char *arg, FILE *out, int *)

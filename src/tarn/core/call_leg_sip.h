@@ -114,4 +114,9 @@ struct call_leg_sip {
     int32_t rtp_remote_port_started;
     char rtp_remote_ip_started[64];
     int32_t using_codec_started;
+    // INFOs sent on the dialog and not yet answered, and a re-INVITE that
+    // waits for their answers (the stack would queue it for good).
+    int32_t info_pending;
+    char *waiting_reinvite_sdp;
+    char *waiting_reinvite_contact;
 };

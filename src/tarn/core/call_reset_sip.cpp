@@ -50,6 +50,8 @@ void reset_sip_leg(call_leg_sip *cl)
     free_crypto_settings(cl->crypto);
     cl->crypto = nullptr;
     free_text(cl->incoming_sdp);
+    free_text(cl->waiting_reinvite_sdp);
+    free_text(cl->waiting_reinvite_contact);
     for (char *&h : cl->passthrough_headers)
         free_text(h);
     // 5. back to the pool, or gone

@@ -18,6 +18,7 @@
 #include "msp_queue.h"
 #include "msp_resource.h"
 #include "pools.h"
+#include "sip_request_order.h"
 #include "sm_defs.h"
 #include "strtools.h"
 #include "voice_rows.h"
@@ -121,6 +122,7 @@ void send_info(call_object *co, const sip_target &t, int code)
         return;
     }
     nua_info(t.leg->nh, SIPTAG_CONTENT_TYPE_STR("application/dtmf-relay"), SIPTAG_PAYLOAD_STR(body), TAG_END());
+    sip_info_sent(t.leg);
     char shown[512];
     st_textify_crlf(shown, sizeof shown, body);
     LOGM(TARN, LOG_MSG_NOTICE | 1, "%s S SEND: NUA_INFO => %s", cinfo(co), shown);
