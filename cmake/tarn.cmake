@@ -63,7 +63,8 @@ if(NOT TARGET tarn_test_pch)
 endif()
 
 # tarn_add_gtest(NAME SOURCES a.cpp b.cpp LIBS x y [LABELS l] [TIMEOUT s]
-#                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE] [COST s])
+#                [UNINSTRUMENTED Suite.Case:...] [EACH_CASE] [COST s]
+#                [CASE_COST Suite.Case=s ...])
 # A GoogleTest binary registered as one ctest test labelled "unit" (or LABELS).
 # UNINSTRUMENTED names the cases that cannot run under the sanitizers: a
 # product tree without unit tests still builds the binary and runs those.
@@ -72,8 +73,10 @@ endif()
 # a long binary side by side; TIMEOUT is then each case's (one label only).
 # COST: about how many seconds the test (each case) takes, so that a run
 # without ctest's figures of an earlier run starts the long ones first.
+# CASE_COST (with EACH_CASE) gives single cases a COST of their own: the
+# cases that wait out a long timer, whose start decides when the run ends.
 function(tarn_add_gtest name)
-  cmake_parse_arguments(T "EACH_CASE" "TIMEOUT;UNINSTRUMENTED;COST" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "EACH_CASE" "TIMEOUT;UNINSTRUMENTED;COST" "SOURCES;LIBS;LABELS;CASE_COST" ${ARGN})
   if(NOT T_LABELS)
     set(T_LABELS unit)
   endif()
@@ -108,6 +111,24 @@ function(tarn_add_gtest name)
     include(GoogleTest)
     gtest_discover_tests(${name} TEST_PREFIX ${name}. DISCOVERY_TIMEOUT 60
       PROPERTIES LABELS ${T_LABELS} TIMEOUT ${T_TIMEOUT} COST ${T_COST})
+    if(T_CASE_COST)
+      # The cases are known only once the binary is built: their costs go in
+      # a file ctest reads after the list of cases.
+      set(lines "")
+      foreach(c ${T_CASE_COST})
+        string(REPLACE "=" ";" c "${c}")
+        list(GET c 0 case)
+        list(GET c 1 secs)
+        string(APPEND lines "set_tests_properties(\"${name}.${case}\" PROPERTIES COST ${secs})\n")
+        # A value-parameterised case is listed with its value after it.
+        if(case MATCHES "/([^/]+)$")
+          string(APPEND lines "set_tests_properties(\"${name}.${case}  # GetParam() = ${CMAKE_MATCH_1}\" PROPERTIES COST ${secs})\n")
+        endif()
+      endforeach()
+      file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${name}_case_costs.cmake "${lines}")
+      set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES
+        ${CMAKE_CURRENT_BINARY_DIR}/${name}_case_costs.cmake)
+    endif()
     return()
   endif()
   add_test(NAME ${name} COMMAND ${name} ${filter})
