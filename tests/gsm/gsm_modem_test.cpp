@@ -388,13 +388,16 @@ TEST_F(GsmExchange, MessageWhoseEchoIsGarbledIsSentAgainWithoutWaitingOutItsLimi
     EXPECT_EQ(run(GSM_EVENT_TYPE_CSQ, "AT+CSQ\r\n"), "+CSQ: 17,99\r\nOK\r");
 }
 
-// Both line readers (1 buffered, 0 byte by byte).
+// Both line readers (1 buffered, 0 byte by byte). The reader is chosen
+// before the port's threads start, as the daemon's configuration does.
 class GsmStop : public GsmExchange, public ::testing::WithParamInterface<int> {
+protected:
+    GsmStop() { global_gsm_read_method = GetParam(); }
+    ~GsmStop() override { global_gsm_read_method = 1; }
 };
 
 TEST_P(GsmStop, ShutdownEndsAnExchangeInFlightWithoutWaitingOutItsLimit)
 {
-    global_gsm_read_method = GetParam();
     // The modem says nothing to a message: its limit is far longer than a
     // stop may take.
     sim->fault(1, "silence", "", -1);
