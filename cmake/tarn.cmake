@@ -30,20 +30,46 @@ function(tarn_test_helper label)
   endif()
 endfunction()
 
+# Test code drives the daemon and its far ends; optimising it buys nothing
+# at run time and doubles the time to compile a test file. Line tables stay
+# for backtraces; the sanitizers stay. The product's libraries keep the
+# tree's flags.
+function(tarn_test_code_flags name)
+  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
+    target_compile_options(${name} PRIVATE -O0 -g1)
+  else()
+    target_compile_options(${name} PRIVATE -gline-tables-only)
+  endif()
+  set_target_properties(${name} PROPERTIES TARN_TEST_CODE TRUE)
+endfunction()
+
+# tarn_test_folder_flags(DIR): the test code flags for every program and
+# library of a test folder (and the folders below) that has none yet: the
+# helpers, harnesses and stand-ins the tests share. Fuzz targets keep the
+# tree's flags.
+function(tarn_test_folder_flags dir)
+  get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+  foreach(t ${targets})
+    get_target_property(type ${t} TYPE)
+    get_target_property(done ${t} TARN_TEST_CODE)
+    get_target_property(fuzz ${t} TARN_FUZZ_TARGET)
+    if(type MATCHES "^(EXECUTABLE|STATIC_LIBRARY|OBJECT_LIBRARY|SHARED_LIBRARY)$" AND NOT done AND NOT fuzz)
+      tarn_test_code_flags(${t})
+    endif()
+  endforeach()
+  get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+  foreach(d ${subdirs})
+    tarn_test_folder_flags(${d})
+  endforeach()
+endfunction()
+
 # Flags every GoogleTest program of the tree is compiled with.
 function(tarn_gtest_flags name)
   target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main Threads::Threads)
   target_compile_definitions(${name} PRIVATE
     TARN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
     TARN_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  # A test's own code drives the daemon and its far ends; optimising it buys
-  # nothing at run time and doubles the time to compile a GoogleTest file.
-  # Line tables stay for backtraces. The libraries keep the tree's flags.
-  if(CMAKE_BUILD_TYPE MATCHES "^(RelWithDebInfo|Release)$")
-    target_compile_options(${name} PRIVATE -O0 -g1)
-  else()
-    target_compile_options(${name} PRIVATE -gline-tables-only)
-  endif()
+  tarn_test_code_flags(${name})
   if(TARN_FUZZ)
     target_compile_options(${name} PRIVATE -fno-sanitize=fuzzer-no-link)
   endif()
@@ -154,6 +180,7 @@ function(tarn_add_fuzzer name)
     return()
   endif()
   add_executable(${name} ${F_SOURCES})
+  set_target_properties(${name} PROPERTIES TARN_FUZZ_TARGET TRUE)
   target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   target_link_libraries(${name} PRIVATE ${F_LIBS} Threads::Threads)
