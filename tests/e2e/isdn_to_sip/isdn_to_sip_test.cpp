@@ -47,7 +47,30 @@ std::vector<std::string> split_tabs(const std::string &line)
     return f;
 }
 
-using child = e2e_child;
+// A far end of a test. A sipp UAS (its own address and port, no far end of
+// its own) is listening once this returns: on a loaded machine sipp may take
+// a second or more to bind, and the gateway's INVITE before that met a port
+// that refused it.
+struct child : e2e_child {
+    child(const e2e_world &w, const std::string &name, const std::vector<std::string> &argv)
+        : e2e_child(w, name, argv)
+    {
+        if (argv.empty() || argv[0] != "sipp")
+            return;
+        std::string addr;
+        int port = 0;
+        for (size_t i = 1; i < argv.size(); i++) {
+            if (argv[i].find(':') != std::string::npos && argv[i][0] != '-' && argv[i - 1][0] != '-')
+                return; // a far end to call: a UAC
+            if (i + 1 < argv.size() && argv[i] == "-i")
+                addr = argv[i + 1];
+            if (i + 1 < argv.size() && argv[i] == "-p")
+                port = atoi(argv[i + 1].c_str());
+        }
+        if (!addr.empty() && port > 0)
+            e2e_udp_listening(w, addr, port);
+    }
+};
 
 // The gateway with its ISDN ports, the dial plan toward the far end's SIP
 // port, and the far end's scenario. Port 1 is an NT point-to-point port
