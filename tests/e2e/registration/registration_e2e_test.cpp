@@ -463,16 +463,19 @@ TEST(RegistrationE2E, ValidationFailureKeepsAPortWithACallUp)
     w.root.write("usr/conf/tarn.dialplan",
                  "ISDN\tSIP\t1\t127.0.0.2:" + std::to_string(uas_port) + "\t(0[0-9]*)\t\\1\t(.*)\t\\1\t\n");
     w.root.write("called.xml", e2e_sipp_answer_until_bye());
-    std::string hang_up = w.root.path("hang_up");
+    std::string hang_up = w.root.path("hang_up"), started = w.root.path("started");
     e2e_child uas(w, "uas", e2e_sipp_uas(w, w.root.path("called.xml"), "127.0.0.2", uas_port, "uas"));
     ASSERT_TRUE(e2e_udp_listening(w, "127.0.0.2", uas_port));
-    e2e_child caller(w, "caller", isdn.peer_argv(1, {"dial 0301 4711", "wait answer 20",
+    // The call goes out once the daemon has started: a SETUP while it still
+    // starts may go unanswered past T303 on a loaded machine.
+    e2e_child caller(w, "caller", isdn.peer_argv(1, {"waitfile " + started + " 60", "dial 0301 4711", "wait answer 20",
                                                      "waitfile " + hang_up + " 60", "hangup", "sleep 1000"}));
     e2e_child idle(w, "idle", isdn.peer_argv(2, {"sleep 60000"}));
     std::filesystem::create_directories(w.root.path("sipp"));
     for (registrar &p : peers)
         p.start(w);
     ASSERT_TRUE(w.start_tarn({"-o", "-l", "9"}, isdn.env())) << w.tarn_err();
+    std::ofstream(started) << "now\n";
     EXPECT_TRUE(w.wait_out("Pulling Layer Down on ISDN port 2", 40000)) << w.tarn_out();
     std::ofstream(hang_up) << "now\n";
     EXPECT_TRUE(caller.wait("SCRIPT DONE", 30000)) << caller.text();
