@@ -148,10 +148,11 @@ sipp -sn uas -i 198.18.0.2 -p 5062 -m 1 -timeout 60s -nostdin >"$work/uas.out" 2
 uas=$!
 for _ in $(seq 50); do ss -Hlun 'sport = :5062' | grep -q . && break; sleep 0.1; done
 # The far end's script must start at once: a wait left from the refused
-# call held its SETUP back 30 s. The gateway's CALL PROCEEDING (the first
-# in the PBX's output after those of the refused call) tells when the SETUP
-# went out, however slow the rest of the call is on a loaded machine.
-proceeding() { grep -c '^PROCEEDING' "$work/root/log/isdn3.out" 2>/dev/null; }
+# call held its SETUP back 30 s. The gateway's first answer to it (CALL
+# PROCEEDING, or at once ALERTING or CONNECT when the far end is quick),
+# the first in the PBX's output after those of the refused call, tells when
+# the SETUP went out, however slow the rest of the call is on a loaded machine.
+proceeding() { grep -cE '^(PROCEEDING|SETUP_ACK|RINGING|ANSWER)' "$work/root/log/isdn3.out" 2>/dev/null; }
 before=$(proceeding)
 began=$SECONDS
 (for _ in $(seq 600); do
