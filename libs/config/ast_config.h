@@ -11,7 +11,11 @@ enum {
     AST_CONFIG_PATH_SIZE = 256,  // paths of at most 255 characters
     AST_CONFIG_LINE_SIZE = 8192, // bytes per read; a longer line is read in pieces
     AST_MAX_NESTED_COMMENTS = 128,
-    AST_MAX_INCLUDE_LEVEL = 10
+    AST_MAX_INCLUDE_LEVEL = 10,
+    // Inheritance copies a base's variables; a few lines that inherit from
+    // what inherited before would double a category per line. Copies beyond
+    // this many in one config fail the file.
+    AST_MAX_COPIED_VARIABLES = 100000
 };
 
 struct ast_variable {
@@ -38,6 +42,7 @@ struct ast_config {
     ast_category *last_browse; // category returned by the previous browse step
     int include_level;
     int max_include_level;
+    int copied; // variables copied by inheritance so far
 };
 
 // Parses path into a new config; null (everything freed) when it fails.

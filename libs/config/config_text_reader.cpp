@@ -162,7 +162,15 @@ int category_header(reader &r, char *text)
                     ast_category_free(fresh);
                     return -1;
                 }
-                if (copy_variables(target, base->root, count_variables(base)) != 0) {
+                int n = count_variables(base);
+                if (n > AST_MAX_COPIED_VARIABLES - r.cfg->copied) {
+                    printf("Inheritance of '%s' would copy more than %d variables in all, line %d of %s\n",
+                           opt, AST_MAX_COPIED_VARIABLES, r.lineno, r.name);
+                    ast_category_free(fresh);
+                    return -1;
+                }
+                r.cfg->copied += n;
+                if (copy_variables(target, base->root, n) != 0) {
                     ast_category_free(fresh);
                     return -1;
                 }

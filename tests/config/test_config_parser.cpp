@@ -164,6 +164,9 @@ std::string replace_all(std::string s, const std::string &from, const std::strin
 
 TEST(ConfigParser, GeneratedTexts)
 {
+    std::string doubling = "[a]\nk = 1\n";
+    for (int i = 0; i < 40; i++)
+        doubling += "[a](+,a)\n"; // each line doubles a: 2^40 variables uncapped
     std::string opens, closes;
     for (int i = 0; i < 129; i++)
         opens += ";-- ";
@@ -175,6 +178,8 @@ TEST(ConfigParser, GeneratedTexts)
          "parse error: no closing ')', line 2 of %F\n"},
         {"unknown base", "[a]\n[c](a,nope)\n", nullptr,
          "Inheritance requested, but category 'nope' does not exist, line 2 of %F\n"},
+        {"inheritance doubling past the cap", doubling, nullptr,
+         "Inheritance of 'a' would copy more than 100000 variables in all, line 19 of %F\n"},
         {"line before any header", "k = 1\n[c]\n", nullptr,
          "parse error: No category context for line 1 of %F\n"},
         {"CRLF line ends", "[c]\r\nk = v\r\n", "[c]\nk=v@2\n", ""},
