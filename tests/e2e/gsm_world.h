@@ -3,11 +3,13 @@
 // where a sipp UAS answers, and a dial plan of the test's.
 #pragma once
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <future>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "modemsim_client.h"
@@ -67,10 +69,28 @@ struct gsm_world {
         o.capture_filter = "udp port 5060 or udp port @SIP_PORT@";
         return o;
     }
-    // tarn up and the modem polled (its start-up is done).
+    // tarn up and the modem's start-up done: the first status round has
+    // reached its last row that always runs, and no command came for a
+    // second after it (the rows and settings read after it). A line the
+    // test injects then meets an idle port, not a command waiting for its
+    // echo, which drops what it does not split off.
     bool start()
     {
-        return sim && sim->running() && sipp_start_tarn(w) && sim->expect(1, "^AT#SERVINFO$", 90000) != "";
+        if (!(sim && sim->running() && sipp_start_tarn(w) && sim->expect(1, "^AT#DVI\\?$", 90000) != ""))
+            return false;
+        size_t seen = sim->commands(1).size();
+        auto quiet_since = std::chrono::steady_clock::now();
+        const auto give_up = quiet_since + std::chrono::seconds(20);
+        while (std::chrono::steady_clock::now() - quiet_since < std::chrono::seconds(1) &&
+               std::chrono::steady_clock::now() < give_up) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            size_t now_seen = sim->commands(1).size();
+            if (now_seen != seen) {
+                seen = now_seen;
+                quiet_since = std::chrono::steady_clock::now();
+            }
+        }
+        return true;
     }
     // A sipp UAS on 127.0.0.2:5060 for one call, in the background once it listens; its
     // messages in uas.log below the root.
