@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -261,11 +262,14 @@ TEST(RegistrationE2E, RegistrarAnswers)
         // (904), so the second challenge ends the attempt: the registration
         // fails and waits for its failure interval.
         SCOPED_TRACE("always 401");
+        // Counted by CSeq: a REGISTER the loaded registrar answered late
+        // went out again as a retransmission, with the same CSeq.
         std::vector<traced> t = regs[5].trace();
-        int n = 0;
+        std::set<std::string> sent;
         for (const traced &m : t)
-            n += is_register(m);
-        EXPECT_EQ(n, 2);
+            if (is_register(m))
+                sent.insert(header(m, "Call-ID") + " " + header(m, "CSeq"));
+        EXPECT_EQ(sent.size(), 2u);
     }
     EXPECT_NE(w.tarn_out().find("SM_SIP_REGISTRATION_PENDING => SM_SIP_REGISTRATION_FAILED"), std::string::npos);
     EXPECT_EQ(sipp_stop_tarn(w), "");
