@@ -47,6 +47,24 @@ TEST(LinesDaemon, IsdnPortsComeUpAndACallWithoutRouteIsReleased)
     EXPECT_EQ(w.stop_tarn(), 0); // the orderly stop
 }
 
+// A configuration file whose headers inherit from what inherited before
+// (each line doubles a category) is refused with the line that says so, and
+// start-up ends as for any file that fails to load, instead of filling the
+// board's memory.
+TEST(LinesDaemon, InheritanceDoublingIsRefused)
+{
+    e2e_world w;
+    E2E_REQUIRE(w);
+    std::string cas = "[t1]\nports=1\n";
+    for (int i = 0; i < 40; i++)
+        cas += "[t1](+,t1)\n";
+    w.root.write("usr/conf/tarn.cas", cas);
+    EXPECT_EQ(w.run_tarn_to_exit(), 99) << w.tarn_err();
+    EXPECT_TRUE(has(w.tarn_out(), "Inheritance of 't1' would copy more than 100000 variables in all, line 19 of "))
+        << w.tarn_out();
+    EXPECT_TRUE(has(w.tarn_err(), "Failed reading cas config")) << w.tarn_err();
+}
+
 // A primary-rate port counts 30 calls in the call-object pool.
 TEST(LinesDaemon, PrimaryRatePortSizesThePool)
 {
